@@ -1,0 +1,18 @@
+#pragma once
+
+#include <ostream>
+
+#include "net/socket_exceptions.h"
+
+// The failure scope of tests 3 to 8: a failed socket call ends the test and
+// its description alone is printed; the battery goes on.
+template <typename TestBody>
+void runInRawSocketScope(std::ostream& out, TestBody&& body) {
+  try {
+    body();
+  } catch (const CV_RawSocketException& failure) {
+    out << failure.description();
+  } catch (const CV_SocketException& failure) {
+    out << failure.description();
+  }
+}

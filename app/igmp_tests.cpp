@@ -1,0 +1,51 @@
+#include "app/battery.h"
+#include "app/battery_constants.h"
+#include "app/failure_scope.h"
+#include "net/address.h"
+#include "probes/igmp_prober.h"
+
+namespace {
+
+bool sawAnyQuery(const IgmpProber& prober) {
+  return prober.sawQuery(QueryKind::General) || prober.sawQuery(QueryKind::GroupSpecific);
+}
+
+}  // namespace
+
+void runIgmpV2Test(std::ostream& out, RunFlags& flags) {
+  runInRawSocketScope(out, [&] {
+    out << "\t5.  Detecting if there is IGMPv2 capability to first-hop router \n";
+    const sockaddr_in group = net::socketAddress(battery::kAsmBeaconGroup);
+    IgmpProber prober(group);
+    prober.sendReportV2(group);
+    net::pauseMs(battery::kPauseBetweenV2ReportAndLeaveMs);
+    prober.sendLeaveV2(group);
+    prober.receiveQueries(battery::kQueryListeningMs, true);
+    if (sawAnyQuery(prober)) {
+      flags.igmpV2QuerySeen = true;
+      out << "Test succeeded:  received IGMPv2 response from the first-hop router \n";
+    } else {
+      out << "Test failed:  no IGMPv2 response received from the router \n";
+    }
+  });
+}
+
+void runIgmpV3Test(std::ostream& out, RunFlags& flags) {
+  runInRawSocketScope(out, [&] {
+    out << "\t6.  Detecting if there is IGMPv3 capability to first-hop router \n";
+    net::pauseMs(battery::kPauseBeforeIgmpV3TestMs);
+    const sockaddr_in group = net::socketAddress(battery::kSsmBeaconGroup);
+    const sockaddr_in source = net::socketAddress(battery::kSsmBeaconSource);
+    IgmpProber prober(group);
+    prober.sendReportV3(group, source, kIgmpV3AllowNewSources);
+    net::pauseMs(battery::kPauseBetweenV3ReportsMs);
+    prober.sendReportV3(group, source, kIgmpV3BlockOldSources);
+    prober.receiveQueries(battery::kQueryListeningMs, true);
+    if (sawAnyQuery(prober)) {
+      flags.igmpV3QuerySeen = true;
+      out << "Test succeeded:  received IGMPv3 response from the first-hop router \n";
+    } else {
+      out << "Test failed:  no IGMPv3 response received from the router \n";
+    }
+  });
+}

@@ -1,0 +1,24 @@
+#include "app/battery.h"
+#include "app/battery_constants.h"
+#include "app/failure_scope.h"
+#include "probes/pim_prober.h"
+
+void runPimTest(std::ostream& out, PassFindings& findings) {
+  runInRawSocketScope(out, [&] {
+    out << "\t8.  Detecting if first-hop router knows about an RP \n";
+    PimProber prober;
+    prober.sendHello();
+    prober.receiveMessages(battery::kPimListeningMs);
+    if (const std::string responders = prober.respondersText(); !responders.empty()) {
+      findings.flags.pimHelloAnswered = true;
+      findings.pimResponderText = responders;
+      out << "Test succeeded:  received responses to Hello Message \n";
+    } else if (const std::string rps = prober.rpText(); !rps.empty()) {
+      findings.flags.pimHelloAnswered = true;
+      findings.pimResponderText = rps;
+      out << "Test succeeded:  first-hop router responded with RP \n";
+    } else {
+      out << "Test failed:  no router responded to PIM-SM Hello \n";
+    }
+  });
+}

@@ -1,0 +1,13 @@
+#include "app/prompt.h"
+
+#include <string>
+
+NextStep askWhatNext(std::istream& in, std::ostream& out) {
+  for (;;) {
+    out << "\n +> To exit enter 'q' , to re run the test enter 'y' \n" << std::flush;
+    std::string word;
+    if (!(in >> word)) return NextStep::Quit;
+    if (word == "q") return NextStep::Quit;
+    if (word == "y") return NextStep::RunAgain;
+  }
+}

@@ -1,0 +1,52 @@
+// The one seam between the tool and the operating system. Every other file
+// reaches sockets, clocks and processes through what this header declares;
+// the definitions live in one source file per platform, chosen by the build.
+#pragma once
+
+#include <cstdint>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+namespace net {
+
+#ifdef _WIN32
+using NativeSocket = SOCKET;
+#else
+using NativeSocket = int;
+#endif
+inline constexpr NativeSocket kInvalidSocket = static_cast<NativeSocket>(~0);
+
+// The platform's error number of the last failed socket call on this thread.
+int lastSocketError();
+
+// Milliseconds from a monotonic clock, wrapping at 2^32; only differences of
+// two readings mean anything.
+std::uint32_t tickCountMs();
+
+void pauseMs(std::uint32_t milliseconds);
+
+std::uint32_t processId();
+
+namespace os {
+
+// Thin forms of the socket calls with one signature on every platform. They
+// return what the platform call returns; the caller reads lastSocketError().
+NativeSocket openSocket(int family, int type, int protocol);
+void closeSocket(NativeSocket handle);
+int sendTo(NativeSocket handle, const std::uint8_t* data, int length,
+           const sockaddr_in& destination);
+int recvFrom(NativeSocket handle, std::uint8_t* buffer, int capacity, sockaddr_in& source);
+// select() on one socket for reading; timeOutMs -1 waits without limit.
+int selectReadable(NativeSocket handle, std::int32_t timeOutMs);
+int setOption(NativeSocket handle, int level, int option, const void* value, int length);
+int bindTo(NativeSocket handle, const sockaddr_in& address);
+
+}  // namespace os
+}  // namespace net

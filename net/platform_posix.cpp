@@ -1,0 +1,74 @@
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <thread>
+
+#include "net/platform.h"
+
+namespace net {
+
+int lastSocketError() { return errno; }
+
+std::uint32_t tickCountMs() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now);
+  // Truncation to 32 bits is the point: the listening loops work on wrapping
+  // unsigned differences.
+  return static_cast<std::uint32_t>(ms.count());
+}
+
+void pauseMs(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::uint32_t processId() { return static_cast<std::uint32_t>(::getpid()); }
+
+namespace os {
+
+namespace {
+const sockaddr* asSockaddr(const sockaddr_in& address) {
+  return reinterpret_cast<const sockaddr*>(&address);
+}
+}  // namespace
+
+NativeSocket openSocket(int family, int type, int protocol) {
+  return ::socket(family, type | SOCK_CLOEXEC, protocol);
+}
+
+void closeSocket(NativeSocket handle) {
+  // Don't retry close on EINTR: the descriptor is gone either way.
+  ::close(handle);
+}
+
+int sendTo(NativeSocket handle, const std::uint8_t* data, int length,
+           const sockaddr_in& destination) {
+  return static_cast<int>(::sendto(handle, data, static_cast<std::size_t>(length), 0,
+                                   asSockaddr(destination), sizeof destination));
+}
+
+int recvFrom(NativeSocket handle, std::uint8_t* buffer, int capacity, sockaddr_in& source) {
+  socklen_t length = sizeof source;
+  return static_cast<int>(::recvfrom(handle, buffer, static_cast<std::size_t>(capacity), 0,
+                                     reinterpret_cast<sockaddr*>(&source), &length));
+}
+
+int selectReadable(NativeSocket handle, std::int32_t timeOutMs) {
+  // poll rather than select: a descriptor number above FD_SETSIZE must not
+  // overrun an fd_set. Both wait the same way and -1 means no limit in both.
+  pollfd entry{handle, POLLIN, 0};
+  return ::poll(&entry, 1, timeOutMs);
+}
+
+int setOption(NativeSocket handle, int level, int option, const void* value, int length) {
+  return ::setsockopt(handle, level, option, value, static_cast<socklen_t>(length));
+}
+
+int bindTo(NativeSocket handle, const sockaddr_in& address) {
+  return ::bind(handle, asSockaddr(address), sizeof address);
+}
+
+}  // namespace os
+}  // namespace net

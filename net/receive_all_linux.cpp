@@ -1,0 +1,116 @@
+// Receive-all modes on Linux: a packet socket on the bound interface that
+// hands over each inbound IPv4 datagram of one IP protocol, header first.
+// All-multicast membership lets in queries for groups this host never joined.
+#include <linux/filter.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "net/interfaces_linux.h"
+#include "net/socket.h"
+
+namespace {
+
+constexpr const char* kOperation = "WSAIoctl";
+
+void failWith(int error) {
+  errno = error;
+  net::throwSocketError(kOperation);
+}
+
+// Closes a half-built capture when a later step fails.
+class PendingCapture {
+ public:
+  explicit PendingCapture(net::NativeSocket opened) : handle_(opened) {}
+  ~PendingCapture() {
+    if (handle_ != net::kInvalidSocket) net::os::closeSocket(handle_);
+  }
+  PendingCapture(const PendingCapture&) = delete;
+  PendingCapture& operator=(const PendingCapture&) = delete;
+  PendingCapture(PendingCapture&&) = delete;
+  PendingCapture& operator=(PendingCapture&&) = delete;
+
+  net::NativeSocket get() const { return handle_; }
+  net::NativeSocket release() {
+    const net::NativeSocket kept = handle_;
+    handle_ = net::kInvalidSocket;
+    return kept;
+  }
+
+  void set(int level, int option, const void* value, socklen_t length) const {
+    if (::setsockopt(handle_, level, option, value, length) == -1) {
+      net::throwSocketError(kOperation);
+    }
+  }
+
+ private:
+  net::NativeSocket handle_;
+};
+
+int interfaceIndexOf(net::NativeSocket boundSocket) {
+  sockaddr_in bound;
+  std::memset(&bound, 0, sizeof bound);
+  socklen_t length = sizeof bound;
+  if (::getsockname(boundSocket, reinterpret_cast<sockaddr*>(&bound), &length) == -1) {
+    net::throwSocketError(kOperation);
+  }
+  const auto owner = net::linux_if::interfaceWithAddress(net::linux_if::ipv4Interfaces(kOperation),
+                                                         bound.sin_addr);
+  // Only a socket bound to one interface's own address can be captured for.
+  if (!owner) failWith(EADDRNOTAVAIL);
+  const unsigned int index = ::if_nametoindex(owner->name.c_str());
+  if (index == 0) net::throwSocketError(kOperation);
+  return static_cast<int>(index);
+}
+
+net::NativeSocket openCapture(net::NativeSocket boundSocket, int ipProtocol) {
+  const int interfaceIndex = interfaceIndexOf(boundSocket);
+  // Protocol 0 until bound: nothing is queued before the filter is in place.
+  PendingCapture capture(net::os::openSocket(AF_PACKET, SOCK_DGRAM, 0));
+  if (capture.get() == net::kInvalidSocket) net::throwSocketError(kOperation);
+
+  // Offsets count from the IP header on a SOCK_DGRAM packet socket.
+  std::array<sock_filter, 4> program{{
+      {BPF_LD | BPF_B | BPF_ABS, 0, 0, 9},
+      {BPF_JMP | BPF_JEQ | BPF_K, 0, 1, static_cast<std::uint32_t>(ipProtocol)},
+      {BPF_RET | BPF_K, 0, 0, 0x40000},
+      {BPF_RET | BPF_K, 0, 0, 0},
+  }};
+  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+  capture.set(SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
+
+  sockaddr_ll link;
+  std::memset(&link, 0, sizeof link);
+  link.sll_family = AF_PACKET;
+  link.sll_protocol = htons(ETH_P_IP);
+  link.sll_ifindex = interfaceIndex;
+  if (::bind(capture.get(), reinterpret_cast<const sockaddr*>(&link), sizeof link) == -1) {
+    net::throwSocketError(kOperation);
+  }
+
+  packet_mreq allMulticast;
+  std::memset(&allMulticast, 0, sizeof allMulticast);
+  allMulticast.mr_ifindex = interfaceIndex;
+  allMulticast.mr_type = PACKET_MR_ALLMULTI;
+  capture.set(SOL_PACKET, PACKET_ADD_MEMBERSHIP, &allMulticast, sizeof allMulticast);
+
+  // What this host sends itself is never evidence of a router.
+  const int ignore = 1;
+  capture.set(SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
+  return capture.release();
+}
+
+}  // namespace
+
+void RawSocket::enableReceiveAll() {
+  // The only user wants PIM; the capture carries the socket's own protocol.
+  if (captureHandle == net::kInvalidSocket) captureHandle = openCapture(handle, protocol_);
+}
+
+void RawSocket::enableReceiveAllIgmp() {
+  if (captureHandle == net::kInvalidSocket) captureHandle = openCapture(handle, IPPROTO_IGMP);
+}

@@ -1,0 +1,87 @@
+#include "net/socket.h"
+
+#include <cstring>
+
+#include "net/ip_datagram.h"
+#include "net/socket_exceptions.h"
+
+namespace net {
+
+void throwSocketError(const char* operation) {
+  // Read the error before anything else can touch it.
+  const int error = lastSocketError();
+  throw CV_SocketException(error, operation);
+}
+
+}  // namespace net
+
+Socket::~Socket() {
+  if (captureHandle != net::kInvalidSocket) net::os::closeSocket(captureHandle);
+  if (handle != net::kInvalidSocket) net::os::closeSocket(handle);
+}
+
+net::NativeSocket Socket::readHandle() const {
+  return captureHandle != net::kInvalidSocket ? captureHandle : handle;
+}
+
+int Socket::sendTo(const std::uint8_t* data, int length, const sockaddr_in& destination) {
+  const int sent = net::os::sendTo(handle, data, length, destination);
+  if (sent == -1) net::throwSocketError("sendTo");
+  return sent;
+}
+
+int Socket::recvFrom(std::uint8_t* buffer, int capacity, sockaddr_in& source) {
+  const bool captured = captureHandle != net::kInvalidSocket;
+  const int received = net::os::recvFrom(readHandle(), buffer, capacity, source);
+  if (received == -1) net::throwSocketError("recvFrom");
+  if (captured) {
+    // A capture reports the link-layer sender; the sender that counts is the
+    // datagram's own IP source.
+    source = net::ipSourceOf({buffer, static_cast<std::size_t>(received)});
+  }
+  return received;
+}
+
+bool Socket::waitReadable(std::int32_t timeOutMs) {
+  const int ready = net::os::selectReadable(readHandle(), timeOutMs);
+  if (ready == -1) net::throwSocketError("select");
+  return ready > 0;
+}
+
+void Socket::setOption(int level, int option, const void* value, int length) {
+  if (net::os::setOption(handle, level, option, value, length) == -1) {
+    net::throwSocketError("SetOption");
+  }
+}
+
+void Socket::bind(const sockaddr_in& address) {
+  if (net::os::bindTo(handle, address) == -1) net::throwSocketError("Bind");
+}
+
+namespace {
+
+net::NativeSocket openUdp(int type, int protocol) {
+  const net::NativeSocket opened = net::os::openSocket(AF_INET, type, protocol);
+  if (opened == net::kInvalidSocket) net::throwSocketError("socket");
+  return opened;
+}
+
+net::NativeSocket openRaw(int protocol) {
+  const net::NativeSocket opened = net::os::openSocket(AF_INET, SOCK_RAW, protocol);
+  if (opened == net::kInvalidSocket) throw CV_RawSocketException(net::lastSocketError());
+  return opened;
+}
+
+}  // namespace
+
+UdpSocket::UdpSocket(int type, int protocol, std::uint32_t address, std::uint16_t port)
+    : Socket(openUdp(type, protocol)) {
+  sockaddr_in local;
+  std::memset(&local, 0, sizeof local);
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  local.sin_addr.s_addr = htonl(address);
+  bind(local);
+}
+
+RawSocket::RawSocket(int protocol) : Socket(openRaw(protocol)), protocol_(protocol) {}

@@ -1,0 +1,66 @@
+// Owning wrappers of one IPv4 socket each. Every failed call throws at once
+// with the platform's error number; nothing is retried or returned as a code.
+#pragma once
+
+#include <cstdint>
+
+#include "net/platform.h"
+
+class Socket {
+ public:
+  ~Socket();
+
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  Socket(Socket&&) = delete;
+  Socket& operator=(Socket&&) = delete;
+
+  int sendTo(const std::uint8_t* data, int length, const sockaddr_in& destination);
+  // Reads one datagram. On a raw socket it starts with its IPv4 header.
+  int recvFrom(std::uint8_t* buffer, int capacity, sockaddr_in& source);
+  // True when a datagram can be read; waits at most timeOutMs (-1: no limit).
+  bool waitReadable(std::int32_t timeOutMs);
+  void setOption(int level, int option, const void* value, int length);
+  void bind(const sockaddr_in& address);
+
+ protected:
+  explicit Socket(net::NativeSocket openedHandle) : handle(openedHandle) {}
+
+  // NOLINTBEGIN(misc-non-private-member-variables-in-classes)
+  net::NativeSocket handle;
+  // Where a receive-all mode delivers, on platforms where that is a socket
+  // of its own; while it is open, waits and reads go to it.
+  net::NativeSocket captureHandle = net::kInvalidSocket;
+  // NOLINTEND(misc-non-private-member-variables-in-classes)
+
+ private:
+  net::NativeSocket readHandle() const;
+};
+
+class UdpSocket : public Socket {
+ public:
+  // Opens the socket and binds it to address:port (both in host byte order).
+  UdpSocket(int type, int protocol, std::uint32_t address, std::uint16_t port);
+};
+
+class RawSocket : public Socket {
+ public:
+  explicit RawSocket(int protocol);
+
+  // Binds to this host's own interface address, the one its name resolves to,
+  // and sends this socket's multicast out of that interface.
+  void bindToLocalAddress(int protocol);
+  // Receive-all modes: the socket also sees what reaches the bound interface
+  // for other hosts and groups. Only after bindToLocalAddress.
+  void enableReceiveAll();
+  void enableReceiveAllIgmp();
+
+ private:
+  int protocol_;
+};
+
+namespace net {
+// Throws CV_SocketException for `operation` with the platform's last error;
+// to be called right after the failed call.
+[[noreturn]] void throwSocketError(const char* operation);
+}  // namespace net

@@ -1,0 +1,25 @@
+// Pings a link-local multicast group once and records which hosts answer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "net/socket.h"
+#include "probes/address_tables.h"
+
+class GroupPinger : public RawSocket {
+ public:
+  GroupPinger();
+
+  // Sends one echo request to the group; sends nothing for a text that is
+  // not an address.
+  void ping(const std::string& group);
+  // Records the sender of every echo reply to this process; with
+  // keepListening false, returns at the first one recorded.
+  void receiveReplies(std::int32_t timeOutMs, bool keepListening);
+  bool hasReplies() const { return !responders.empty(); }
+
+ private:
+  std::int32_t sequence = 0;
+  AddressCounts responders;
+};

@@ -1,0 +1,19 @@
+// The ICMP echo request a pinger sends and the test its replies must pass.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+// +---------------+---------------+-------------------------------+
+// |   Type = 8    |   Code = 0    |           Checksum            |
+// +---------------+---------------+-------------------------------+
+// |  Identifier (low byte first)  |  Sequence (low byte first)    |
+// +-------------------------------+-------------------------------+
+// Identifier and sequence go least significant byte first; a reply carries
+// the identifier back in the same bytes, so it is read the same way.
+std::array<std::uint8_t, 8> echoRequest(std::uint16_t identifier, std::uint16_t sequence);
+
+// True for a captured datagram (IPv4 header first) that is an echo reply
+// carrying `identifier`. Requests, other identifiers and runts are not.
+bool isEchoReplyFor(std::span<const std::uint8_t> datagram, std::uint16_t identifier);

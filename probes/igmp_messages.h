@@ -1,0 +1,45 @@
+// IGMP as a host speaks it (RFC 2236, RFC 3376), and the reading of the
+// queries a router sends back.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "net/platform.h"
+
+enum class QueryKind : std::int32_t { None = 0, General = 1, GroupSpecific = 2 };
+
+inline constexpr std::uint8_t kIgmpV3AllowNewSources = 5;
+inline constexpr std::uint8_t kIgmpV3BlockOldSources = 6;
+
+//  0                   1                   2                   3
+//  0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0 1
+// +-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+-+
+// | Type 0x16/0x17|  Max Resp 0   |           Checksum            |
+// +---------------+---------------+-------------------------------+
+// |                         Group Address                         |
+// +---------------------------------------------------------------+
+std::array<std::uint8_t, 8> igmpV2Report(const in_addr& group);
+std::array<std::uint8_t, 8> igmpV2Leave(const in_addr& group);
+
+// +---------------+---------------+-------------------------------+
+// |  Type = 0x22  |   Reserved    |           Checksum            |
+// +---------------+---------------+-------------------------------+
+// |           Reserved            |  Number of Group Records = 1  |
+// +---------------+---------------+-------------------------------+
+// |  Record Type  | Aux Data Len 0|     Number of Sources = 1     |
+// +---------------+---------------+-------------------------------+
+// |                       Multicast Address                       |
+// +---------------------------------------------------------------+
+// |                        Source Address                         |
+// +---------------------------------------------------------------+
+std::array<std::uint8_t, 20> igmpV3Report(const in_addr& group, const in_addr& source,
+                                          std::uint8_t recordType);
+
+// For a captured datagram (IPv4 header first): nothing when it is not a
+// Membership Query or is cut short; otherwise GroupSpecific when the query
+// names `group`, General when it names no group, None for another group.
+std::optional<QueryKind> readMembershipQuery(std::span<const std::uint8_t> datagram,
+                                             const in_addr& group);

@@ -1,0 +1,44 @@
+#include "probes/pim_messages.h"
+
+#include "net/ip_datagram.h"
+#include "net/wire.h"
+
+namespace {
+
+constexpr std::uint8_t kVersion2Hello = 0x20;
+constexpr std::uint8_t kVersion2CandidateRpAdvertisement = 0x28;
+constexpr std::uint16_t kHoldtimeOption = 1;
+constexpr std::uint16_t kHoldtimeSeconds = 30;
+constexpr std::uint16_t kDrPriorityOption = 19;
+constexpr std::uint16_t kGenerationIdOption = 20;
+
+}  // namespace
+
+std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId) {
+  std::array<std::uint8_t, 26> message{};
+  message[0] = kVersion2Hello;
+  net::putBe16(message, 4, kHoldtimeOption);
+  net::putBe16(message, 6, 2);
+  net::putBe16(message, 8, kHoldtimeSeconds);
+  net::putBe16(message, 10, kDrPriorityOption);
+  net::putBe16(message, 12, 4);
+  net::putBe32(message, 14, 0);
+  net::putBe16(message, 18, kGenerationIdOption);
+  net::putBe16(message, 20, 4);
+  net::putBe32(message, 22, generationId);
+  net::putChecksum(message, 2);
+  return message;
+}
+
+PimMessage readPimMessage(std::span<const std::uint8_t> datagram) {
+  const auto ip = net::parseIpv4(datagram, 1);
+  if (!ip || ip->protocol != kPimProtocol) return PimMessage::Other;
+  switch (ip->payload[0]) {
+    case kVersion2Hello:
+      return PimMessage::Hello;
+    case kVersion2CandidateRpAdvertisement:
+      return PimMessage::CandidateRpAdvertisement;
+    default:
+      return PimMessage::Other;
+  }
+}

@@ -1,0 +1,29 @@
+// The PIM Hello this tool sends (RFC 7761 4.9.2) and the reading of the PIM
+// messages it hears.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+inline constexpr int kPimProtocol = 103;
+
+// +-------+-------+---------------+-------------------------------+
+// |PIM v2 |Hello 0|   Reserved    |           Checksum            |
+// +-------+-------+---------------+-------------------------------+
+// |  Option Type 1 (Holdtime)     |       Option Length 2         |
+// |  Holdtime 30                  |  Option Type 19 (DR Priority) |
+// |       Option Length 4         |   DR Priority 0 (32 bits) ... |
+// |          ... DR Priority      | Option Type 20 (Generation ID)|
+// |       Option Length 4         |   Generation ID (32 bits) ... |
+// |          ... Generation ID    |
+// +-------------------------------+
+// DR Priority 0 leaves the link's DR to the routers; a fresh Generation ID
+// makes every Hello a new neighbour's, which a router answers at once.
+std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId);
+
+enum class PimMessage { Other, Hello, CandidateRpAdvertisement };
+
+// What a captured datagram (IPv4 header first) carries. Only IP protocol 103
+// is PIM; of it only the version and type byte is read.
+PimMessage readPimMessage(std::span<const std::uint8_t> datagram);

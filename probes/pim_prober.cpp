@@ -1,0 +1,44 @@
+#include "probes/pim_prober.h"
+
+#include <random>
+
+#include "net/address.h"
+#include "net/listen_loop.h"
+#include "probes/pim_messages.h"
+
+namespace {
+const char* const kAllPimRouters = "224.0.0.13";
+
+std::uint32_t freshGenerationId() {
+  std::random_device entropy;
+  return static_cast<std::uint32_t>(entropy());
+}
+}  // namespace
+
+PimProber::PimProber() : RawSocket(kPimProtocol), generationId(freshGenerationId()) {
+  bindToLocalAddress(kPimProtocol);
+  enableReceiveAll();
+}
+
+int PimProber::sendHello() {
+  const auto hello = pimHello(generationId);
+  return sendTo(hello.data(), static_cast<int>(hello.size()), net::socketAddress(kAllPimRouters));
+}
+
+void PimProber::receiveMessages(std::int32_t timeOutMs) {
+  enableReceiveAll();
+  net::listenFor(*this, timeOutMs,
+                 [&](std::span<const std::uint8_t> datagram, const sockaddr_in& sender) {
+                   switch (readPimMessage(datagram)) {
+                     case PimMessage::Hello:
+                       responders.add(net::addressText(sender.sin_addr));
+                       break;
+                     case PimMessage::CandidateRpAdvertisement:
+                       rendezvousPoints.add(net::addressText(sender.sin_addr));
+                       break;
+                     case PimMessage::Other:
+                       break;
+                   }
+                   return net::AfterDatagram::KeepListening;
+                 });
+}

@@ -1,0 +1,29 @@
+// Says Hello to the link's PIM routers and collects who answers: the senders
+// of PIM Hellos, and of Candidate-RP-Advertisements that pass the link.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "net/socket.h"
+#include "probes/address_tables.h"
+
+class PimProber : public RawSocket {
+ public:
+  // Captures PIM from here on: routers answer a new neighbour within a few
+  // milliseconds of its Hello.
+  PimProber();
+
+  // Returns the byte count that the send reports.
+  int sendHello();
+  // Records PIM senders for the whole timeOutMs, never less.
+  void receiveMessages(std::int32_t timeOutMs);
+
+  std::string respondersText() const { return responders.text(); }
+  std::string rpText() const { return rendezvousPoints.text(); }
+
+ private:
+  AddressSet responders;
+  AddressSet rendezvousPoints;
+  std::uint32_t generationId;
+};

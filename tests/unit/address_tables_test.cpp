@@ -1,0 +1,51 @@
+#include "probes/address_tables.h"
+
+#include <gtest/gtest.h>
+
+#include "net/address.h"
+
+namespace {
+
+TEST(AddressSet, TextListsEachAddressOnceInByteOrderWithTrailingSeparator) {
+  AddressSet set;
+  EXPECT_EQ(set.text(), "");
+  set.add("10.0.0.2");
+  set.add("10.0.0.1");
+  set.add("10.0.0.2");
+  EXPECT_EQ(set.size(), 2U);
+  EXPECT_EQ(set.text(), "10.0.0.1, 10.0.0.2, ");
+  EXPECT_EQ(set.text().size(), 20U);
+}
+
+TEST(AddressSet, OrderIsByteWiseNotNumeric) {
+  AddressSet set;
+  set.add("9.1.1.1");
+  set.add("10.1.1.1");
+  set.add("10.1.1.10");
+  set.add("10.1.1");
+  EXPECT_EQ(set.text(), "10.1.1, 10.1.1.1, 10.1.1.10, 9.1.1.1, ");
+}
+
+TEST(AddressCounts, CountsBySenderAddressOnly) {
+  AddressCounts counts;
+  sockaddr_in sender = net::socketAddress("10.0.0.9");
+  sender.sin_port = htons(1);
+  countSender(counts, sender);
+  sender.sin_port = htons(2);
+  countSender(counts, sender);
+  countSender(counts, net::socketAddress("10.0.0.10"));
+  EXPECT_EQ(counts.size(), 2U);
+  EXPECT_EQ(counts.at("10.0.0.9"), 2);
+  EXPECT_EQ(counts.at("10.0.0.10"), 1);
+}
+
+TEST(Addresses, TextsConvertBothWays) {
+  EXPECT_EQ(net::addressText(net::socketAddress("233.4.200.19").sin_addr), "233.4.200.19");
+  EXPECT_EQ(net::addressFromText("not an address"), INADDR_NONE);
+  const sockaddr_in group = net::socketAddress("224.0.0.13");
+  EXPECT_EQ(group.sin_family, AF_INET);
+  EXPECT_EQ(group.sin_port, 0);
+  EXPECT_EQ(group.sin_addr.s_addr, htonl(0xE000000D));
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include "probes/group_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "net/socket_exceptions.h"
+#include "tests/unit/loopback.h"
+
+namespace {
+
+using testing_support::freeUdpPort;
+using testing_support::Sender;
+
+TEST(GroupReceiver, CountsDatagramsPerSenderAddress) {
+  const std::uint16_t port = freeUdpPort();
+  GroupReceiver receiver(port);
+  const Sender first;
+  for (int i = 0; i < 10; ++i) first.send(port);
+  receiver.receive(300, true);
+  EXPECT_EQ(receiver.memberCount(), 1);
+  EXPECT_EQ(receiver.memberTable().at("127.0.0.1"), 10);
+}
+
+TEST(GroupReceiver, DistinctHostsAreDistinctMembersButPortsAreNot) {
+  const std::uint16_t port = freeUdpPort();
+  GroupReceiver receiver(port);
+  Sender("127.0.0.1").send(port);
+  Sender("127.0.0.1").send(port);  // another source port, same host
+  Sender("127.0.0.2").send(port, "");
+  receiver.receive(300, true);
+  EXPECT_EQ(receiver.memberCount(), 2);
+  EXPECT_EQ(receiver.memberTable().at("127.0.0.1"), 2);
+  EXPECT_EQ(receiver.memberTable().at("127.0.0.2"), 1);
+}
+
+TEST(GroupReceiver, StopsAtTheFirstDatagramWhenNotKeepingOn) {
+  const std::uint16_t port = freeUdpPort();
+  GroupReceiver receiver(port);
+  const Sender sender;
+  sender.send(port);
+  sender.send(port);
+  receiver.receive(60000, false);
+  EXPECT_EQ(receiver.memberCount(), 1);
+  EXPECT_EQ(receiver.memberTable().at("127.0.0.1"), 1);
+  EXPECT_TRUE(receiver.waitReadable(0)) << "the second datagram must still be queued";
+}
+
+TEST(GroupReceiver, NoTimeLeftMeansNoRead) {
+  const std::uint16_t port = freeUdpPort();
+  GroupReceiver receiver(port);
+  Sender().send(port);
+  ASSERT_TRUE(receiver.waitReadable(1000));
+  receiver.receive(0, true);
+  receiver.receive(-5, false);
+  EXPECT_EQ(receiver.memberCount(), 0);
+  EXPECT_TRUE(receiver.waitReadable(0));
+}
+
+TEST(GroupReceiver, SecondReceiveAddsToTheFirst) {
+  const std::uint16_t port = freeUdpPort();
+  GroupReceiver receiver(port);
+  const Sender sender;
+  sender.send(port);
+  receiver.receive(200, true);
+  sender.send(port);
+  Sender("127.0.0.3").send(port);
+  receiver.receive(200, true);
+  EXPECT_EQ(receiver.memberCount(), 2);
+  EXPECT_EQ(receiver.memberTable().at("127.0.0.1"), 2);
+}
+
+TEST(GroupReceiver, HeldPortFailsConstructionWithBind) {
+  const std::uint16_t port = freeUdpPort();
+  GroupReceiver holder(port);
+  try {
+    GroupReceiver second(port);
+    FAIL() << "two receivers on one port";
+  } catch (const CV_SocketException& failure) {
+    EXPECT_EQ(failure.description(),
+              "Exception while running test : Bindfailed with error code : " +
+                  std::to_string(EADDRINUSE) + "\n");
+  }
+}
+
+// These are refused by the kernel before anything is sent on any link.
+TEST(GroupReceiver, RefusedMembershipRequestsThrowSetOption) {
+  GroupReceiver receiver(freeUdpPort());
+  try {
+    receiver.joinGroup("not an address");
+    FAIL() << "joined 255.255.255.255";
+  } catch (const CV_SocketException& failure) {
+    EXPECT_EQ(failure.operation, "SetOption");
+    EXPECT_EQ(failure.errorCode, EINVAL);
+  }
+  try {
+    receiver.leaveGroup("233.4.200.19");
+    FAIL() << "left a group never joined";
+  } catch (const CV_SocketException& failure) {
+    EXPECT_EQ(failure.operation, "SetOption");
+  }
+  try {
+    receiver.leaveSourceGroup("232.64.133.120", "198.51.100.20");
+    FAIL() << "left a channel never joined";
+  } catch (const CV_SocketException& failure) {
+    EXPECT_EQ(failure.operation, "SetOption");
+  }
+  EXPECT_EQ(receiver.memberCount(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+#include "probes/icmp_echo.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "net/checksum.h"
+#include "tests/unit/datagram_builder.h"
+
+namespace {
+
+using testing_support::ipv4Datagram;
+
+TEST(IcmpEcho, RequestCarriesIdentifierAndSequenceLowByteFirst) {
+  const auto request = echoRequest(0x1234, 0);
+  EXPECT_EQ(request[0], 8);
+  EXPECT_EQ(request[1], 0);
+  EXPECT_EQ(request[4], 0x34);
+  EXPECT_EQ(request[5], 0x12);
+  EXPECT_EQ(request[6], 0);
+  EXPECT_EQ(request[7], 0);
+  EXPECT_EQ(net::internetChecksum(request), 0);
+  // 08 00 ?? ?? 34 12 00 00: the words sum to 0x0800 + 0x3412 = 0x3C12.
+  EXPECT_EQ(request[2], 0xC3);
+  EXPECT_EQ(request[3], 0xED);
+
+  const auto second = echoRequest(0x1234, 0x0201);
+  EXPECT_EQ(second[6], 0x01);
+  EXPECT_EQ(second[7], 0x02);
+  EXPECT_EQ(net::internetChecksum(second), 0);
+}
+
+std::vector<std::uint8_t> echo(std::uint8_t type, std::uint8_t idLow, std::uint8_t idHigh,
+                               std::uint8_t optionWords = 0) {
+  return ipv4Datagram(1, {type, 0, 0x12, 0x34, idLow, idHigh, 0, 0}, optionWords);
+}
+
+TEST(IcmpEcho, OnlyRepliesWithOurIdentifierMatch) {
+  EXPECT_TRUE(isEchoReplyFor(echo(0, 0x34, 0x12), 0x1234));
+  EXPECT_FALSE(isEchoReplyFor(echo(0, 0x12, 0x34), 0x1234)) << "identifier read big-endian";
+  EXPECT_FALSE(isEchoReplyFor(echo(0, 0x35, 0x12), 0x1234));
+  EXPECT_FALSE(isEchoReplyFor(echo(8, 0x34, 0x12), 0x1234)) << "our own looped request";
+  EXPECT_FALSE(isEchoReplyFor(echo(3, 0x34, 0x12), 0x1234));
+  EXPECT_TRUE(isEchoReplyFor(echo(0, 0x34, 0x12, 1), 0x1234)) << "IP options";
+}
+
+TEST(IcmpEcho, ProcessIdsAboveSixteenBitsUseTheirLowBits) {
+  const std::uint32_t pid = 0x0012ABCD;
+  const auto identifier = static_cast<std::uint16_t>(pid & 0xFFFFU);
+  const auto request = echoRequest(identifier, 0);
+  EXPECT_EQ(request[4], 0xCD);
+  EXPECT_EQ(request[5], 0xAB);
+  EXPECT_TRUE(isEchoReplyFor(echo(0, 0xCD, 0xAB), identifier));
+}
+
+TEST(IcmpEcho, RuntRepliesAreDropped) {
+  const auto reply = echo(0, 0x34, 0x12);
+  // Header plus type, code, checksum and identifier: 26 bytes are needed.
+  for (std::size_t length = 0; length < 26; ++length) {
+    const std::vector<std::uint8_t> runt(reply.begin(),
+                                         reply.begin() + static_cast<std::ptrdiff_t>(length));
+    EXPECT_FALSE(isEchoReplyFor(runt, 0x1234)) << length << " bytes";
+  }
+  const std::vector<std::uint8_t> exact(reply.begin(), reply.begin() + 26);
+  EXPECT_TRUE(isEchoReplyFor(exact, 0x1234));
+}
+
+}  // namespace
