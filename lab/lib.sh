@@ -260,14 +260,20 @@ _lab_poll() {
   done
 }
 
-# _lab_frr_ready NAME: FRR shows r0 up as a PIM and/or IGMP interface, as the variant
-# says (one vtysh run: each costs most of a second inside the guest).
+# _lab_frr_ready NAME: FRR shows r0 as the variant has it: PIM on (the router is the
+# link's DR) or off, IGMP up or off. One vtysh run: each costs most of a second inside
+# the guest. An IGMP-only r0 is still listed by "show ip pim interface", with DR "*".
 _lab_frr_ready() {
-  local name=$1 want=0
-  lab_has "$name" --no-pim || want=$((want + 1))
-  lab_has "$name" --no-igmp || want=$((want + 1))
+  local name=$1 pim=1 igmp=1
+  lab_has "$name" --no-pim && pim=0
+  lab_has "$name" --no-igmp && igmp=0
   lab_frr "$name" 'show ip pim interface' 'show ip igmp interface' |
-    awk -v want="$want" '$1 == "r0" && $2 == "up" { n++ } END { exit n != want }'
+    awk -v pim="$pim" -v igmp="$igmp" '
+      /PIM DR/ { sec = "pim" }
+      /Querier/ { sec = "igmp" }
+      $1 == "r0" && sec == "pim" && $2 == "up" && $5 == "local" { p = 1 }
+      $1 == "r0" && sec == "igmp" && $2 == "up" { i = 1 }
+      END { exit !(p == pim && i == igmp) }'
 }
 
 _lab_receives() { # NAME GROUP PORT [SOURCE]
@@ -286,7 +292,9 @@ _lab_wait_ready() {
     lab_die "router of lab $name does not answer ping (see $rdir/init.log)" || return 1
   _lab_poll "$deadline" _lab_frr_ready "$name" ||
     lab_die "FRR of lab $name does not show r0 up (see $rdir/init.log)" || return 1
-  if ! lab_has "$name" --no-beacons && ! lab_has "$name" --no-igmp; then
+  # An IGMP-only or PIM-only router forwards no multicast to the host link.
+  if ! lab_has "$name" --no-beacons && ! lab_has "$name" --no-igmp &&
+    ! lab_has "$name" --no-pim; then
     _lab_poll "$deadline" _lab_receives "$name" "$LAB_ASM_GROUP" "$LAB_ASM_PORT" ||
       lab_die "ASM beacons do not reach the host of lab $name" || return 1
     if ! lab_has "$name" --ssm-wrong-source; then
@@ -319,7 +327,7 @@ lab_up() {
   hns=$(lab_ns "$name" host)
   rns=$(lab_ns "$name" router)
   sns=$(lab_ns "$name" source)
-  if [[ -e $dir ]] || ip netns list | grep -qE "^cvl-$name-(host|router|source)( |$)"; then
+  if [[ -e $dir || -e /run/netns/$hns || -e /run/netns/$rns || -e /run/netns/$sns ]]; then
     lab_die "lab $name exists already (lab_down $name removes it)"
     return 1
   fi
@@ -418,5 +426,10 @@ lab_down() {
 
 # lab_list: the names of the labs that exist.
 lab_list() {
-  ip netns list | sed -nE 's/^cvl-(.*)-host( .*)?$/\1/p'
+  local f
+  for f in /run/netns/cvl-*-host; do
+    [[ -e $f ]] || continue
+    f=${f#/run/netns/cvl-}
+    echo "${f%-host}"
+  done
 }

@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# The lab's own check, without the tool: a lab variant is built and every behaviour the
+# tool's tests depend on is observed for real from the host namespace, both the ones the
+# variant keeps and the one it takes away. Then the lab is torn down and must leave
+# nothing behind.
+#
+#   lab_selfcheck.sh full|bare|no-pim|no-igmp|ignore-pings|no-beacons|ssm-wrong-source|
+#                    two-asm-senders
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+. "$(dirname "$0")/lib.sh"
+
+variant=${1:?variant}
+flags=()
+[[ $variant == full ]] || flags=("--$variant")
+E2E_LAB=$(printf 'chk-%s' "$variant" | cut -c1-20)-$$
+E2E_WORK=$(lab_dir "$E2E_LAB")
+
+if [[ $variant == bare ]]; then
+  e2e_require_lab scapy
+else
+  e2e_require_lab router scapy
+fi
+[[ $variant == full ]] && e2e_require tshark
+
+e2e_lab_up "${flags[@]}"
+
+has() { [[ " ${flags[*]} " == *" --$1 "* ]]; }
+router=1 pim=1 igmp=1 pings=1 beacons=1
+if has bare; then router=0 pim=0 igmp=0 pings=0 beacons=0; fi
+has no-pim && pim=0
+has no-igmp && igmp=0
+has ignore-pings && pings=0
+has no-beacons && beacons=0
+# Multicast reaches the host link only from a router running both PIM and IGMP there.
+((pim && igmp)) || beacons=0
+
+probe() { lab_host_exec "$E2E_LAB" "$LAB_PYTHON" "$E2E_REPO/lab/probe.py" "$@"; }
+receive() {
+  lab_host_exec "$E2E_LAB" "$LAB_PYTHON" "$E2E_REPO/lab/receive.py" --timeout 2 --listen "$@"
+}
+# expect WHAT SHOULD(1/0) OUTPUT REGEX: OUTPUT holds a line matching REGEX iff SHOULD.
+expect() {
+  local what=$1 should=$2 out=$3 re=$4
+  local seen=0
+  grep -qE "$re" <<<"$out" && seen=1
+  if ((seen == should)); then
+    if ((seen)); then e2e_log "ok: $what"; else e2e_log "ok: no $what"; fi
+  elif ((seen)); then
+    e2e_fail "$what: unexpected, got: $out"
+  else
+    e2e_fail "$what: not seen, got: ${out:-nothing}"
+  fi
+}
+ms_within() { # OUTPUT MAX: a probe line's ms=N lies in 0..MAX
+  local ms
+  ms=$(sed -nE 's/.* ms=(-?[0-9]+)$/\1/p' <<<"$1" | head -n 1)
+  [[ -n $ms ]] && ((ms >= 0 && ms <= $2))
+}
+
+# --- the host side, as the tool needs it -----------------------------------------------
+addr=$(lab_host_exec "$E2E_LAB" "$LAB_PYTHON" -c \
+  'import socket; print(socket.gethostbyname(socket.gethostname()))')
+if [[ $addr == "$LAB_HOST_ADDR" ]]; then
+  e2e_log "ok: host name resolves to $addr"
+else
+  e2e_fail "host name resolves to $addr, not $LAB_HOST_ADDR"
+fi
+route=$(lab_host_exec "$E2E_LAB" ip route get "$LAB_ASM_GROUP")
+expect "multicast route on $LAB_HOST_IF" 1 "$route" "dev $LAB_HOST_IF"
+
+# --- router presence and state -----------------------------------------------------------
+if ((router)); then
+  out=$(lab_frr "$E2E_LAB" 'show ip pim interface' 'show ip igmp interface' 'show ip pim rp-info')
+  expect "RP $LAB_RP_ADDR for 224.0.0.0/4" 1 "$out" "^ *$LAB_RP_ADDR +224\.0\.0\.0/4"
+fi
+
+# --- echo requests to the router groups --------------------------------------------------
+for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
+  want=$pings
+  [[ $g == 224.0.0.13 ]] && ((!pim)) && want=0
+  out=$(lab_host_exec "$E2E_LAB" ping -n -c 1 -W 2 "$g" 2>&1 || true)
+  expect "echo reply to $g from the router" "$want" "$out" "bytes from $LAB_ROUTER_ADDR:"
+done
+
+# --- beacons routed to a joined socket ---------------------------------------------------
+out=$(receive --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" --count 5 || true)
+expect "ASM beacons from $LAB_SSM_SOURCE" "$beacons" "$out" "^$LAB_SSM_SOURCE [0-9]+$"
+if has two-asm-senders; then
+  expect "ASM beacons from the second sender $LAB_OTHER_SOURCE" 1 "$out" \
+    "^$LAB_OTHER_SOURCE [0-9]+$"
+else
+  expect "ASM beacons from $LAB_OTHER_SOURCE" 0 "$out" "^$LAB_OTHER_SOURCE "
+fi
+ssm_ok=$beacons
+has ssm-wrong-source && ssm_ok=0
+out=$(receive --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" --source "$LAB_SSM_SOURCE" \
+  --count 5 || true)
+expect "SSM beacons from $LAB_SSM_SOURCE" "$ssm_ok" "$out" "^$LAB_SSM_SOURCE [0-9]+$"
+if has ssm-wrong-source; then
+  out=$(receive --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" \
+    --source "$LAB_OTHER_SOURCE" --count 5 || true)
+  expect "SSM beacons from the wrong source $LAB_OTHER_SOURCE" 1 "$out" \
+    "^$LAB_OTHER_SOURCE [0-9]+$"
+fi
+if ((beacons)); then
+  # ASM goes the shared tree through the RP: FRR holds (*,G) while a receiver is joined.
+  receive --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" >/dev/null &
+  rx=$!
+  mroute=""
+  for ((i = 0; i < 10; i++)); do
+    mroute=$(lab_frr "$E2E_LAB" 'show ip mroute')
+    grep -qE "^ *\* +$LAB_ASM_GROUP " <<<"$mroute" && break
+  done
+  wait "$rx" || true
+  expect "(*,$LAB_ASM_GROUP) in FRR's multicast routes" 1 "$mroute" "^ *\* +$LAB_ASM_GROUP "
+fi
+
+# --- IGMP: queries after a leave ---------------------------------------------------------
+out=$(probe igmpv2-leave "$LAB_ASM_GROUP" | grep " group=$LAB_ASM_GROUP " || true)
+expect "group-specific query after an IGMPv2 leave" "$igmp" "$out" \
+  "^query v3 group=$LAB_ASM_GROUP sources= from=$LAB_ROUTER_ADDR "
+if ((igmp)) && ! ms_within "$out" 500; then
+  e2e_fail "the group-specific query came late: $out"
+fi
+out=$(probe igmpv3-block "$LAB_SSM_GROUP" "$LAB_SSM_SOURCE" | grep " group=$LAB_SSM_GROUP " || true)
+expect "group-and-source-specific query after an IGMPv3 BLOCK" "$igmp" "$out" \
+  "^query v3 group=$LAB_SSM_GROUP sources=$LAB_SSM_SOURCE from=$LAB_ROUTER_ADDR "
+
+# --- PIM: triggered Hello, and the router stays DR ---------------------------------------
+out=$(probe --wait 1.5 pim-hello --genid 1111 | grep "^hello from=$LAB_ROUTER_ADDR " || true)
+expect "triggered PIM Hello after a Hello with DR priority 0" "$pim" "$out" \
+  "^hello from=$LAB_ROUTER_ADDR holdtime=[0-9]+ dr_priority=[0-9]+ genid=[0-9]+ ms="
+if ((pim)); then
+  ms_within "$out" 1000 || e2e_fail "the triggered Hello came late: $out"
+  # A new generation ID is a restarted neighbour, which must be answered again: what
+  # the tool's second pass relies on.
+  out=$(probe --wait 1.5 pim-hello --genid 2222 | grep "^hello from=$LAB_ROUTER_ADDR " || true)
+  expect "triggered PIM Hello after a new generation ID" 1 "$out" "^hello from="
+  out=$(lab_frr "$E2E_LAB" 'show ip pim neighbor')
+  expect "the host as FRR's PIM neighbour with DR priority 0" 1 "$out" \
+    "^ *r0 +$LAB_HOST_ADDR .* 0 *$"
+  dr=$(lab_host_link_dr "$E2E_LAB")
+  if [[ $dr == "$LAB_ROUTER_ADDR" ]]; then
+    e2e_log "ok: the router stays DR of the host link"
+  else
+    e2e_fail "DR of the host link is $dr, not the router"
+  fi
+fi
+
+# --- the witness must pass good messages and catch a bad checksum ------------------------
+if [[ $variant == full ]]; then
+  e2e_witness_start
+  probe igmpv2-leave "$LAB_ASM_GROUP" >/dev/null
+  probe igmpv3-block "$LAB_SSM_GROUP" "$LAB_SSM_SOURCE" >/dev/null
+  probe --wait 0.5 pim-hello >/dev/null
+  lab_host_exec "$E2E_LAB" ping -n -c 1 -W 1 224.0.0.2 >/dev/null || true
+  e2e_witness_stop
+  e2e_witness_saw "the IGMPv2 leave" "src=$LAB_HOST_ADDR " "igmp_type=0x17 " "cksum=good "
+  e2e_witness_saw "the IGMPv3 BLOCK record" "src=$LAB_HOST_ADDR " \
+    "records=6:$LAB_SSM_GROUP:$LAB_SSM_SOURCE$"
+  e2e_witness_saw "the PIM Hello's options" "src=$LAB_HOST_ADDR " "proto=pim " \
+    "holdtime=30 " "dr_priority=0 " "genid=[0-9]+$"
+  e2e_witness_saw "the router's echo reply" "src=$LAB_ROUTER_ADDR " "icmp_type=0 "
+  e2e_witness_saw "the router's group-specific query" "src=$LAB_ROUTER_ADDR " \
+    "igmp_type=0x11 " "group=$LAB_ASM_GROUP "
+
+  "$E2E_REPO/lab/witness" start "$E2E_LAB"
+  probe --wait 0.2 bad-igmp "$LAB_ASM_GROUP" >/dev/null
+  "$E2E_REPO/lab/witness" stop "$E2E_LAB"
+  if "$E2E_REPO/lab/witness" check "$E2E_LAB" >/dev/null 2>"$E2E_WORK/bad.err"; then
+    e2e_fail "the witness passed an IGMP report with a bad checksum"
+  elif grep -q '^BAD .*proto=igmp cksum=bad' "$E2E_WORK/bad.err"; then
+    e2e_log "ok: the witness flags a bad IGMP checksum"
+  else
+    e2e_fail "the witness failed without naming the bad message: $(cat "$E2E_WORK/bad.err")"
+  fi
+fi
+
+# --- teardown leaves nothing -------------------------------------------------------------
+pids=$(for r in host router source; do
+  ip netns pids "$(lab_ns "$E2E_LAB" "$r")" 2>/dev/null || true
+done)
+lab_down "$E2E_LAB"
+left=$(ls -d /run/netns/cvl-"$E2E_LAB"-* 2>/dev/null || true)
+[[ -z $left ]] || e2e_fail "namespaces left after teardown: $left"
+[[ ! -e /etc/netns/$(lab_ns "$E2E_LAB" host) ]] || e2e_fail "hosts file left after teardown"
+[[ ! -e $E2E_WORK ]] || e2e_fail "work folder left after teardown"
+for p in $pids; do
+  kill -0 "$p" 2>/dev/null && e2e_fail "process $p ($(cat "/proc/$p/comm" 2>/dev/null)) outlived the lab"
+done
+[[ -n $pids ]] || ((!router)) || e2e_fail "no lab process was running before teardown"
+e2e_log "teardown checked: $(wc -w <<<"$pids") processes ended, no namespace or file left"
+
+e2e_finish
