@@ -51,15 +51,19 @@ class PendingCapture {
   net::NativeSocket handle_;
 };
 
-int interfaceIndexOf(net::NativeSocket boundSocket) {
+in_addr boundAddressOf(net::NativeSocket boundSocket) {
   sockaddr_in bound;
   std::memset(&bound, 0, sizeof bound);
   socklen_t length = sizeof bound;
   if (::getsockname(boundSocket, reinterpret_cast<sockaddr*>(&bound), &length) == -1) {
     net::throwSocketError(kOperation);
   }
-  const auto owner = net::linux_if::interfaceWithAddress(net::linux_if::ipv4Interfaces(kOperation),
-                                                         bound.sin_addr);
+  return bound.sin_addr;
+}
+
+int interfaceIndexOf(const in_addr& address) {
+  const auto owner =
+      net::linux_if::interfaceWithAddress(net::linux_if::ipv4Interfaces(kOperation), address);
   // Only a socket bound to one interface's own address can be captured for.
   if (!owner) failWith(EADDRNOTAVAIL);
   const unsigned int index = ::if_nametoindex(owner->name.c_str());
@@ -67,8 +71,8 @@ int interfaceIndexOf(net::NativeSocket boundSocket) {
   return static_cast<int>(index);
 }
 
-net::NativeSocket openCapture(net::NativeSocket boundSocket, int ipProtocol) {
-  const int interfaceIndex = interfaceIndexOf(boundSocket);
+net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {
+  const int interfaceIndex = interfaceIndexOf(address);
   // Protocol 0 until bound: nothing is queued before the filter is in place.
   PendingCapture capture(net::os::openSocket(AF_PACKET, SOCK_DGRAM, 0));
   if (capture.get() == net::kInvalidSocket) net::throwSocketError(kOperation);
@@ -108,9 +112,13 @@ net::NativeSocket openCapture(net::NativeSocket boundSocket, int ipProtocol) {
 
 void RawSocket::enableReceiveAll() {
   // The only user wants PIM; the capture carries the socket's own protocol.
-  if (captureHandle == net::kInvalidSocket) captureHandle = openCapture(handle, protocol_);
+  if (capturing()) return;
+  const in_addr own = boundAddressOf(handle);
+  attachCapture(openCapture(own, protocol_), own);
 }
 
 void RawSocket::enableReceiveAllIgmp() {
-  if (captureHandle == net::kInvalidSocket) captureHandle = openCapture(handle, IPPROTO_IGMP);
+  if (capturing()) return;
+  const in_addr own = boundAddressOf(handle);
+  attachCapture(openCapture(own, IPPROTO_IGMP), own);
 }

@@ -30,15 +30,22 @@ int Socket::sendTo(const std::uint8_t* data, int length, const sockaddr_in& dest
   return sent;
 }
 
+void Socket::attachCapture(net::NativeSocket capture, const in_addr& ownAddress) {
+  captureHandle = capture;
+  captureOwnAddress = ownAddress;
+}
+
 int Socket::recvFrom(std::uint8_t* buffer, int capacity, sockaddr_in& source) {
-  const bool captured = captureHandle != net::kInvalidSocket;
+  const bool captured = capturing();
   const int received = net::os::recvFrom(readHandle(), buffer, capacity, source);
   if (received == -1) net::throwSocketError("recvFrom");
-  if (captured) {
-    // A capture reports the link-layer sender; the sender that counts is the
-    // datagram's own IP source.
-    source = net::ipSourceOf({buffer, static_cast<std::size_t>(received)});
-  }
+  if (!captured) return received;
+  // A capture reports the link-layer sender; the sender that counts is the
+  // datagram's own IP source.
+  source = net::ipSourceOf({buffer, static_cast<std::size_t>(received)});
+  // What this host sent itself is never evidence of a router: some captures
+  // hand back outgoing packets, so they read as empty.
+  if (source.sin_addr.s_addr == captureOwnAddress.s_addr) return 0;
   return received;
 }
 

@@ -26,15 +26,20 @@ class Socket {
  protected:
   explicit Socket(net::NativeSocket openedHandle) : handle(openedHandle) {}
 
-  // NOLINTBEGIN(misc-non-private-member-variables-in-classes)
+  // Hands the socket a capture of its interface, on platforms where a
+  // receive-all mode is a socket of its own: from now on waits and reads go
+  // to it. `ownAddress` is this socket's bound address.
+  void attachCapture(net::NativeSocket capture, const in_addr& ownAddress);
+  bool capturing() const { return captureHandle != net::kInvalidSocket; }
+
+  // NOLINTNEXTLINE(misc-non-private-member-variables-in-classes)
   net::NativeSocket handle;
-  // Where a receive-all mode delivers, on platforms where that is a socket
-  // of its own; while it is open, waits and reads go to it.
-  net::NativeSocket captureHandle = net::kInvalidSocket;
-  // NOLINTEND(misc-non-private-member-variables-in-classes)
 
  private:
   net::NativeSocket readHandle() const;
+
+  net::NativeSocket captureHandle = net::kInvalidSocket;
+  in_addr captureOwnAddress{};
 };
 
 class UdpSocket : public Socket {

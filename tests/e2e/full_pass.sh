@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# One pass against the full lab (FRR router with PIM-SM and IGMP, ASM and SSM beacons):
-# every test succeeds and the report prints every positive conclusion, naming the router
-# as the PIM responder. This is what the demo shows.
+# Two passes against the full lab (FRR router with PIM-SM and IGMP, ASM and SSM
+# beacons): every test succeeds both times and the report prints every positive
+# conclusion, naming the router as the PIM responder. The second pass, run at once,
+# proves that a router answers the tool's Hello again. This is what the demo shows.
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 e2e_require_lab router witness
@@ -9,10 +10,20 @@ e2e_require_tool
 
 e2e_lab_up
 e2e_witness_start
-e2e_run_tool $'q\n'
+e2e_run_tool_timed $'y\nq\n'
 e2e_witness_stop
-e2e_expect_output full_pass.txt
+e2e_expect_output full_two_passes.txt
 e2e_tool_messages_seen
+
+# An answered ping ends its test at the first reply, far from the 2000 ms limit.
+e2e_expect_gaps "test 3 with the router answering" '^\t3[.]' '^\t4[.]' 0 1000
+e2e_expect_gaps "test 4 with the router answering" '^\t4[.]' '^\t5[.]' 0 1000
+e2e_expect_gaps "test 7 with the router answering" '^\t7[.]' '^\t8[.]' 0 1000
+# The PIM test listens for its whole 5 s whatever arrives.
+e2e_expect_gaps "test 8 with Hellos answered" '^\t8[.]' '^Test succeeded' 4990 5900
+
+n=$(e2e_witness_count "src=$LAB_HOST_ADDR " "proto=pim " "pim_type=0 ")
+[[ $n -eq 2 ]] || e2e_fail "expected 2 PIM Hellos from the host, the witness saw $n"
 # The Hello's DR priority 0 must leave the router DR, or the beacons would stop.
 dr=$(lab_host_link_dr "$E2E_LAB")
 [[ $dr == "$LAB_ROUTER_ADDR" ]] || e2e_fail "the tool's Hello made $dr the host link's DR"

@@ -201,10 +201,12 @@ e2e_tool_messages_seen() {
     "proto=igmp " "igmp_type=0x16 " "group=$LAB_ASM_GROUP( |$)"
   e2e_witness_saw "IGMPv2 leave for $LAB_ASM_GROUP" "$h" "dst=224\.0\.0\.2 " \
     "igmp_type=0x17 " "group=$LAB_ASM_GROUP( |$)"
+  # The host's kernel reports the same channel when test 2 joins it, always with a
+  # Router Alert option; the tool's reports carry no IP option.
   e2e_witness_saw "IGMPv3 ALLOW for ($LAB_SSM_SOURCE, $LAB_SSM_GROUP)" "$h" \
-    "dst=224\.0\.0\.22 " "igmp_type=0x22 " "records=5:$LAB_SSM_GROUP:$LAB_SSM_SOURCE$"
+    "dst=224\.0\.0\.22 " "ra=0 " "igmp_type=0x22 " "records=5:$LAB_SSM_GROUP:$LAB_SSM_SOURCE$"
   e2e_witness_saw "IGMPv3 BLOCK for ($LAB_SSM_SOURCE, $LAB_SSM_GROUP)" "$h" \
-    "dst=224\.0\.0\.22 " "igmp_type=0x22 " "records=6:$LAB_SSM_GROUP:$LAB_SSM_SOURCE$"
+    "dst=224\.0\.0\.22 " "ra=0 " "igmp_type=0x22 " "records=6:$LAB_SSM_GROUP:$LAB_SSM_SOURCE$"
   local g
   for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
     e2e_witness_saw "echo request to $g" "$h" "dst=${g//./\\.} " "proto=icmp " \
@@ -213,6 +215,55 @@ e2e_tool_messages_seen() {
   e2e_witness_saw "PIM Hello with holdtime 30, DR priority 0 and a generation ID" "$h" \
     "dst=224\.0\.0\.13 " "proto=pim " "pim_v=2 " "pim_type=0 " "holdtime=30 " \
     "dr_priority=0 " "genid=[0-9]+$"
+}
+
+# e2e_run_tool_timed STDIN_TEXT: as e2e_run_tool, and $E2E_WORK/tool.times gets, for each
+# output line, the milliseconds since the tool started, a tab, and the line.
+e2e_run_tool_timed() {
+  local rc
+  lab_exec_prefix "$E2E_LAB" host
+  e2e_log "running $E2E_TOOL in lab $E2E_LAB, timing its lines"
+  printf '%s' "${1:-}" >"$E2E_WORK/tool.in"
+  rc=0
+  "$LAB_PYTHON" "$E2E_DIR/stamp.py" "$E2E_WORK/tool.out" "$E2E_WORK/tool.times" \
+    timeout -k 5 "$E2E_TOOL_TIMEOUT" "${LAB_EXEC_PREFIX[@]}" "$E2E_TOOL" \
+    <"$E2E_WORK/tool.in" 2>"$E2E_WORK/tool.err" || rc=$?
+  if [[ -s $E2E_WORK/tool.err ]]; then
+    e2e_log "tool standard error:"
+    cat "$E2E_WORK/tool.err" >&2
+  fi
+  if [[ $rc -eq 124 || $rc -eq 137 ]]; then
+    e2e_fail "the tool did not end within $E2E_TOOL_TIMEOUT s"
+  elif [[ $rc -ne 0 ]]; then
+    e2e_fail "the tool exited with $rc, not 0"
+  fi
+}
+
+# e2e_gaps_ms FROM_REGEX TO_REGEX: for every line matching FROM, the milliseconds until the
+# next line after it that matches TO; one number per line (several for several passes).
+e2e_gaps_ms() {
+  awk -v from="$1" -v to="$2" '
+    { tab = index($0, "\t"); ms = substr($0, 1, tab - 1); text = substr($0, tab + 1) }
+    start != "" && text ~ to { print ms - start; start = "" }
+    start == "" && text ~ from { start = ms }' "$E2E_WORK/tool.times"
+}
+
+# e2e_expect_gaps DESCRIPTION FROM_REGEX TO_REGEX MIN_MS MAX_MS: every such gap lies
+# within [MIN, MAX], and there is at least one.
+e2e_expect_gaps() {
+  local what=$1 gaps gap
+  gaps=$(e2e_gaps_ms "$2" "$3")
+  [[ -n $gaps ]] || {
+    e2e_fail "$what: no such lines in the output"
+    return 0
+  }
+  for gap in $gaps; do
+    if ((gap < $4 || gap > $5)); then
+      e2e_fail "$what took $gap ms, not within $4..$5 ms"
+    else
+      e2e_log "$what took $gap ms"
+    fi
+  done
 }
 
 # e2e_finish: the scenario's verdict as its exit status.

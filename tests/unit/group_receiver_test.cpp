@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 #include "net/socket_exceptions.h"
 #include "tests/unit/loopback.h"
+#include "tests/unit/platform_quirks.h"
 
 namespace {
 
@@ -23,6 +22,9 @@ TEST(GroupReceiver, CountsDatagramsPerSenderAddress) {
 }
 
 TEST(GroupReceiver, DistinctHostsAreDistinctMembersButPortsAreNot) {
+  if (testing_support::runningUnderWine()) {
+    GTEST_SKIP() << "every loopback sender arrives as 127.0.0.1 here (Wine)";
+  }
   const std::uint16_t port = freeUdpPort();
   GroupReceiver receiver(port);
   Sender("127.0.0.1").send(port);
@@ -58,6 +60,9 @@ TEST(GroupReceiver, NoTimeLeftMeansNoRead) {
 }
 
 TEST(GroupReceiver, SecondReceiveAddsToTheFirst) {
+  if (testing_support::runningUnderWine()) {
+    GTEST_SKIP() << "every loopback sender arrives as 127.0.0.1 here (Wine)";
+  }
   const std::uint16_t port = freeUdpPort();
   GroupReceiver receiver(port);
   const Sender sender;
@@ -79,7 +84,7 @@ TEST(GroupReceiver, HeldPortFailsConstructionWithBind) {
   } catch (const CV_SocketException& failure) {
     EXPECT_EQ(failure.description(),
               "Exception while running test : Bindfailed with error code : " +
-                  std::to_string(EADDRINUSE) + "\n");
+                  std::to_string(testing_support::kAddressInUse) + "\n");
   }
 }
 
@@ -91,7 +96,7 @@ TEST(GroupReceiver, RefusedMembershipRequestsThrowSetOption) {
     FAIL() << "joined 255.255.255.255";
   } catch (const CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
-    EXPECT_EQ(failure.errorCode, EINVAL);
+    EXPECT_EQ(failure.errorCode, testing_support::kInvalidArgument);
   }
   try {
     receiver.leaveGroup("233.4.200.19");

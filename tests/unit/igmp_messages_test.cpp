@@ -54,11 +54,11 @@ std::vector<std::uint8_t> igmp(std::uint8_t type, in_addr group, std::uint8_t op
 }
 
 TEST(IgmpMessages, QueriesAreToldApartByTheGroupTheyName) {
-  EXPECT_EQ(readMembershipQuery(igmp(0x11, in_addr{0}), kAsmGroup), QueryKind::General);
+  EXPECT_EQ(readMembershipQuery(igmp(0x11, in_addr{}), kAsmGroup), QueryKind::General);
   EXPECT_EQ(readMembershipQuery(igmp(0x11, kAsmGroup), kAsmGroup), QueryKind::GroupSpecific);
   EXPECT_EQ(readMembershipQuery(igmp(0x11, kSsmGroup), kAsmGroup), QueryKind::None);
   // A prober whose own group is 0.0.0.0 takes a general query as its own.
-  EXPECT_EQ(readMembershipQuery(igmp(0x11, in_addr{0}), in_addr{0}), QueryKind::GroupSpecific);
+  EXPECT_EQ(readMembershipQuery(igmp(0x11, in_addr{}), in_addr{}), QueryKind::GroupSpecific);
 }
 
 TEST(IgmpMessages, V3GroupAndSourceQueryBehindRouterAlertIsGroupSpecific) {
@@ -72,7 +72,7 @@ TEST(IgmpMessages, V3GroupAndSourceQueryBehindRouterAlertIsGroupSpecific) {
 TEST(IgmpMessages, ReportsAndLeavesAreNotQueries) {
   for (const std::uint8_t type : std::vector<std::uint8_t>{0x12, 0x16, 0x17, 0x22}) {
     EXPECT_FALSE(readMembershipQuery(igmp(type, kAsmGroup), kAsmGroup)) << int{type};
-    EXPECT_FALSE(readMembershipQuery(igmp(type, in_addr{0}), kAsmGroup)) << int{type};
+    EXPECT_FALSE(readMembershipQuery(igmp(type, in_addr{}), kAsmGroup)) << int{type};
   }
 }
 

@@ -2,17 +2,27 @@
 // a free port to bind the tool's sockets to. Nothing leaves the host.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
+#include "net/platform.h"
+
 namespace testing_support {
+
+// The error numbers the platform gives for the refusals these tests provoke.
+#ifdef _WIN32
+inline constexpr int kAddressInUse = WSAEADDRINUSE;
+inline constexpr int kInvalidArgument = WSAEINVAL;
+// Winsock treats an option value shorter than the option as a bad pointer.
+inline constexpr int kOptionTooShort = WSAEFAULT;
+#else
+inline constexpr int kAddressInUse = EADDRINUSE;
+inline constexpr int kInvalidArgument = EINVAL;
+inline constexpr int kOptionTooShort = EINVAL;
+#endif
 
 inline sockaddr_in loopbackAddress(const char* address, std::uint16_t port) {
   sockaddr_in result;
@@ -23,41 +33,43 @@ inline sockaddr_in loopbackAddress(const char* address, std::uint16_t port) {
   return result;
 }
 
+// Built on the thin platform calls, not on the Socket wrappers under test.
 class Sender {
  public:
   explicit Sender(const char* fromAddress = "127.0.0.1", std::uint16_t fromPort = 0)
-      : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-    const sockaddr_in local = loopbackAddress(fromAddress, fromPort);
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+      : handle_(net::os::openSocket(AF_INET, SOCK_DGRAM, 0)) {
+    if (handle_ == net::kInvalidSocket ||
+        net::os::bindTo(handle_, loopbackAddress(fromAddress, fromPort)) != 0) {
       throw std::runtime_error("test sender");
     }
   }
-  ~Sender() { close(fd_); }
+  ~Sender() {
+    if (handle_ != net::kInvalidSocket) net::os::closeSocket(handle_);
+  }
   Sender(const Sender&) = delete;
   Sender& operator=(const Sender&) = delete;
 
   void send(std::uint16_t toPort, const std::string& payload = "beacon") const {
-    const sockaddr_in to = loopbackAddress("127.0.0.1", toPort);
-    if (sendto(fd_, payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-               sizeof to) != static_cast<ssize_t>(payload.size())) {
+    const int length = static_cast<int>(payload.size());
+    if (net::os::sendTo(handle_, reinterpret_cast<const std::uint8_t*>(payload.data()), length,
+                        loopbackAddress("127.0.0.1", toPort)) != length) {
       throw std::runtime_error("test send");
     }
   }
 
  private:
-  int fd_;
+  net::NativeSocket handle_;
 };
 
 // A port that was free a moment ago.
 inline std::uint16_t freeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  const net::NativeSocket handle = net::os::openSocket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in local = loopbackAddress("0.0.0.0", 0);
   socklen_t length = sizeof local;
-  if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-    throw std::runtime_error("free port");
-  }
-  close(fd);
+  const bool found = handle != net::kInvalidSocket && net::os::bindTo(handle, local) == 0 &&
+                     getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) == 0;
+  if (handle != net::kInvalidSocket) net::os::closeSocket(handle);
+  if (!found) throw std::runtime_error("free port");
   return ntohs(local.sin_port);
 }
 

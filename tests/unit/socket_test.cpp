@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cerrno>
 #include <string>
 
 #include "net/platform.h"
 #include "net/socket_exceptions.h"
 #include "tests/unit/loopback.h"
+#include "tests/unit/platform_quirks.h"
 
 namespace {
 
@@ -40,11 +40,14 @@ TEST(UdpSocket, SecondBindOnAHeldPortThrowsBind) {
     FAIL() << "second bind succeeded";
   } catch (const CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "Bind");
-    EXPECT_EQ(failure.errorCode, EADDRINUSE);
+    EXPECT_EQ(failure.errorCode, testing_support::kAddressInUse);
   }
 }
 
 TEST(UdpSocket, EmptyDatagramReadsAsZeroBytesWithItsSender) {
+  if (testing_support::runningUnderWine()) {
+    GTEST_SKIP() << "every loopback sender arrives as 127.0.0.1 here (Wine)";
+  }
   const std::uint16_t port = freeUdpPort();
   UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
   Sender("127.0.0.2").send(port, "");
@@ -64,7 +67,7 @@ TEST(UdpSocket, FailedCallThrowsItsOperationAndLeavesTheSocketUsable) {
     FAIL() << "a zero-length option was accepted";
   } catch (const CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
-    EXPECT_EQ(failure.errorCode, EINVAL);
+    EXPECT_EQ(failure.errorCode, testing_support::kOptionTooShort);
   }
   Sender().send(port);
   EXPECT_TRUE(socket.waitReadable(1000));

@@ -1,0 +1,63 @@
+#include <cstdint>
+
+#include "net/platform.h"
+
+namespace net {
+
+int lastSocketError() { return ::WSAGetLastError(); }
+
+// GetTickCount wraps after 49.7 days; the listening loops only take
+// unsigned differences, which survive the wrap.
+std::uint32_t tickCountMs() { return static_cast<std::uint32_t>(::GetTickCount()); }
+
+void pauseMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+std::uint32_t processId() { return static_cast<std::uint32_t>(::GetCurrentProcessId()); }
+
+namespace os {
+
+namespace {
+const sockaddr* asSockaddr(const sockaddr_in& address) {
+  return reinterpret_cast<const sockaddr*>(&address);
+}
+
+constexpr int kAddressLength = sizeof(sockaddr_in);
+}  // namespace
+
+NativeSocket openSocket(int family, int type, int protocol) {
+  return ::socket(family, type, protocol);
+}
+
+void closeSocket(NativeSocket handle) { ::closesocket(handle); }
+
+int sendTo(NativeSocket handle, const std::uint8_t* data, int length,
+           const sockaddr_in& destination) {
+  return ::sendto(handle, reinterpret_cast<const char*>(data), length, 0, asSockaddr(destination),
+                  kAddressLength);
+}
+
+int recvFrom(NativeSocket handle, std::uint8_t* buffer, int capacity, sockaddr_in& source) {
+  int length = kAddressLength;
+  return ::recvfrom(handle, reinterpret_cast<char*>(buffer), capacity, 0,
+                    reinterpret_cast<sockaddr*>(&source), &length);
+}
+
+int selectReadable(NativeSocket handle, std::int32_t timeOutMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(handle, &readable);
+  timeval limit{timeOutMs / 1000, (timeOutMs % 1000) * 1000};
+  // Winsock ignores the first argument; it is there for Berkeley compatibility.
+  return ::select(0, &readable, nullptr, nullptr, timeOutMs == -1 ? nullptr : &limit);
+}
+
+int setOption(NativeSocket handle, int level, int option, const void* value, int length) {
+  return ::setsockopt(handle, level, option, static_cast<const char*>(value), length);
+}
+
+int bindTo(NativeSocket handle, const sockaddr_in& address) {
+  return ::bind(handle, asSockaddr(address), kAddressLength);
+}
+
+}  // namespace os
+}  // namespace net

@@ -1,0 +1,116 @@
+// Binding a raw socket to this host's own address, and the Winsock
+// receive-all modes.
+//
+// SIO_RCVALL works only on a raw socket of protocol 0, but a Hello sent from
+// such a socket would leave as protocol 0, not PIM. So the all-traffic mode
+// gets a capture socket of its own, bound to the same address, and the
+// socket keeps its own protocol for sending.
+// mstcpip.h builds on the Winsock headers that platform.h brings in.
+#include "net/platform.h"
+// clang-format off
+#include <mstcpip.h>
+// clang-format on
+
+#include <array>
+#include <cstring>
+
+#include "net/socket.h"
+#include "net/socket_exceptions.h"
+
+namespace {
+
+constexpr const char* kReceiveAllOperation = "WSAIoctl";
+
+// Closes a half-built capture when a later step fails.
+class PendingCapture {
+ public:
+  explicit PendingCapture(net::NativeSocket opened) : handle_(opened) {}
+  ~PendingCapture() {
+    if (handle_ != net::kInvalidSocket) net::os::closeSocket(handle_);
+  }
+  PendingCapture(const PendingCapture&) = delete;
+  PendingCapture& operator=(const PendingCapture&) = delete;
+  PendingCapture(PendingCapture&&) = delete;
+  PendingCapture& operator=(PendingCapture&&) = delete;
+
+  net::NativeSocket get() const { return handle_; }
+  net::NativeSocket release() {
+    const net::NativeSocket kept = handle_;
+    handle_ = net::kInvalidSocket;
+    return kept;
+  }
+
+ private:
+  net::NativeSocket handle_;
+};
+
+void switchOn(net::NativeSocket socket, DWORD controlCode) {
+  DWORD mode = RCVALL_ON;
+  DWORD returned = 0;
+  if (::WSAIoctl(socket, controlCode, &mode, sizeof mode, nullptr, 0, &returned, nullptr,
+                 nullptr) == SOCKET_ERROR) {
+    net::throwSocketError(kReceiveAllOperation);
+  }
+}
+
+sockaddr_in boundAddressOf(net::NativeSocket socket) {
+  sockaddr_in bound;
+  std::memset(&bound, 0, sizeof bound);
+  int length = sizeof bound;
+  if (::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length) == SOCKET_ERROR) {
+    net::throwSocketError(kReceiveAllOperation);
+  }
+  return bound;
+}
+
+net::NativeSocket openCapture(sockaddr_in local) {
+  local.sin_port = 0;
+  PendingCapture capture(net::os::openSocket(AF_INET, SOCK_RAW, IPPROTO_IP));
+  if (capture.get() == net::kInvalidSocket) net::throwSocketError(kReceiveAllOperation);
+  // The mode needs one explicit interface address: the sending socket's.
+  if (net::os::bindTo(capture.get(), local) == SOCKET_ERROR) {
+    net::throwSocketError(kReceiveAllOperation);
+  }
+  switchOn(capture.get(), SIO_RCVALL);
+  return capture.release();
+}
+
+}  // namespace
+
+void RawSocket::bindToLocalAddress(int protocol) {
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_flags = AI_PASSIVE;
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_RAW;
+  hints.ai_protocol = protocol;
+
+  std::array<char, 1024> hostName{};
+  if (::gethostname(hostName.data(), static_cast<int>(hostName.size())) == SOCKET_ERROR) {
+    net::throwSocketError("gethostname");
+  }
+  addrinfo* resolved = nullptr;
+  const int lookup = ::getaddrinfo(hostName.data(), "0", &hints, &resolved);
+  // The lookup returns its own error; the last-error value may be stale.
+  if (lookup != 0) throw CV_SocketException(lookup, "getaddrinfo");
+
+  // Only the first entry: the host's first address is the interface probed.
+  sockaddr_in local;
+  std::memcpy(&local, resolved->ai_addr, sizeof local);
+  const int bound = net::os::bindTo(handle, local);
+  ::freeaddrinfo(resolved);
+  if (bound == SOCKET_ERROR) net::throwSocketError("Bind");
+
+  // Multicast sent from this socket leaves where its capture listens.
+  setOption(IPPROTO_IP, IP_MULTICAST_IF, &local.sin_addr, sizeof local.sin_addr);
+}
+
+void RawSocket::enableReceiveAll() {
+  // The PIM prober switches the mode on before every listening period; one
+  // capture serves them all.
+  if (capturing()) return;
+  const sockaddr_in own = boundAddressOf(handle);
+  attachCapture(openCapture(own), own.sin_addr);
+}
+
+void RawSocket::enableReceiveAllIgmp() { switchOn(handle, SIO_RCVALL_IGMPMCAST); }
