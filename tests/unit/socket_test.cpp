@@ -87,4 +87,20 @@ TEST(UdpSocket, SendToReportsTheBytesSent) {
   EXPECT_EQ(buffer[4], 5);
 }
 
+TEST(UdpSocket, DatagramLongerThanTheBufferArrivesCutToIt) {
+  const std::uint16_t port = freeUdpPort();
+  UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
+  const Sender sender;
+  sender.send(port, std::string(5000, 'A'));
+  sender.send(port, "next");
+  std::array<std::uint8_t, 4096> buffer{};
+  sockaddr_in from{};
+  ASSERT_TRUE(socket.waitReadable(1000));
+  EXPECT_EQ(socket.recvFrom(buffer.data(), static_cast<int>(buffer.size()), from), 4096);
+  EXPECT_EQ(buffer[4095], 'A');
+  EXPECT_EQ(from.sin_family, AF_INET);
+  ASSERT_TRUE(socket.waitReadable(1000));
+  EXPECT_EQ(socket.recvFrom(buffer.data(), static_cast<int>(buffer.size()), from), 4);
+}
+
 }  // namespace
