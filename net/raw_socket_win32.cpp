@@ -14,35 +14,13 @@
 #include <array>
 #include <cstring>
 
+#include "net/pending_socket.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 
 namespace {
 
 constexpr const char* kReceiveAllOperation = "WSAIoctl";
-
-// Closes a half-built capture when a later step fails.
-class PendingCapture {
- public:
-  explicit PendingCapture(net::NativeSocket opened) : handle_(opened) {}
-  ~PendingCapture() {
-    if (handle_ != net::kInvalidSocket) net::os::closeSocket(handle_);
-  }
-  PendingCapture(const PendingCapture&) = delete;
-  PendingCapture& operator=(const PendingCapture&) = delete;
-  PendingCapture(PendingCapture&&) = delete;
-  PendingCapture& operator=(PendingCapture&&) = delete;
-
-  net::NativeSocket get() const { return handle_; }
-  net::NativeSocket release() {
-    const net::NativeSocket kept = handle_;
-    handle_ = net::kInvalidSocket;
-    return kept;
-  }
-
- private:
-  net::NativeSocket handle_;
-};
 
 void switchOn(net::NativeSocket socket, DWORD controlCode) {
   DWORD mode = RCVALL_ON;
@@ -65,7 +43,7 @@ sockaddr_in boundAddressOf(net::NativeSocket socket) {
 
 net::NativeSocket openCapture(sockaddr_in local) {
   local.sin_port = 0;
-  PendingCapture capture(net::os::openSocket(AF_INET, SOCK_RAW, IPPROTO_IP));
+  net::PendingSocket capture(net::os::openSocket(AF_INET, SOCK_RAW, IPPROTO_IP));
   if (capture.get() == net::kInvalidSocket) net::throwSocketError(kReceiveAllOperation);
   // The mode needs one explicit interface address: the sending socket's.
   if (net::os::bindTo(capture.get(), local) == SOCKET_ERROR) {

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "net/interfaces_linux.h"
+#include "net/pending_socket.h"
 #include "net/socket.h"
 
 namespace {
@@ -22,34 +23,12 @@ void failWith(int error) {
   net::throwSocketError(kOperation);
 }
 
-// Closes a half-built capture when a later step fails.
-class PendingCapture {
- public:
-  explicit PendingCapture(net::NativeSocket opened) : handle_(opened) {}
-  ~PendingCapture() {
-    if (handle_ != net::kInvalidSocket) net::os::closeSocket(handle_);
+void setCaptureOption(const net::PendingSocket& capture, int level, int option, const void* value,
+                      socklen_t length) {
+  if (::setsockopt(capture.get(), level, option, value, length) == -1) {
+    net::throwSocketError(kOperation);
   }
-  PendingCapture(const PendingCapture&) = delete;
-  PendingCapture& operator=(const PendingCapture&) = delete;
-  PendingCapture(PendingCapture&&) = delete;
-  PendingCapture& operator=(PendingCapture&&) = delete;
-
-  net::NativeSocket get() const { return handle_; }
-  net::NativeSocket release() {
-    const net::NativeSocket kept = handle_;
-    handle_ = net::kInvalidSocket;
-    return kept;
-  }
-
-  void set(int level, int option, const void* value, socklen_t length) const {
-    if (::setsockopt(handle_, level, option, value, length) == -1) {
-      net::throwSocketError(kOperation);
-    }
-  }
-
- private:
-  net::NativeSocket handle_;
-};
+}
 
 in_addr boundAddressOf(net::NativeSocket boundSocket) {
   sockaddr_in bound;
@@ -74,7 +53,7 @@ int interfaceIndexOf(const in_addr& address) {
 net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {
   const int interfaceIndex = interfaceIndexOf(address);
   // Protocol 0 until bound: nothing is queued before the filter is in place.
-  PendingCapture capture(net::os::openSocket(AF_PACKET, SOCK_DGRAM, 0));
+  net::PendingSocket capture(net::os::openSocket(AF_PACKET, SOCK_DGRAM, 0));
   if (capture.get() == net::kInvalidSocket) net::throwSocketError(kOperation);
 
   // Offsets count from the IP header on a SOCK_DGRAM packet socket.
@@ -85,7 +64,7 @@ net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {
       {BPF_RET | BPF_K, 0, 0, 0},
   }};
   const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
-  capture.set(SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
+  setCaptureOption(capture, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
 
   sockaddr_ll link;
   std::memset(&link, 0, sizeof link);
@@ -100,11 +79,11 @@ net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {
   std::memset(&allMulticast, 0, sizeof allMulticast);
   allMulticast.mr_ifindex = interfaceIndex;
   allMulticast.mr_type = PACKET_MR_ALLMULTI;
-  capture.set(SOL_PACKET, PACKET_ADD_MEMBERSHIP, &allMulticast, sizeof allMulticast);
+  setCaptureOption(capture, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &allMulticast, sizeof allMulticast);
 
   // What this host sends itself is never evidence of a router.
   const int ignore = 1;
-  capture.set(SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
+  setCaptureOption(capture, SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
   return capture.release();
 }
 

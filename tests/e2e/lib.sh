@@ -100,23 +100,33 @@ e2e_lab_up() {
 # shellcheck disable=SC2120 # arguments are optional
 e2e_run_tool() {
   local rc=0
-  lab_exec_prefix "$E2E_LAB" host
+  _e2e_tool_input "$@"
   e2e_log "running $E2E_TOOL in lab $E2E_LAB"
+  timeout -k 5 "$E2E_TOOL_TIMEOUT" "${LAB_EXEC_PREFIX[@]}" "$E2E_TOOL" \
+    <"$E2E_WORK/tool.in" >"$E2E_WORK/tool.out" 2>"$E2E_WORK/tool.err" || rc=$?
+  _e2e_tool_verdict "$rc"
+}
+
+# _e2e_tool_input [STDIN_TEXT]: the tool's standard input file and LAB_EXEC_PREFIX.
+_e2e_tool_input() {
+  lab_exec_prefix "$E2E_LAB" host
   if [[ $# -gt 0 ]]; then
     printf '%s' "$1" >"$E2E_WORK/tool.in"
   else
     : >"$E2E_WORK/tool.in"
   fi
-  timeout -k 5 "$E2E_TOOL_TIMEOUT" "${LAB_EXEC_PREFIX[@]}" "$E2E_TOOL" \
-    <"$E2E_WORK/tool.in" >"$E2E_WORK/tool.out" 2>"$E2E_WORK/tool.err" || rc=$?
+}
+
+# _e2e_tool_verdict STATUS: what the tool wrote to standard error, and its exit status.
+_e2e_tool_verdict() {
   if [[ -s $E2E_WORK/tool.err ]]; then
     e2e_log "tool standard error:"
     cat "$E2E_WORK/tool.err" >&2
   fi
-  if [[ $rc -eq 124 || $rc -eq 137 ]]; then
+  if [[ $1 -eq 124 || $1 -eq 137 ]]; then
     e2e_fail "the tool did not end within $E2E_TOOL_TIMEOUT s"
-  elif [[ $rc -ne 0 ]]; then
-    e2e_fail "the tool exited with $rc, not 0"
+  elif [[ $1 -ne 0 ]]; then
+    e2e_fail "the tool exited with $1, not 0"
   fi
 }
 
@@ -220,23 +230,13 @@ e2e_tool_messages_seen() {
 # e2e_run_tool_timed STDIN_TEXT: as e2e_run_tool, and $E2E_WORK/tool.times gets, for each
 # output line, the milliseconds since the tool started, a tab, and the line.
 e2e_run_tool_timed() {
-  local rc
-  lab_exec_prefix "$E2E_LAB" host
+  local rc=0
+  _e2e_tool_input "$@"
   e2e_log "running $E2E_TOOL in lab $E2E_LAB, timing its lines"
-  printf '%s' "${1:-}" >"$E2E_WORK/tool.in"
-  rc=0
   "$LAB_PYTHON" "$E2E_DIR/stamp.py" "$E2E_WORK/tool.out" "$E2E_WORK/tool.times" \
     timeout -k 5 "$E2E_TOOL_TIMEOUT" "${LAB_EXEC_PREFIX[@]}" "$E2E_TOOL" \
     <"$E2E_WORK/tool.in" 2>"$E2E_WORK/tool.err" || rc=$?
-  if [[ -s $E2E_WORK/tool.err ]]; then
-    e2e_log "tool standard error:"
-    cat "$E2E_WORK/tool.err" >&2
-  fi
-  if [[ $rc -eq 124 || $rc -eq 137 ]]; then
-    e2e_fail "the tool did not end within $E2E_TOOL_TIMEOUT s"
-  elif [[ $rc -ne 0 ]]; then
-    e2e_fail "the tool exited with $rc, not 0"
-  fi
+  _e2e_tool_verdict "$rc"
 }
 
 # e2e_gaps_ms FROM_REGEX TO_REGEX: for every line matching FROM, the milliseconds until the
