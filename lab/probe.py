@@ -40,6 +40,10 @@ def describe(pkt, t0: float, own: str):
     if IP not in pkt or pkt[IP].src == own:
         return None
     ms = round((pkt.time - t0) * 1000)
+    if ms < 0:
+        # Older than the probe's own message: it answers something else, such as
+        # an earlier receiver's leave that FRR is still querying for.
+        return None
     ip = pkt[IP]
     if ip.proto == 2:
         # The IP length, not the frame: Ethernet pads an 8-byte IGMPv2 message.

@@ -1,19 +1,31 @@
 #include "net/ip_datagram.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace net {
 
 namespace {
+constexpr std::size_t kTotalLengthOffset = 2;
+constexpr std::size_t kFragmentOffset = 6;
 constexpr std::size_t kProtocolOffset = 9;
 constexpr std::size_t kSourceOffset = 12;
 }  // namespace
 
-std::optional<Ipv4Datagram> parseIpv4(std::span<const std::uint8_t> datagram,
+std::optional<Ipv4Datagram> parseIpv4(std::span<const std::uint8_t> received,
                                       std::size_t payloadBytesNeeded) {
-  if (datagram.empty()) return std::nullopt;
-  const std::size_t headerLength = static_cast<std::size_t>(datagram[0] & 0x0FU) * 4U;
-  if (headerLength < kMinIpv4HeaderLength || datagram.size() < headerLength ||
+  if (received.size() < kMinIpv4HeaderLength) return std::nullopt;
+  const std::size_t headerLength = static_cast<std::size_t>(received[0] & 0x0FU) * 4U;
+  // A capture hands over link-layer padding after short datagrams: only the
+  // total length the header declares is the datagram. A longer declaration
+  // than what arrived means a datagram cut to the receive buffer.
+  const std::size_t totalLength = (static_cast<std::size_t>(received[kTotalLengthOffset]) << 8U) |
+                                  received[kTotalLengthOffset + 1];
+  const auto datagram = received.first(std::min(received.size(), totalLength));
+  // A later fragment's data begins mid-message: its first bytes are no header.
+  const bool laterFragment =
+      ((received[kFragmentOffset] & 0x1FU) | received[kFragmentOffset + 1]) != 0U;
+  if (headerLength < kMinIpv4HeaderLength || datagram.size() < headerLength || laterFragment ||
       datagram.size() - headerLength < payloadBytesNeeded) {
     return std::nullopt;
   }

@@ -18,9 +18,11 @@ struct Ipv4Datagram {
   std::span<const std::uint8_t> payload;
 };
 
-// Splits a datagram at the header length its first byte gives. A runt (a
-// header length under 20, a header longer than what arrived, or fewer than
-// `payloadBytesNeeded` bytes after it) gives nothing.
+// Splits a datagram at the header length its first byte gives; the payload
+// ends where the header's total length says, or where the bytes received end
+// if that is sooner. A runt (a header length under 20, a header longer than
+// the datagram, or fewer than `payloadBytesNeeded` bytes after it) gives
+// nothing, and so does a fragment other than the first.
 std::optional<Ipv4Datagram> parseIpv4(std::span<const std::uint8_t> datagram,
                                       std::size_t payloadBytesNeeded);
 

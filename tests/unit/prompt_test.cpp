@@ -65,4 +65,14 @@ TEST(Prompt, UnreadableInputEndsTheRun) {
   EXPECT_EQ(askWhatNext(in, out), NextStep::Quit);
 }
 
+TEST(Prompt, UnwritableOutputEndsTheRunWithoutReading) {
+  std::istringstream in("y");
+  std::ostringstream out;
+  out.setstate(std::ios::badbit);
+  EXPECT_EQ(askWhatNext(in, out), NextStep::Quit);
+  std::string unread;
+  in >> unread;
+  EXPECT_EQ(unread, "y");
+}
+
 }  // namespace

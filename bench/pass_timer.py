@@ -1,0 +1,109 @@
+#!/usr/bin/python3
+"""Runs one pass of the tool and times it from outside.
+
+Every line of the tool's standard output is stamped with a monotonic clock as it
+arrives on the pipe (the tool flushes each line). From the stamps come the pass's
+wall time up to its prompt and the length of each test, which is compared with the
+fixed waits inside that test; the tool's own CPU time comes from wait4() when it has
+ended; its peak resident memory (VmHWM) is read from /proc while it waits at its
+prompt, before "q" is typed. Prints one JSON object.
+
+    pass_timer.py [--watch PID] -- COMMAND...
+COMMAND runs the tool (every wrapper must exec into the next). --watch PID adds the
+CPU time that process used while the tool ran (e.g. a tcpdump on the same link).
+"""
+
+import json
+import os
+import subprocess
+import sys
+import time
+
+# (label, line that starts the span, line that ends it, fixed waits inside it in ms,
+#  of which listening). Tests 3, 4 and 7 end at their successor's header; they
+# listen for 2000 ms unless a reply ends the wait.
+SPANS = [
+    ("test 1", "\t1.", "Test ", 2000, 2000),
+    ("test 2", "\t2.", "Test ", 4000, 2000),
+    ("test 3", "\t3.", "\t4.", 2000, 2000),
+    ("test 4", "\t4.", "\t5.", 2000, 2000),
+    ("test 5", "\t5.", "Test ", 3000, 1000),
+    ("test 6", "\t6.", "Test ", 8000, 1000),
+    ("test 7", "\t7.", "\t8.", 2000, 2000),
+    ("test 8", "\t8.", "Test ", 5000, 5000),
+]
+FIXED_WAITS_MS = 28000
+
+
+def cpu_ms_of(pid):
+    """User plus system time of a running process, from /proc/PID/stat."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    ticks = int(fields[11]) + int(fields[12])
+    return ticks * 1000.0 / os.sysconf("SC_CLK_TCK")
+
+
+def memory_kb(pid, field):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    return None
+
+
+def main():
+    split = sys.argv.index("--")
+    command = sys.argv[split + 1:]
+    options = sys.argv[1:split]
+    watched = int(options[options.index("--watch") + 1]) if "--watch" in options else None
+    watched_before = cpu_ms_of(watched) if watched else None
+    started = time.monotonic()
+    child = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    lines = []
+    peak_kb = None
+    for raw_line in child.stdout:
+        lines.append(((time.monotonic() - started) * 1000.0, raw_line.decode(errors="replace")))
+        if "To exit enter" in lines[-1][1] and not child.stdin.closed:
+            # The wrappers have exec'd into the tool: this is its own high-water mark.
+            peak_kb = memory_kb(child.pid, "VmHWM")
+            child.stdin.write(b"q\n")
+            child.stdin.close()
+    if not child.stdin.closed:
+        child.stdin.close()
+    _, status, usage = os.wait4(child.pid, 0)
+    ended = (time.monotonic() - started) * 1000.0
+    watched_ms = cpu_ms_of(watched) - watched_before if watched else None
+
+    def first_at_or_after(prefix, index):
+        for i in range(index, len(lines)):
+            if lines[i][1].startswith(prefix):
+                return i
+        return None
+
+    spans = []
+    for label, opener, closer, fixed, listening in SPANS:
+        a = first_at_or_after(opener, 0)
+        b = first_at_or_after(closer, a + 1) if a is not None else None
+        if a is None or b is None:
+            continue
+        took = lines[b][0] - lines[a][0]
+        spans.append({"test": label, "ms": round(took, 1), "fixed_ms": fixed,
+                      "listening_ms": listening, "over_ms": round(took - fixed, 1)})
+    prompt = next((t for t, text in lines if "To exit enter" in text), None)
+    print(json.dumps({
+        "status": os.waitstatus_to_exitcode(status),
+        "wall_ms": round(ended, 1),
+        "to_prompt_ms": round(prompt, 1) if prompt is not None else None,
+        "fixed_waits_ms": FIXED_WAITS_MS,
+        "cpu_user_ms": round(usage.ru_utime * 1000.0, 1),
+        "cpu_system_ms": round(usage.ru_stime * 1000.0, 1),
+        "peak_rss_kb": peak_kb,
+        "watched_cpu_ms": round(watched_ms, 1) if watched_ms is not None else None,
+        "spans": spans,
+        "output": "".join(text for _, text in lines),
+    }))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

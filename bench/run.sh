@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Benchmarks of the tool in the lab (lab/lib.sh), one pass each:
+#   bare        a link where nothing answers: every wait runs to its end
+#   full        the full lab: router, PIM, IGMP, beacons
+#   bare-flood  the bare link carrying BENCH_RATE frames/s of unrelated traffic
+#               (flood_unrelated.py), with tcpdump capturing the same link with the
+#               filter 'ip proto 2 or ip proto 103' in the same run
+# pass_timer.py times every pass from outside the tool. Prints a table and, with
+# BENCH_JSON=FILE, writes every run's figures to FILE.
+#
+#   BENCH_TOOL  the binary (default build-bench/bin/corvanite: configure it as a
+#               release build; a sanitizer build measures the sanitizers)
+#   BENCH_RUNS  passes per case (default 1)
+#   BENCH_RATE  background frames per second (default 50000)
+#   BENCH_CASES the cases to run (default "bare full bare-flood")
+# Exit codes: 0 done, 1 a run failed, 77 a tool it needs is missing.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=lab/lib.sh source-path=SCRIPTDIR/..
+. "$repo/lab/lib.sh"
+tool=${BENCH_TOOL:-$repo/build-bench/bin/corvanite}
+runs=${BENCH_RUNS:-1}
+rate=${BENCH_RATE:-50000}
+cases=${BENCH_CASES:-bare full bare-flood}
+json=${BENCH_JSON:-}
+
+skip() {
+  echo "bench: SKIP: $*" >&2
+  exit 77
+}
+[[ $(id -u) -eq 0 ]] || skip "the lab needs root"
+[[ -x $tool ]] || {
+  echo "bench: no tool binary at $tool" >&2
+  exit 1
+}
+"$LAB_PYTHON" -c 'import scapy.all' 2>/dev/null || skip "python3-scapy is missing"
+command -v tcpdump >/dev/null || skip "tcpdump is missing"
+if [[ " $cases " == *" full "* ]] && ! [[ -x /usr/bin/linux.uml && -x /usr/lib/frr/pimd ]]; then
+  skip "user-mode-linux and frr are needed for the full lab"
+fi
+
+results=$(mktemp)
+lab_at_exit rm -f "$results"
+
+# one_pass LAB CASE [--watch PID]: one timed pass in LAB's host namespace.
+one_pass() {
+  local name=$1 label=$2
+  shift 2
+  lab_exec_prefix "$name" host
+  local figures
+  figures=$("$LAB_PYTHON" "$repo/bench/pass_timer.py" "$@" -- "${LAB_EXEC_PREFIX[@]}" "$tool")
+  printf '{"case": "%s", "figures": %s}\n' "$label" "$figures" >>"$results"
+  echo "bench: $label pass done" >&2
+}
+
+bench_bare() {
+  local name=bench-bare-$$ i
+  lab_up "$name" --bare
+  for ((i = 0; i < runs; i++)); do one_pass "$name" bare; done
+  lab_down "$name"
+}
+
+bench_full() {
+  local name=bench-full-$$ i
+  lab_up "$name"
+  for ((i = 0; i < runs; i++)); do one_pass "$name" full; done
+  lab_down "$name"
+}
+
+bench_bare_flood() {
+  local name=bench-flood-$$ hns mac i capture deadline
+  lab_up "$name" --bare
+  hns=$(lab_ns "$name" host)
+  mac=$(ip -n "$hns" -br link show "$LAB_HOST_IF" | awk '{ print $3 }')
+  lab_spawn "$name" router background "$LAB_PYTHON" "$repo/bench/flood_unrelated.py" \
+    --iface r0 --host-mac "$mac" --rate "$rate"
+  deadline=$((SECONDS + 30))
+  until grep -q 'distinct frames' "$(lab_dir "$name")/background.log" 2>/dev/null; do
+    ((SECONDS < deadline)) || {
+      echo "bench: the background traffic did not start" >&2
+      return 1
+    }
+    sleep 0.1
+  done
+  for ((i = 0; i < runs; i++)); do
+    # ip netns exec execs tcpdump, so $! is tcpdump itself.
+    ip netns exec "$hns" tcpdump -i "$LAB_HOST_IF" -n -w /dev/null \
+      'ip proto 2 or ip proto 103' 2>"$(lab_dir "$name")/tcpdump.log" &
+    capture=$!
+    deadline=$((SECONDS + 10))
+    until grep -q 'listening on' "$(lab_dir "$name")/tcpdump.log" 2>/dev/null; do
+      ((SECONDS < deadline)) || {
+        echo "bench: tcpdump did not start" >&2
+        return 1
+      }
+      sleep 0.05
+    done
+    one_pass "$name" bare-flood --watch "$capture"
+    kill -INT "$capture"
+    wait "$capture" || true
+    grep -E 'captured|dropped by kernel' "$(lab_dir "$name")/tcpdump.log" | sed 's/^/bench: tcpdump: /' >&2
+  done
+  lab_stop "$name" background
+  sed 's/^/bench: /' "$(lab_dir "$name")/background.log" >&2
+  lab_down "$name"
+}
+
+for c in $cases; do
+  case $c in
+    bare) bench_bare ;;
+    full) bench_full ;;
+    bare-flood) bench_bare_flood ;;
+    *)
+      echo "bench: unknown case $c" >&2
+      exit 1
+      ;;
+  esac
+done
+
+[[ -z $json ]] || cp "$results" "$json"
+"$LAB_PYTHON" "$repo/bench/summary.py" "$results"

@@ -1,0 +1,76 @@
+#!/usr/bin/python3
+"""Turns run.sh's per-pass figures (one JSON object a line) into the tables of the
+benchmark's README section, with the machine they were measured on. Fails when a
+pass did not end cleanly."""
+
+import json
+import os
+import platform
+import statistics
+import sys
+
+
+def machine():
+    model = "unknown CPU"
+    with open("/proc/cpuinfo") as info:
+        for line in info:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as info:
+        mem_kb = int(info.readline().split()[1])
+    return (f"{os.cpu_count()} x {model}, {mem_kb / 1048576:.0f} GiB, "
+            f"Linux {platform.release()}")
+
+
+def main():
+    with open(sys.argv[1]) as results:
+        runs = [json.loads(line) for line in results if line.strip()]
+    print(f"Machine: {machine()}")
+    failed = [r for r in runs if r["figures"]["status"] != 0]
+    cases = []
+    for r in runs:
+        if r["case"] not in cases:
+            cases.append(r["case"])
+
+    print("\n| case | passes | pass to prompt (ms) | over 28000 ms fixed waits | "
+          "tool CPU user+sys (ms) | peak RSS (kB) | tcpdump CPU (ms) |")
+    print("|---|---|---|---|---|---|---|")
+    for case in cases:
+        figs = [r["figures"] for r in runs if r["case"] == case]
+        prompt = [f["to_prompt_ms"] for f in figs if f["to_prompt_ms"] is not None]
+        cpu = [f["cpu_user_ms"] + f["cpu_system_ms"] for f in figs]
+        rss = [f["peak_rss_kb"] or 0 for f in figs]
+        dump = [f["watched_cpu_ms"] for f in figs if f["watched_cpu_ms"] is not None]
+        dumped = f"{statistics.median(dump):.0f}" if dump else "-"
+        print(f"| {case} | {len(figs)} | {statistics.median(prompt):.0f} | "
+              f"{statistics.median(prompt) - 28000:+.0f} | {statistics.median(cpu):.0f} | "
+              f"{max(rss)} | {dumped} |" if prompt else
+              f"| {case} | {len(figs)} | - | - | - | - | - |")
+
+    print("\nEach test's length between its output lines against the fixed waits inside it "
+          "(median over the passes; 'over' is the overrun in ms):\n")
+    print("| test | fixed (listening) ms | " + " | ".join(f"{c} over" for c in cases) + " |")
+    print("|---|---|" + "---|" * len(cases))
+    labels = [s["test"] for s in runs[0]["figures"]["spans"]] if runs else []
+    for label in labels:
+        row = []
+        fixed = None
+        for case in cases:
+            overs = []
+            for r in runs:
+                if r["case"] != case:
+                    continue
+                for s in r["figures"]["spans"]:
+                    if s["test"] == label:
+                        overs.append(s["over_ms"])
+                        fixed = f'{s["fixed_ms"]} ({s["listening_ms"]})'
+            row.append(f"{statistics.median(overs):+.1f}" if overs else "-")
+        print(f"| {label} | {fixed} | " + " | ".join(row) + " |")
+    for r in failed:
+        print(f"\n{r['case']}: the tool ended with {r['figures']['status']}", file=sys.stderr)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
