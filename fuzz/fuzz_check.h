@@ -8,13 +8,12 @@
 #include <cstdlib>
 #include <span>
 
-#define FUZZ_CHECK(condition)                                                    \
-  do {                                                                           \
-    if (!(condition)) {                                                          \
-      std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, \
-                   #condition);                                                  \
-      std::abort();                                                              \
-    }                                                                            \
+#define FUZZ_CHECK(condition)                                                               \
+  do {                                                                                      \
+    if (!(condition)) {                                                                     \
+      std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                         \
+    }                                                                                       \
   } while (false)
 
 namespace fuzzing {

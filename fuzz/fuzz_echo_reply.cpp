@@ -10,8 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool reply = whole && data[header] == 0;
 
   // The identifier travels low byte first, as the request wrote it.
-  const auto carried = static_cast<std::uint16_t>(
-      whole ? data[header + 4] | (data[header + 5] << 8U) : 0);
+  const auto carried =
+      static_cast<std::uint16_t>(whole ? data[header + 4] | (data[header + 5] << 8U) : 0);
   FUZZ_CHECK(isEchoReplyFor(datagram, carried) == reply);
   FUZZ_CHECK(!isEchoReplyFor(datagram, static_cast<std::uint16_t>(carried + 1U)));
   FUZZ_CHECK(!isEchoReplyFor(datagram, static_cast<std::uint16_t>(carried ^ 0x8000U)));

@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The lengths the probes ask for, and the edges around what this input holds.
   const std::size_t length = fuzzing::declaredDatagramLength(datagram);
   const std::size_t after = length > header ? length - header : 0;
-  for (const std::size_t needed : {std::size_t{0}, std::size_t{1}, std::size_t{6}, std::size_t{8},
-                                   after, after + 1}) {
+  for (const std::size_t needed :
+       {std::size_t{0}, std::size_t{1}, std::size_t{6}, std::size_t{8}, after, after + 1}) {
     const auto parsed = net::parseIpv4(datagram, needed);
     FUZZ_CHECK(parsed.has_value() == fuzzing::carriesPayload(datagram, needed));
     if (!parsed) continue;
