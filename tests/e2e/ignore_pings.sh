@@ -15,7 +15,7 @@ e2e_run_tool_timed $'q\n'
 answered=$(grep -c ' bytes from ' "$E2E_WORK/other-ping.log" || true)
 ((answered > 100)) || e2e_fail "the other program's pings were not answered ($answered replies)"
 e2e_expect_output ignore_pings.txt
-e2e_expect_gaps "test 3 among other replies" '^\t3[.]' '^\t4[.]' 1990 2600
-e2e_expect_gaps "test 4 among other replies" '^\t4[.]' '^\t5[.]' 1990 2600
-e2e_expect_gaps "test 7 among other replies" '^\t7[.]' '^\t8[.]' 1990 2600
+e2e_expect_gaps "test 3 among other replies" '^\t3[.]' '^\t4[.]' 1950 2600
+e2e_expect_gaps "test 4 among other replies" '^\t4[.]' '^\t5[.]' 1950 2600
+e2e_expect_gaps "test 7 among other replies" '^\t7[.]' '^\t8[.]' 1950 2600
 e2e_finish

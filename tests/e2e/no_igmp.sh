@@ -11,6 +11,6 @@ e2e_require_tool
 e2e_lab_up --no-igmp
 e2e_run_tool_timed $'q\n'
 e2e_expect_output no_igmp.txt
-e2e_expect_gaps "test 5 without queries" '^\t5[.]' '^Test failed' 2990 3700
-e2e_expect_gaps "test 6 without queries" '^\t6[.]' '^Test failed' 7990 8800
+e2e_expect_gaps "test 5 without queries" '^\t5[.]' '^Test failed' 2950 3700
+e2e_expect_gaps "test 6 without queries" '^\t6[.]' '^Test failed' 7950 8800
 e2e_finish

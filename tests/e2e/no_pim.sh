@@ -28,7 +28,7 @@ udp_after=$(host_counter Udp: NoPorts)
 ((udp_after - udp_before > 100)) ||
   e2e_fail "the look-alikes did not reach the host ($((udp_after - udp_before)) UDP datagrams)"
 e2e_expect_output no_pim_lookalikes.txt
-e2e_expect_gaps "test 8 without PIM" '^\t8[.]' '^Test failed' 4990 5700
+e2e_expect_gaps "test 8 without PIM" '^\t8[.]' '^Test failed' 4950 5700
 
 lab_spawn "$E2E_LAB" source crp "$LAB_PYTHON" "$E2E_DIR/inject.py" crp "$LAB_HOST_ADDR"
 e2e_run_tool $'q\n'
