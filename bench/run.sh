@@ -68,34 +68,34 @@ bench_full() {
   lab_down "$name"
 }
 
+# wait_for_line FILE PATTERN SECONDS WHAT: poll until FILE holds PATTERN, at most
+# SECONDS; says that WHAT did not start and fails otherwise.
+wait_for_line() {
+  local deadline=$((SECONDS + $3))
+  until grep -q "$2" "$1" 2>/dev/null; do
+    ((SECONDS < deadline)) || {
+      echo "bench: $4 did not start" >&2
+      return 1
+    }
+    sleep 0.05
+  done
+}
+
 bench_bare_flood() {
-  local name=bench-flood-$$ hns mac i capture deadline
+  local name=bench-flood-$$ hns mac i capture
   lab_up "$name" --bare
   hns=$(lab_ns "$name" host)
   mac=$(ip -n "$hns" -br link show "$LAB_HOST_IF" | awk '{ print $3 }')
   lab_spawn "$name" router background "$LAB_PYTHON" "$repo/bench/flood_unrelated.py" \
     --iface r0 --host-mac "$mac" --rate "$rate"
-  deadline=$((SECONDS + 30))
-  until grep -q 'distinct frames' "$(lab_dir "$name")/background.log" 2>/dev/null; do
-    ((SECONDS < deadline)) || {
-      echo "bench: the background traffic did not start" >&2
-      return 1
-    }
-    sleep 0.1
-  done
+  wait_for_line "$(lab_dir "$name")/background.log" 'distinct frames' 30 \
+    "the background traffic" || return 1
   for ((i = 0; i < runs; i++)); do
     # ip netns exec execs tcpdump, so $! is tcpdump itself.
     ip netns exec "$hns" tcpdump -i "$LAB_HOST_IF" -n -w /dev/null \
       'ip proto 2 or ip proto 103' 2>"$(lab_dir "$name")/tcpdump.log" &
     capture=$!
-    deadline=$((SECONDS + 10))
-    until grep -q 'listening on' "$(lab_dir "$name")/tcpdump.log" 2>/dev/null; do
-      ((SECONDS < deadline)) || {
-        echo "bench: tcpdump did not start" >&2
-        return 1
-      }
-      sleep 0.05
-    done
+    wait_for_line "$(lab_dir "$name")/tcpdump.log" 'listening on' 10 tcpdump || return 1
     one_pass "$name" bare-flood --watch "$capture"
     kill -INT "$capture"
     wait "$capture" || true

@@ -168,17 +168,10 @@ e2e_witness_stop() {
 # REGEX (extended, each against the same line), e.g.
 #   e2e_witness_saw "IGMPv2 leave" "src=$LAB_HOST_ADDR " "igmp_type=0x17 " "group=233\."
 e2e_witness_saw() {
-  local what=$1 line re ok
+  local what=$1 line
   shift
   while IFS= read -r line; do
-    ok=1
-    for re in "$@"; do
-      [[ $line =~ $re ]] || {
-        ok=0
-        break
-      }
-    done
-    if ((ok)); then
+    if _e2e_line_matches "$line" "$@"; then
       e2e_log "witness saw $what: $line"
       return 0
     fi
@@ -187,18 +180,20 @@ e2e_witness_saw() {
   return 0
 }
 
+# _e2e_line_matches LINE REGEX...: LINE matches every REGEX.
+_e2e_line_matches() {
+  local line=$1 re
+  shift
+  for re in "$@"; do
+    [[ $line =~ $re ]] || return 1
+  done
+}
+
 # e2e_witness_count REGEX...: how many witness lines match every REGEX.
 e2e_witness_count() {
-  local line re ok n=0
+  local line n=0
   while IFS= read -r line; do
-    ok=1
-    for re in "$@"; do
-      [[ $line =~ $re ]] || {
-        ok=0
-        break
-      }
-    done
-    n=$((n + ok))
+    if _e2e_line_matches "$line" "$@"; then n=$((n + 1)); fi
   done <"$E2E_WORK/witness.txt"
   echo "$n"
 }
