@@ -7,6 +7,7 @@ to other ports), out of IFACE until terminated. Prints the rate it kept.
 
 import argparse
 import logging
+import pathlib
 import signal
 import socket
 import sys
@@ -18,7 +19,10 @@ from scapy.all import ICMP, IP, UDP, Ether, Raw, raw
 from scapy.contrib.igmp import IGMP
 from scapy.contrib.pim import PIMv2Hdr, PIMv2JoinPrune
 
-HOST = "10.0.1.2"
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "lab"))
+import facts  # pylint: disable=wrong-import-position
+
+HOST = facts.HOST_ADDR
 
 
 def multicast_mac(address):

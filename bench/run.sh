@@ -68,17 +68,13 @@ bench_full() {
   lab_down "$name"
 }
 
-# wait_for_line FILE PATTERN SECONDS WHAT: poll until FILE holds PATTERN, at most
-# SECONDS; says that WHAT did not start and fails otherwise.
+# wait_for_line FILE REGEX SECONDS WHAT: lab_wait_for_line, saying that WHAT did not
+# start when it fails.
 wait_for_line() {
-  local deadline=$((SECONDS + $3))
-  until grep -q "$2" "$1" 2>/dev/null; do
-    ((SECONDS < deadline)) || {
-      echo "bench: $4 did not start" >&2
-      return 1
-    }
-    sleep 0.05
-  done
+  lab_wait_for_line "$1" "$2" "$3" || {
+    echo "bench: $4 did not start" >&2
+    return 1
+  }
 }
 
 bench_bare_flood() {

@@ -18,28 +18,25 @@ LAB_ROOT=${LAB_ROOT:-/tmp/corvanite-lab}
 LAB_READY_TIMEOUT=${LAB_READY_TIMEOUT:-60}
 LAB_PYTHON=${LAB_PYTHON:-/usr/bin/python3}
 
-# Addresses and constants of the lab. Golden texts of the e2e tests refer to these.
-LAB_HOST_ADDR=10.0.1.2
-LAB_ROUTER_ADDR=10.0.1.1
-LAB_HOST_PREFIX=24
-LAB_HOST_IF=eth0
-LAB_HOSTNAME=corvanite-host
-LAB_SOURCE_ROUTER_ADDR=198.51.100.1
-LAB_SOURCE_PREFIX=24
-LAB_SSM_SOURCE=198.51.100.20
-LAB_OTHER_SOURCE=198.51.100.21
-LAB_RP_ADDR=10.255.0.1
-LAB_ASM_GROUP=233.4.200.19
-LAB_ASM_PORT=10002
-LAB_SSM_GROUP=232.64.133.120
-LAB_SSM_PORT=8020
-LAB_BEACON_RATE=10
-LAB_BEACON_TTL=16
+# Addresses and constants of the lab, as LAB_HOST_ADDR etc. Golden texts of the e2e
+# tests refer to these; the Python helpers read the same file.
+LAB_FACTS=$LAB_DIR_SELF/facts.env
+while IFS='=' read -r _lab_key _lab_value; do
+  [[ -z $_lab_key || $_lab_key == \#* ]] && continue
+  printf -v "LAB_$_lab_key" '%s' "$_lab_value"
+done <"$LAB_FACTS"
+unset _lab_key _lab_value
 # Only set by the lab CLI: a lab that must outlive the shell that started it.
 LAB_PERSIST=${LAB_PERSIST:-0}
 
-LAB_VARIANT_FLAGS="--bare --no-pim --no-igmp --ignore-pings --no-beacons
---ssm-wrong-source --two-asm-senders"
+# Router labs (user-mode Linux guests) that may run at once on this machine, whatever
+# starts them (ctest -j N, two build trees, the lab CLI): each holds one slot, a lock
+# file under LAB_SLOT_DIR, from lab_up until its processes are gone. A guest boots on
+# about one core; more guests than cores only make every one of them slow.
+LAB_SLOTS=${LAB_SLOTS:-$(nproc)}
+LAB_SLOT_DIR=${LAB_SLOT_DIR:-/run/lock}
+# Seconds lab_up waits for a free slot before it gives up.
+LAB_SLOT_TIMEOUT=${LAB_SLOT_TIMEOUT:-1500}
 
 lab_log() { printf 'lab: %s\n' "$*" >&2; }
 lab_die() {
@@ -80,8 +77,29 @@ lab_ns() { printf 'cvl-%s-%s\n' "$1" "$2"; }
 # lab_dir NAME: the lab's work folder.
 lab_dir() { printf '%s/%s\n' "$LAB_ROOT" "$1"; }
 
-# lab_has NAME FLAG: whether the lab was started with a variant flag.
-lab_has() { grep -qxF -- "$2" "$(lab_dir "$1")/variant"; }
+# lab_parse_variant [FLAG...]: the one reading of lab_up's variant flags, into
+#   LAB_V_ROUTER LAB_V_PIM LAB_V_IGMP LAB_V_PINGS LAB_V_BEACONS LAB_V_TWO_ASM (1 or 0),
+#   LAB_V_FORWARDS (1 when beacon traffic reaches the host link) and LAB_V_SSM_FROM
+#   (the SSM beacon's source address). Fails on an unknown flag.
+lab_parse_variant() {
+  LAB_V_ROUTER=1 LAB_V_PIM=1 LAB_V_IGMP=1 LAB_V_PINGS=1 LAB_V_BEACONS=1 LAB_V_TWO_ASM=0
+  LAB_V_SSM_FROM=$LAB_SSM_SOURCE
+  local flag
+  for flag in "$@"; do
+    case $flag in
+      --bare) LAB_V_ROUTER=0 LAB_V_PIM=0 LAB_V_IGMP=0 LAB_V_PINGS=0 LAB_V_BEACONS=0 ;;
+      --no-pim) LAB_V_PIM=0 ;;
+      --no-igmp) LAB_V_IGMP=0 ;;
+      --ignore-pings) LAB_V_PINGS=0 ;;
+      --no-beacons) LAB_V_BEACONS=0 ;;
+      --ssm-wrong-source) LAB_V_SSM_FROM=$LAB_OTHER_SOURCE ;;
+      --two-asm-senders) LAB_V_TWO_ASM=1 ;;
+      *) lab_die "unknown lab variant flag: $flag" || return 1 ;;
+    esac
+  done
+  # An IGMP-only or PIM-only router forwards no multicast to the host link.
+  LAB_V_FORWARDS=$((LAB_V_BEACONS && LAB_V_PIM && LAB_V_IGMP))
+}
 
 # --- running things ----------------------------------------------------------------------
 
@@ -195,11 +213,8 @@ lab_host_link_dr() {
 # --- bringing a lab up -------------------------------------------------------------------
 
 _lab_write_router_config() {
-  local name=$1 dir pim=1 igmp=1 ignore=0
+  local name=$1 dir pim=$LAB_V_PIM igmp=$LAB_V_IGMP ignore=$((!LAB_V_PINGS))
   dir="$(lab_dir "$name")/router"
-  lab_has "$name" --no-pim && pim=0
-  lab_has "$name" --no-igmp && igmp=0
-  lab_has "$name" --ignore-pings && ignore=1
   mkdir -p "$dir/cmd" "$dir/uml"
   cat >"$dir/router.env" <<EOF
 RP_ADDR=$LAB_RP_ADDR
@@ -235,15 +250,14 @@ _lab_start_router() {
 }
 
 _lab_start_beacons() {
-  local name=$1 ssm_from=$LAB_SSM_SOURCE
-  lab_has "$name" --ssm-wrong-source && ssm_from=$LAB_OTHER_SOURCE
+  local name=$1 ssm_from=$LAB_V_SSM_FROM
   _lab_spawn "$name" source beacon-asm "$LAB_PYTHON" "$LAB_DIR_SELF/beacon.py" \
     --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" --source "$LAB_SSM_SOURCE" \
     --rate "$LAB_BEACON_RATE" --ttl "$LAB_BEACON_TTL"
   _lab_spawn "$name" source beacon-ssm "$LAB_PYTHON" "$LAB_DIR_SELF/beacon.py" \
     --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" --source "$ssm_from" \
     --rate "$LAB_BEACON_RATE" --ttl "$LAB_BEACON_TTL"
-  if lab_has "$name" --two-asm-senders; then
+  if ((LAB_V_TWO_ASM)); then
     _lab_spawn "$name" source beacon-asm2 "$LAB_PYTHON" "$LAB_DIR_SELF/beacon.py" \
       --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" --source "$LAB_OTHER_SOURCE" \
       --rate "$LAB_BEACON_RATE" --ttl "$LAB_BEACON_TTL"
@@ -264,9 +278,7 @@ _lab_poll() {
 # link's DR) or off, IGMP up or off. One vtysh run: each costs most of a second inside
 # the guest. An IGMP-only r0 is still listed by "show ip pim interface", with DR "*".
 _lab_frr_ready() {
-  local name=$1 pim=1 igmp=1
-  lab_has "$name" --no-pim && pim=0
-  lab_has "$name" --no-igmp && igmp=0
+  local name=$1 pim=$LAB_V_PIM igmp=$LAB_V_IGMP
   lab_frr "$name" 'show ip pim interface' 'show ip igmp interface' |
     awk -v pim="$pim" -v igmp="$igmp" '
       /PIM DR/ { sec = "pim" }
@@ -285,19 +297,17 @@ _lab_receives() { # NAME GROUP PORT [SOURCE]
 _lab_wait_ready() {
   local name=$1 deadline
   deadline=$(($(date +%s) + LAB_READY_TIMEOUT))
-  lab_has "$name" --bare && return 0
+  ((LAB_V_ROUTER)) || return 0
   local rdir
   rdir="$(lab_dir "$name")/router"
   _lab_poll "$deadline" lab_host_exec "$name" ping -n -c 1 -W 0.2 "$LAB_ROUTER_ADDR" ||
     lab_die "router of lab $name does not answer ping (see $rdir/init.log)" || return 1
   _lab_poll "$deadline" _lab_frr_ready "$name" ||
     lab_die "FRR of lab $name does not show r0 up (see $rdir/init.log)" || return 1
-  # An IGMP-only or PIM-only router forwards no multicast to the host link.
-  if ! lab_has "$name" --no-beacons && ! lab_has "$name" --no-igmp &&
-    ! lab_has "$name" --no-pim; then
+  if ((LAB_V_FORWARDS)); then
     _lab_poll "$deadline" _lab_receives "$name" "$LAB_ASM_GROUP" "$LAB_ASM_PORT" ||
       lab_die "ASM beacons do not reach the host of lab $name" || return 1
-    if ! lab_has "$name" --ssm-wrong-source; then
+    if [[ $LAB_V_SSM_FROM == "$LAB_SSM_SOURCE" ]]; then
       _lab_poll "$deadline" _lab_receives "$name" "$LAB_SSM_GROUP" "$LAB_SSM_PORT" \
         "$LAB_SSM_SOURCE" ||
         lab_die "SSM beacons do not reach the host of lab $name" || return 1
@@ -315,14 +325,11 @@ _lab_wait_ready() {
 #   --two-asm-senders   a second ASM beacon sender, from $LAB_OTHER_SOURCE
 # Unless LAB_PERSIST=1, lab_down runs when the calling shell exits.
 lab_up() {
-  local name=${1:-} flag
+  local name=${1:-}
   _lab_check_name "$name" || return 1
   shift
-  for flag in "$@"; do
-    grep -qxF -- "$flag" <<<"${LAB_VARIANT_FLAGS// /$'\n'}" ||
-      lab_die "unknown lab variant flag: $flag" || return 1
-  done
-  local dir hns rns sns t0
+  lab_parse_variant "$@" || return 1
+  local dir hns rns sns t0 waited=0
   dir=$(lab_dir "$name")
   hns=$(lab_ns "$name" host)
   rns=$(lab_ns "$name" router)
@@ -331,11 +338,15 @@ lab_up() {
     lab_die "lab $name exists already (lab_down $name removes it)"
     return 1
   fi
-  t0=$(date +%s.%N)
   ((LAB_PERSIST)) || lab_at_exit lab_down "$name"
+  if ((LAB_V_ROUTER)); then
+    t0=$(date +%s.%N)
+    _lab_take_slot "$name" || return 1
+    waited=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+  fi
+  t0=$(date +%s.%N)
   mkdir -p "$dir/pids"
   printf '%s\n' "$@" >"$dir/variant"
-  lab_has "$name" --bare && echo --no-beacons >>"$dir/variant"
 
   ip netns add "$hns"
   ip netns add "$rns"
@@ -357,27 +368,79 @@ lab_up() {
   printf '127.0.0.1 localhost\n%s %s %s\n' "$LAB_HOST_ADDR" "$LAB_HOSTNAME" \
     "$(hostname)" >"/etc/netns/$hns/hosts"
 
-  if ! lab_has "$name" --bare; then
+  if ((LAB_V_ROUTER)); then
     ip netns add "$sns"
     ip -n "$sns" link set lo up
     ip netns exec "$sns" sysctl -q -w net.ipv6.conf.all.disable_ipv6=1
     ip link add "$LAB_HOST_IF" netns "$sns" type veth peer name r1 netns "$rns"
     ip -n "$sns" addr add "$LAB_SSM_SOURCE/$LAB_SOURCE_PREFIX" dev "$LAB_HOST_IF"
-    if lab_has "$name" --ssm-wrong-source || lab_has "$name" --two-asm-senders; then
+    if [[ $LAB_V_SSM_FROM != "$LAB_SSM_SOURCE" ]] || ((LAB_V_TWO_ASM)); then
       ip -n "$sns" addr add "$LAB_OTHER_SOURCE/$LAB_SOURCE_PREFIX" dev "$LAB_HOST_IF"
     fi
     ip -n "$sns" link set "$LAB_HOST_IF" up
     ip -n "$sns" route add default via "$LAB_SOURCE_ROUTER_ADDR"
     ip -n "$rns" link set r1 up
     _lab_start_router "$name"
-    lab_has "$name" --no-beacons || _lab_start_beacons "$name"
+    ((LAB_V_BEACONS)) && _lab_start_beacons "$name"
   fi
 
   _lab_wait_ready "$name" || return 1
   local secs
   secs=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
   echo "$secs" >"$dir/ready-seconds"
-  lab_log "lab $name ready in $secs s ($(tr '\n' ' ' <"$dir/variant"))"
+  lab_log "lab $name ready in $secs s after $waited s waiting for a slot ($*)"
+}
+
+# _lab_take_slot NAME: hold one of the machine's LAB_SLOTS router slots for lab NAME.
+# The lock stays on the open file, which the lab's processes inherit: the slot is free
+# again once this shell and every process of the lab are gone (lab_down ends them), and
+# a lab that the CLI left running keeps its slot.
+_lab_take_slot() {
+  local name=$1 i fd deadline=$((SECONDS + LAB_SLOT_TIMEOUT)) said=0
+  mkdir -p "$LAB_SLOT_DIR"
+  while :; do
+    for ((i = 0; i < LAB_SLOTS; i++)); do
+      exec {fd}>>"$LAB_SLOT_DIR/corvanite-lab-slot.$i"
+      if flock -n "$fd"; then
+        _lab_slot_fds[$name]=$fd
+        return 0
+      fi
+      exec {fd}>&-
+    done
+    if ((!said)); then
+      lab_log "lab $name waits for one of $LAB_SLOTS router slots"
+      said=1
+    fi
+    ((SECONDS < deadline)) ||
+      lab_die "no router slot came free within $LAB_SLOT_TIMEOUT s" || return 1
+    sleep 0.5
+  done
+}
+declare -gA _lab_slot_fds=()
+
+# _lab_free_slot NAME: this shell's hold on lab NAME's slot ends.
+_lab_free_slot() {
+  local fd=${_lab_slot_fds[$1]:-}
+  [[ -n $fd ]] || return 0
+  exec {fd}>&-
+  unset "_lab_slot_fds[$1]"
+}
+
+# lab_wait_for_line FILE REGEX SECONDS [COUNT [PID]]: wait until FILE holds COUNT
+# (default 1) lines matching the extended REGEX. Fails (status 1) after SECONDS, or
+# at once when PID is given and that process has ended without writing them.
+lab_wait_for_line() {
+  local file=$1 re=$2 want=${4:-1} pid=${5:-} deadline
+  deadline=$(($(date +%s%N) / 1000000 + $3 * 1000))
+  until (($(grep -cE -- "$re" "$file" 2>/dev/null || true) >= want)); do
+    if [[ -n $pid ]] && ! kill -0 "$pid" 2>/dev/null; then
+      # It may have written the line just before it ended.
+      (($(grep -cE -- "$re" "$file" 2>/dev/null || true) >= want)) && return 0
+      return 1
+    fi
+    (($(date +%s%N) / 1000000 < deadline)) || return 1
+    sleep 0.02
+  done
 }
 
 # --- tearing a lab down ------------------------------------------------------------------
@@ -416,6 +479,7 @@ lab_down() {
     done
     ip netns del "$ns" 2>/dev/null || true
   done
+  _lab_free_slot "$name"
   rm -rf "/etc/netns/$(lab_ns "$name" host)"
   rmdir /etc/netns 2>/dev/null || true
   if [[ ${LAB_KEEP_WORKDIR:-0} != 1 ]]; then

@@ -9,6 +9,6 @@ e2e_require setpriv
 e2e_require_tool
 
 e2e_lab_up
-hard_run_to_end $'q\n' setpriv --inh-caps=-all --bounding-set=-net_raw
+e2e_run_tool --under setpriv --inh-caps=-all --bounding-set=-net_raw -- $'q\n'
 e2e_expect_output faults_no_raw_rights.txt
 e2e_finish

@@ -2,8 +2,8 @@
 # The tool started with no standard input at all (descriptor 0 closed, so its first
 # socket takes that number): the pass runs as on a quiet link, and at the prompt the
 # failed read ends the run as a "q" would.
-# shellcheck source-path=SCRIPTDIR source=hardening_lib.sh
-. "$(dirname "$0")/hardening_lib.sh"
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+. "$(dirname "$0")/lib.sh"
 e2e_require_lab
 e2e_require_tool
 
@@ -16,7 +16,6 @@ lab_exec_prefix "$E2E_LAB" host
 rc=0
 timeout -k 5 "$E2E_TOOL_TIMEOUT" "${LAB_EXEC_PREFIX[@]}" "$E2E_TOOL" <&- \
   >"$E2E_WORK/tool.out" 2>"$E2E_WORK/tool.err" || rc=$?
-HARD_RC=$rc
-hard_expect_clean_exit
+e2e_tool_verdict "$rc"
 e2e_expect_output bare_pass.txt
 e2e_finish

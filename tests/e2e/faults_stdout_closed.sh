@@ -56,8 +56,5 @@ elif ((ignore)); then
 else
   [[ $status == -13 ]] || e2e_fail "the tool ended with $status, not by SIGPIPE"
 fi
-if [[ -s $E2E_WORK/tool.err ]]; then
-  e2e_fail "the tool wrote to standard error:"
-  head -n 40 "$E2E_WORK/tool.err" >&2
-fi
+e2e_stderr_verdict
 e2e_finish

@@ -22,6 +22,7 @@ scenario's output would change.
 
 import argparse
 import logging
+import pathlib
 import signal
 import socket
 import struct
@@ -32,10 +33,15 @@ import time
 logging.getLogger("scapy.runtime").setLevel(logging.ERROR)
 from scapy.all import IP, UDP, Ether, Raw, checksum, fragment, raw
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "lab"))
+import facts  # pylint: disable=wrong-import-position
+
 STRANGER = "10.0.1.99"
-ROUTER = "10.0.1.1"
-HOST = "10.0.1.2"
-BEACON_SOURCE = "198.51.100.20"
+ROUTER = facts.ROUTER_ADDR
+HOST = facts.HOST_ADDR
+BEACON_SOURCE = facts.SSM_SOURCE
+ASM = (facts.ASM_GROUP, int(facts.ASM_PORT))
+SSM = (facts.SSM_GROUP, int(facts.SSM_PORT))
 
 
 def ip_header(proto, ihl, total, src=STRANGER, dst=HOST, options=b""):
@@ -101,7 +107,7 @@ def with_options():
     report = with_checksum(bytes([0x16, 0, 0, 0, 233, 4, 200, 19]))
     leave = with_checksum(bytes([0x17, 0, 0, 0, 233, 4, 200, 19]))
     join_prune = with_checksum(bytes([0x23, 0, 0, 0]) + bytes(20))
-    for message, proto, dst in ((report, 2, "233.4.200.19"), (leave, 2, "224.0.0.2"),
+    for message, proto, dst in ((report, 2, ASM[0]), (leave, 2, "224.0.0.2"),
                                 (join_prune, 103, "224.0.0.13")):
         for options in (ROUTER_ALERT,
                         bytes([0x44, 0, 0, 0]),            # timestamp, length 0
@@ -115,10 +121,10 @@ def with_options():
 def oversized(variant):
     """Datagrams over 4096 bytes, fragmented for the link's 1500-byte MTU."""
     if variant == "full":
-        targets = (("233.4.200.19", 10002), ("232.64.133.120", 8020))
+        targets = (ASM, SSM)
         udp_source = BEACON_SOURCE
     else:
-        targets = (("233.4.200.20", 10002), ("232.64.133.121", 8020))
+        targets = (("233.4.200.20", ASM[1]), ("232.64.133.121", SSM[1]))
         udp_source = STRANGER
     for group, port in targets:
         for size in (4097, 6000, 9000):
@@ -127,7 +133,7 @@ def oversized(variant):
     # IGMP, PIM and ICMP datagrams of the same size: types the tool ignores, and
     # fragments past the first that start with zeros.
     big = bytes(6000)
-    for proto, head, dst in ((2, bytes([0x16]), "233.4.200.19"),
+    for proto, head, dst in ((2, bytes([0x16]), ASM[0]),
                              (103, bytes([0x23]), "224.0.0.13"),
                              (1, bytes([3, 3]), HOST)):
         yield from fragment(IP(src=STRANGER, dst=dst, proto=proto, ttl=1) / Raw(

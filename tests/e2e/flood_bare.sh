@@ -14,7 +14,7 @@ e2e_lab_up --bare
 extra=()
 [[ ${1:-} == fragments ]] && extra=(--fragment-lookalikes)
 hard_flood_start bare 5000 "${extra[@]}"
-hard_run_to_end $'q\n'
+e2e_run_tool $'q\n'
 hard_flood_stop
 e2e_expect_output bare_pass.txt
 e2e_finish

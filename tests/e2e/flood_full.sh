@@ -9,7 +9,7 @@ e2e_require_tool
 
 e2e_lab_up
 hard_flood_start full
-hard_run_to_end $'q\n'
+e2e_run_tool $'q\n'
 hard_flood_stop
 e2e_expect_output full_pass.txt
 e2e_finish

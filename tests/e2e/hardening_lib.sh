@@ -8,7 +8,10 @@
 #   hard_wait_line 'To exit enter' 1 60        # 1st prompt within 60 s
 #   hard_answer q
 #   hard_wait_exit 10
+#   hard_expect_clean_exit
 #   e2e_expect_output my_golden.txt
+#
+# A tool that needs no acting while it runs goes through e2e_run_tool (lib.sh).
 
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -29,6 +32,7 @@ hard_stop_tool() {
 # Its standard input is a FIFO kept open by this shell on fd 7, so the tool waits at
 # its prompts until hard_answer; its output goes to $E2E_WORK/tool.out and
 # tool.err. HARD_PID is the tool's own PID: every wrapper execs into the next.
+# shellcheck disable=SC2120 # arguments are optional
 hard_start_tool() {
   lab_exec_prefix "$E2E_LAB" host
   rm -f "$E2E_WORK/tool.fifo"
@@ -46,24 +50,16 @@ hard_answer() { printf '%s\n' "$1" >&7; }
 # hard_close_input: end of input for the tool (the FIFO's last writer goes away).
 hard_close_input() { exec 7>&-; }
 
-# hard_count_lines REGEX: how many lines of the tool's output so far match.
-hard_count_lines() { grep -cE -- "$1" "$E2E_WORK/tool.out" 2>/dev/null || true; }
-
 # hard_wait_line REGEX COUNT SECONDS: wait until COUNT output lines match REGEX; fails
 # the scenario (status 1) when they have not come within SECONDS or the tool ended.
 hard_wait_line() {
-  local re=$1 want=$2 deadline=$((SECONDS + $3))
-  until (($(hard_count_lines "$re") >= want)); do
-    if ! kill -0 "$HARD_PID" 2>/dev/null; then
-      e2e_fail "the tool ended before output line $want matching '$re'"
-      return 1
-    fi
-    if ((SECONDS >= deadline)); then
-      e2e_fail "no output line $want matching '$re' within $3 s"
-      return 1
-    fi
-    sleep 0.02
-  done
+  lab_wait_for_line "$E2E_WORK/tool.out" "$1" "$3" "$2" "$HARD_PID" && return 0
+  if kill -0 "$HARD_PID" 2>/dev/null; then
+    e2e_fail "no output line $2 matching '$1' within $3 s"
+  else
+    e2e_fail "the tool ended before output line $2 matching '$1'"
+  fi
+  return 1
 }
 
 # hard_wait_exit SECONDS: wait for the tool to end; HARD_RC is its status. A tool
@@ -84,25 +80,8 @@ hard_wait_exit() {
   HARD_PID=
 }
 
-# hard_expect_clean_exit: status 0 and nothing on standard error, where a sanitizer
-# of an instrumented build would have reported.
-hard_expect_clean_exit() {
-  [[ $HARD_RC == 0 ]] || e2e_fail "the tool exited with $HARD_RC, not 0"
-  if [[ -s $E2E_WORK/tool.err ]]; then
-    e2e_fail "the tool wrote to standard error:"
-    head -n 60 "$E2E_WORK/tool.err" >&2
-  fi
-}
-
-# hard_run_to_end INPUT: run the tool with INPUT on standard input until it ends by
-# itself (at most E2E_TOOL_TIMEOUT seconds), then expect a clean exit.
-hard_run_to_end() {
-  hard_start_tool "${@:2}"
-  printf '%s' "$1" >&7
-  hard_close_input
-  hard_wait_exit "$E2E_TOOL_TIMEOUT" || true
-  hard_expect_clean_exit
-}
+# hard_expect_clean_exit: the run's verdict (e2e_tool_verdict) on HARD_RC.
+hard_expect_clean_exit() { e2e_tool_verdict "$HARD_RC"; }
 
 # hard_name_files NAME HOSTS_TEXT: files for a host whose name is NAME and whose
 # /etc/hosts holds HOSTS_TEXT; the resolver asks only loopback, so a name the hosts
@@ -124,18 +103,16 @@ hard_name_files() {
 # traffic out of the router namespace's end of the host link (the router's guest
 # kernel does not read what leaves there); returns once the frames are going out.
 hard_flood_start() {
-  local variant=$1 rate=${2:-5000} mac deadline=$((SECONDS + 30))
+  local variant=$1 rate=${2:-5000} mac
   mac=$(ip -n "$(lab_ns "$E2E_LAB" host)" -br link show "$LAB_HOST_IF" | awk '{ print $3 }')
   lab_spawn "$E2E_LAB" router flood "$LAB_PYTHON" "$E2E_DIR/flood.py" --iface r0 \
     --host-mac "$mac" --variant "$variant" --rate "$rate" "${@:3}"
-  until grep -q 'distinct frames' "$E2E_WORK/flood.log" 2>/dev/null; do
-    if ((SECONDS >= deadline)); then
-      cat "$E2E_WORK/flood.log" >&2 2>/dev/null || true
-      e2e_fail "the flood did not start within 30 s"
-      return 1
-    fi
-    sleep 0.1
-  done
+  if ! lab_wait_for_line "$E2E_WORK/flood.log" 'distinct frames' 30 1 \
+    "$(<"$E2E_WORK/pids/flood.pid")"; then
+    cat "$E2E_WORK/flood.log" >&2 2>/dev/null || true
+    e2e_fail "the flood did not start within 30 s"
+    return 1
+  fi
   e2e_log "$(head -n 1 "$E2E_WORK/flood.log")"
 }
 

@@ -5,17 +5,22 @@
 # the report, and each ping test waits its full 2 s.
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
-e2e_require_lab router
+e2e_require_lab router witness
 e2e_require ping
 e2e_require_tool
 
 e2e_lab_up --ignore-pings
 lab_spawn "$E2E_LAB" host other-ping ping -n -i 0.05 "$LAB_ROUTER_ADDR"
-e2e_run_tool_timed $'q\n'
+e2e_witness_start
+e2e_run_tool $'q\n'
+e2e_witness_stop
 answered=$(grep -c ' bytes from ' "$E2E_WORK/other-ping.log" || true)
 ((answered > 100)) || e2e_fail "the other program's pings were not answered ($answered replies)"
 e2e_expect_output ignore_pings.txt
-e2e_expect_gaps "test 3 among other replies" '^\t3[.]' '^\t4[.]' 1950 2600
-e2e_expect_gaps "test 4 among other replies" '^\t4[.]' '^\t5[.]' 1950 2600
-e2e_expect_gaps "test 7 among other replies" '^\t7[.]' '^\t8[.]' 1950 2600
+e2e_expect_interval "test 3 among other replies" 2000 3000 "$(e2e_mark echo-2)" \
+  "$(e2e_mark echo-22)"
+e2e_expect_interval "test 4 among other replies" 2000 3000 "$(e2e_mark echo-22)" \
+  "$(e2e_mark v2-report)"
+e2e_expect_interval "test 7 among other replies" 2000 3000 "$(e2e_mark echo-13)" \
+  "$(e2e_mark hello)"
 e2e_finish

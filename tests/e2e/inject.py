@@ -8,12 +8,16 @@ version 2 Hello (0x20) or Candidate-RP-Advertisement (0x28): UDP from port 8200
 crp: a real PIM Candidate-RP-Advertisement (IP protocol 103), unicast to the host, as
 a candidate RP would send it to a bootstrap router.
 """
+import pathlib
 import socket
 import struct
 import sys
 import time
 
 from scapy.all import IP, TCP, UDP, Raw, conf, send  # pylint: disable=no-name-in-module
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "lab"))
+import facts  # pylint: disable=wrong-import-position
 
 conf.verb = 0
 
@@ -45,7 +49,7 @@ def main() -> None:
             IP(dst=host) / TCP(sport=8443, dport=9, flags="S"),
         ]
     elif mode == "crp":
-        packets = [IP(dst=host, proto=103) / Raw(candidate_rp_advertisement("10.255.0.1"))]
+        packets = [IP(dst=host, proto=103) / Raw(candidate_rp_advertisement(facts.RP_ADDR))]
     else:
         sys.exit(f"unknown mode {mode}")
     sent = 0

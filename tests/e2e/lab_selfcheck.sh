@@ -24,15 +24,10 @@ fi
 
 e2e_lab_up "${flags[@]}"
 
-has() { [[ " ${flags[*]} " == *" --$1 "* ]]; }
-router=1 pim=1 igmp=1 pings=1 beacons=1
-if has bare; then router=0 pim=0 igmp=0 pings=0 beacons=0; fi
-has no-pim && pim=0
-has no-igmp && igmp=0
-has ignore-pings && pings=0
-has no-beacons && beacons=0
+# What the variant keeps, as lab_up read its flags.
+router=$LAB_V_ROUTER pim=$LAB_V_PIM igmp=$LAB_V_IGMP pings=$LAB_V_PINGS
 # Multicast reaches the host link only from a router running both PIM and IGMP there.
-((pim && igmp)) || beacons=0
+beacons=$LAB_V_FORWARDS
 
 probe() { lab_host_exec "$E2E_LAB" "$LAB_PYTHON" "$E2E_REPO/lab/probe.py" "$@"; }
 receive() {
@@ -85,18 +80,18 @@ done
 # --- beacons routed to a joined socket ---------------------------------------------------
 out=$(receive --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" --count 5 || true)
 expect "ASM beacons from $LAB_SSM_SOURCE" "$beacons" "$out" "^$LAB_SSM_SOURCE [0-9]+$"
-if has two-asm-senders; then
+if ((LAB_V_TWO_ASM)); then
   expect "ASM beacons from the second sender $LAB_OTHER_SOURCE" 1 "$out" \
     "^$LAB_OTHER_SOURCE [0-9]+$"
 else
   expect "ASM beacons from $LAB_OTHER_SOURCE" 0 "$out" "^$LAB_OTHER_SOURCE "
 fi
 ssm_ok=$beacons
-has ssm-wrong-source && ssm_ok=0
+[[ $LAB_V_SSM_FROM == "$LAB_SSM_SOURCE" ]] || ssm_ok=0
 out=$(receive --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" --source "$LAB_SSM_SOURCE" \
   --count 5 || true)
 expect "SSM beacons from $LAB_SSM_SOURCE" "$ssm_ok" "$out" "^$LAB_SSM_SOURCE [0-9]+$"
-if has ssm-wrong-source; then
+if [[ $LAB_V_SSM_FROM != "$LAB_SSM_SOURCE" ]]; then
   out=$(receive --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" \
     --source "$LAB_OTHER_SOURCE" --count 5 || true)
   expect "SSM beacons from the wrong source $LAB_OTHER_SOURCE" 1 "$out" \

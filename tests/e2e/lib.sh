@@ -10,6 +10,13 @@
 #   e2e_run_tool $'q\n'
 #   e2e_witness_stop
 #   e2e_expect_output bare_pass.txt
+#   e2e_finish
+#
+# Every run of the tool ends in one verdict (e2e_tool_verdict): exit status 0 and an
+# empty standard error, unless the scenario said why not (e2e_allow_stderr).
+# With E2E_UPDATE_GOLDEN=1, e2e_expect_output writes the tool's output back to the
+# golden file, the lab's constants turned back into their @PLACEHOLDERS@, and the
+# scenario fails so that nobody mistakes an update for a pass.
 #
 # Exit codes: 0 pass, 1 fail, 77 skipped (a tool the scenario needs is missing).
 
@@ -23,6 +30,7 @@ E2E_TOOL=${E2E_TOOL:-$E2E_REPO/build/bin/corvanite}
 # Seconds the tool may run: a pass has about 28 s of fixed waits.
 E2E_TOOL_TIMEOUT=${E2E_TOOL_TIMEOUT:-120}
 E2E_FAILED=0
+E2E_STDERR_WHY=
 
 # shellcheck source-path=SCRIPTDIR/../.. source=lab/lib.sh
 . "$E2E_REPO/lab/lib.sh"
@@ -94,53 +102,109 @@ e2e_lab_up() {
   lab_up "$E2E_LAB" "$@"
 }
 
-# e2e_run_tool STDIN_TEXT: run the binary in the host namespace with STDIN_TEXT as its
-# standard input; its standard output goes to $E2E_WORK/tool.out. With no argument its
-# standard input is empty (the end-of-input case).
+# e2e_run_tool [--timed] [--under WORD... --] [STDIN_TEXT]: run the binary in the host
+# namespace, WORDS (e.g. setpriv ...) right before it, with STDIN_TEXT as its standard
+# input (none: an empty one, the end-of-input case); at most E2E_TOOL_TIMEOUT s. Its
+# output goes to $E2E_WORK/tool.out, its standard error to tool.err, and the run ends
+# in e2e_tool_verdict. --timed: tool.times gets, for each output line, the wall-clock
+# time the reader got it (seconds since the epoch), a tab, and the line.
 # shellcheck disable=SC2120 # arguments are optional
 e2e_run_tool() {
-  local rc=0
-  _e2e_tool_input "$@"
-  e2e_log "running $E2E_TOOL in lab $E2E_LAB"
-  timeout -k 5 "$E2E_TOOL_TIMEOUT" "${LAB_EXEC_PREFIX[@]}" "$E2E_TOOL" \
-    <"$E2E_WORK/tool.in" >"$E2E_WORK/tool.out" 2>"$E2E_WORK/tool.err" || rc=$?
-  _e2e_tool_verdict "$rc"
-}
-
-# _e2e_tool_input [STDIN_TEXT]: the tool's standard input file and LAB_EXEC_PREFIX.
-_e2e_tool_input() {
+  local rc=0 timed=0 under=()
+  if [[ ${1:-} == --timed ]]; then
+    timed=1
+    shift
+  fi
+  if [[ ${1:-} == --under ]]; then
+    shift
+    while [[ $# -gt 0 && $1 != -- ]]; do
+      under+=("$1")
+      shift
+    done
+    shift
+  fi
   lab_exec_prefix "$E2E_LAB" host
   if [[ $# -gt 0 ]]; then
     printf '%s' "$1" >"$E2E_WORK/tool.in"
   else
     : >"$E2E_WORK/tool.in"
   fi
+  e2e_log "running $E2E_TOOL in lab $E2E_LAB${under[0]:+ under ${under[*]}}"
+  local run=(timeout -k 5 "$E2E_TOOL_TIMEOUT" "${LAB_EXEC_PREFIX[@]}" "${under[@]}" "$E2E_TOOL")
+  if ((timed)); then
+    "$LAB_PYTHON" "$E2E_DIR/stamp.py" "$E2E_WORK/tool.out" "$E2E_WORK/tool.times" \
+      "${run[@]}" <"$E2E_WORK/tool.in" 2>"$E2E_WORK/tool.err" || rc=$?
+  else
+    "${run[@]}" <"$E2E_WORK/tool.in" >"$E2E_WORK/tool.out" 2>"$E2E_WORK/tool.err" || rc=$?
+  fi
+  e2e_tool_verdict "$rc"
 }
 
-# _e2e_tool_verdict STATUS: what the tool wrote to standard error, and its exit status.
-_e2e_tool_verdict() {
-  if [[ -s $E2E_WORK/tool.err ]]; then
-    e2e_log "tool standard error:"
-    cat "$E2E_WORK/tool.err" >&2
-  fi
+# e2e_allow_stderr WHY: the tool's next runs may write to standard error, for the
+# reason WHY (e.g. a sanitizer's report is what the scenario looks for).
+e2e_allow_stderr() { E2E_STDERR_WHY=$1; }
+
+# e2e_tool_verdict STATUS: the one verdict on a run of the tool: it ended by itself
+# (not killed at its time limit), with status 0, and wrote nothing to standard error.
+e2e_tool_verdict() {
   if [[ $1 -eq 124 || $1 -eq 137 ]]; then
-    e2e_fail "the tool did not end within $E2E_TOOL_TIMEOUT s"
+    e2e_fail "the tool did not end within its time limit"
   elif [[ $1 -ne 0 ]]; then
     e2e_fail "the tool exited with $1, not 0"
   fi
+  e2e_stderr_verdict
 }
+
+# e2e_stderr_verdict: the tool's standard error is empty, or the scenario said why not.
+e2e_stderr_verdict() {
+  if [[ -s $E2E_WORK/tool.err ]]; then
+    if [[ -n $E2E_STDERR_WHY ]]; then
+      e2e_log "tool standard error ($E2E_STDERR_WHY):"
+    else
+      e2e_fail "the tool wrote to standard error:"
+    fi
+    head -n 60 "$E2E_WORK/tool.err" >&2
+  fi
+}
+
+# The golden texts' @PLACEHOLDERS@ and the lab's constants they stand for.
+E2E_PLACEHOLDERS=(HOST=HOST_ADDR ROUTER=ROUTER_ADDR SSM_SOURCE=SSM_SOURCE
+  OTHER_SOURCE=OTHER_SOURCE RP=RP_ADDR ASM_GROUP=ASM_GROUP SSM_GROUP=SSM_GROUP
+  ASM_PORT=ASM_PORT SSM_PORT=SSM_PORT)
 
 # e2e_expand FILE: a golden text with the lab's constants put in for its @PLACEHOLDERS@.
 e2e_expand() {
-  sed -e "s/@HOST@/$LAB_HOST_ADDR/g" -e "s/@ROUTER@/$LAB_ROUTER_ADDR/g" \
-    -e "s/@SSM_SOURCE@/$LAB_SSM_SOURCE/g" -e "s/@OTHER_SOURCE@/$LAB_OTHER_SOURCE/g" \
-    -e "s/@RP@/$LAB_RP_ADDR/g" -e "s/@ASM_GROUP@/$LAB_ASM_GROUP/g" \
-    -e "s/@SSM_GROUP@/$LAB_SSM_GROUP/g" "$1"
+  local args=() pair var
+  for pair in "${E2E_PLACEHOLDERS[@]}"; do
+    var=LAB_${pair#*=}
+    args+=(-e "s/@${pair%%=*}@/${!var}/g")
+  done
+  sed "${args[@]}" "$1"
+}
+
+# e2e_unexpand: standard input with the lab's constants turned back into placeholders;
+# a constant counts only as a whole address or number (not inside a longer one).
+e2e_unexpand() {
+  local args=() pair var value
+  for pair in "${E2E_PLACEHOLDERS[@]}"; do
+    var=LAB_${pair#*=}
+    value=${!var//./\\.}
+    args+=(-e "s/(^|[^0-9.])${value}([^0-9]|\\.[^0-9]|\\.?$)/\\1@${pair%%=*}@\\2/g")
+  done
+  # Twice: two constants side by side share the character between them.
+  sed -E "${args[@]}" | sed -E "${args[@]}"
 }
 
 # e2e_expect_output GOLDEN: the tool's whole standard output, byte for byte.
 e2e_expect_output() {
   local golden=$E2E_DIR/expected/$1
+  if [[ ${E2E_UPDATE_GOLDEN:-0} == 1 ]]; then
+    e2e_unexpand <"$E2E_WORK/tool.out" >"$golden"
+    e2e_expand "$golden" | cmp -s - "$E2E_WORK/tool.out" ||
+      e2e_fail "$1: the output does not survive the placeholders both ways"
+    e2e_fail "updated $1 (E2E_UPDATE_GOLDEN=1); review the change and run again"
+    return 0
+  fi
   e2e_expand "$golden" >"$E2E_WORK/expected.out"
   if cmp -s "$E2E_WORK/expected.out" "$E2E_WORK/tool.out"; then
     e2e_log "output matches $1"
@@ -222,45 +286,71 @@ e2e_tool_messages_seen() {
     "dr_priority=0 " "genid=[0-9]+$"
 }
 
-# e2e_run_tool_timed STDIN_TEXT: as e2e_run_tool, and $E2E_WORK/tool.times gets, for each
-# output line, the milliseconds since the tool started, a tab, and the line.
-e2e_run_tool_timed() {
-  local rc=0
-  _e2e_tool_input "$@"
-  e2e_log "running $E2E_TOOL in lab $E2E_LAB, timing its lines"
-  "$LAB_PYTHON" "$E2E_DIR/stamp.py" "$E2E_WORK/tool.out" "$E2E_WORK/tool.times" \
-    timeout -k 5 "$E2E_TOOL_TIMEOUT" "${LAB_EXEC_PREFIX[@]}" "$E2E_TOOL" \
-    <"$E2E_WORK/tool.in" 2>"$E2E_WORK/tool.err" || rc=$?
-  _e2e_tool_verdict "$rc"
-}
-
-# e2e_gaps_ms FROM_REGEX TO_REGEX: for every line matching FROM, the milliseconds until the
-# next line after it that matches TO; one number per line (several for several passes).
-e2e_gaps_ms() {
-  awk -v from="$1" -v to="$2" '
-    { tab = index($0, "\t"); ms = substr($0, 1, tab - 1); text = substr($0, tab + 1) }
-    start != "" && text ~ to { print ms - start; start = "" }
-    start == "" && text ~ from { start = ms }' "$E2E_WORK/tool.times"
-}
-
-# e2e_expect_gaps DESCRIPTION FROM_REGEX TO_REGEX MIN_MS MAX_MS: every such gap lies
-# within [MIN, MAX], and there is at least one. Lines are stamped when the reader gets
-# them, and a busy machine can delay that by tens of milliseconds, so scenarios leave
-# 50 ms below a fixed wait.
-e2e_expect_gaps() {
-  local what=$1 gaps gap
-  gaps=$(e2e_gaps_ms "$2" "$3")
+# e2e_expect_interval WHAT MIN_MS MAX_MS FROM TO: time between two marks, in ms, for
+# every FROM in turn (several for several passes), and there is at least one. A mark
+# is a witness message, an extended regex on its line, taken at the kernel's time stamp
+# of the capture (the messages the tool sends between its waits are their ends); or
+# "line:REGEX", the tool's output line matching REGEX as the reader of a --timed run
+# got it (late on a busy machine, never early: where it ends an interval, the lower
+# bound still holds, and MAX must allow for it). Each FROM pairs with the first TO
+# after it; the next FROM is looked for after that TO.
+e2e_expect_interval() {
+  local what=$1 min=$2 max=$3 gaps gap
+  # The regexes go through the environment: awk -v would eat their backslashes.
+  gaps=$(_e2e_marks | sort -n -k1,1 -s | FROM=$4 TO=$5 awk -F'\t' '
+    BEGIN { from = ENVIRON["FROM"]; to = ENVIRON["TO"] }
+    function is(mark, re) {
+      if (substr(re, 1, 5) == "line:") return $2 == "line" && $3 ~ substr(re, 6)
+      return $2 == "msg" && $3 ~ re
+    }
+    start != "" && is($0, to) { printf "%.0f\n", ($1 - start) * 1000; start = ""; next }
+    start == "" && is($0, from) { start = $1 }')
   [[ -n $gaps ]] || {
-    e2e_fail "$what: no such lines in the output"
+    e2e_fail "$what: no such marks in the capture and output"
     return 0
   }
   for gap in $gaps; do
-    if ((gap < $4 || gap > $5)); then
-      e2e_fail "$what took $gap ms, not within $4..$5 ms"
+    if ((gap < min || gap > max)); then
+      e2e_fail "$what took $gap ms, not within $min..$max ms"
     else
       e2e_log "$what took $gap ms"
     fi
   done
+}
+
+# e2e_mark NAME: the witness regex of one message the battery sends, for
+# e2e_expect_interval. The tool's own messages leave as it sends them; the host
+# kernel's membership reports (join-asm, leave-asm, join-ssm) go out from a timer a
+# jiffy or so after the join or leave, so an interval they start may look a few ms short.
+e2e_mark() {
+  local h="src=${LAB_HOST_ADDR//./\\.} " asm=${LAB_ASM_GROUP//./\\.}
+  local ssm="${LAB_SSM_GROUP//./\\.}:${LAB_SSM_SOURCE//./\\.}"
+  case $1 in
+    echo-2) echo "${h}dst=224\\.0\\.0\\.2 .* proto=icmp .* icmp_type=8 " ;;
+    echo-22) echo "${h}dst=224\\.0\\.0\\.22 .* proto=icmp .* icmp_type=8 " ;;
+    echo-13) echo "${h}dst=224\\.0\\.0\\.13 .* proto=icmp .* icmp_type=8 " ;;
+    v2-report) echo "${h}dst=$asm .* ra=0 proto=igmp .* igmp_type=0x16 group=$asm( |$)" ;;
+    v2-leave) echo "${h}dst=224\\.0\\.0\\.2 .* ra=0 proto=igmp .* igmp_type=0x17 group=$asm( |$)" ;;
+    allow) echo "${h}dst=224\\.0\\.0\\.22 .* ra=0 proto=igmp .* records=5:$ssm$" ;;
+    block) echo "${h}dst=224\\.0\\.0\\.22 .* ra=0 proto=igmp .* records=6:$ssm$" ;;
+    hello) echo "${h}dst=224\\.0\\.0\\.13 .* proto=pim .* pim_type=0 " ;;
+    join-asm) echo "${h}dst=224\\.0\\.0\\.22 .* ra=1 proto=igmp .* records=4:$asm:$" ;;
+    leave-asm) echo "${h}dst=224\\.0\\.0\\.22 .* ra=1 proto=igmp .* records=3:$asm:$" ;;
+    *)
+      echo "e2e_mark: unknown mark $1" >&2
+      return 1
+      ;;
+  esac
+}
+
+# _e2e_marks: TIME<tab>msg|line<tab>TEXT for every witness message and timed output line.
+_e2e_marks() {
+  if [[ -f $E2E_WORK/witness.txt ]]; then
+    sed -nE 's/^t=[^ ]* at=([0-9.]+) (.*)$/\1\tmsg\t\2/p' "$E2E_WORK/witness.txt"
+  fi
+  if [[ -f $E2E_WORK/tool.times ]]; then
+    sed -E 's/^([0-9.]+)\t/\1\tline\t/' "$E2E_WORK/tool.times"
+  fi
 }
 
 # e2e_finish: the scenario's verdict as its exit status.

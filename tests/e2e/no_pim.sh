@@ -6,7 +6,7 @@
 # comes: test 8 reports the RP advertiser, whose address the report names.
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
-e2e_require_lab router scapy
+e2e_require_lab router scapy witness
 e2e_require_tool
 
 # host_counter TABLE FIELD: a counter of the host's IP stack, e.g. Udp: NoPorts, the
@@ -22,13 +22,15 @@ e2e_lab_up --no-pim
 
 udp_before=$(host_counter Udp: NoPorts)
 lab_spawn "$E2E_LAB" source lookalikes "$LAB_PYTHON" "$E2E_DIR/inject.py" lookalikes "$LAB_HOST_ADDR"
-e2e_run_tool_timed $'q\n'
+e2e_witness_start
+e2e_run_tool --timed $'q\n'
+e2e_witness_stop
 lab_stop "$E2E_LAB" lookalikes
 udp_after=$(host_counter Udp: NoPorts)
 ((udp_after - udp_before > 100)) ||
   e2e_fail "the look-alikes did not reach the host ($((udp_after - udp_before)) UDP datagrams)"
 e2e_expect_output no_pim_lookalikes.txt
-e2e_expect_gaps "test 8 without PIM" '^\t8[.]' '^Test failed' 4950 5700
+e2e_expect_interval "test 8 without PIM" 5000 6500 "$(e2e_mark hello)" 'line:^Test failed'
 
 lab_spawn "$E2E_LAB" source crp "$LAB_PYTHON" "$E2E_DIR/inject.py" crp "$LAB_HOST_ADDR"
 e2e_run_tool $'q\n'
