@@ -1,9 +1,19 @@
 #include <iostream>
+#include <span>
+#include <variant>
 
 #include "app/battery.h"
+#include "app/options.h"
 #include "app/run.h"
 
-int main() {
+int main(int argc, char* argv[]) {
+  const auto parsed = options::parseCommandLine(
+      std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
+  if (const auto* early = std::get_if<options::EarlyExit>(&parsed)) {
+    std::cout << early->standardOutput;
+    std::cerr << early->standardError;
+    return early->status;
+  }
   // Each line shows as soon as it is written, also through a pipe: the
   // battery pauses for seconds between lines.
   std::cout << std::unitbuf;

@@ -1,0 +1,73 @@
+// The command line. Without arguments the tool runs the interactive battery
+// with its built-in beacons; every option changes that run and nothing else.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "net/platform.h"
+
+namespace options {
+
+// An any-source group and its UDP port.
+struct AsmGroup {
+  in_addr group{};
+  std::uint16_t port = 0;
+};
+
+// A source-specific channel: one source, one group, a UDP port.
+struct SsmChannel {
+  in_addr source{};
+  in_addr group{};
+  std::uint16_t port = 0;
+};
+
+inline constexpr const char* kDefaultAsmGroup = "233.4.200.19:10002";
+// The source is from the documentation range of RFC 5737: the tool names no
+// real host unless the user gives one.
+inline constexpr const char* kDefaultSsmChannel = "198.51.100.20,232.64.133.120:8020";
+
+// A pass repeats no sooner than a PIM neighbour's holdtime (35 s in the Hello)
+// runs out, so that every pass meets the router as a fresh neighbour.
+inline constexpr std::int32_t kMinimumRepeatSeconds = 35;
+
+struct RunOptions {
+  // A name or an address as the user typed it; net resolves it to an interface.
+  std::optional<std::string> interfaceChoice;
+  AsmGroup asmGroup;
+  SsmChannel ssmChannel;
+  bool once = false;
+  bool json = false;
+  std::optional<std::int32_t> repeatSeconds;
+
+  // One pass and no prompt: asked for, or implied by machine-read output.
+  [[nodiscard]] bool singlePass() const { return once || (json && !repeatSeconds); }
+};
+
+// What the command line asks for instead of a run: help or the version on
+// standard output with status 0, or a usage error on standard error with 2.
+struct EarlyExit {
+  int status = 0;
+  std::string standardOutput;
+  std::string standardError;
+};
+
+inline constexpr int kUsageErrorStatus = 2;
+
+// Reads the arguments after the program name. Nothing is printed here.
+std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const> arguments);
+
+// The pieces of the option values, also used to tell a bad value precisely.
+// Each returns nullopt for a text that is not exactly of its form.
+std::optional<in_addr> parseDottedQuad(const std::string& text);
+std::optional<AsmGroup> parseAsmGroup(const std::string& text);
+std::optional<SsmChannel> parseSsmChannel(const std::string& text);
+
+// Why a value is refused, or the empty text when it is fine.
+std::string groupProblem(const in_addr& group);
+std::string sourceProblem(const in_addr& source);
+
+}  // namespace options

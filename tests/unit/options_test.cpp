@@ -1,0 +1,158 @@
+#include "app/options.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace {
+
+using options::EarlyExit;
+using options::RunOptions;
+
+std::variant<RunOptions, EarlyExit> parse(std::initializer_list<const char*> words) {
+  const std::vector<const char*> arguments(words);
+  return options::parseCommandLine(arguments);
+}
+
+RunOptions parsedOptions(std::initializer_list<const char*> words) {
+  auto result = parse(words);
+  if (const auto* early = std::get_if<EarlyExit>(&result)) {
+    ADD_FAILURE() << "refused: " << early->standardError;
+    return {};
+  }
+  return std::get<RunOptions>(result);
+}
+
+// A usage error: status 2, nothing on standard output, and the first line
+// of standard error names the problem.
+std::string refusal(std::initializer_list<const char*> words) {
+  auto result = parse(words);
+  const auto* early = std::get_if<EarlyExit>(&result);
+  if (early == nullptr) {
+    ADD_FAILURE() << "accepted";
+    return {};
+  }
+  EXPECT_EQ(early->status, 2);
+  EXPECT_EQ(early->standardOutput, "");
+  EXPECT_NE(early->standardError.find("\nUsage: corvanite "), std::string::npos);
+  return early->standardError.substr(0, early->standardError.find('\n'));
+}
+
+std::string text(const in_addr& address) {
+  const std::uint32_t a = ntohl(address.s_addr);
+  return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." +
+         std::to_string((a >> 8) & 255) + "." + std::to_string(a & 255);
+}
+
+TEST(Options, NoArgumentsGiveTheBuiltInBattery) {
+  const RunOptions options = parsedOptions({});
+  EXPECT_FALSE(options.interfaceChoice.has_value());
+  EXPECT_EQ(text(options.asmGroup.group), "233.4.200.19");
+  EXPECT_EQ(options.asmGroup.port, 10002);
+  EXPECT_EQ(text(options.ssmChannel.source), "198.51.100.20");
+  EXPECT_EQ(text(options.ssmChannel.group), "232.64.133.120");
+  EXPECT_EQ(options.ssmChannel.port, 8020);
+  EXPECT_FALSE(options.singlePass());
+  EXPECT_FALSE(options.repeatSeconds.has_value());
+}
+
+TEST(Options, ValuesInBothSpellings) {
+  const RunOptions options = parsedOptions(
+      {"-i", "eth1", "--asm-group", "239.1.2.3:5000", "--ssm-channel=10.9.8.7,232.1.1.1:65535"});
+  EXPECT_EQ(options.interfaceChoice, "eth1");
+  EXPECT_EQ(text(options.asmGroup.group), "239.1.2.3");
+  EXPECT_EQ(options.asmGroup.port, 5000);
+  EXPECT_EQ(text(options.ssmChannel.source), "10.9.8.7");
+  EXPECT_EQ(text(options.ssmChannel.group), "232.1.1.1");
+  EXPECT_EQ(options.ssmChannel.port, 65535);
+  EXPECT_EQ(parsedOptions({"--interface=10.0.1.2"}).interfaceChoice, "10.0.1.2");
+}
+
+TEST(Options, JsonImpliesOnePassUnlessRepeated) {
+  EXPECT_TRUE(parsedOptions({"--once"}).singlePass());
+  EXPECT_TRUE(parsedOptions({"--json"}).singlePass());
+  const RunOptions repeated = parsedOptions({"--json", "--repeat", "35"});
+  EXPECT_FALSE(repeated.singlePass());
+  EXPECT_EQ(repeated.repeatSeconds, 35);
+  EXPECT_FALSE(parsedOptions({"--repeat", "60"}).singlePass());
+}
+
+TEST(Options, HelpAndVersionGoToStandardOutput) {
+  for (const char* word : {"-h", "--help"}) {
+    auto result = parse({word});
+    const auto& early = std::get<EarlyExit>(result);
+    EXPECT_EQ(early.status, 0);
+    EXPECT_EQ(early.standardError, "");
+    for (const char* option :
+         {"--interface", "--asm-group", "--ssm-channel", "--once", "--json", "--repeat",
+          "--version", "233.4.200.19:10002", "198.51.100.20,232.64.133.120:8020"}) {
+      EXPECT_NE(early.standardOutput.find(option), std::string::npos) << option;
+    }
+  }
+  auto version = parse({"--version"});
+  EXPECT_EQ(std::get<EarlyExit>(version).standardOutput,
+            std::string("corvanite ") + CORVANITE_TEST_VERSION + "\n");
+}
+
+TEST(Options, GroupsMustBeRoutableMulticast) {
+  EXPECT_EQ(refusal({"--asm-group", "10.1.1.1:10002"}),
+            "corvanite: --asm-group: the group must be a multicast address");
+  EXPECT_EQ(refusal({"--asm-group", "224.0.0.251:5353"}),
+            "corvanite: --asm-group: the group must not be link-local (224.0.0.0/24): "
+            "routers do not forward it");
+  EXPECT_EQ(refusal({"--ssm-channel", "10.9.8.7,224.0.0.22:8020"}),
+            "corvanite: --ssm-channel: the group must not be link-local (224.0.0.0/24): "
+            "routers do not forward it");
+  // The edges of the ranges: 224.0.1.0 and 239.255.255.255 are routable groups.
+  parsedOptions({"--asm-group", "224.0.1.0:1", "--ssm-channel", "1.0.0.0,239.255.255.255:2"});
+  // Operators set their own SSM ranges: 232/8 is not required.
+  parsedOptions({"--ssm-channel", "10.0.0.1,239.1.1.1:8020"});
+}
+
+TEST(Options, SourcesMustBeUnicastHosts) {
+  for (const char* channel : {"0.1.2.3,232.1.1.1:8020", "127.0.0.1,232.1.1.1:8020",
+                              "240.0.0.1,232.1.1.1:8020", "255.255.255.255,232.1.1.1:8020"}) {
+    EXPECT_EQ(refusal({"--ssm-channel", channel}),
+              "corvanite: --ssm-channel: the source must be a unicast address outside 0/8, "
+              "127/8 and 240/4")
+        << channel;
+  }
+  EXPECT_EQ(refusal({"--ssm-channel", "232.1.1.1,232.1.1.2:8020"}),
+            "corvanite: --ssm-channel: the source must be a unicast address");
+}
+
+TEST(Options, MalformedValuesAreNamed) {
+  EXPECT_EQ(refusal({"--asm-group", "233.4.200.19"}),
+            "corvanite: --asm-group: '233.4.200.19' is not of the form GROUP:PORT");
+  EXPECT_EQ(refusal({"--asm-group", "233.4.200.19:0"}),
+            "corvanite: --asm-group: '0' is not a port from 1 to 65535");
+  EXPECT_EQ(refusal({"--asm-group", "233.4.200.19:65536"}),
+            "corvanite: --asm-group: '65536' is not a port from 1 to 65535");
+  EXPECT_EQ(refusal({"--asm-group", "233.4.200.19:+5"}),
+            "corvanite: --asm-group: '+5' is not a port from 1 to 65535");
+  EXPECT_EQ(refusal({"--ssm-channel", "232.1.1.1:8020"}),
+            "corvanite: --ssm-channel: '232.1.1.1:8020' is not of the form SOURCE,GROUP:PORT");
+  EXPECT_EQ(refusal({"-i", ""}), "corvanite: --interface: the name or address is empty");
+}
+
+TEST(Options, DottedQuadsAreExact) {
+  EXPECT_TRUE(options::parseDottedQuad("0.0.0.0"));
+  EXPECT_TRUE(options::parseDottedQuad("255.255.255.255"));
+  for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.04", "1..2.3", "1.2.3.4 ",
+                          " 1.2.3.4", "0x1.2.3.4", "1.2.3.-4", "1.2.3.4."}) {
+    EXPECT_FALSE(options::parseDottedQuad(bad)) << '"' << bad << '"';
+  }
+}
+
+TEST(Options, WordsThatAreNotOptionsAreRefused) {
+  EXPECT_NE(refusal({"stray"}).find("stray"), std::string::npos);
+  EXPECT_NE(refusal({"--no-such-option"}).find("--no-such-option"), std::string::npos);
+  EXPECT_NE(refusal({"--once", "--repeat", "40"}).find("excludes"), std::string::npos);
+  EXPECT_NE(refusal({"--repeat", "34"}).find("--repeat"), std::string::npos);
+  EXPECT_NE(refusal({"--repeat", "soon"}).find("--repeat"), std::string::npos);
+  EXPECT_NE(refusal({"--asm-group"}).find("--asm-group"), std::string::npos);
+}
+
+}  // namespace
