@@ -92,3 +92,6 @@ void RawSocket::enableReceiveAll() {
 }
 
 void RawSocket::enableReceiveAllIgmp() { switchOn(handle, SIO_RCVALL_IGMPMCAST); }
+
+// Winsock has no per-type ICMP filter; the readers drop what is not a reply.
+void RawSocket::acceptOnlyEchoReplies() {}

@@ -6,13 +6,18 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 
+#include "net/capture_filter_linux.h"
 #include "net/interfaces_linux.h"
 #include "net/pending_socket.h"
 #include "net/socket.h"
+
+// Older headers (before Linux 4.20) lack it; the value is the kernel's.
+#ifndef PACKET_IGNORE_OUTGOING
+#define PACKET_IGNORE_OUTGOING 23
+#endif
 
 namespace {
 
@@ -23,11 +28,16 @@ void failWith(int error) {
   net::throwSocketError(kOperation);
 }
 
-void setCaptureOption(const net::PendingSocket& capture, int level, int option, const void* value,
+void setCaptureOption(net::NativeSocket capture, int level, int option, const void* value,
                       socklen_t length) {
-  if (::setsockopt(capture.get(), level, option, value, length) == -1) {
+  if (net::os::setOption(capture, level, option, value, static_cast<int>(length)) == -1) {
     net::throwSocketError(kOperation);
   }
+}
+
+void attachFilter(net::NativeSocket socket, std::vector<sock_filter> program) {
+  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+  setCaptureOption(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
 }
 
 in_addr boundAddressOf(net::NativeSocket boundSocket) {
@@ -56,15 +66,8 @@ net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {
   net::PendingSocket capture(net::os::openSocket(AF_PACKET, SOCK_DGRAM, 0));
   if (capture.get() == net::kInvalidSocket) net::throwSocketError(kOperation);
 
-  // Offsets count from the IP header on a SOCK_DGRAM packet socket.
-  std::array<sock_filter, 4> program{{
-      {BPF_LD | BPF_B | BPF_ABS, 0, 0, 9},
-      {BPF_JMP | BPF_JEQ | BPF_K, 0, 1, static_cast<std::uint32_t>(ipProtocol)},
-      {BPF_RET | BPF_K, 0, 0, 0x40000},
-      {BPF_RET | BPF_K, 0, 0, 0},
-  }};
-  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
-  setCaptureOption(capture, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
+  // Only what a reader could count is copied out of the kernel.
+  attachFilter(capture.get(), net::linux_if::captureProgramFor(ipProtocol));
 
   sockaddr_ll link;
   std::memset(&link, 0, sizeof link);
@@ -79,11 +82,18 @@ net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {
   std::memset(&allMulticast, 0, sizeof allMulticast);
   allMulticast.mr_ifindex = interfaceIndex;
   allMulticast.mr_type = PACKET_MR_ALLMULTI;
-  setCaptureOption(capture, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &allMulticast, sizeof allMulticast);
+  setCaptureOption(capture.get(), SOL_PACKET, PACKET_ADD_MEMBERSHIP, &allMulticast,
+                   sizeof allMulticast);
 
-  // What this host sends itself is never evidence of a router.
+  // What this host sends itself is never evidence of a router. Kernels
+  // before 4.20 refuse the option; the readers' own-source check then drops
+  // those packets instead.
   const int ignore = 1;
-  setCaptureOption(capture, SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
+  if (net::os::setOption(capture.get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore,
+                         sizeof ignore) == -1 &&
+      net::lastSocketError() != ENOPROTOOPT) {
+    net::throwSocketError(kOperation);
+  }
   return capture.release();
 }
 
@@ -94,10 +104,13 @@ void RawSocket::enableReceiveAll() {
   if (capturing()) return;
   const in_addr own = boundAddressOf(handle);
   attachCapture(openCapture(own, protocol_), own);
+  // From now on only the capture is read: the raw socket itself only sends.
+  attachFilter(handle, net::linux_if::dropAllProgram());
 }
 
 void RawSocket::enableReceiveAllIgmp() {
   if (capturing()) return;
   const in_addr own = boundAddressOf(handle);
   attachCapture(openCapture(own, IPPROTO_IGMP), own);
+  attachFilter(handle, net::linux_if::dropAllProgram());
 }

@@ -88,6 +88,12 @@ UdpSocket::UdpSocket(int type, int protocol, std::uint32_t address, std::uint16_
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
   local.sin_addr.s_addr = htonl(address);
+#ifdef IP_MULTICAST_ALL
+  // Linux otherwise hands this socket datagrams for every group any socket
+  // on the host joined on the same port, and their senders would count.
+  const int onlyOwnGroups = 0;
+  setOption(IPPROTO_IP, IP_MULTICAST_ALL, &onlyOwnGroups, sizeof onlyOwnGroups);
+#endif
   bind(local);
 }
 

@@ -59,6 +59,9 @@ class RawSocket : public Socket {
   // for other hosts and groups. Only after bindToLocalAddress.
   void enableReceiveAll();
   void enableReceiveAllIgmp();
+  // Linux queues only ICMP echo replies on this socket from now on; the
+  // readers still check each one. Elsewhere it changes nothing.
+  void acceptOnlyEchoReplies();
 
  private:
   int protocol_;

@@ -1,6 +1,9 @@
 #include "probes/pim_messages.h"
 
+#include <exception>
+
 #include "net/ip_datagram.h"
+#include "net/platform.h"
 #include "net/wire.h"
 
 namespace {
@@ -40,5 +43,18 @@ PimMessage readPimMessage(std::span<const std::uint8_t> datagram) {
       return PimMessage::CandidateRpAdvertisement;
     default:
       return PimMessage::Other;
+  }
+}
+
+std::uint32_t generationIdFrom(const std::function<std::uint32_t()>& entropy) {
+  try {
+    return entropy();
+  } catch (const std::exception&) {
+    // splitmix64's finaliser spreads the few changing bits over all 32.
+    std::uint64_t mixed =
+        (static_cast<std::uint64_t>(net::processId()) << 32U) | net::tickCountMs();
+    mixed = (mixed ^ (mixed >> 30U)) * 0xBF58476D1CE4E5B9ULL;
+    mixed = (mixed ^ (mixed >> 27U)) * 0x94D049BB133111EBULL;
+    return static_cast<std::uint32_t>(mixed ^ (mixed >> 31U));
   }
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 inline constexpr int kPimProtocol = 103;
@@ -21,6 +22,11 @@ inline constexpr int kPimProtocol = 103;
 // DR Priority 0 leaves the link's DR to the routers; a fresh Generation ID
 // makes every Hello a new neighbour's, which a router answers at once.
 std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId);
+
+// A Generation ID drawn from `entropy`. A host without a working entropy
+// source (std::random_device throws there) still gets one, mixed from the
+// clock and the process ID: it only has to differ from the last run's.
+std::uint32_t generationIdFrom(const std::function<std::uint32_t()>& entropy);
 
 enum class PimMessage { Other, Hello, CandidateRpAdvertisement };
 

@@ -10,8 +10,10 @@ namespace {
 const char* const kAllPimRouters = "224.0.0.13";
 
 std::uint32_t freshGenerationId() {
-  std::random_device entropy;
-  return static_cast<std::uint32_t>(entropy());
+  return generationIdFrom([] {
+    std::random_device entropy;
+    return static_cast<std::uint32_t>(entropy());
+  });
 }
 }  // namespace
 

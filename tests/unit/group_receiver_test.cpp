@@ -113,4 +113,36 @@ TEST(GroupReceiver, RefusedMembershipRequestsThrowSetOption) {
   EXPECT_EQ(receiver.memberCount(), 0);
 }
 
+#ifdef __linux__
+// Another socket on the host joins a group on loopback: datagrams for it to
+// the beacon port must not reach the receiver, which joined nothing (Linux
+// delivers them unless IP_MULTICAST_ALL is off). A second port the other
+// socket listens on shows the group's datagrams do arrive.
+TEST(GroupReceiver, IgnoresGroupsOnlyAnotherSocketJoined) {
+  const std::uint16_t port = freeUdpPort();
+  const std::uint16_t otherPort = freeUdpPort();
+  GroupReceiver receiver(port);
+  const auto group = testing_support::loopbackAddress("239.255.15.15", port);
+  const net::NativeSocket other = net::os::openSocket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_NE(other, net::kInvalidSocket);
+  ASSERT_EQ(net::os::bindTo(other, testing_support::loopbackAddress("0.0.0.0", otherPort)), 0);
+  ip_mreq join{};
+  join.imr_multiaddr = group.sin_addr;
+  join.imr_interface.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(net::os::setOption(other, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join), 0);
+  const in_addr loopback{htonl(INADDR_LOOPBACK)};
+  ASSERT_EQ(net::os::setOption(other, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback), 0);
+
+  const std::uint8_t beacon[] = {'b'};
+  ASSERT_EQ(net::os::sendTo(other, beacon, 1, group), 1);
+  auto toOtherPort = group;
+  toOtherPort.sin_port = htons(otherPort);
+  ASSERT_EQ(net::os::sendTo(other, beacon, 1, toOtherPort), 1);
+  ASSERT_EQ(net::os::selectReadable(other, 2000), 1) << "no multicast on loopback here";
+  receiver.receive(100, true);
+  EXPECT_EQ(receiver.memberCount(), 0);
+  net::os::closeSocket(other);
+}
+#endif
+
 }  // namespace

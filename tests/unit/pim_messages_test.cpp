@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <stdexcept>
 #include <vector>
 
 #include "net/checksum.h"
@@ -62,6 +63,16 @@ TEST(PimMessages, DatagramsEndingAtTheHeaderAreSkipped) {
   lying[0] = 0x43;
   EXPECT_EQ(readPimMessage(lying), PimMessage::Other);
   EXPECT_EQ(readPimMessage({}), PimMessage::Other);
+}
+
+TEST(PimMessages, GenerationIdComesFromEntropyOrAFallbackWhenThatFails) {
+  EXPECT_EQ(generationIdFrom([] { return 0x01020304U; }), 0x01020304U);
+  // Where std::random_device throws, the Hello still gets an identifier.
+  std::uint32_t fallback = 0;
+  EXPECT_NO_THROW(fallback = generationIdFrom([]() -> std::uint32_t {
+                    throw std::runtime_error("random_device: no entropy source");
+                  }));
+  EXPECT_NE(fallback, 0U);
 }
 
 }  // namespace

@@ -1,0 +1,30 @@
+// Classic BPF programs for the link captures, so the kernel drops whatever
+// the readers would discard before it is copied to this process. Offsets
+// count from the IPv4 header, as on a SOCK_DGRAM packet socket.
+#pragma once
+
+#include <linux/filter.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+namespace net::linux_if {
+
+// Keeps first fragments (offset 0) of `ipProtocol` whose first payload byte,
+// at the header length the datagram gives, is one of `firstBytes`.
+std::vector<sock_filter> captureProgram(int ipProtocol,
+                                        std::initializer_list<std::uint8_t> firstBytes);
+
+// The program a capture of `ipProtocol` gets: IGMP Membership Queries (first
+// byte 0x11), PIM Hellos (0x20) and Candidate-RP-Advertisements (0x28);
+// nothing of any other protocol.
+std::vector<sock_filter> captureProgramFor(int ipProtocol);
+
+// Keeps nothing: for a socket that only sends.
+std::vector<sock_filter> dropAllProgram();
+
+// Queues what the kernel gives (the whole datagram) on a pass.
+inline constexpr std::uint32_t kKeepWhole = 0x40000;
+
+}  // namespace net::linux_if
