@@ -25,3 +25,10 @@ corvanite_e2e(flood.bare 120 flood_bare.sh)
 corvanite_e2e(flood.bare_fragments 120 flood_bare.sh fragments)
 set_tests_properties(e2e.flood.full e2e.flood.bare e2e.flood.bare_fragments
   PROPERTIES RUN_SERIAL TRUE)
+
+# A kernel before 4.20, played by a shim that refuses PACKET_IGNORE_OUTGOING.
+add_library(corvanite_no_ignore_outgoing MODULE shims/no_ignore_outgoing.cpp)
+target_link_libraries(corvanite_no_ignore_outgoing PRIVATE ${CMAKE_DL_LIBS})
+corvanite_e2e_router(faults.old_kernel 150 faults_old_kernel.sh)
+set_property(TEST e2e.faults.old_kernel APPEND PROPERTY ENVIRONMENT
+  "E2E_SHIM=$<TARGET_FILE:corvanite_no_ignore_outgoing>")
