@@ -48,14 +48,8 @@ def frames(host_mac):
     return [raw(f) for f in out]
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--iface", required=True)
-    parser.add_argument("--host-mac", required=True)
-    parser.add_argument("--rate", type=float, default=50000)
-    args = parser.parse_args()
-
-    batch = frames(args.host_mac)
+def send_until_terminated(batch, args):
+    """Sends the frames of `batch` round and round at args.rate out of args.iface."""
     sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW)
     sock.bind((args.iface, 0))
     stopping = []
@@ -76,6 +70,15 @@ def main():
     took = time.monotonic() - start
     print(f"background: sent {sent} frames in {took:.1f} s, {sent / took:.0f}/s", flush=True)
     return 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--iface", required=True)
+    parser.add_argument("--host-mac", required=True)
+    parser.add_argument("--rate", type=float, default=50000)
+    args = parser.parse_args()
+    return send_until_terminated(frames(args.host_mac), args)
 
 
 if __name__ == "__main__":

@@ -99,6 +99,10 @@ def main():
         "cpu_system_ms": round(usage.ru_stime * 1000.0, 1),
         "peak_rss_kb": peak_kb,
         "watched_cpu_ms": round(watched_ms, 1) if watched_ms is not None else None,
+        # The tool's CPU over the watched process's (tcpdump on the same link).
+        "cpu_ratio_to_watched": (round((usage.ru_utime + usage.ru_stime) * 1000.0 / watched_ms, 3)
+                                 if watched_ms else None),
+        "report_bytes": len("".join(text for _, text in lines).encode()),
         "spans": spans,
         "output": "".join(text for _, text in lines),
     }))

@@ -5,6 +5,12 @@
 #   bare-flood  the bare link carrying BENCH_RATE frames/s of unrelated traffic
 #               (flood_unrelated.py), with tcpdump capturing the same link with the
 #               filter 'ip proto 2 or ip proto 103' in the same run
+#   bare-lookalike  the same with BENCH_RATE frames/s that a naive filter passes: IGMP
+#               queries for other groups, PIM Join/Prunes, echo replies with other
+#               identifiers (flood_lookalike.py --kind lookalike)
+#   bare-hellos the same with PIM Hellos from BENCH_RATE new source addresses a second
+#               (flood_lookalike.py --kind hellos)
+# Each flood case prints the tool's CPU over tcpdump's in the same pass.
 # pass_timer.py times every pass from outside the tool. Prints a table and, with
 # BENCH_JSON=FILE, writes every run's figures to FILE.
 #
@@ -12,7 +18,8 @@
 #               release build; a sanitizer build measures the sanitizers)
 #   BENCH_RUNS  passes per case (default 1)
 #   BENCH_RATE  background frames per second (default 50000)
-#   BENCH_CASES the cases to run (default "bare full bare-flood")
+#   BENCH_CASES the cases to run (default "bare full bare-flood bare-lookalike
+#               bare-hellos")
 # Exit codes: 0 done, 1 a run failed, 77 a tool it needs is missing.
 set -euo pipefail
 
@@ -22,7 +29,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 tool=${BENCH_TOOL:-$repo/build-bench/bin/corvanite}
 runs=${BENCH_RUNS:-1}
 rate=${BENCH_RATE:-50000}
-cases=${BENCH_CASES:-bare full bare-flood}
+cases=${BENCH_CASES:-bare full bare-flood bare-lookalike bare-hellos}
 json=${BENCH_JSON:-}
 
 skip() {
@@ -77,14 +84,17 @@ wait_for_line() {
   }
 }
 
+# bench_bare_flood CASE SCRIPT [ARG...]: the bare link under SCRIPT's flood, next to
+# tcpdump.
 bench_bare_flood() {
-  local name=bench-flood-$$ hns mac i capture
+  local label=$1 script=$2 name=bench-flood-$$ hns mac i capture
+  shift 2
   lab_up "$name" --bare
   hns=$(lab_ns "$name" host)
   mac=$(ip -n "$hns" -br link show "$LAB_HOST_IF" | awk '{ print $3 }')
-  lab_spawn "$name" router background "$LAB_PYTHON" "$repo/bench/flood_unrelated.py" \
-    --iface r0 --host-mac "$mac" --rate "$rate"
-  wait_for_line "$(lab_dir "$name")/background.log" 'distinct frames' 30 \
+  lab_spawn "$name" router background "$LAB_PYTHON" "$repo/bench/$script" \
+    --iface r0 --host-mac "$mac" --rate "$rate" "$@"
+  wait_for_line "$(lab_dir "$name")/background.log" 'distinct frames' 60 \
     "the background traffic" || return 1
   for ((i = 0; i < runs; i++)); do
     # ip netns exec execs tcpdump, so $! is tcpdump itself.
@@ -92,7 +102,7 @@ bench_bare_flood() {
       'ip proto 2 or ip proto 103' 2>"$(lab_dir "$name")/tcpdump.log" &
     capture=$!
     wait_for_line "$(lab_dir "$name")/tcpdump.log" 'listening on' 10 tcpdump || return 1
-    one_pass "$name" bare-flood --watch "$capture"
+    one_pass "$name" "$label" --watch "$capture"
     kill -INT "$capture"
     wait "$capture" || true
     grep -E 'captured|dropped by kernel' "$(lab_dir "$name")/tcpdump.log" | sed 's/^/bench: tcpdump: /' >&2
@@ -106,7 +116,9 @@ for c in $cases; do
   case $c in
     bare) bench_bare ;;
     full) bench_full ;;
-    bare-flood) bench_bare_flood ;;
+    bare-flood) bench_bare_flood bare-flood flood_unrelated.py ;;
+    bare-lookalike) bench_bare_flood bare-lookalike flood_lookalike.py --kind lookalike ;;
+    bare-hellos) bench_bare_flood bare-hellos flood_lookalike.py --kind hellos ;;
     *)
       echo "bench: unknown case $c" >&2
       exit 1

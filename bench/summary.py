@@ -34,8 +34,9 @@ def main():
             cases.append(r["case"])
 
     print("\n| case | passes | pass to prompt (ms) | over 28000 ms fixed waits | "
-          "tool CPU user+sys (ms) | peak RSS (kB) | tcpdump CPU (ms) |")
-    print("|---|---|---|---|---|---|---|")
+          "tool CPU user+sys (ms) | peak RSS (kB) | tcpdump CPU (ms) | tool/tcpdump CPU | "
+          "report (bytes) |")
+    print("|---|---|---|---|---|---|---|---|---|")
     for case in cases:
         figs = [r["figures"] for r in runs if r["case"] == case]
         prompt = [f["to_prompt_ms"] for f in figs if f["to_prompt_ms"] is not None]
@@ -43,10 +44,13 @@ def main():
         rss = [f["peak_rss_kb"] or 0 for f in figs]
         dump = [f["watched_cpu_ms"] for f in figs if f["watched_cpu_ms"] is not None]
         dumped = f"{statistics.median(dump):.0f}" if dump else "-"
+        ratios = [f["cpu_ratio_to_watched"] for f in figs if f.get("cpu_ratio_to_watched")]
+        ratio = f"{statistics.median(ratios):.2f}" if ratios else "-"
+        report = max(f.get("report_bytes", 0) for f in figs)
         print(f"| {case} | {len(figs)} | {statistics.median(prompt):.0f} | "
               f"{statistics.median(prompt) - 28000:+.0f} | {statistics.median(cpu):.0f} | "
-              f"{max(rss)} | {dumped} |" if prompt else
-              f"| {case} | {len(figs)} | - | - | - | - | - |")
+              f"{max(rss)} | {dumped} | {ratio} | {report} |" if prompt else
+              f"| {case} | {len(figs)} | - | - | - | - | - | - | - |")
 
     print("\nEach test's length between its output lines against the fixed waits inside it "
           "(median over the passes; 'over' is the overrun in ms):\n")

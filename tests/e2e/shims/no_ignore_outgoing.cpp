@@ -25,8 +25,7 @@ void noteRefusal() {
 }
 }  // namespace
 
-extern "C" int setsockopt(int socket, int level, int option, const void* value,
-                          socklen_t length) {
+extern "C" int setsockopt(int socket, int level, int option, const void* value, socklen_t length) {
   if (level == SOL_PACKET && option == kIgnoreOutgoing) {
     noteRefusal();
     errno = ENOPROTOOPT;
