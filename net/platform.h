@@ -40,6 +40,9 @@ namespace os {
 // return what the platform call returns; the caller reads lastSocketError().
 NativeSocket openSocket(int family, int type, int protocol);
 void closeSocket(NativeSocket handle);
+// Closes a socket without waiting for the close to finish where that can
+// take long (a packet socket on Linux); elsewhere the same as closeSocket.
+void closeSocketInBackground(NativeSocket handle);
 int sendTo(NativeSocket handle, const std::uint8_t* data, int length,
            const sockaddr_in& destination);
 int recvFrom(NativeSocket handle, std::uint8_t* buffer, int capacity, sockaddr_in& source);

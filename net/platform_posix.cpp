@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <system_error>
 #include <thread>
 
 #include "net/platform.h"
@@ -41,6 +42,16 @@ NativeSocket openSocket(int family, int type, int protocol) {
 void closeSocket(NativeSocket handle) {
   // Don't retry close on EINTR: the descriptor is gone either way.
   ::close(handle);
+}
+
+void closeSocketInBackground(NativeSocket handle) {
+  // Closing a packet socket waits out an RCU grace period in the kernel,
+  // up to tens of milliseconds on a busy host; no test needs to wait for it.
+  try {
+    std::thread([handle] { ::close(handle); }).detach();
+  } catch (const std::system_error&) {
+    ::close(handle);
+  }
 }
 
 int sendTo(NativeSocket handle, const std::uint8_t* data, int length,

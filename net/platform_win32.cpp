@@ -29,6 +29,7 @@ NativeSocket openSocket(int family, int type, int protocol) {
 }
 
 void closeSocket(NativeSocket handle) { ::closesocket(handle); }
+void closeSocketInBackground(NativeSocket handle) { ::closesocket(handle); }
 
 int sendTo(NativeSocket handle, const std::uint8_t* data, int length,
            const sockaddr_in& destination) {

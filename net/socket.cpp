@@ -16,7 +16,7 @@ void throwSocketError(const char* operation) {
 }  // namespace net
 
 Socket::~Socket() {
-  if (captureHandle != net::kInvalidSocket) net::os::closeSocket(captureHandle);
+  if (captureHandle != net::kInvalidSocket) net::os::closeSocketInBackground(captureHandle);
   if (handle != net::kInvalidSocket) net::os::closeSocket(handle);
 }
 
