@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build-windows}
 
 need=()
-for package in cmake make googletest g++-mingw-w64-x86-64-posix wine wine64; do
+for package in cmake make googletest g++-mingw-w64-x86-64-posix wine wine64 mandoc; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
     need+=("$package")
 done
