@@ -5,6 +5,7 @@
 #include "app/battery.h"
 #include "app/options.h"
 #include "app/run.h"
+#include "net/platform.h"
 
 int main(int argc, char* argv[]) {
   const auto parsed = options::parseCommandLine(
@@ -14,8 +15,13 @@ int main(int argc, char* argv[]) {
     std::cerr << early->standardError;
     return early->status;
   }
+  const auto& chosen = std::get<options::RunOptions>(parsed);
   // Each line shows as soon as it is written, also through a pipe: the
   // battery pauses for seconds between lines.
   std::cout << std::unitbuf;
-  return runDiagnostics(std::cin, std::cout, runPass);
+  if (!chosen.once && !chosen.json && !chosen.repeatSeconds) {
+    return runDiagnostics(std::cin, std::cout, runPass);
+  }
+  if (chosen.repeatSeconds) net::endProcessOnInterrupt();
+  return runScripted(std::cout, runPass, ScriptedRun{chosen.json, chosen.repeatSeconds});
 }
