@@ -34,8 +34,8 @@ void runAsmBeaconTest(std::ostream& out, PassFindings& findings) {
       BeaconDetails{battery::kAsmBeaconGroup, battery::kAsmBeaconPort, std::nullopt, {}});
   try {
     std::ostringstream header;
-    header << "\t1.  Joining NLAR Multicast Beacon Group " << battery::kAsmBeaconGroup
-           << ", port " << battery::kAsmBeaconPort << " \n";
+    header << "\t1.  Joining NLAR Multicast Beacon Group " << battery::kAsmBeaconGroup << ", port "
+           << battery::kAsmBeaconPort << " \n";
     printHeader(out, record, header.str());
     GroupReceiver receiver(battery::kAsmBeaconPort);
     receiver.joinGroup(battery::kAsmBeaconGroup);

@@ -60,7 +60,8 @@ struct PimDetails {
   std::vector<std::string> rpAdvertisers;
 };
 
-using TestDetails = std::variant<std::monostate, BeaconDetails, PingDetails, IgmpDetails, PimDetails>;
+using TestDetails =
+    std::variant<std::monostate, BeaconDetails, PingDetails, IgmpDetails, PimDetails>;
 
 enum class TestOutcome { Succeeded, Failed, Error };
 

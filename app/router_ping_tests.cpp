@@ -6,8 +6,8 @@
 
 namespace {
 
-void runRouterPingTest(std::ostream& out, TestRecord& record, const char* header,
-                       const char* group, bool& answered) {
+void runRouterPingTest(std::ostream& out, TestRecord& record, const char* header, const char* group,
+                       bool& answered) {
   auto& details = record.details.emplace<PingDetails>(PingDetails{group, {}});
   runInRawSocketScope(out, record, [&] {
     printHeader(out, record, header);

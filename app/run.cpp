@@ -20,9 +20,8 @@ void printBanner(std::ostream& out) {
 }
 
 bool everyTestSucceeded(const PassFindings& findings) {
-  return std::all_of(findings.tests.begin(), findings.tests.end(), [](const TestRecord& test) {
-    return test.outcome == TestOutcome::Succeeded;
-  });
+  return std::all_of(findings.tests.begin(), findings.tests.end(),
+                     [](const TestRecord& test) { return test.outcome == TestOutcome::Succeeded; });
 }
 
 // One pass of a scripted run; returns whether all eight tests succeeded.

@@ -34,7 +34,7 @@ extern "C" void endAtOnce(int signalNumber) { ::_exit(128 + signalNumber); }
 }  // namespace
 
 void endProcessOnInterrupt() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = endAtOnce;
   ::sigemptyset(&action.sa_mask);
   for (const int signalNumber : {SIGINT, SIGTERM}) ::sigaction(signalNumber, &action, nullptr);

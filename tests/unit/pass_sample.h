@@ -16,8 +16,8 @@ inline PassFindings samplePass() {
     pass.tests[i].outcome = TestOutcome::Succeeded;
     pass.tests[i].durationMs = 2000;
   }
-  pass.tests[0].details = BeaconDetails{"233.4.200.19", 10002, std::nullopt,
-                                        {{"198.51.100.20", 20}, {"198.51.100.21", 3}}};
+  pass.tests[0].details = BeaconDetails{
+      "233.4.200.19", 10002, std::nullopt, {{"198.51.100.20", 20}, {"198.51.100.21", 3}}};
   pass.tests[1].details = BeaconDetails{"232.64.133.120", 8020, "198.51.100.20", {}};
   pass.tests[1].outcome = TestOutcome::Error;
   pass.tests[1].error = TestError{"SetOption", 105};

@@ -78,9 +78,9 @@ std::vector<std::uint8_t> hello(std::vector<std::uint8_t> options) {
 }
 
 TEST(HelloDetails, ReadsHoldtimeDrPriorityAndGenerationId) {
-  auto details = readHelloDetails(hello({0, 1, 0, 2, 0, 105,              // Holdtime 105
-                                         0, 24, 0, 4, 1, 2, 3, 4,         // other option
-                                         0, 19, 0, 4, 0, 0, 0, 1,         // DR Priority 1
+  auto details = readHelloDetails(hello({0, 1,  0, 2, 0,    105,            // Holdtime 105
+                                         0, 24, 0, 4, 1,    2,    3,    4,  // other option
+                                         0, 19, 0, 4, 0,    0,    0,    1,  // DR Priority 1
                                          0, 20, 0, 4, 0xDE, 0xAD, 0xBE, 0xEF}));
   ASSERT_TRUE(details);
   EXPECT_EQ(hostOrder(details->sender), 0x0A000101U);
