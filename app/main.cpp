@@ -1,3 +1,4 @@
+#include <exception>
 #include <iostream>
 #include <span>
 #include <variant>
@@ -7,7 +8,9 @@
 #include "app/run.h"
 #include "net/platform.h"
 
-int main(int argc, char* argv[]) {
+namespace {
+
+int run(int argc, char* argv[]) {
   const auto parsed = options::parseCommandLine(
       std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
   if (const auto* early = std::get_if<options::EarlyExit>(&parsed)) {
@@ -24,4 +27,18 @@ int main(int argc, char* argv[]) {
   }
   if (chosen.repeatSeconds) net::endProcessOnInterrupt();
   return runScripted(std::cout, runPass, ScriptedRun{chosen.json, chosen.repeatSeconds});
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& failure) {
+    // Only a broken runtime gets here (memory exhausted, say); say so rather than abort.
+    std::cerr << "corvanite: " << failure.what() << '\n';
+  } catch (...) {
+    std::cerr << "corvanite: unexpected failure\n";
+  }
+  return 1;
 }

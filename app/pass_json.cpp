@@ -1,5 +1,6 @@
 #include "app/pass_json.h"
 
+#include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -33,9 +34,7 @@ const char* outcomeName(TestOutcome outcome) {
 }
 
 // Round-trip and elapsed times in milliseconds to the microsecond.
-double toMicroseconds(double ms) {
-  return static_cast<double>(static_cast<std::int64_t>(ms * 1000.0 + 0.5)) / 1000.0;
-}
+double toMicroseconds(double ms) { return std::round(ms * 1000.0) / 1000.0; }
 
 void addDetails(json& test, const BeaconDetails& beacon) {
   test["group"] = beacon.group;
