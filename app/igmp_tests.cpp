@@ -10,19 +10,33 @@ bool sawAnyQuery(const IgmpProber& prober) {
   return prober.sawQuery(QueryKind::General) || prober.sawQuery(QueryKind::GroupSpecific);
 }
 
+void recordQueries(TestRecord& record, const IgmpProber& prober) {
+  auto& details = std::get<IgmpDetails>(record.details);
+  for (const auto& seen : prober.queries()) {
+    const QueryDetails& query = seen.details;
+    details.queries.push_back(QueryRecord{
+        net::addressText(query.sender), net::addressText(query.destination), query.version,
+        net::addressText(query.group), query.maxResponseMs, seen.sinceProbeMs});
+  }
+}
+
 }  // namespace
 
-void runIgmpV2Test(std::ostream& out, RunFlags& flags) {
-  runInRawSocketScope(out, [&] {
-    out << "\t5.  Detecting if there is IGMPv2 capability to first-hop router \n";
+void runIgmpV2Test(std::ostream& out, PassFindings& findings) {
+  TestRecord& record = findings.tests[4];
+  record.details.emplace<IgmpDetails>();
+  runInRawSocketScope(out, record, [&] {
+    printHeader(out, record,
+                "\t5.  Detecting if there is IGMPv2 capability to first-hop router \n");
     const sockaddr_in group = net::socketAddress(battery::kAsmBeaconGroup);
     IgmpProber prober(group);
     prober.sendReportV2(group);
     net::pauseMs(battery::kPauseBetweenV2ReportAndLeaveMs);
     prober.sendLeaveV2(group);
     prober.receiveQueries(battery::kQueryListeningMs, true);
+    recordQueries(record, prober);
     if (sawAnyQuery(prober)) {
-      flags.igmpV2QuerySeen = true;
+      findings.flags.igmpV2QuerySeen = true;
       out << "Test succeeded:  received IGMPv2 response from the first-hop router \n";
     } else {
       out << "Test failed:  no IGMPv2 response received from the router \n";
@@ -30,9 +44,12 @@ void runIgmpV2Test(std::ostream& out, RunFlags& flags) {
   });
 }
 
-void runIgmpV3Test(std::ostream& out, RunFlags& flags) {
-  runInRawSocketScope(out, [&] {
-    out << "\t6.  Detecting if there is IGMPv3 capability to first-hop router \n";
+void runIgmpV3Test(std::ostream& out, PassFindings& findings) {
+  TestRecord& record = findings.tests[5];
+  record.details.emplace<IgmpDetails>();
+  runInRawSocketScope(out, record, [&] {
+    printHeader(out, record,
+                "\t6.  Detecting if there is IGMPv3 capability to first-hop router \n");
     net::pauseMs(battery::kPauseBeforeIgmpV3TestMs);
     const sockaddr_in group = net::socketAddress(battery::kSsmBeaconGroup);
     const sockaddr_in source = net::socketAddress(battery::kSsmBeaconSource);
@@ -41,8 +58,9 @@ void runIgmpV3Test(std::ostream& out, RunFlags& flags) {
     net::pauseMs(battery::kPauseBetweenV3ReportsMs);
     prober.sendReportV3(group, source, kIgmpV3BlockOldSources);
     prober.receiveQueries(battery::kQueryListeningMs, true);
+    recordQueries(record, prober);
     if (sawAnyQuery(prober)) {
-      flags.igmpV3QuerySeen = true;
+      findings.flags.igmpV3QuerySeen = true;
       out << "Test succeeded:  received IGMPv3 response from the first-hop router \n";
     } else {
       out << "Test failed:  no IGMPv3 response received from the router \n";

@@ -2,24 +2,45 @@
 
 #include "app/battery.h"
 #include "app/report.h"
+#include "net/platform.h"
+
+namespace {
+
+// Each test and the finding that says it succeeded.
+struct BatteryEntry {
+  void (*run)(std::ostream&, PassFindings&);
+  bool RunFlags::*succeeded;
+};
+
+constexpr std::array<BatteryEntry, kTestsPerPass> kBattery{{
+    {runAsmBeaconTest, &RunFlags::asmBeaconHeard},
+    {runSsmBeaconTest, &RunFlags::ssmBeaconHeard},
+    {runAllRoutersPingTest, &RunFlags::allRoutersAnswered},
+    {runSsmRoutersPingTest, &RunFlags::ssmRoutersAnswered},
+    {runIgmpV2Test, &RunFlags::igmpV2QuerySeen},
+    {runIgmpV3Test, &RunFlags::igmpV3QuerySeen},
+    {runPimRoutersPingTest, &RunFlags::pimRoutersAnswered},
+    {runPimTest, &RunFlags::pimHelloAnswered},
+}};
+
+}  // namespace
 
 void runPass(std::ostream& out, PassFindings& findings) {
-  using Test = void (*)(std::ostream&, PassFindings&);
-  static constexpr std::array<Test, 8> kBattery{
-      [](std::ostream& o, PassFindings& f) { runAsmBeaconTest(o, f.flags); },
-      [](std::ostream& o, PassFindings& f) { runSsmBeaconTest(o, f.flags); },
-      [](std::ostream& o, PassFindings& f) { runAllRoutersPingTest(o, f.flags); },
-      [](std::ostream& o, PassFindings& f) { runSsmRoutersPingTest(o, f.flags); },
-      [](std::ostream& o, PassFindings& f) { runIgmpV2Test(o, f.flags); },
-      [](std::ostream& o, PassFindings& f) { runIgmpV3Test(o, f.flags); },
-      [](std::ostream& o, PassFindings& f) { runPimRoutersPingTest(o, f.flags); },
-      runPimTest,
-  };
   out << "Running 8 Tests : \n";
-  for (const Test test : kBattery) {
+  for (std::size_t i = 0; i < kBattery.size(); ++i) {
     // Nobody can read what a pass finds once its output is gone.
     if (!out) return;
-    test(out, findings);
+    TestRecord& record = findings.tests[i];
+    record.number = static_cast<int>(i + 1);
+    const std::uint32_t start = net::tickCountMs();
+    kBattery[i].run(out, findings);
+    record.durationMs = net::tickCountMs() - start;
+    if (record.error) {
+      record.outcome = TestOutcome::Error;
+    } else {
+      record.outcome =
+          findings.flags.*kBattery[i].succeeded ? TestOutcome::Succeeded : TestOutcome::Failed;
+    }
   }
   printReport(out, findings);
 }

@@ -1,14 +1,31 @@
 #include "app/battery.h"
 #include "app/battery_constants.h"
 #include "app/failure_scope.h"
+#include "net/address.h"
 #include "probes/pim_prober.h"
 
+namespace {
+
+void recordPimSenders(TestRecord& record, const PimProber& prober) {
+  auto& details = std::get<PimDetails>(record.details);
+  for (const HelloDetails& hello : prober.hellos()) {
+    details.hellos.push_back(HelloRecord{net::addressText(hello.sender), hello.holdtimeSeconds,
+                                         hello.drPriority, hello.generationId});
+  }
+  details.rpAdvertisers = prober.rpAdvertisers();
+}
+
+}  // namespace
+
 void runPimTest(std::ostream& out, PassFindings& findings) {
-  runInRawSocketScope(out, [&] {
-    out << "\t8.  Detecting if first-hop router knows about an RP \n";
+  TestRecord& record = findings.tests[7];
+  record.details.emplace<PimDetails>();
+  runInRawSocketScope(out, record, [&] {
+    printHeader(out, record, "\t8.  Detecting if first-hop router knows about an RP \n");
     PimProber prober;
     prober.sendHello();
     prober.receiveMessages(battery::kPimListeningMs);
+    recordPimSenders(record, prober);
     if (const std::string responders = prober.respondersText(); !responders.empty()) {
       findings.flags.pimHelloAnswered = true;
       findings.pimResponderText = responders;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <istream>
+#include <optional>
 #include <ostream>
 
 #include "app/run_flags.h"
@@ -11,3 +13,15 @@ using PassRunner = std::function<void(std::ostream&, PassFindings&)>;
 // The whole run: banner, passes until the user quits, and the outermost
 // failure scope. Returns the process's exit status, always 0.
 int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass);
+
+// A run for scripts: no prompt and no input read. With repeatSeconds it runs
+// a pass, waits that long and runs again until the process is interrupted;
+// without, one pass. JSON gives one line per pass instead of the text; the
+// text of repeated passes is headed by the time each began.
+struct ScriptedRun {
+  bool json = false;
+  std::optional<std::int32_t> repeatSeconds;
+};
+
+// Returns 0 when every test of the (last) pass succeeded, else 1.
+int runScripted(std::ostream& out, const PassRunner& pass, const ScriptedRun& how);

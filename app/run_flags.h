@@ -1,7 +1,10 @@
 // What one pass of the battery found out, read by the report.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "app/pass_record.h"
 
 struct RunFlags {
   bool hostAsmCapable = false;
@@ -16,8 +19,19 @@ struct RunFlags {
   bool igmpV3QuerySeen = false;
 };
 
+// The link a pass tested, and how it was chosen: "option", "host-name",
+// "multicast-route" or "first-up". Unknown parts are empty.
+struct InterfaceSummary {
+  std::optional<std::string> name;
+  std::optional<std::string> address;
+  std::optional<std::string> chosenBy;
+};
+
 struct PassFindings {
   RunFlags flags;
   // The PIM responders (or else RPs) behind the PIM conclusion.
   std::string pimResponderText;
+  // Test N's record is tests[N - 1].
+  TestRecords tests;
+  InterfaceSummary chosenInterface;
 };

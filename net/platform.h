@@ -34,6 +34,11 @@ void pauseMs(std::uint32_t milliseconds);
 
 std::uint32_t processId();
 
+// From here on Ctrl-C or a termination request ends the process at once,
+// with status 128 + the signal's number (130, 143); the sockets, and with
+// them the group memberships, close with it.
+void endProcessOnInterrupt();
+
 namespace os {
 
 // Thin forms of the socket calls with one signature on every platform. They

@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,19 @@ void pauseMs(std::uint32_t milliseconds) {
 }
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::getpid()); }
+
+namespace {
+// _exit is safe in a signal handler; nothing buffered is lost, because
+// standard output is written line by line.
+extern "C" void endAtOnce(int signalNumber) { ::_exit(128 + signalNumber); }
+}  // namespace
+
+void endProcessOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = endAtOnce;
+  ::sigemptyset(&action.sa_mask);
+  for (const int signalNumber : {SIGINT, SIGTERM}) ::sigaction(signalNumber, &action, nullptr);
+}
 
 namespace os {
 

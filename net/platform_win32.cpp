@@ -14,6 +14,17 @@ void pauseMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::GetCurrentProcessId()); }
 
+namespace {
+// Console control events arrive on a thread of their own; ExitProcess ends
+// every thread. Ctrl-C ends as SIGINT does elsewhere, a close or shutdown as
+// SIGTERM.
+BOOL WINAPI endAtOnce(DWORD event) {
+  ::ExitProcess(event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 130U : 143U);
+}
+}  // namespace
+
+void endProcessOnInterrupt() { ::SetConsoleCtrlHandler(endAtOnce, TRUE); }
+
 namespace os {
 
 namespace {

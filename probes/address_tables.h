@@ -19,6 +19,7 @@ class AddressSet {
  public:
   void add(const std::string& address) { addresses_.insert(address); }
   bool empty() const { return addresses_.empty(); }
+  bool contains(const std::string& address) const { return addresses_.count(address) > 0; }
   std::size_t size() const { return addresses_.size(); }
   // Every address followed by ", ", the last one included; "" when empty.
   std::string text() const;

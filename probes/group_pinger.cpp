@@ -15,6 +15,7 @@ void GroupPinger::ping(const std::string& group) {
   if (destination.sin_addr.s_addr == INADDR_NONE) return;
   const auto request = echoRequest(echoIdentifier(), static_cast<std::uint16_t>(sequence & 0xFFFF));
   ++sequence;
+  sentAt = std::chrono::steady_clock::now();
   sendTo(request.data(), static_cast<int>(request.size()), destination);
 }
 
@@ -25,6 +26,11 @@ void GroupPinger::receiveReplies(std::int32_t timeOutMs, bool keepListening) {
                    // Only a counted reply may end the wait.
                    if (!isEchoReplyFor(datagram, identifier)) {
                      return net::AfterDatagram::KeepListening;
+                   }
+                   if (responders.find(net::addressText(sender.sin_addr)) == responders.end()) {
+                     const std::chrono::duration<double, std::milli> roundTrip =
+                         std::chrono::steady_clock::now() - sentAt;
+                     firstReplies.push_back(Reply{sender.sin_addr, roundTrip.count()});
                    }
                    countSender(responders, sender);
                    return keepListening ? net::AfterDatagram::KeepListening

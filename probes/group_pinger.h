@@ -1,8 +1,10 @@
 // Pings a link-local multicast group once and records which hosts answer.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/socket.h"
 #include "probes/address_tables.h"
@@ -19,7 +21,16 @@ class GroupPinger : public RawSocket {
   void receiveReplies(std::int32_t timeOutMs, bool keepListening);
   bool hasReplies() const { return !responders.empty(); }
 
+  struct Reply {
+    in_addr from{};
+    double roundTripMs = 0;
+  };
+  // Each replying host once, in the order their first replies came.
+  const std::vector<Reply>& replies() const { return firstReplies; }
+
  private:
   std::int32_t sequence = 0;
   AddressCounts responders;
+  std::vector<Reply> firstReplies;
+  std::chrono::steady_clock::time_point sentAt;
 };

@@ -9,7 +9,8 @@ const char* const kAllRouters = "224.0.0.2";
 const char* const kAllIgmpV3Routers = "224.0.0.22";
 }  // namespace
 
-IgmpProber::IgmpProber(const sockaddr_in& group_) : RawSocket(IPPROTO_IGMP), group(group_) {
+IgmpProber::IgmpProber(const sockaddr_in& group_)
+    : RawSocket(IPPROTO_IGMP), group(group_), probeBegan(std::chrono::steady_clock::now()) {
   bindToLocalAddress(IPPROTO_IGMP);
   enableReceiveAllIgmp();
 }
@@ -44,6 +45,12 @@ void IgmpProber::receiveQueries(std::int32_t timeOutMs, bool keepListening) {
                  [&](std::span<const std::uint8_t> datagram, const sockaddr_in& /*sender*/) {
                    const auto query = readMembershipQuery(datagram, group.sin_addr);
                    if (!query) return net::AfterDatagram::KeepListening;
+                   if (const auto details = readQueryDetails(datagram);
+                       details && seenQueries.size() < kMaxQueriesKept) {
+                     const std::chrono::duration<double, std::milli> since =
+                         std::chrono::steady_clock::now() - probeBegan;
+                     seenQueries.push_back(SeenQuery{*details, since.count()});
+                   }
                    if (*query != QueryKind::None) lastQueryKind = *query;
                    return keepListening ? net::AfterDatagram::KeepListening
                                         : net::AfterDatagram::StopListening;

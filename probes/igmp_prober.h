@@ -2,11 +2,14 @@
 // watches the same interface for the queries a first-hop router answers with.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/socket.h"
 #include "probes/igmp_messages.h"
+#include "probes/igmp_query_details.h"
 
 class IgmpProber : public RawSocket {
  public:
@@ -26,7 +29,18 @@ class IgmpProber : public RawSocket {
   void receiveQueries(std::int32_t timeOutMs, bool keepListening);
   bool sawQuery(QueryKind kind) const { return lastQueryKind == kind; }
 
+  struct SeenQuery {
+    QueryDetails details;
+    double sinceProbeMs = 0;
+  };
+  // Every Membership Query read, of any group, up to kMaxQueriesKept: a flood
+  // of queries must not grow the record without bound.
+  static constexpr std::size_t kMaxQueriesKept = 256;
+  const std::vector<SeenQuery>& queries() const { return seenQueries; }
+
  private:
   sockaddr_in group;
   QueryKind lastQueryKind = QueryKind::None;
+  std::chrono::steady_clock::time_point probeBegan;
+  std::vector<SeenQuery> seenQueries;
 };

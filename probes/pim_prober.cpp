@@ -34,13 +34,29 @@ void PimProber::receiveMessages(std::int32_t timeOutMs) {
                    switch (readPimMessage(datagram)) {
                      case PimMessage::Hello:
                        responders.add(net::addressText(sender.sin_addr));
+                       if (const auto hello = readHelloDetails(datagram)) keepHello(*hello);
                        break;
-                     case PimMessage::CandidateRpAdvertisement:
-                       rendezvousPoints.add(net::addressText(sender.sin_addr));
+                     case PimMessage::CandidateRpAdvertisement: {
+                       const std::string text = net::addressText(sender.sin_addr);
+                       if (rpSenders.size() < kMaxHellosKept && !rendezvousPoints.contains(text)) {
+                         rpSenders.push_back(text);
+                       }
+                       rendezvousPoints.add(text);
                        break;
+                     }
                      case PimMessage::Other:
                        break;
                    }
                    return net::AfterDatagram::KeepListening;
                  });
+}
+
+void PimProber::keepHello(const HelloDetails& hello) {
+  for (HelloDetails& kept : helloDetails) {
+    if (kept.sender.s_addr == hello.sender.s_addr) {
+      kept = hello;
+      return;
+    }
+  }
+  if (helloDetails.size() < kMaxHellosKept) helloDetails.push_back(hello);
 }

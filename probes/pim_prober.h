@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/socket.h"
 #include "probes/address_tables.h"
+#include "probes/pim_hello_options.h"
 
 class PimProber : public RawSocket {
  public:
@@ -22,7 +24,18 @@ class PimProber : public RawSocket {
   std::string respondersText() const { return responders.text(); }
   std::string rpText() const { return rendezvousPoints.text(); }
 
+  // The last Hello of each sender, in the order senders were first heard, up
+  // to kMaxHellosKept senders: Hellos from a flood of forged sources must not
+  // grow the record without bound.
+  static constexpr std::size_t kMaxHellosKept = 256;
+  const std::vector<HelloDetails>& hellos() const { return helloDetails; }
+  const std::vector<std::string>& rpAdvertisers() const { return rpSenders; }
+
  private:
+  void keepHello(const HelloDetails& hello);
+
+  std::vector<HelloDetails> helloDetails;
+  std::vector<std::string> rpSenders;
   AddressSet responders;
   AddressSet rendezvousPoints;
   std::uint32_t generationId;

@@ -102,6 +102,11 @@ e2e_lab_up() {
   lab_up "$E2E_LAB" "$@"
 }
 
+# Arguments the tool gets in the next runs (none: the interactive battery), and the exit
+# status those runs must end with.
+E2E_TOOL_ARGS=()
+E2E_EXPECT_STATUS=0
+
 # e2e_run_tool [--timed] [--under WORD... --] [STDIN_TEXT]: run the binary in the host
 # namespace, WORDS (e.g. setpriv ...) right before it, with STDIN_TEXT as its standard
 # input (none: an empty one, the end-of-input case); at most E2E_TOOL_TIMEOUT s. Its
@@ -130,7 +135,8 @@ e2e_run_tool() {
     : >"$E2E_WORK/tool.in"
   fi
   e2e_log "running $E2E_TOOL in lab $E2E_LAB${under[0]:+ under ${under[*]}}"
-  local run=(timeout -k 5 "$E2E_TOOL_TIMEOUT" "${LAB_EXEC_PREFIX[@]}" "${under[@]}" "$E2E_TOOL")
+  local run=(timeout -k 5 "$E2E_TOOL_TIMEOUT" "${LAB_EXEC_PREFIX[@]}" "${under[@]}" "$E2E_TOOL"
+    ${E2E_TOOL_ARGS[@]+"${E2E_TOOL_ARGS[@]}"})
   if ((timed)); then
     "$LAB_PYTHON" "$E2E_DIR/stamp.py" "$E2E_WORK/tool.out" "$E2E_WORK/tool.times" \
       "${run[@]}" <"$E2E_WORK/tool.in" 2>"$E2E_WORK/tool.err" || rc=$?
@@ -145,12 +151,13 @@ e2e_run_tool() {
 e2e_allow_stderr() { E2E_STDERR_WHY=$1; }
 
 # e2e_tool_verdict STATUS: the one verdict on a run of the tool: it ended by itself
-# (not killed at its time limit), with status 0, and wrote nothing to standard error.
+# (not killed at its time limit), with status E2E_EXPECT_STATUS (0 unless a scenario
+# says otherwise), and wrote nothing to standard error.
 e2e_tool_verdict() {
   if [[ $1 -eq 124 || $1 -eq 137 ]]; then
     e2e_fail "the tool did not end within its time limit"
-  elif [[ $1 -ne 0 ]]; then
-    e2e_fail "the tool exited with $1, not 0"
+  elif [[ $1 -ne $E2E_EXPECT_STATUS ]]; then
+    e2e_fail "the tool exited with $1, not $E2E_EXPECT_STATUS"
   fi
   e2e_stderr_verdict
 }
@@ -210,6 +217,19 @@ e2e_expect_output() {
     e2e_log "output matches $1"
   else
     e2e_fail "output differs from $1 (- expected, + actual; tabs and trailing blanks count):"
+    diff -u --label expected --label actual "$E2E_WORK/expected.out" \
+      "$E2E_WORK/tool.out" | cat -A >&2 || true
+  fi
+}
+
+# e2e_expect_output_file FILE: the same against a text made from a golden file (e.g. a
+# pass without its prompt), placeholders and all; never updated.
+e2e_expect_output_file() {
+  e2e_expand "$1" >"$E2E_WORK/expected.out"
+  if cmp -s "$E2E_WORK/expected.out" "$E2E_WORK/tool.out"; then
+    e2e_log "output matches $(basename "$1")"
+  else
+    e2e_fail "output differs from $(basename "$1") (- expected, + actual):"
     diff -u --label expected --label actual "$E2E_WORK/expected.out" \
       "$E2E_WORK/tool.out" | cat -A >&2 || true
   fi

@@ -49,7 +49,10 @@ const std::string kRow10b =
 
 std::string reportFor(const RunFlags& flags, const std::string& responders = "") {
   std::ostringstream out;
-  printReport(out, PassFindings{flags, responders});
+  PassFindings findings;
+  findings.flags = flags;
+  findings.pimResponderText = responders;
+  printReport(out, findings);
   return out.str();
 }
 

@@ -62,4 +62,55 @@ TEST(Run, EndOfInputAtThePromptEndsTheRun) {
   EXPECT_EQ(status, 0);
 }
 
+// Stands in for the battery in a scripted run: every test ends as told.
+PassRunner passEnding(TestOutcome outcome, int* passes) {
+  return [outcome, passes](std::ostream& out, PassFindings& findings) {
+    ++*passes;
+    out << "<pass>";
+    for (std::size_t i = 0; i < findings.tests.size(); ++i) {
+      findings.tests[i].number = static_cast<int>(i + 1);
+      findings.tests[i].outcome = i == 5 ? outcome : TestOutcome::Succeeded;
+    }
+  };
+}
+
+TEST(Run, OncePrintsThePassWithoutPromptAndTellsTheVerdict) {
+  for (const auto& [outcome, status] :
+       {std::pair{TestOutcome::Succeeded, 0}, std::pair{TestOutcome::Failed, 1},
+        std::pair{TestOutcome::Error, 1}}) {
+    std::ostringstream out;
+    int passes = 0;
+    EXPECT_EQ(runScripted(out, passEnding(outcome, &passes), ScriptedRun{}), status);
+    EXPECT_EQ(out.str(), kBanner + "<pass>");
+    EXPECT_EQ(passes, 1);
+  }
+}
+
+TEST(Run, JsonPrintsOneLineInsteadOfTheText) {
+  std::ostringstream out;
+  int passes = 0;
+  EXPECT_EQ(runScripted(out, passEnding(TestOutcome::Succeeded, &passes), ScriptedRun{true, {}}),
+            0);
+  const std::string text = out.str();
+  EXPECT_EQ(text.rfind("{\"tool\":{\"name\":\"corvanite\"", 0), 0U);
+  EXPECT_EQ(text.find("<pass>"), std::string::npos);
+  EXPECT_EQ(text.find('\n'), text.size() - 1);
+}
+
+TEST(Run, RepeatedPassesStopOnceNobodyReads) {
+  std::ostringstream out;
+  int passes = 0;
+  const PassRunner pass = [&](std::ostream& o, PassFindings& f) {
+    passEnding(TestOutcome::Succeeded, &passes)(o, f);
+    o.setstate(std::ios::badbit);
+  };
+  EXPECT_EQ(runScripted(out, pass, ScriptedRun{false, 35}), 0);
+  EXPECT_EQ(passes, 1);
+  // The pass is headed by the time it began.
+  const std::string text = out.str();
+  ASSERT_GT(text.size(), kBanner.size() + 25);
+  EXPECT_EQ(text.substr(kBanner.size() + 4, 1), "-");
+  EXPECT_EQ(text.substr(kBanner.size() + 23, 2), "Z\n");
+}
+
 }  // namespace

@@ -1,0 +1,54 @@
+#include "probes/igmp_query_details.h"
+
+#include <cstring>
+
+#include "net/ip_datagram.h"
+
+namespace {
+
+constexpr std::uint8_t kMembershipQuery = 0x11;
+constexpr std::size_t kMaxResponseOffset = 1;
+constexpr std::size_t kGroupOffset = 4;
+constexpr std::size_t kV2QueryLength = 8;
+constexpr std::size_t kV3MinimumQueryLength = 12;
+constexpr std::size_t kSourceOffset = 12;
+constexpr std::size_t kDestinationOffset = 16;
+
+in_addr addressAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  in_addr address{};
+  std::memcpy(&address.s_addr, bytes.data() + offset, sizeof address.s_addr);
+  return address;
+}
+
+}  // namespace
+
+std::uint32_t igmpV3MaxResponseMs(std::uint8_t code) {
+  if (code < 128) return code * 100U;
+  const std::uint32_t mantissa = code & 0x0FU;
+  const std::uint32_t exponent = (code >> 4U) & 0x07U;
+  return ((mantissa | 0x10U) << (exponent + 3U)) * 100U;
+}
+
+std::optional<QueryDetails> readQueryDetails(std::span<const std::uint8_t> datagram) {
+  const auto ip = net::parseIpv4(datagram, kV2QueryLength);
+  if (!ip || ip->protocol != IPPROTO_IGMP || ip->payload[0] != kMembershipQuery) {
+    return std::nullopt;
+  }
+  const std::size_t length = ip->payload.size();
+  if (length != kV2QueryLength && length < kV3MinimumQueryLength) return std::nullopt;
+
+  QueryDetails details;
+  details.sender = addressAt(datagram, kSourceOffset);
+  details.destination = addressAt(datagram, kDestinationOffset);
+  details.group = addressAt(ip->payload, kGroupOffset);
+  const std::uint8_t code = ip->payload[kMaxResponseOffset];
+  if (length >= kV3MinimumQueryLength) {
+    details.version = 3;
+    details.maxResponseMs = igmpV3MaxResponseMs(code);
+  } else {
+    // An IGMPv1 query leaves the field zero; IGMPv2 counts tenths of a second.
+    details.version = code == 0 ? 1 : 2;
+    details.maxResponseMs = code * 100U;
+  }
+  return details;
+}

@@ -1,0 +1,38 @@
+#!/usr/bin/python3
+"""Checks JSON Lines (one pass per line) against the pass schema.
+
+Usage: validate.py FILE [--expect-invalid]. Exit 0 when every line is valid
+(or, with --expect-invalid, when every line is rejected), else 1.
+"""
+import json
+import pathlib
+import sys
+
+import jsonschema
+
+SCHEMA = json.loads((pathlib.Path(__file__).parent / "pass.schema.json").read_text())
+
+
+def main() -> int:
+    expect_invalid = "--expect-invalid" in sys.argv[2:]
+    validator = jsonschema.Draft7Validator(SCHEMA)
+    lines = pathlib.Path(sys.argv[1]).read_text().splitlines()
+    if not lines:
+        print("validate: no passes in " + sys.argv[1], file=sys.stderr)
+        return 1
+    failed = False
+    for number, line in enumerate(lines, 1):
+        errors = list(validator.iter_errors(json.loads(line)))
+        if expect_invalid and not errors:
+            print(f"validate: line {number} should have been rejected", file=sys.stderr)
+            failed = True
+        if not expect_invalid:
+            for error in errors:
+                where = "/".join(str(p) for p in error.absolute_path)
+                print(f"validate: line {number} at /{where}: {error.message}", file=sys.stderr)
+                failed = True
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,95 @@
+#!/usr/bin/python3
+"""Checks the JSON passes a run printed against the schema and the lab's facts.
+
+Usage: check_pass_json.py FILE LAB-KIND [TEXT-OUTPUT]
+  LAB-KIND  full | no-pim | bare: what the lab holds, so what each pass must show.
+  TEXT-OUTPUT  the text of a run of the same lab: its report lines must be the ones
+               the JSON carries.
+Prints one line per problem; exits 1 when there is any.
+"""
+import json
+import pathlib
+import sys
+
+import jsonschema
+
+HERE = pathlib.Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent.parent / "lab"))
+import facts  # noqa: E402
+
+SCHEMA = json.loads((HERE.parent.parent / "schema" / "pass.schema.json").read_text())
+problems = []
+
+
+def expect(condition, what):
+    if not condition:
+        problems.append(what)
+
+
+def check_full(tests, verdicts):
+    members = {m["address"]: m["datagrams"] for m in tests[0]["members"]}
+    expect(facts.SSM_SOURCE in members, f"test 1 members {members} lack the beacon")
+    expect(tests[1]["source"] == facts.SSM_SOURCE, "test 2 names another source")
+    expect([m["address"] for m in tests[1]["members"]] == [facts.SSM_SOURCE],
+           "test 2 members are not the channel's source")
+    for number in (3, 4, 7):
+        replies = [r["address"] for r in tests[number - 1]["replies"]]
+        expect(replies == [facts.ROUTER_ADDR], f"test {number} replies {replies}")
+    for number, group in ((5, facts.ASM_GROUP), (6, facts.SSM_GROUP)):
+        queries = tests[number - 1]["queries"]
+        # FRR speaks IGMPv3 on the host link; a leave or BLOCK gets a query for it.
+        ours = [q for q in queries if q["group"] == group]
+        expect(ours, f"test {number} saw no query for {group}: {queries}")
+        for q in ours:
+            expect(q["sender"] == facts.ROUTER_ADDR and q["version"] == 3,
+                   f"test {number} query {q} is not the router's IGMPv3 query")
+            expect(2000 <= q["since_probe_ms"] <= 3100,
+                   f"test {number} query came {q['since_probe_ms']} ms after the probe began")
+    hellos = tests[7]["hellos"]
+    expect([h["sender"] for h in hellos] == [facts.ROUTER_ADDR], f"test 8 hellos {hellos}")
+    for h in hellos:
+        # FRR's defaults: DR priority 1, holdtime 3.5 times its 30 s Hello period.
+        expect(h["dr_priority"] == 1 and h["holdtime_s"] == 105 and h["generation_id"] is not None,
+               f"test 8 hello {h} lacks FRR's options")
+    expect(all(verdicts["flags"].values()), f"not every flag is set: {verdicts['flags']}")
+
+
+def check_no_pim(tests, verdicts):
+    expect(tests[7]["outcome"] == "failed" and tests[7]["hellos"] == [],
+           f"test 8 without PIM: {tests[7]}")
+    expect(any(q["sender"] == facts.ROUTER_ADDR for q in tests[4]["queries"]),
+           "test 5 saw no query from the router")
+    expect(not verdicts["flags"]["pim_hello_answered"], "a Hello answer was reported")
+
+
+def check_bare(tests, verdicts):
+    for test in tests:
+        expect(test["outcome"] == "failed", f"test {test['number']} on a bare link: {test}")
+    expect(verdicts["flags"]["host_asm_capable"] and verdicts["flags"]["host_ssm_capable"],
+           "the host's own ASM and SSM capability is not reported")
+
+
+def main():
+    lines = pathlib.Path(sys.argv[1]).read_text().splitlines()
+    kind = sys.argv[2]
+    expect(lines, "no pass was printed")
+    validator = jsonschema.Draft7Validator(SCHEMA)
+    for number, line in enumerate(lines, 1):
+        pass_ = json.loads(line)
+        for error in validator.iter_errors(pass_):
+            where = "/".join(str(p) for p in error.absolute_path)
+            problems.append(f"pass {number} /{where}: {error.message}")
+        tests, verdicts = pass_["tests"], pass_["verdicts"]
+        expect([t["number"] for t in tests] == list(range(1, 9)), "tests out of order")
+        {"full": check_full, "no-pim": check_no_pim, "bare": check_bare}[kind](tests, verdicts)
+        if len(sys.argv) > 3:
+            text = pathlib.Path(sys.argv[3]).read_text().splitlines()
+            report = [line for line in text if line.startswith("=> ")]
+            expect(verdicts["report"] == report, "the report lines differ from the text's")
+    for problem in problems:
+        print("check_pass_json: " + problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

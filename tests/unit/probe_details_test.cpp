@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "probes/igmp_query_details.h"
+#include "probes/pim_hello_options.h"
+#include "tests/unit/datagram_builder.h"
+
+namespace {
+
+using testing_support::ipv4Datagram;
+
+constexpr std::uint8_t kIgmp = 2;
+constexpr std::uint8_t kPim = 103;
+
+std::uint32_t hostOrder(const in_addr& address) { return ntohl(address.s_addr); }
+
+TEST(QueryDetails, VersionFollowsLengthAndMaxResponseCode) {
+  // General IGMPv1 query: 8 bytes, Max Resp 0.
+  auto v1 = readQueryDetails(ipv4Datagram(kIgmp, {0x11, 0, 0xEE, 0xFF, 0, 0, 0, 0}));
+  ASSERT_TRUE(v1);
+  EXPECT_EQ(v1->version, 1);
+  EXPECT_EQ(v1->maxResponseMs, 0U);
+  EXPECT_EQ(hostOrder(v1->sender), 0x0A000101U);
+  EXPECT_EQ(hostOrder(v1->destination), 0xE0000001U);
+  EXPECT_EQ(v1->group.s_addr, 0U);
+
+  // Group-specific IGMPv2 query for 233.4.200.19, 1 s, behind Router Alert.
+  auto v2 = readQueryDetails(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 233, 4, 200, 19}, 1));
+  ASSERT_TRUE(v2);
+  EXPECT_EQ(v2->version, 2);
+  EXPECT_EQ(v2->maxResponseMs, 1000U);
+  EXPECT_EQ(hostOrder(v2->group), 0xE904C813U);
+
+  // IGMPv3 group-and-source query: 16 bytes with one source.
+  auto v3 = readQueryDetails(ipv4Datagram(
+      kIgmp, {0x11, 100, 0, 0, 232, 64, 133, 120, 0x02, 125, 0, 1, 198, 51, 100, 20}, 1));
+  ASSERT_TRUE(v3);
+  EXPECT_EQ(v3->version, 3);
+  EXPECT_EQ(v3->maxResponseMs, 10000U);
+  EXPECT_EQ(hostOrder(v3->group), 0xE8408578U);
+}
+
+TEST(QueryDetails, Igmpv3FloatingPointResponseCode) {
+  EXPECT_EQ(igmpV3MaxResponseMs(127), 12700U);
+  // 0x80: exponent 0, mantissa 0 -> 16 << 3 = 128 tenths.
+  EXPECT_EQ(igmpV3MaxResponseMs(0x80), 12800U);
+  // 0xFF: exponent 7, mantissa 15 -> 31 << 10 = 31744 tenths.
+  EXPECT_EQ(igmpV3MaxResponseMs(0xFF), 3174400U);
+  auto query = readQueryDetails(ipv4Datagram(kIgmp, {0x11, 0x8A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  ASSERT_TRUE(query);
+  EXPECT_EQ(query->maxResponseMs, (26U << 3U) * 100U);
+}
+
+TEST(QueryDetails, OnlyWholeQueriesOfAKnownFormAreRead) {
+  // Reports, leaves, 9 to 11 bytes, runts and other protocols are no queries.
+  EXPECT_FALSE(readQueryDetails(ipv4Datagram(kIgmp, {0x16, 0, 0, 0, 233, 4, 200, 19})));
+  EXPECT_FALSE(readQueryDetails(ipv4Datagram(kIgmp, {0x17, 0, 0, 0, 233, 4, 200, 19})));
+  EXPECT_FALSE(readQueryDetails(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0, 0})));
+  EXPECT_FALSE(readQueryDetails(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
+  EXPECT_FALSE(readQueryDetails(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0})));
+  EXPECT_FALSE(readQueryDetails(ipv4Datagram(17, {0x11, 10, 0, 0, 0, 0, 0, 0})));
+  auto later = ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0});
+  later[7] = 1;  // fragment offset 8 bytes
+  EXPECT_FALSE(readQueryDetails(later));
+  // A capture's link padding after the header's total length is no part of it.
+  auto padded = ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0});
+  padded.insert(padded.end(), {0, 0, 0, 0, 0, 0});
+  auto read = readQueryDetails(padded);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->version, 2);
+}
+
+std::vector<std::uint8_t> hello(std::vector<std::uint8_t> options) {
+  std::vector<std::uint8_t> payload{0x20, 0, 0, 0};
+  payload.insert(payload.end(), options.begin(), options.end());
+  return ipv4Datagram(kPim, payload, 0, {10, 0, 1, 1});
+}
+
+TEST(HelloDetails, ReadsHoldtimeDrPriorityAndGenerationId) {
+  auto details = readHelloDetails(hello({0, 1,  0, 2, 0,    105,            // Holdtime 105
+                                         0, 24, 0, 4, 1,    2,    3,    4,  // other option
+                                         0, 19, 0, 4, 0,    0,    0,    1,  // DR Priority 1
+                                         0, 20, 0, 4, 0xDE, 0xAD, 0xBE, 0xEF}));
+  ASSERT_TRUE(details);
+  EXPECT_EQ(hostOrder(details->sender), 0x0A000101U);
+  EXPECT_EQ(details->holdtimeSeconds, 105);
+  EXPECT_EQ(details->drPriority, 1U);
+  EXPECT_EQ(details->generationId, 0xDEADBEEFU);
+}
+
+TEST(HelloDetails, OptionsAreReadOnlyWhileWhole) {
+  auto bare = readHelloDetails(hello({}));
+  ASSERT_TRUE(bare);
+  EXPECT_FALSE(bare->holdtimeSeconds || bare->drPriority || bare->generationId);
+
+  // The DR Priority option claims 4 bytes but only 2 arrived.
+  auto cut = readHelloDetails(hello({0, 1, 0, 2, 0, 30, 0, 19, 0, 4, 0, 0}));
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->holdtimeSeconds, 30);
+  EXPECT_FALSE(cut->drPriority);
+
+  // A wrong length is passed over and the next option still read.
+  auto odd = readHelloDetails(hello({0, 1, 0, 4, 0, 0, 0, 30, 0, 19, 0, 4, 0, 0, 0, 7}));
+  ASSERT_TRUE(odd);
+  EXPECT_FALSE(odd->holdtimeSeconds);
+  EXPECT_EQ(odd->drPriority, 7U);
+
+  // A huge length never reads past the datagram.
+  auto huge = readHelloDetails(hello({0, 20, 0xFF, 0xFF, 1, 2, 3, 4}));
+  ASSERT_TRUE(huge);
+  EXPECT_FALSE(huge->generationId);
+}
+
+TEST(HelloDetails, OnlyPimv2HellosAreRead) {
+  auto other = hello({});
+  other[20] = 0x23;  // Join/Prune
+  EXPECT_FALSE(readHelloDetails(other));
+  auto notPim = hello({});
+  notPim[9] = kIgmp;
+  EXPECT_FALSE(readHelloDetails(notPim));
+  EXPECT_FALSE(readHelloDetails(ipv4Datagram(kPim, {0x20, 0, 0})));
+}
+
+}  // namespace
