@@ -1,5 +1,6 @@
 #include "app/battery.h"
 #include "app/battery_constants.h"
+#include "net/address.h"
 #include "net/platform.h"
 #include "net/socket_exceptions.h"
 #include "probes/group_receiver.h"
@@ -16,35 +17,45 @@ bool reportMembers(std::ostream& out, const GroupReceiver& receiver) {
   return true;
 }
 
+// A join on a link that went down since the pass began could hear nothing.
+void requireLinkUp(const PassSetup& setup) {
+  if (setup.link.interface) net::requireInterfaceUp(*setup.link.interface, "SetOption");
+}
+
 }  // namespace
 
-void runAsmBeaconTest(std::ostream& out, RunFlags& flags) {
+void runAsmBeaconTest(std::ostream& out, const PassSetup& setup, RunFlags& flags) {
   try {
-    out << "\t1.  Joining NLAR Multicast Beacon Group " << battery::kAsmBeaconGroup << ", port "
-        << battery::kAsmBeaconPort << " \n";
-    GroupReceiver receiver(battery::kAsmBeaconPort);
-    receiver.joinGroup(battery::kAsmBeaconGroup);
+    const std::string group = net::addressText(setup.asmGroup.group);
+    out << "\t1.  Joining NLAR Multicast Beacon Group " << group << ", port "
+        << setup.asmGroup.port << " \n";
+    GroupReceiver receiver(setup.asmGroup.port);
+    requireLinkUp(setup);
+    receiver.joinGroup(group, setup.joinInterface());
     receiver.receive(battery::kBeaconListeningMs, true);
     if (reportMembers(out, receiver)) flags.asmBeaconHeard = true;
-    receiver.leaveGroup(battery::kAsmBeaconGroup);
+    receiver.leaveGroup(group, setup.joinInterface());
     flags.hostAsmCapable = true;
   } catch (const CV_SocketException& failure) {
     out << "Exception while joining Beacon Group:" << failure.description() << std::endl;
   }
 }
 
-void runSsmBeaconTest(std::ostream& out, RunFlags& flags) {
+void runSsmBeaconTest(std::ostream& out, const PassSetup& setup, RunFlags& flags) {
   try {
-    out << "\t2.  Joining SSM Video Group " << battery::kSsmBeaconGroup << ", "
-        << battery::kSsmBeaconSource << " port " << battery::kSsmBeaconPort << " \n";
+    const std::string group = net::addressText(setup.ssmChannel.group);
+    const std::string source = net::addressText(setup.ssmChannel.source);
+    out << "\t2.  Joining SSM Video Group " << group << ", " << source << " port "
+        << setup.ssmChannel.port << " \n";
     net::pauseMs(battery::kPauseBeforeSsmReceiverMs);
-    GroupReceiver receiver(battery::kSsmBeaconPort);
+    GroupReceiver receiver(setup.ssmChannel.port);
     // A refusal from here on means the host can't do source-specific joins.
     try {
-      receiver.joinSourceGroup(battery::kSsmBeaconGroup, battery::kSsmBeaconSource);
+      requireLinkUp(setup);
+      receiver.joinSourceGroup(group, source, setup.joinInterface());
       receiver.receive(battery::kBeaconListeningMs, true);
       if (reportMembers(out, receiver)) flags.ssmBeaconHeard = true;
-      receiver.leaveSourceGroup(battery::kSsmBeaconGroup, battery::kSsmBeaconSource);
+      receiver.leaveSourceGroup(group, source, setup.joinInterface());
       flags.hostSsmCapable = true;
     } catch (const CV_SocketException& failure) {
       out << "Exception while joining SSM Group:" << failure.description()

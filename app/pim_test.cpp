@@ -3,10 +3,10 @@
 #include "app/failure_scope.h"
 #include "probes/pim_prober.h"
 
-void runPimTest(std::ostream& out, PassFindings& findings) {
+void runPimTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
   runInRawSocketScope(out, [&] {
     out << "\t8.  Detecting if first-hop router knows about an RP \n";
-    PimProber prober;
+    PimProber prober(setup.link);
     prober.sendHello();
     prober.receiveMessages(battery::kPimListeningMs);
     if (const std::string responders = prober.respondersText(); !responders.empty()) {

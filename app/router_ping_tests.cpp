@@ -5,10 +5,11 @@
 
 namespace {
 
-void runRouterPingTest(std::ostream& out, const char* header, const char* group, bool& answered) {
+void runRouterPingTest(std::ostream& out, const PassSetup& setup, const char* header,
+                       const char* group, bool& answered) {
   runInRawSocketScope(out, [&] {
     out << header;
-    GroupPinger pinger;
+    GroupPinger pinger(setup.link);
     pinger.ping(group);
     pinger.receiveReplies(battery::kEchoReplyWaitMs, false);
     if (pinger.hasReplies()) answered = true;
@@ -17,18 +18,18 @@ void runRouterPingTest(std::ostream& out, const char* header, const char* group,
 
 }  // namespace
 
-void runAllRoutersPingTest(std::ostream& out, RunFlags& flags) {
-  runRouterPingTest(out,
+void runAllRoutersPingTest(std::ostream& out, const PassSetup& setup, RunFlags& flags) {
+  runRouterPingTest(out, setup,
                     "\t3.  Checking presence of multicast capable router in the neighborhood \n",
                     battery::kAllRoutersGroup, flags.allRoutersAnswered);
 }
 
-void runSsmRoutersPingTest(std::ostream& out, RunFlags& flags) {
-  runRouterPingTest(out, "\t4.  Checking presence of SSM capable router in the neighborhood \n",
+void runSsmRoutersPingTest(std::ostream& out, const PassSetup& setup, RunFlags& flags) {
+  runRouterPingTest(out, setup, "\t4.  Checking presence of SSM capable router in the neighborhood \n",
                     battery::kIgmpV3RoutersGroup, flags.ssmRoutersAnswered);
 }
 
-void runPimRoutersPingTest(std::ostream& out, RunFlags& flags) {
-  runRouterPingTest(out, "\t7.  Detecting presence of PIM-SM capable router \n",
+void runPimRoutersPingTest(std::ostream& out, const PassSetup& setup, RunFlags& flags) {
+  runRouterPingTest(out, setup, "\t7.  Detecting presence of PIM-SM capable router \n",
                     battery::kAllPimRoutersGroup, flags.pimRoutersAnswered);
 }

@@ -10,15 +10,16 @@
 #include <cerrno>
 #include <cstring>
 
-#include "net/interfaces_linux.h"
+#include "net/interfaces.h"
 #include "net/pending_socket.h"
 #include "net/socket.h"
+#include "net/socket_exceptions.h"
 
 namespace {
 
 constexpr const char* kOperation = "WSAIoctl";
 
-void failWith(int error) {
+[[noreturn]] void failWith(int error) {
   errno = error;
   net::throwSocketError(kOperation);
 }
@@ -41,13 +42,19 @@ in_addr boundAddressOf(net::NativeSocket boundSocket) {
 }
 
 int interfaceIndexOf(const in_addr& address) {
-  const auto owner =
-      net::linux_if::interfaceWithAddress(net::linux_if::ipv4Interfaces(kOperation), address);
+  std::vector<net::HostInterface> interfaces;
+  try {
+    interfaces = net::hostInterfaces();
+  } catch (const CV_SocketException& failure) {
+    throw CV_SocketException(failure.errorCode, kOperation);
+  }
+  for (const net::HostInterface& candidate : interfaces) {
+    if (candidate.hasIpv4 && candidate.address.s_addr == address.s_addr && candidate.index != 0) {
+      return static_cast<int>(candidate.index);
+    }
+  }
   // Only a socket bound to one interface's own address can be captured for.
-  if (!owner) failWith(EADDRNOTAVAIL);
-  const unsigned int index = ::if_nametoindex(owner->name.c_str());
-  if (index == 0) net::throwSocketError(kOperation);
-  return static_cast<int>(index);
+  failWith(EADDRNOTAVAIL);
 }
 
 net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {

@@ -8,7 +8,9 @@ namespace {
 std::uint16_t echoIdentifier() { return static_cast<std::uint16_t>(net::processId() & 0xFFFFU); }
 }  // namespace
 
-GroupPinger::GroupPinger() : RawSocket(IPPROTO_ICMP) {}
+GroupPinger::GroupPinger(const net::PassLink& link) : RawSocket(IPPROTO_ICMP) {
+  if (link.interface) bindToLink(link);
+}
 
 void GroupPinger::ping(const std::string& group) {
   const sockaddr_in destination = net::socketAddress(group);

@@ -9,8 +9,9 @@ const char* const kAllRouters = "224.0.0.2";
 const char* const kAllIgmpV3Routers = "224.0.0.22";
 }  // namespace
 
-IgmpProber::IgmpProber(const sockaddr_in& group_) : RawSocket(IPPROTO_IGMP), group(group_) {
-  bindToLocalAddress(IPPROTO_IGMP);
+IgmpProber::IgmpProber(const sockaddr_in& group_, const net::PassLink& link)
+    : RawSocket(IPPROTO_IGMP), group(group_) {
+  bindToLink(link);
   enableReceiveAllIgmp();
 }
 
