@@ -19,7 +19,7 @@ bool reportMembers(std::ostream& out, const GroupReceiver& receiver) {
 
 // A join on a link that went down since the pass began could hear nothing.
 void requireLinkUp(const PassSetup& setup) {
-  if (setup.link.interface) net::requireInterfaceUp(*setup.link.interface, "SetOption");
+  if (setup.link.chosen) net::requireInterfaceUp(*setup.link.chosen, "SetOption");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ PassSetup preparePass(const options::RunOptions& options,
                       const std::optional<net::LinkInterface>& chosenByOption) {
   PassSetup setup;
   if (chosenByOption) {
-    setup.link.interface = chosenByOption;
+    setup.link.chosen = chosenByOption;
   } else {
     setup.link = net::defaultPassLink();
   }

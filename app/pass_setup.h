@@ -15,13 +15,13 @@ struct PassSetup {
 
   // How the interface was found; nothing when finding it failed.
   [[nodiscard]] std::optional<net::ChosenBy> chosenBy() const {
-    if (!link.interface) return std::nullopt;
-    return link.interface->chosenBy;
+    if (!link.chosen) return std::nullopt;
+    return link.chosen->chosenBy;
   }
   // The address that joins go out on: the interface's, or 0.0.0.0 (the
   // platform's pick) when none was found.
   [[nodiscard]] in_addr joinInterface() const {
-    return link.interface ? link.interface->address : in_addr{};
+    return link.chosen ? link.chosen->address : in_addr{};
   }
 };
 

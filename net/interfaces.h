@@ -40,7 +40,7 @@ struct LinkInterface {
 // it met (the host name did not resolve, the list could not be read), which
 // the raw-socket tests report where they bind.
 struct PassLink {
-  std::optional<LinkInterface> interface;
+  std::optional<LinkInterface> chosen;
   std::optional<CV_SocketException> failure;
 };
 

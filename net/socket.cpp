@@ -95,8 +95,8 @@ RawSocket::RawSocket(int protocol) : Socket(openRaw(protocol)), protocol_(protoc
 
 void RawSocket::bindToLink(const net::PassLink& link) {
   if (link.failure) throw *link.failure;
-  if (!link.interface) throw CV_SocketException(net::kNoSuchDeviceError, "Bind");
-  const net::LinkInterface& chosen = *link.interface;
+  if (!link.chosen) throw CV_SocketException(net::kNoSuchDeviceError, "Bind");
+  const net::LinkInterface& chosen = *link.chosen;
   // Replies that reach the host on another link are not this link's.
   if (chosen.index != 0 && net::os::bindToDevice(handle, chosen.name) == -1) {
     net::throwSocketError("Bind");
