@@ -27,8 +27,8 @@ void requireLinkUp(const PassSetup& setup) {
 void runAsmBeaconTest(std::ostream& out, const PassSetup& setup, RunFlags& flags) {
   try {
     const std::string group = net::addressText(setup.asmGroup.group);
-    out << "\t1.  Joining NLAR Multicast Beacon Group " << group << ", port "
-        << setup.asmGroup.port << " \n";
+    out << "\t1.  Joining NLAR Multicast Beacon Group " << group << ", port " << setup.asmGroup.port
+        << " \n";
     GroupReceiver receiver(setup.asmGroup.port);
     requireLinkUp(setup);
     receiver.joinGroup(group, setup.joinInterface());

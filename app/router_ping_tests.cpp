@@ -25,7 +25,8 @@ void runAllRoutersPingTest(std::ostream& out, const PassSetup& setup, RunFlags& 
 }
 
 void runSsmRoutersPingTest(std::ostream& out, const PassSetup& setup, RunFlags& flags) {
-  runRouterPingTest(out, setup, "\t4.  Checking presence of SSM capable router in the neighborhood \n",
+  runRouterPingTest(out, setup,
+                    "\t4.  Checking presence of SSM capable router in the neighborhood \n",
                     battery::kIgmpV3RoutersGroup, flags.ssmRoutersAnswered);
 }
 

@@ -115,8 +115,7 @@ PassLink defaultPassLink() {
   try {
     // The name first: its failure is what the raw-socket tests report.
     const std::vector<in_addr> nameAddresses = hostNameAddresses();
-    link.chosen =
-        chooseDefaultInterface(hostInterfaces(), nameAddresses, multicastRouteSource());
+    link.chosen = chooseDefaultInterface(hostInterfaces(), nameAddresses, multicastRouteSource());
   } catch (const CV_SocketException& failure) {
     link.failure = failure;
   }

@@ -94,7 +94,8 @@ TEST(InterfaceOption, EachUnusableInterfaceIsNamedPrecisely) {
   interfaces[3].up = false;
   interfaces.push_back(HostInterface{"tun0", 9, {}, false, true, true, false, false});
   EXPECT_EQ(refusal(interfaces, "eth9"), "--interface: this host has no interface named 'eth9'");
-  EXPECT_EQ(refusal(interfaces, "10.9.9.9"), "--interface: no interface of this host holds 10.9.9.9");
+  EXPECT_EQ(refusal(interfaces, "10.9.9.9"),
+            "--interface: no interface of this host holds 10.9.9.9");
   EXPECT_EQ(refusal(interfaces, "eth1"), "--interface: interface eth1 is down");
   EXPECT_EQ(refusal(interfaces, "10.0.9.2"), "--interface: interface eth1 is down");
   EXPECT_EQ(refusal(interfaces, "tun0"), "--interface: interface tun0 has no IPv4 address");
