@@ -5,16 +5,17 @@
 
 #include <ostream>
 
+#include "app/pass_setup.h"
 #include "app/run_flags.h"
 
-void runAsmBeaconTest(std::ostream& out, PassFindings& findings);       // test 1
-void runSsmBeaconTest(std::ostream& out, PassFindings& findings);       // test 2
-void runAllRoutersPingTest(std::ostream& out, PassFindings& findings);  // test 3
-void runSsmRoutersPingTest(std::ostream& out, PassFindings& findings);  // test 4
-void runIgmpV2Test(std::ostream& out, PassFindings& findings);          // test 5
-void runIgmpV3Test(std::ostream& out, PassFindings& findings);          // test 6
-void runPimRoutersPingTest(std::ostream& out, PassFindings& findings);  // test 7
-void runPimTest(std::ostream& out, PassFindings& findings);             // test 8
+void runAsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
+void runSsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
+void runAllRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
+void runSsmRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
+void runIgmpV2Test(std::ostream& out, const PassSetup& setup, PassFindings& findings);
+void runIgmpV3Test(std::ostream& out, const PassSetup& setup, PassFindings& findings);
+void runPimRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
+void runPimTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
 
 // One pass over fresh findings: tests 1 to 8, then the report.
-void runPass(std::ostream& out, PassFindings& findings);
+void runPass(std::ostream& out, const PassSetup& setup, PassFindings& findings);

@@ -1,17 +1,10 @@
-// The fixed parameters of the battery. Addresses are dotted-quad texts, times
-// are milliseconds.
+// The fixed parameters of the battery (the beacons are options). Addresses
+// are dotted-quad texts, times are milliseconds.
 #pragma once
 
 #include <cstdint>
 
 namespace battery {
-
-inline constexpr const char* kAsmBeaconGroup = "233.4.200.19";
-inline constexpr std::uint16_t kAsmBeaconPort = 10002;
-inline constexpr const char* kSsmBeaconGroup = "232.64.133.120";
-inline constexpr std::uint16_t kSsmBeaconPort = 8020;
-// From the documentation range of RFC 5737: the tool names no real host.
-inline constexpr const char* kSsmBeaconSource = "198.51.100.20";
 
 inline constexpr const char* kAllRoutersGroup = "224.0.0.2";
 inline constexpr const char* kIgmpV3RoutersGroup = "224.0.0.22";

@@ -3,6 +3,7 @@
 #include "app/battery.h"
 #include "app/battery_constants.h"
 #include "app/test_record_scope.h"
+#include "net/address.h"
 #include "net/platform.h"
 #include "net/socket_exceptions.h"
 #include "probes/group_receiver.h"
@@ -25,24 +26,31 @@ void recordMembers(BeaconDetails& details, const GroupReceiver& receiver) {
   }
 }
 
+// A join on a link that went down since the pass began could hear nothing.
+void requireLinkUp(const PassSetup& setup) {
+  if (setup.link.chosen) net::requireInterfaceUp(*setup.link.chosen, "SetOption");
+}
+
 }  // namespace
 
-void runAsmBeaconTest(std::ostream& out, PassFindings& findings) {
+void runAsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
   RunFlags& flags = findings.flags;
   TestRecord& record = findings.tests[0];
+  const std::string group = net::addressText(setup.asmGroup.group);
   auto& details = record.details.emplace<BeaconDetails>(
-      BeaconDetails{battery::kAsmBeaconGroup, battery::kAsmBeaconPort, std::nullopt, {}});
+      BeaconDetails{group, setup.asmGroup.port, std::nullopt, {}});
   try {
     std::ostringstream header;
-    header << "\t1.  Joining NLAR Multicast Beacon Group " << battery::kAsmBeaconGroup << ", port "
-           << battery::kAsmBeaconPort << " \n";
+    header << "\t1.  Joining NLAR Multicast Beacon Group " << group << ", port "
+           << setup.asmGroup.port << " \n";
     printHeader(out, record, header.str());
-    GroupReceiver receiver(battery::kAsmBeaconPort);
-    receiver.joinGroup(battery::kAsmBeaconGroup);
+    GroupReceiver receiver(setup.asmGroup.port);
+    requireLinkUp(setup);
+    receiver.joinGroup(group, setup.joinInterface());
     receiver.receive(battery::kBeaconListeningMs, true);
     recordMembers(details, receiver);
     if (reportMembers(out, receiver)) flags.asmBeaconHeard = true;
-    receiver.leaveGroup(battery::kAsmBeaconGroup);
+    receiver.leaveGroup(group, setup.joinInterface());
     flags.hostAsmCapable = true;
   } catch (const CV_SocketException& failure) {
     recordFailure(record, failure);
@@ -50,25 +58,28 @@ void runAsmBeaconTest(std::ostream& out, PassFindings& findings) {
   }
 }
 
-void runSsmBeaconTest(std::ostream& out, PassFindings& findings) {
+void runSsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
   RunFlags& flags = findings.flags;
   TestRecord& record = findings.tests[1];
-  auto& details = record.details.emplace<BeaconDetails>(BeaconDetails{
-      battery::kSsmBeaconGroup, battery::kSsmBeaconPort, battery::kSsmBeaconSource, {}});
+  const std::string group = net::addressText(setup.ssmChannel.group);
+  const std::string source = net::addressText(setup.ssmChannel.source);
+  auto& details = record.details.emplace<BeaconDetails>(
+      BeaconDetails{group, setup.ssmChannel.port, source, {}});
   try {
     std::ostringstream header;
-    header << "\t2.  Joining SSM Video Group " << battery::kSsmBeaconGroup << ", "
-           << battery::kSsmBeaconSource << " port " << battery::kSsmBeaconPort << " \n";
+    header << "\t2.  Joining SSM Video Group " << group << ", " << source << " port "
+           << setup.ssmChannel.port << " \n";
     printHeader(out, record, header.str());
     net::pauseMs(battery::kPauseBeforeSsmReceiverMs);
-    GroupReceiver receiver(battery::kSsmBeaconPort);
+    GroupReceiver receiver(setup.ssmChannel.port);
     // A refusal from here on means the host can't do source-specific joins.
     try {
-      receiver.joinSourceGroup(battery::kSsmBeaconGroup, battery::kSsmBeaconSource);
+      requireLinkUp(setup);
+      receiver.joinSourceGroup(group, source, setup.joinInterface());
       receiver.receive(battery::kBeaconListeningMs, true);
       recordMembers(details, receiver);
       if (reportMembers(out, receiver)) flags.ssmBeaconHeard = true;
-      receiver.leaveSourceGroup(battery::kSsmBeaconGroup, battery::kSsmBeaconSource);
+      receiver.leaveSourceGroup(group, source, setup.joinInterface());
       flags.hostSsmCapable = true;
     } catch (const CV_SocketException& failure) {
       recordFailure(record, failure);

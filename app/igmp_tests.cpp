@@ -22,14 +22,14 @@ void recordQueries(TestRecord& record, const IgmpProber& prober) {
 
 }  // namespace
 
-void runIgmpV2Test(std::ostream& out, PassFindings& findings) {
+void runIgmpV2Test(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
   TestRecord& record = findings.tests[4];
   record.details.emplace<IgmpDetails>();
   runInRawSocketScope(out, record, [&] {
     printHeader(out, record,
                 "\t5.  Detecting if there is IGMPv2 capability to first-hop router \n");
-    const sockaddr_in group = net::socketAddress(battery::kAsmBeaconGroup);
-    IgmpProber prober(group);
+    const sockaddr_in group = net::socketAddress(net::addressText(setup.asmGroup.group));
+    IgmpProber prober(group, setup.link);
     prober.sendReportV2(group);
     net::pauseMs(battery::kPauseBetweenV2ReportAndLeaveMs);
     prober.sendLeaveV2(group);
@@ -44,16 +44,16 @@ void runIgmpV2Test(std::ostream& out, PassFindings& findings) {
   });
 }
 
-void runIgmpV3Test(std::ostream& out, PassFindings& findings) {
+void runIgmpV3Test(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
   TestRecord& record = findings.tests[5];
   record.details.emplace<IgmpDetails>();
   runInRawSocketScope(out, record, [&] {
     printHeader(out, record,
                 "\t6.  Detecting if there is IGMPv3 capability to first-hop router \n");
     net::pauseMs(battery::kPauseBeforeIgmpV3TestMs);
-    const sockaddr_in group = net::socketAddress(battery::kSsmBeaconGroup);
-    const sockaddr_in source = net::socketAddress(battery::kSsmBeaconSource);
-    IgmpProber prober(group);
+    const sockaddr_in group = net::socketAddress(net::addressText(setup.ssmChannel.group));
+    const sockaddr_in source = net::socketAddress(net::addressText(setup.ssmChannel.source));
+    IgmpProber prober(group, setup.link);
     prober.sendReportV3(group, source, kIgmpV3AllowNewSources);
     net::pauseMs(battery::kPauseBetweenV3ReportsMs);
     prober.sendReportV3(group, source, kIgmpV3BlockOldSources);

@@ -5,28 +5,52 @@
 
 #include "app/battery.h"
 #include "app/options.h"
+#include "app/pass_setup.h"
 #include "app/run.h"
+#include "net/address.h"
 #include "net/platform.h"
 
 namespace {
 
+int exitEarly(const options::EarlyExit& early) {
+  std::cout << early.standardOutput;
+  std::cerr << early.standardError;
+  return early.status;
+}
+
+InterfaceSummary summaryOf(const PassSetup& setup) {
+  InterfaceSummary summary;
+  if (!setup.link.chosen) return summary;
+  const net::LinkInterface& chosen = *setup.link.chosen;
+  if (!chosen.name.empty()) summary.name = chosen.name;
+  summary.address = net::addressText(chosen.address);
+  summary.chosenBy = net::chosenByText(chosen.chosenBy);
+  return summary;
+}
+
 int run(int argc, char* argv[]) {
   const auto parsed = options::parseCommandLine(
       std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
-  if (const auto* early = std::get_if<options::EarlyExit>(&parsed)) {
-    std::cout << early->standardOutput;
-    std::cerr << early->standardError;
-    return early->status;
-  }
-  const auto& chosen = std::get<options::RunOptions>(parsed);
+  if (const auto* early = std::get_if<options::EarlyExit>(&parsed)) return exitEarly(*early);
+  // get_if, not get: neither can be empty here.
+  const auto* given = std::get_if<options::RunOptions>(&parsed);
+  const auto chosen = interfaceFromOptions(*given);
+  if (const auto* early = std::get_if<options::EarlyExit>(&chosen)) return exitEarly(*early);
+  const auto* byOption = std::get_if<std::optional<net::LinkInterface>>(&chosen);
+  const PassRunner pass = [&](std::ostream& out, PassFindings& findings) {
+    // The interface is found once per pass, before its first test.
+    const PassSetup setup = preparePass(*given, *byOption);
+    findings.chosenInterface = summaryOf(setup);
+    runPass(out, setup, findings);
+  };
   // Each line shows as soon as it is written, also through a pipe: the
   // battery pauses for seconds between lines.
   std::cout << std::unitbuf;
-  if (!chosen.once && !chosen.json && !chosen.repeatSeconds) {
-    return runDiagnostics(std::cin, std::cout, runPass);
+  if (!given->once && !given->json && !given->repeatSeconds) {
+    return runDiagnostics(std::cin, std::cout, pass);
   }
-  if (chosen.repeatSeconds) net::endProcessOnInterrupt();
-  return runScripted(std::cout, runPass, ScriptedRun{chosen.json, chosen.repeatSeconds});
+  if (given->repeatSeconds) net::endProcessOnInterrupt();
+  return runScripted(std::cout, pass, ScriptedRun{given->json, given->repeatSeconds});
 }
 
 }  // namespace

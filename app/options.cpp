@@ -63,13 +63,13 @@ std::string describeSsmChannel(const std::string& text) {
   return describeAsmGroup(text.substr(comma + 1));
 }
 
+}  // namespace
+
 EarlyExit usageError(const std::string& line) {
   return EarlyExit{
       kUsageErrorStatus, "",
       "corvanite: " + line + "\n" + kSynopsis + "Run 'corvanite --help' for every option.\n"};
 }
-
-}  // namespace
 
 std::optional<in_addr> parseDottedQuad(const std::string& text) {
   std::array<std::uint32_t, 4> parts{};

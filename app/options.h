@@ -60,6 +60,9 @@ inline constexpr int kUsageErrorStatus = 2;
 // Reads the arguments after the program name. Nothing is printed here.
 std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const> arguments);
 
+// A usage error: `line` after "corvanite: ", then the usage, on standard error.
+EarlyExit usageError(const std::string& line);
+
 // The pieces of the option values, also used to tell a bad value precisely.
 // Each returns nullopt for a text that is not exactly of its form.
 std::optional<in_addr> parseDottedQuad(const std::string& text);

@@ -8,7 +8,7 @@ namespace {
 
 // Each test and the finding that says it succeeded.
 struct BatteryEntry {
-  void (*run)(std::ostream&, PassFindings&);
+  void (*run)(std::ostream&, const PassSetup&, PassFindings&);
   bool RunFlags::*succeeded;
 };
 
@@ -25,7 +25,7 @@ constexpr std::array<BatteryEntry, kTestsPerPass> kBattery{{
 
 }  // namespace
 
-void runPass(std::ostream& out, PassFindings& findings) {
+void runPass(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
   out << "Running 8 Tests : \n";
   for (std::size_t i = 0; i < kBattery.size(); ++i) {
     // Nobody can read what a pass finds once its output is gone.
@@ -33,7 +33,7 @@ void runPass(std::ostream& out, PassFindings& findings) {
     TestRecord& record = findings.tests[i];
     record.number = static_cast<int>(i + 1);
     const std::uint32_t start = net::tickCountMs();
-    kBattery[i].run(out, findings);
+    kBattery[i].run(out, setup, findings);
     record.durationMs = net::tickCountMs() - start;
     if (record.error) {
       record.outcome = TestOutcome::Error;

@@ -17,12 +17,12 @@ void recordPimSenders(TestRecord& record, const PimProber& prober) {
 
 }  // namespace
 
-void runPimTest(std::ostream& out, PassFindings& findings) {
+void runPimTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
   TestRecord& record = findings.tests[7];
   record.details.emplace<PimDetails>();
   runInRawSocketScope(out, record, [&] {
     printHeader(out, record, "\t8.  Detecting if first-hop router knows about an RP \n");
-    PimProber prober;
+    PimProber prober(setup.link);
     prober.sendHello();
     prober.receiveMessages(battery::kPimListeningMs);
     recordPimSenders(record, prober);

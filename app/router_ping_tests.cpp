@@ -6,12 +6,13 @@
 
 namespace {
 
-void runRouterPingTest(std::ostream& out, TestRecord& record, const char* header, const char* group,
+void runRouterPingTest(std::ostream& out, const PassSetup& setup, TestRecord& record,
+                       const char* header, const char* group,
                        bool& answered) {
   auto& details = record.details.emplace<PingDetails>(PingDetails{group, {}});
   runInRawSocketScope(out, record, [&] {
     printHeader(out, record, header);
-    GroupPinger pinger;
+    GroupPinger pinger(setup.link);
     pinger.ping(group);
     pinger.receiveReplies(battery::kEchoReplyWaitMs, false);
     for (const auto& reply : pinger.replies()) {
@@ -23,19 +24,19 @@ void runRouterPingTest(std::ostream& out, TestRecord& record, const char* header
 
 }  // namespace
 
-void runAllRoutersPingTest(std::ostream& out, PassFindings& findings) {
-  runRouterPingTest(out, findings.tests[2],
+void runAllRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
+  runRouterPingTest(out, setup, findings.tests[2],
                     "\t3.  Checking presence of multicast capable router in the neighborhood \n",
                     battery::kAllRoutersGroup, findings.flags.allRoutersAnswered);
 }
 
-void runSsmRoutersPingTest(std::ostream& out, PassFindings& findings) {
-  runRouterPingTest(out, findings.tests[3],
+void runSsmRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
+  runRouterPingTest(out, setup, findings.tests[3],
                     "\t4.  Checking presence of SSM capable router in the neighborhood \n",
                     battery::kIgmpV3RoutersGroup, findings.flags.ssmRoutersAnswered);
 }
 
-void runPimRoutersPingTest(std::ostream& out, PassFindings& findings) {
-  runRouterPingTest(out, findings.tests[6], "\t7.  Detecting presence of PIM-SM capable router \n",
+void runPimRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
+  runRouterPingTest(out, setup, findings.tests[6], "\t7.  Detecting presence of PIM-SM capable router \n",
                     battery::kAllPimRoutersGroup, findings.flags.pimRoutersAnswered);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -39,6 +40,9 @@ std::uint32_t processId();
 // them the group memberships, close with it.
 void endProcessOnInterrupt();
 
+// The platform's "no such device" error number (ENODEV, WSAENETDOWN).
+extern const int kNoSuchDeviceError;
+
 namespace os {
 
 // Thin forms of the socket calls with one signature on every platform. They
@@ -55,6 +59,11 @@ int recvFrom(NativeSocket handle, std::uint8_t* buffer, int capacity, sockaddr_i
 int selectReadable(NativeSocket handle, std::int32_t timeOutMs);
 int setOption(NativeSocket handle, int level, int option, const void* value, int length);
 int bindTo(NativeSocket handle, const sockaddr_in& address);
+int connectTo(NativeSocket handle, const sockaddr_in& address);
+int localAddressOf(NativeSocket handle, sockaddr_in& address);
+// Ties the socket to the named interface where the platform can (Linux's
+// SO_BINDTODEVICE); elsewhere the bound address does it and this returns 0.
+int bindToDevice(NativeSocket handle, const std::string& interfaceName);
 
 }  // namespace os
 }  // namespace net

@@ -28,6 +28,8 @@ void pauseMs(std::uint32_t milliseconds) {
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::getpid()); }
 
+const int kNoSuchDeviceError = ENODEV;
+
 namespace {
 // _exit is safe in a signal handler; nothing buffered is lost, because
 // standard output is written line by line.
@@ -93,6 +95,20 @@ int setOption(NativeSocket handle, int level, int option, const void* value, int
 
 int bindTo(NativeSocket handle, const sockaddr_in& address) {
   return ::bind(handle, asSockaddr(address), sizeof address);
+}
+
+int connectTo(NativeSocket handle, const sockaddr_in& address) {
+  return ::connect(handle, asSockaddr(address), sizeof address);
+}
+
+int localAddressOf(NativeSocket handle, sockaddr_in& address) {
+  socklen_t length = sizeof address;
+  return ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length);
+}
+
+int bindToDevice(NativeSocket handle, const std::string& interfaceName) {
+  return ::setsockopt(handle, SOL_SOCKET, SO_BINDTODEVICE, interfaceName.c_str(),
+                      static_cast<socklen_t>(interfaceName.size()));
 }
 
 }  // namespace os

@@ -14,6 +14,8 @@ void pauseMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::GetCurrentProcessId()); }
 
+const int kNoSuchDeviceError = WSAENETDOWN;
+
 namespace {
 // Console control events arrive on a thread of their own; ExitProcess ends
 // every thread. Ctrl-C ends as SIGINT does elsewhere, a close or shutdown as
@@ -74,6 +76,18 @@ int setOption(NativeSocket handle, int level, int option, const void* value, int
 int bindTo(NativeSocket handle, const sockaddr_in& address) {
   return ::bind(handle, asSockaddr(address), kAddressLength);
 }
+
+int connectTo(NativeSocket handle, const sockaddr_in& address) {
+  return ::connect(handle, asSockaddr(address), kAddressLength);
+}
+
+int localAddressOf(NativeSocket handle, sockaddr_in& address) {
+  int length = kAddressLength;
+  return ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length);
+}
+
+// A Winsock socket bound to an interface's address already belongs to it.
+int bindToDevice(NativeSocket /*handle*/, const std::string& /*interfaceName*/) { return 0; }
 
 }  // namespace os
 }  // namespace net

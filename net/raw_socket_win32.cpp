@@ -1,5 +1,4 @@
-// Binding a raw socket to this host's own address, and the Winsock
-// receive-all modes.
+// The Winsock receive-all modes.
 //
 // SIO_RCVALL works only on a raw socket of protocol 0, but a Hello sent from
 // such a socket would leave as protocol 0, not PIM. So the all-traffic mode
@@ -11,7 +10,6 @@
 #include <mstcpip.h>
 // clang-format on
 
-#include <array>
 #include <cstring>
 
 #include "net/pending_socket.h"
@@ -54,34 +52,6 @@ net::NativeSocket openCapture(sockaddr_in local) {
 }
 
 }  // namespace
-
-void RawSocket::bindToLocalAddress(int protocol) {
-  addrinfo hints;
-  std::memset(&hints, 0, sizeof hints);
-  hints.ai_flags = AI_PASSIVE;
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_RAW;
-  hints.ai_protocol = protocol;
-
-  std::array<char, 1024> hostName{};
-  if (::gethostname(hostName.data(), static_cast<int>(hostName.size())) == SOCKET_ERROR) {
-    net::throwSocketError("gethostname");
-  }
-  addrinfo* resolved = nullptr;
-  const int lookup = ::getaddrinfo(hostName.data(), "0", &hints, &resolved);
-  // The lookup returns its own error; the last-error value may be stale.
-  if (lookup != 0) throw CV_SocketException(lookup, "getaddrinfo");
-
-  // Only the first entry: the host's first address is the interface probed.
-  sockaddr_in local;
-  std::memcpy(&local, resolved->ai_addr, sizeof local);
-  const int bound = net::os::bindTo(handle, local);
-  ::freeaddrinfo(resolved);
-  if (bound == SOCKET_ERROR) net::throwSocketError("Bind");
-
-  // Multicast sent from this socket leaves where its capture listens.
-  setOption(IPPROTO_IP, IP_MULTICAST_IF, &local.sin_addr, sizeof local.sin_addr);
-}
 
 void RawSocket::enableReceiveAll() {
   // The PIM prober switches the mode on before every listening period; one

@@ -10,9 +10,10 @@
 #include <cstring>
 
 #include "net/capture_filter_linux.h"
-#include "net/interfaces_linux.h"
+#include "net/interfaces.h"
 #include "net/pending_socket.h"
 #include "net/socket.h"
+#include "net/socket_exceptions.h"
 
 // Older headers (before Linux 4.20) lack it; the value is the kernel's.
 #ifndef PACKET_IGNORE_OUTGOING
@@ -23,7 +24,7 @@ namespace {
 
 constexpr const char* kOperation = "WSAIoctl";
 
-void failWith(int error) {
+[[noreturn]] void failWith(int error) {
   errno = error;
   net::throwSocketError(kOperation);
 }
@@ -51,13 +52,19 @@ in_addr boundAddressOf(net::NativeSocket boundSocket) {
 }
 
 int interfaceIndexOf(const in_addr& address) {
-  const auto owner =
-      net::linux_if::interfaceWithAddress(net::linux_if::ipv4Interfaces(kOperation), address);
+  std::vector<net::HostInterface> interfaces;
+  try {
+    interfaces = net::hostInterfaces();
+  } catch (const CV_SocketException& failure) {
+    throw CV_SocketException(failure.errorCode, kOperation);
+  }
+  for (const net::HostInterface& candidate : interfaces) {
+    if (candidate.hasIpv4 && candidate.address.s_addr == address.s_addr && candidate.index != 0) {
+      return static_cast<int>(candidate.index);
+    }
+  }
   // Only a socket bound to one interface's own address can be captured for.
-  if (!owner) failWith(EADDRNOTAVAIL);
-  const unsigned int index = ::if_nametoindex(owner->name.c_str());
-  if (index == 0) net::throwSocketError(kOperation);
-  return static_cast<int>(index);
+  failWith(EADDRNOTAVAIL);
 }
 
 net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {

@@ -98,3 +98,20 @@ UdpSocket::UdpSocket(int type, int protocol, std::uint32_t address, std::uint16_
 }
 
 RawSocket::RawSocket(int protocol) : Socket(openRaw(protocol)), protocol_(protocol) {}
+
+void RawSocket::bindToLink(const net::PassLink& link) {
+  if (link.failure) throw *link.failure;
+  if (!link.chosen) throw CV_SocketException(net::kNoSuchDeviceError, "Bind");
+  const net::LinkInterface& chosen = *link.chosen;
+  // Replies that reach the host on another link are not this link's.
+  if (chosen.index != 0 && net::os::bindToDevice(handle, chosen.name) == -1) {
+    net::throwSocketError("Bind");
+  }
+  sockaddr_in local;
+  std::memset(&local, 0, sizeof local);
+  local.sin_family = AF_INET;
+  local.sin_addr = chosen.address;
+  bind(local);
+  // Multicast sent from this socket leaves where its capture listens.
+  setOption(IPPROTO_IP, IP_MULTICAST_IF, &local.sin_addr, sizeof local.sin_addr);
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "net/interfaces.h"
 #include "net/platform.h"
 
 class Socket {
@@ -52,11 +53,12 @@ class RawSocket : public Socket {
  public:
   explicit RawSocket(int protocol);
 
-  // Binds to this host's own interface address, the one its name resolves to,
-  // and sends this socket's multicast out of that interface.
-  void bindToLocalAddress(int protocol);
+  // Binds to the pass's interface (its address, and the device itself where
+  // the platform allows) and sends this socket's multicast out of it. Throws
+  // the failure that finding the interface met, if it met one.
+  void bindToLink(const net::PassLink& link);
   // Receive-all modes: the socket also sees what reaches the bound interface
-  // for other hosts and groups. Only after bindToLocalAddress.
+  // for other hosts and groups. Only after bindToLink.
   void enableReceiveAll();
   void enableReceiveAllIgmp();
   // Linux queues only ICMP echo replies on this socket from now on; the

@@ -8,7 +8,10 @@ namespace {
 std::uint16_t echoIdentifier() { return static_cast<std::uint16_t>(net::processId() & 0xFFFFU); }
 }  // namespace
 
-GroupPinger::GroupPinger() : RawSocket(IPPROTO_ICMP) { acceptOnlyEchoReplies(); }
+GroupPinger::GroupPinger(const net::PassLink& link) : RawSocket(IPPROTO_ICMP) {
+  acceptOnlyEchoReplies();
+  if (link.chosen) bindToLink(link);
+}
 
 void GroupPinger::ping(const std::string& group) {
   const sockaddr_in destination = net::socketAddress(group);

@@ -11,7 +11,9 @@
 
 class GroupPinger : public RawSocket {
  public:
-  GroupPinger();
+  // On the pass's interface, replies from it alone; unbound when finding the
+  // interface failed, so that the platform picks one as it would for any ping.
+  explicit GroupPinger(const net::PassLink& link);
 
   // Sends one echo request to the group; sends nothing for a text that is
   // not an address.

@@ -6,20 +6,22 @@
 GroupReceiver::GroupReceiver(std::uint16_t port)
     : UdpSocket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port) {}
 
-void GroupReceiver::joinGroup(const std::string& group) {
-  requestMembership(*this, IP_ADD_MEMBERSHIP, group);
+void GroupReceiver::joinGroup(const std::string& group, const in_addr& interfaceAddress) {
+  requestMembership(*this, IP_ADD_MEMBERSHIP, group, interfaceAddress);
 }
 
-void GroupReceiver::leaveGroup(const std::string& group) {
-  requestMembership(*this, IP_DROP_MEMBERSHIP, group);
+void GroupReceiver::leaveGroup(const std::string& group, const in_addr& interfaceAddress) {
+  requestMembership(*this, IP_DROP_MEMBERSHIP, group, interfaceAddress);
 }
 
-void GroupReceiver::joinSourceGroup(const std::string& group, const std::string& source) {
-  requestSourceMembership(*this, IP_ADD_SOURCE_MEMBERSHIP, group, source);
+void GroupReceiver::joinSourceGroup(const std::string& group, const std::string& source,
+                                    const in_addr& interfaceAddress) {
+  requestSourceMembership(*this, IP_ADD_SOURCE_MEMBERSHIP, group, source, interfaceAddress);
 }
 
-void GroupReceiver::leaveSourceGroup(const std::string& group, const std::string& source) {
-  requestSourceMembership(*this, IP_DROP_SOURCE_MEMBERSHIP, group, source);
+void GroupReceiver::leaveSourceGroup(const std::string& group, const std::string& source,
+                                     const in_addr& interfaceAddress) {
+  requestSourceMembership(*this, IP_DROP_SOURCE_MEMBERSHIP, group, source, interfaceAddress);
 }
 
 void GroupReceiver::setLoopback() {

@@ -7,16 +7,20 @@
 
 #include "net/socket.h"
 #include "probes/address_tables.h"
+#include "probes/membership.h"
 
 class GroupReceiver : public UdpSocket {
  public:
   // Binds 0.0.0.0:port, without address reuse: a held port is an error.
   explicit GroupReceiver(std::uint16_t port);
 
-  void joinGroup(const std::string& group);
-  void leaveGroup(const std::string& group);
-  void joinSourceGroup(const std::string& group, const std::string& source);
-  void leaveSourceGroup(const std::string& group, const std::string& source);
+  // Each on the interface holding `interfaceAddress`; 0.0.0.0: the platform's pick.
+  void joinGroup(const std::string& group, const in_addr& interfaceAddress = kAnyInterface);
+  void leaveGroup(const std::string& group, const in_addr& interfaceAddress = kAnyInterface);
+  void joinSourceGroup(const std::string& group, const std::string& source,
+                       const in_addr& interfaceAddress = kAnyInterface);
+  void leaveSourceGroup(const std::string& group, const std::string& source,
+                        const in_addr& interfaceAddress = kAnyInterface);
 
   // Keeps this socket's own multicast sends from looping back to the host.
   void setLoopback();

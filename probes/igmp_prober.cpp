@@ -9,9 +9,9 @@ const char* const kAllRouters = "224.0.0.2";
 const char* const kAllIgmpV3Routers = "224.0.0.22";
 }  // namespace
 
-IgmpProber::IgmpProber(const sockaddr_in& group_)
+IgmpProber::IgmpProber(const sockaddr_in& group_, const net::PassLink& link)
     : RawSocket(IPPROTO_IGMP), group(group_), probeBegan(std::chrono::steady_clock::now()) {
-  bindToLocalAddress(IPPROTO_IGMP);
+  bindToLink(link);
   enableReceiveAllIgmp();
 }
 

@@ -14,7 +14,7 @@
 class IgmpProber : public RawSocket {
  public:
   // Captures IGMP from here on, so that no query is missed between sends.
-  explicit IgmpProber(const sockaddr_in& group);
+  IgmpProber(const sockaddr_in& group, const net::PassLink& link);
 
   // Each returns the byte count that the send reports.
   int sendReportV2(const sockaddr_in& group);

@@ -1,12 +1,16 @@
-// Group membership requests, built afresh for each call. The interface is
-// 0.0.0.0 so that the platform picks it; an unparsable address text becomes
-// 255.255.255.255 and the platform judges it.
+// Group membership requests, built afresh for each call, on the interface
+// holding `interfaceAddress`; 0.0.0.0 lets the platform pick it. An
+// unparsable address text becomes 255.255.255.255 and the platform judges it.
 #pragma once
 
 #include <string>
 
 #include "net/socket.h"
 
-void requestMembership(Socket& socket, int option, const std::string& group);
+inline constexpr in_addr kAnyInterface{};
+
+void requestMembership(Socket& socket, int option, const std::string& group,
+                       const in_addr& interfaceAddress = kAnyInterface);
 void requestSourceMembership(Socket& socket, int option, const std::string& group,
-                             const std::string& source);
+                             const std::string& source,
+                             const in_addr& interfaceAddress = kAnyInterface);

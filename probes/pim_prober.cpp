@@ -17,8 +17,9 @@ std::uint32_t freshGenerationId() {
 }
 }  // namespace
 
-PimProber::PimProber() : RawSocket(kPimProtocol), generationId(freshGenerationId()) {
-  bindToLocalAddress(kPimProtocol);
+PimProber::PimProber(const net::PassLink& link)
+    : RawSocket(kPimProtocol), generationId(freshGenerationId()) {
+  bindToLink(link);
   enableReceiveAll();
 }
 

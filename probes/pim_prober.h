@@ -14,7 +14,7 @@ class PimProber : public RawSocket {
  public:
   // Captures PIM from here on: routers answer a new neighbour within a few
   // milliseconds of its Hello.
-  PimProber();
+  explicit PimProber(const net::PassLink& link);
 
   // Returns the byte count that the send reports.
   int sendHello();

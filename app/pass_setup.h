@@ -1,0 +1,36 @@
+// What one pass of the battery runs with: the one link every test uses, and
+// the beacons of tests 1, 2, 5 and 6. Fixed before the first test.
+#pragma once
+
+#include <optional>
+#include <variant>
+
+#include "app/options.h"
+#include "net/interfaces.h"
+
+struct PassSetup {
+  net::PassLink link;
+  options::AsmGroup asmGroup;
+  options::SsmChannel ssmChannel;
+
+  // How the interface was found; nothing when finding it failed.
+  [[nodiscard]] std::optional<net::ChosenBy> chosenBy() const {
+    if (!link.chosen) return std::nullopt;
+    return link.chosen->chosenBy;
+  }
+  // The address that joins go out on: the interface's, or 0.0.0.0 (the
+  // platform's pick) when none was found.
+  [[nodiscard]] in_addr joinInterface() const {
+    return link.chosen ? link.chosen->address : in_addr{};
+  }
+};
+
+// The interface -i names, checked against this host's interfaces: nothing
+// without the option, a usage error when it cannot be used.
+std::variant<std::optional<net::LinkInterface>, options::EarlyExit> interfaceFromOptions(
+    const options::RunOptions& options);
+
+// The interface given by -i, already checked, or the default rule run now on
+// this host's own lists.
+PassSetup preparePass(const options::RunOptions& options,
+                      const std::optional<net::LinkInterface>& chosenByOption);

@@ -1,0 +1,133 @@
+#include "net/interfaces.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/pending_socket.h"
+
+namespace net {
+
+namespace {
+
+bool upAndNotLoopback(const HostInterface& candidate) {
+  return candidate.hasIpv4 && candidate.up && !candidate.loopback;
+}
+
+const HostInterface* holderOf(const std::vector<HostInterface>& interfaces,
+                              const in_addr& address) {
+  const auto found = std::find_if(interfaces.begin(), interfaces.end(), [&](const auto& c) {
+    return c.hasIpv4 && c.address.s_addr == address.s_addr;
+  });
+  return found == interfaces.end() ? nullptr : &*found;
+}
+
+LinkInterface linkOf(const HostInterface& chosen, ChosenBy how) {
+  return LinkInterface{chosen.name, chosen.index, chosen.address, how};
+}
+
+}  // namespace
+
+const char* chosenByText(ChosenBy how) {
+  switch (how) {
+    case ChosenBy::Option:
+      return "option";
+    case ChosenBy::HostName:
+      return "host-name";
+    case ChosenBy::MulticastRoute:
+      return "multicast-route";
+    case ChosenBy::FirstUp:
+      return "first-up";
+  }
+  return "";
+}
+
+std::optional<LinkInterface> chooseDefaultInterface(const std::vector<HostInterface>& interfaces,
+                                                    const std::vector<in_addr>& nameAddresses,
+                                                    const std::optional<in_addr>& routeSource) {
+  // Debian maps the host name to 127.0.1.1, where a raw socket sends into
+  // nothing: only an address on a real, switched-on link counts.
+  for (const in_addr& address : nameAddresses) {
+    const HostInterface* holder = holderOf(interfaces, address);
+    if (holder != nullptr && upAndNotLoopback(*holder)) return linkOf(*holder, ChosenBy::HostName);
+  }
+  if (routeSource) {
+    const HostInterface* holder = holderOf(interfaces, *routeSource);
+    if (holder != nullptr && upAndNotLoopback(*holder)) {
+      return linkOf(*holder, ChosenBy::MulticastRoute);
+    }
+  }
+  // A link without carrier would test nothing.
+  for (const HostInterface& candidate : interfaces) {
+    if (upAndNotLoopback(candidate) && candidate.running && candidate.multicast) {
+      return linkOf(candidate, ChosenBy::FirstUp);
+    }
+  }
+  if (nameAddresses.empty()) return std::nullopt;
+  return LinkInterface{"", 0, nameAddresses.front(), ChosenBy::HostName};
+}
+
+std::variant<LinkInterface, std::string> interfaceForOption(
+    const std::vector<HostInterface>& interfaces, const std::string& nameOrAddress) {
+  const HostInterface* chosen = nullptr;
+  in_addr address{};
+  if (::inet_pton(AF_INET, nameOrAddress.c_str(), &address) == 1) {
+    chosen = holderOf(interfaces, address);
+    if (chosen == nullptr) return "--interface: no interface of this host holds " + nameOrAddress;
+  } else {
+    bool named = false;
+    for (const HostInterface& candidate : interfaces) {
+      if (candidate.name != nameOrAddress) continue;
+      named = true;
+      if (candidate.hasIpv4) {
+        chosen = &candidate;
+        break;
+      }
+    }
+    if (!named) return "--interface: this host has no interface named '" + nameOrAddress + "'";
+    if (chosen == nullptr) {
+      return "--interface: interface " + nameOrAddress + " has no IPv4 address";
+    }
+  }
+  if (!chosen->up) return "--interface: interface " + chosen->name + " is down";
+  return linkOf(*chosen, ChosenBy::Option);
+}
+
+std::optional<in_addr> multicastRouteSource() {
+  // Connecting a UDP socket sends nothing; it only fixes the route.
+  PendingSocket probe(os::openSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  if (probe.get() == kInvalidSocket) return std::nullopt;
+  sockaddr_in target;
+  std::memset(&target, 0, sizeof target);
+  target.sin_family = AF_INET;
+  target.sin_port = htons(9);
+  target.sin_addr.s_addr = htonl(0xE0000002U);  // 224.0.0.2
+  sockaddr_in local;
+  std::memset(&local, 0, sizeof local);
+  if (os::connectTo(probe.get(), target) != 0 || os::localAddressOf(probe.get(), local) != 0 ||
+      local.sin_addr.s_addr == htonl(INADDR_ANY)) {
+    return std::nullopt;
+  }
+  return local.sin_addr;
+}
+
+PassLink defaultPassLink() {
+  PassLink link;
+  try {
+    // The name first: its failure is what the raw-socket tests report.
+    const std::vector<in_addr> nameAddresses = hostNameAddresses();
+    link.chosen = chooseDefaultInterface(hostInterfaces(), nameAddresses, multicastRouteSource());
+  } catch (const CV_SocketException& failure) {
+    link.failure = failure;
+  }
+  return link;
+}
+
+void requireInterfaceUp(const LinkInterface& link, const char* operation) {
+  if (link.index == 0) return;
+  for (const HostInterface& candidate : hostInterfaces()) {
+    if (candidate.index == link.index && candidate.up) return;
+  }
+  throw CV_SocketException(kNoSuchDeviceError, operation);
+}
+
+}  // namespace net

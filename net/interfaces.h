@@ -1,0 +1,77 @@
+// The host's IPv4 interfaces, and the one link that every test of a pass uses.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "net/platform.h"
+#include "net/socket_exceptions.h"
+
+namespace net {
+
+// One IPv4 address of an interface; an interface without one is listed once
+// with hasIpv4 false, so that its name is still known.
+struct HostInterface {
+  std::string name;
+  unsigned int index = 0;
+  in_addr address{};
+  bool hasIpv4 = false;
+  bool up = false;       // switched on
+  bool running = false;  // and its link has carrier
+  bool multicast = false;
+  bool loopback = false;
+};
+
+// How the pass's interface was found; its text is what machine-read output names.
+enum class ChosenBy { Option, HostName, MulticastRoute, FirstUp };
+const char* chosenByText(ChosenBy how);  // "option", "host-name", ...
+
+struct LinkInterface {
+  std::string name;
+  // 0 when no interface qualified and only the host name's address is known.
+  unsigned int index = 0;
+  in_addr address{};
+  ChosenBy chosenBy = ChosenBy::HostName;
+};
+
+// The link as the probes get it: the interface, or the failure that finding
+// it met (the host name did not resolve, the list could not be read), which
+// the raw-socket tests report where they bind.
+struct PassLink {
+  std::optional<LinkInterface> chosen;
+  std::optional<CV_SocketException> failure;
+};
+
+// What the platform tells; each throws CV_SocketException on failure.
+std::vector<HostInterface> hostInterfaces();
+// The IPv4 addresses the host's own name resolves to, in the resolver's order.
+std::vector<in_addr> hostNameAddresses();
+// The source address of a UDP socket connected to 224.0.0.2: where the
+// kernel would send multicast from. Nothing when it has no route.
+std::optional<in_addr> multicastRouteSource();
+
+// Without an option: (a) the up, non-loopback interface holding the first of
+// the host name's addresses that one holds; else (b) the up, non-loopback
+// interface holding the multicast route's source; else (c) the first
+// interface that is up, running, multicast-capable and not loopback. With
+// none of them, the host name's first address alone (index 0).
+std::optional<LinkInterface> chooseDefaultInterface(const std::vector<HostInterface>& interfaces,
+                                                    const std::vector<in_addr>& nameAddresses,
+                                                    const std::optional<in_addr>& routeSource);
+
+// The interface named by -i (a name or one of its IPv4 addresses), or why it
+// cannot be used, as one line.
+std::variant<LinkInterface, std::string> interfaceForOption(
+    const std::vector<HostInterface>& interfaces, const std::string& nameOrAddress);
+
+// The whole default rule on this host's own lists; failures land in `failure`.
+PassLink defaultPassLink();
+
+// Throws CV_SocketException(operation) with the platform's "no such device"
+// number when the interface is no longer up: a join on a link that is down
+// could hear nothing, and the platform itself refuses one it cannot route.
+void requireInterfaceUp(const LinkInterface& link, const char* operation);
+
+}  // namespace net

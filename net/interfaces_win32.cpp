@@ -1,0 +1,96 @@
+// The host's interfaces and its name's addresses with Winsock and the IP
+// Helper API.
+#include "net/platform.h"
+// clang-format off
+#include <iphlpapi.h>
+// clang-format on
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "net/interfaces.h"
+#include "net/socket.h"
+
+namespace net {
+
+namespace {
+
+std::string narrow(const wchar_t* wide) {
+  const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return "";
+  std::string text(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), length, nullptr, nullptr);
+  text.resize(static_cast<std::size_t>(length - 1));
+  return text;
+}
+
+}  // namespace
+
+std::vector<HostInterface> hostInterfaces() {
+  ULONG size = 16 * 1024;
+  std::vector<std::uint8_t> buffer;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  // The list can grow between the two calls; a few tries settle it.
+  for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer.resize(size);
+    result = ::GetAdaptersAddresses(
+        AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+        nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  }
+  if (result != NO_ERROR && result != ERROR_NO_DATA) {
+    throw CV_SocketException(static_cast<std::int32_t>(result), "Bind");
+  }
+  std::vector<HostInterface> interfaces;
+  if (result == ERROR_NO_DATA) return interfaces;
+  for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+       adapter = adapter->Next) {
+    HostInterface found;
+    // The friendly name is what users see ("Ethernet"); the adapter name is a GUID.
+    found.name = narrow(adapter->FriendlyName);
+    found.index = adapter->IfIndex;
+    found.up = adapter->OperStatus == IfOperStatusUp;
+    found.running = found.up;
+    found.multicast = (adapter->Flags & IP_ADAPTER_NO_MULTICAST) == 0U;
+    found.loopback = adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+    bool listed = false;
+    for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+         unicast = unicast->Next) {
+      const sockaddr* address = unicast->Address.lpSockaddr;
+      if (address == nullptr || address->sa_family != AF_INET) continue;
+      HostInterface withAddress = found;
+      withAddress.hasIpv4 = true;
+      withAddress.address = reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
+      interfaces.push_back(withAddress);
+      listed = true;
+    }
+    if (!listed) interfaces.push_back(found);
+  }
+  return interfaces;
+}
+
+std::vector<in_addr> hostNameAddresses() {
+  std::array<char, 1024> hostName{};
+  if (::gethostname(hostName.data(), static_cast<int>(hostName.size())) == SOCKET_ERROR) {
+    throwSocketError("gethostname");
+  }
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_flags = AI_PASSIVE;
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_RAW;
+  hints.ai_protocol = IPPROTO_IGMP;
+  addrinfo* resolved = nullptr;
+  const int lookup = ::getaddrinfo(hostName.data(), "0", &hints, &resolved);
+  // The lookup returns its own error; the last-error value may be stale.
+  if (lookup != 0) throw CV_SocketException(lookup, "getaddrinfo");
+  std::vector<in_addr> addresses;
+  for (const addrinfo* entry = resolved; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) continue;
+    addresses.push_back(reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr);
+  }
+  ::freeaddrinfo(resolved);
+  return addresses;
+}
+
+}  // namespace net

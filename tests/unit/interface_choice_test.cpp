@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "net/interfaces.h"
+
+namespace {
+
+using net::ChosenBy;
+using net::HostInterface;
+
+in_addr address(std::uint32_t hostOrder) {
+  in_addr a{};
+  a.s_addr = htonl(hostOrder);
+  return a;
+}
+
+HostInterface link(const char* name, unsigned int index, std::uint32_t at, bool up = true,
+                   bool running = true) {
+  return HostInterface{name, index, address(at), true, up, running, true, false};
+}
+
+// lo 127.0.0.1, mgmt 192.0.2.5 (up, no carrier), eth0 10.0.1.2, eth1 10.0.9.2
+std::vector<HostInterface> host() {
+  HostInterface lo = link("lo", 1, 0x7F000001U);
+  lo.loopback = true;
+  return {lo, link("mgmt", 2, 0xC0000205U, true, false), link("eth0", 3, 0x0A000102U),
+          link("eth1", 4, 0x0A000902U)};
+}
+
+TEST(InterfaceChoice, HostNameAddressOnAnUpLinkWins) {
+  // 127.0.1.1 first, as Debian maps the name: it is on no link and is skipped.
+  const auto chosen = net::chooseDefaultInterface(
+      host(), {address(0x7F000101U), address(0x0A000902U)}, address(0x0A000102U));
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->name, "eth1");
+  EXPECT_EQ(chosen->index, 4U);
+  EXPECT_EQ(chosen->chosenBy, ChosenBy::HostName);
+  EXPECT_STREQ(net::chosenByText(chosen->chosenBy), "host-name");
+}
+
+TEST(InterfaceChoice, MulticastRouteWhenTheNameIsOnNoLink) {
+  const auto chosen =
+      net::chooseDefaultInterface(host(), {address(0x7F000101U)}, address(0x0A000102U));
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->name, "eth0");
+  EXPECT_EQ(chosen->chosenBy, ChosenBy::MulticastRoute);
+}
+
+TEST(InterfaceChoice, FirstUpSkipsLoopbackAndLinksWithoutCarrier) {
+  // The route's source is loopback's: no link to test there.
+  const auto chosen =
+      net::chooseDefaultInterface(host(), {address(0x7F000101U)}, address(0x7F000001U));
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->name, "eth0");
+  EXPECT_EQ(chosen->chosenBy, ChosenBy::FirstUp);
+}
+
+TEST(InterfaceChoice, DownLinkHoldingTheNameIsSkipped) {
+  auto interfaces = host();
+  interfaces[3].up = false;
+  const auto chosen = net::chooseDefaultInterface(interfaces, {address(0x0A000902U)}, {});
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->name, "eth0");
+  EXPECT_EQ(chosen->chosenBy, ChosenBy::FirstUp);
+}
+
+TEST(InterfaceChoice, NoUsableLinkLeavesTheNamesFirstAddress) {
+  const std::vector<HostInterface> onlyLoopback{host()[0]};
+  const auto chosen = net::chooseDefaultInterface(onlyLoopback, {address(0x7F000101U)}, {});
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->index, 0U);
+  EXPECT_EQ(ntohl(chosen->address.s_addr), 0x7F000101U);
+  EXPECT_FALSE(net::chooseDefaultInterface(onlyLoopback, {}, {}));
+}
+
+std::string refusal(const std::vector<HostInterface>& interfaces, const std::string& text) {
+  const auto found = net::interfaceForOption(interfaces, text);
+  if (const auto* problem = std::get_if<std::string>(&found)) return *problem;
+  return "accepted " + std::get<net::LinkInterface>(found).name;
+}
+
+TEST(InterfaceOption, ByNameOrByAddress) {
+  EXPECT_EQ(refusal(host(), "eth1"), "accepted eth1");
+  EXPECT_EQ(refusal(host(), "10.0.1.2"), "accepted eth0");
+  const auto found = net::interfaceForOption(host(), "eth1");
+  EXPECT_EQ(std::get<net::LinkInterface>(found).chosenBy, ChosenBy::Option);
+}
+
+TEST(InterfaceOption, EachUnusableInterfaceIsNamedPrecisely) {
+  auto interfaces = host();
+  interfaces[3].up = false;
+  interfaces.push_back(HostInterface{"tun0", 9, {}, false, true, true, false, false});
+  EXPECT_EQ(refusal(interfaces, "eth9"), "--interface: this host has no interface named 'eth9'");
+  EXPECT_EQ(refusal(interfaces, "10.9.9.9"),
+            "--interface: no interface of this host holds 10.9.9.9");
+  EXPECT_EQ(refusal(interfaces, "eth1"), "--interface: interface eth1 is down");
+  EXPECT_EQ(refusal(interfaces, "10.0.9.2"), "--interface: interface eth1 is down");
+  EXPECT_EQ(refusal(interfaces, "tun0"), "--interface: interface tun0 has no IPv4 address");
+}
+
+}  // namespace
