@@ -38,7 +38,7 @@ LAB_PERSIST=${LAB_PERSIST:-0}
 LAB_SLOTS=${LAB_SLOTS:-$(nproc)}
 LAB_SLOT_DIR=${LAB_SLOT_DIR:-/run/lock}
 # Seconds lab_up waits for a free slot before it gives up.
-LAB_SLOT_TIMEOUT=${LAB_SLOT_TIMEOUT:-1500}
+LAB_SLOT_TIMEOUT=${LAB_SLOT_TIMEOUT:-3600}
 
 lab_log() { printf 'lab: %s\n' "$*" >&2; }
 lab_die() {
