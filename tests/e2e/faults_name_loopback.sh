@@ -10,7 +10,7 @@ e2e_require_tool
 e2e_lab_up
 hard_name_files "$LAB_HOSTNAME" $'127.0.0.1 localhost\n127.0.1.1 '"$LAB_HOSTNAME"$'\n'
 e2e_witness_start
-e2e_run_tool --under "${HARD_NAME_WRAPPER[@]}" -- $'q\n'
+e2e_run_tool --under HARD_NAME_WRAPPER $'q\n'
 e2e_witness_stop
 e2e_expect_output full_pass.txt
 e2e_tool_messages_seen

@@ -9,6 +9,6 @@ e2e_require_tool
 
 e2e_lab_up
 hard_name_files nowhere-in-the-lab $'127.0.0.1 localhost\n'
-e2e_run_tool --under "${HARD_NAME_WRAPPER[@]}" -- $'q\n'
+e2e_run_tool --under HARD_NAME_WRAPPER $'q\n'
 e2e_expect_output faults_name_unresolvable.txt
 e2e_finish

@@ -10,7 +10,9 @@ setpriv --reuid nobody --regid nogroup --clear-groups test -x "$E2E_TOOL" ||
   e2e_skip "user nobody cannot run $E2E_TOOL (a folder on its path is closed to others)"
 
 e2e_lab_up
-e2e_run_tool --under setpriv --reuid nobody --regid nogroup --clear-groups \
-  --inh-caps=+net_raw --ambient-caps=+net_raw -- $'q\n'
+# shellcheck disable=SC2034 # used through e2e_run_tool --under
+nobody_with_net_raw=(setpriv --reuid nobody --regid nogroup --clear-groups
+  --inh-caps=+net_raw --ambient-caps=+net_raw)
+e2e_run_tool --under nobody_with_net_raw $'q\n'
 e2e_expect_output full_pass.txt
 e2e_finish

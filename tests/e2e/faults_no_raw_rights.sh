@@ -9,6 +9,8 @@ e2e_require setpriv
 e2e_require_tool
 
 e2e_lab_up
-e2e_run_tool --under setpriv --inh-caps=-all --bounding-set=-net_raw -- $'q\n'
+# shellcheck disable=SC2034 # used through e2e_run_tool --under
+without_net_raw=(setpriv --inh-caps=-all --bounding-set=-net_raw)
+e2e_run_tool --under without_net_raw $'q\n'
 e2e_expect_output faults_no_raw_rights.txt
 e2e_finish

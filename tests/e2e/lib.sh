@@ -107,8 +107,9 @@ e2e_lab_up() {
 E2E_TOOL_ARGS=()
 E2E_EXPECT_STATUS=0
 
-# e2e_run_tool [--timed] [--under WORD... --] [STDIN_TEXT]: run the binary in the host
-# namespace, WORDS (e.g. setpriv ...) right before it, with STDIN_TEXT as its standard
+# e2e_run_tool [--timed] [--under ARRAY] [STDIN_TEXT]: run the binary in the host
+# namespace, the words of the array variable ARRAY (a wrapper such as setpriv ...,
+# which may hold a "--" of its own) right before it, with STDIN_TEXT as its standard
 # input (none: an empty one, the end-of-input case); at most E2E_TOOL_TIMEOUT s. Its
 # output goes to $E2E_WORK/tool.out, its standard error to tool.err, and the run ends
 # in e2e_tool_verdict. --timed: tool.times gets, for each output line, the wall-clock
@@ -121,12 +122,9 @@ e2e_run_tool() {
     shift
   fi
   if [[ ${1:-} == --under ]]; then
-    shift
-    while [[ $# -gt 0 && $1 != -- ]]; do
-      under+=("$1")
-      shift
-    done
-    shift
+    local -n _e2e_under=$2
+    under=("${_e2e_under[@]}")
+    shift 2
   fi
   lab_exec_prefix "$E2E_LAB" host
   if [[ $# -gt 0 ]]; then
