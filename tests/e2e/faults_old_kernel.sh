@@ -10,7 +10,9 @@ e2e_require_tool
 
 e2e_lab_up
 shim_log="$E2E_WORK/shim.log"
-e2e_run_tool --under env LD_PRELOAD="$E2E_SHIM" CORVANITE_SHIM_LOG="$shim_log" -- $'q\n'
+# shellcheck disable=SC2034 # used through e2e_run_tool --under
+old_kernel=(env LD_PRELOAD="$E2E_SHIM" CORVANITE_SHIM_LOG="$shim_log")
+e2e_run_tool --under old_kernel $'q\n'
 e2e_expect_output full_pass.txt
 # One refusal per capture: tests 5, 6 and 8.
 refusals=$(grep -c 'refused PACKET_IGNORE_OUTGOING' "$shim_log" 2>/dev/null || true)

@@ -39,6 +39,16 @@ TEST(AddressCounts, CountsBySenderAddressOnly) {
   EXPECT_EQ(counts.at("10.0.0.10"), 1);
 }
 
+TEST(AddressSet, AFloodOfSendersIsCutAtItsBound) {
+  AddressSet set;
+  for (int i = 0; i < 1000; ++i)
+    set.add("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250));
+  EXPECT_EQ(set.size(), AddressSet::kMaxAddresses);
+  // The first senders heard are the ones kept.
+  EXPECT_TRUE(set.contains("10.1.0.0"));
+  EXPECT_FALSE(set.contains("10.1.3.249"));
+}
+
 TEST(Addresses, TextsConvertBothWays) {
   EXPECT_EQ(net::addressText(net::socketAddress("233.4.200.19").sin_addr), "233.4.200.19");
   EXPECT_EQ(net::addressFromText("not an address"), INADDR_NONE);
