@@ -7,8 +7,7 @@
 namespace {
 
 void runRouterPingTest(std::ostream& out, const PassSetup& setup, TestRecord& record,
-                       const char* header, const char* group,
-                       bool& answered) {
+                       const char* header, const char* group, bool& answered) {
   auto& details = record.details.emplace<PingDetails>(PingDetails{group, {}});
   runInRawSocketScope(out, record, [&] {
     printHeader(out, record, header);
@@ -37,6 +36,7 @@ void runSsmRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindin
 }
 
 void runPimRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
-  runRouterPingTest(out, setup, findings.tests[6], "\t7.  Detecting presence of PIM-SM capable router \n",
+  runRouterPingTest(out, setup, findings.tests[6],
+                    "\t7.  Detecting presence of PIM-SM capable router \n",
                     battery::kAllPimRoutersGroup, findings.flags.pimRoutersAnswered);
 }
