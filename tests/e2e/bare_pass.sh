@@ -37,5 +37,5 @@ e2e_expect_interval "test 7 (2 s for a reply)" 2000 3000 "$(e2e_mark echo-13)" \
   "$(e2e_mark hello)"
 # Test 8 ends at the report, and only its first line marks that moment.
 e2e_expect_interval "test 8 (5 s listening)" 5000 6500 "$(e2e_mark hello)" \
-  'line:^Test failed'
+  'line:^Test failed:  no router responded to PIM-SM Hello'
 e2e_finish

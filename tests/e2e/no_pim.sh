@@ -30,7 +30,7 @@ udp_after=$(host_counter Udp: NoPorts)
 ((udp_after - udp_before > 100)) ||
   e2e_fail "the look-alikes did not reach the host ($((udp_after - udp_before)) UDP datagrams)"
 e2e_expect_output no_pim_lookalikes.txt
-e2e_expect_interval "test 8 without PIM" 5000 6500 "$(e2e_mark hello)" 'line:^Test failed'
+e2e_expect_interval "test 8 without PIM" 5000 6500 "$(e2e_mark hello)" 'line:^Test failed:  no router responded to PIM-SM Hello'
 
 lab_spawn "$E2E_LAB" source crp "$LAB_PYTHON" "$E2E_DIR/inject.py" crp "$LAB_HOST_ADDR"
 e2e_run_tool $'q\n'
