@@ -76,6 +76,7 @@ e2e_lab_up
 # One pass ends where the interactive run would prompt: the golden text without its
 # last two lines (the prompt's blank line and the prompt).
 head -n -2 tests/e2e/expected/full_pass.txt >"$E2E_WORK/full_once.txt"
+# shellcheck disable=SC2034 # read through --under
 as_nobody=(setpriv --reuid nobody --regid nogroup --clear-groups)
 E2E_TOOL_ARGS=(--once)
 e2e_run_tool --under as_nobody

@@ -44,6 +44,7 @@ mkdir -p "$WINEPREFIX"
 
 netns=corvanite-win-$$
 in_ns=()
+# shellcheck disable=SC2317 # run by the trap
 cleanup() {
   "${in_ns[@]}" "$wineserver" -k 2>/dev/null || true
   if ((${#in_ns[@]})); then ip netns del "$netns" 2>/dev/null || true; fi

@@ -9,7 +9,9 @@
 # Linux running inside the router namespace on the raw veth ends r0 and r1; FRR's zebra
 # and pimd run inside it. The lab sends nothing outside its own namespaces.
 #
-# Every lab has a NAME; its namespaces (cvl-NAME-host, -router, -source), its work
+# With --two-links the host also has eth1 (10.0.2.2/24) to an empty namespace (-side).
+#
+# Every lab has a NAME; its namespaces (cvl-NAME-host, -router, -source, -side), its work
 # folder ($LAB_ROOT/NAME) and /etc/netns/cvl-NAME-host/ derive from it, so several labs
 # can run at once. Interface names inside the namespaces are fixed.
 
@@ -74,18 +76,24 @@ _lab_check_name() {
     lab_die "lab name '${1:-}' must be 1-32 letters, digits, '-' or '_'"
 }
 
-# lab_ns NAME host|router|source: the namespace of one of the lab's nodes.
+# lab_ns NAME host|router|source|side: the namespace of one of the lab's nodes.
 lab_ns() { printf 'cvl-%s-%s\n' "$1" "$2"; }
 # lab_dir NAME: the lab's work folder.
 lab_dir() { printf '%s/%s\n' "$LAB_ROOT" "$1"; }
 
 # lab_parse_variant [FLAG...]: the one reading of lab_up's variant flags, into
-#   LAB_V_ROUTER LAB_V_PIM LAB_V_IGMP LAB_V_PINGS LAB_V_BEACONS LAB_V_TWO_ASM (1 or 0),
-#   LAB_V_FORWARDS (1 when beacon traffic reaches the host link) and LAB_V_SSM_FROM
-#   (the SSM beacon's source address). Fails on an unknown flag.
+#   LAB_V_ROUTER LAB_V_PIM LAB_V_IGMP LAB_V_PINGS LAB_V_BEACONS LAB_V_TWO_ASM
+#   LAB_V_TWO_LINKS (1 or 0), LAB_V_FORWARDS (1 when beacon traffic reaches the host
+#   link), LAB_V_SSM_FROM (the SSM beacon's source address), LAB_V_BEACON_SOURCE (the
+#   source host's beacon address) and LAB_V_ASM_GROUP LAB_V_ASM_PORT LAB_V_SSM_GROUP
+#   LAB_V_SSM_PORT (where the beacons are sent). Fails on an unknown flag.
+# shellcheck disable=SC2153 # LAB_ASM_GROUP and the like come from facts.env
 lab_parse_variant() {
   LAB_V_ROUTER=1 LAB_V_PIM=1 LAB_V_IGMP=1 LAB_V_PINGS=1 LAB_V_BEACONS=1 LAB_V_TWO_ASM=0
-  LAB_V_SSM_FROM=$LAB_SSM_SOURCE
+  LAB_V_TWO_LINKS=0
+  LAB_V_SSM_FROM=$LAB_SSM_SOURCE LAB_V_BEACON_SOURCE=$LAB_SSM_SOURCE
+  LAB_V_ASM_GROUP=$LAB_ASM_GROUP LAB_V_ASM_PORT=$LAB_ASM_PORT
+  LAB_V_SSM_GROUP=$LAB_SSM_GROUP LAB_V_SSM_PORT=$LAB_SSM_PORT
   local flag
   for flag in "$@"; do
     case $flag in
@@ -96,6 +104,12 @@ lab_parse_variant() {
       --no-beacons) LAB_V_BEACONS=0 ;;
       --ssm-wrong-source) LAB_V_SSM_FROM=$LAB_OTHER_SOURCE ;;
       --two-asm-senders) LAB_V_TWO_ASM=1 ;;
+      --two-links) LAB_V_TWO_LINKS=1 ;;
+      --beacons-elsewhere)
+        LAB_V_SSM_FROM=$LAB_OWN_SOURCE LAB_V_BEACON_SOURCE=$LAB_OWN_SOURCE
+        LAB_V_ASM_GROUP=$LAB_OWN_ASM_GROUP LAB_V_ASM_PORT=$LAB_OWN_ASM_PORT
+        LAB_V_SSM_GROUP=$LAB_OWN_SSM_GROUP LAB_V_SSM_PORT=$LAB_OWN_SSM_PORT
+        ;;
       *) lab_die "unknown lab variant flag: $flag" || return 1 ;;
     esac
   done
@@ -254,10 +268,10 @@ _lab_start_router() {
 _lab_start_beacons() {
   local name=$1 ssm_from=$LAB_V_SSM_FROM
   _lab_spawn "$name" source beacon-asm "$LAB_PYTHON" "$LAB_DIR_SELF/beacon.py" \
-    --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" --source "$LAB_SSM_SOURCE" \
+    --group "$LAB_V_ASM_GROUP" --port "$LAB_V_ASM_PORT" --source "$LAB_V_BEACON_SOURCE" \
     --rate "$LAB_BEACON_RATE" --ttl "$LAB_BEACON_TTL"
   _lab_spawn "$name" source beacon-ssm "$LAB_PYTHON" "$LAB_DIR_SELF/beacon.py" \
-    --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" --source "$ssm_from" \
+    --group "$LAB_V_SSM_GROUP" --port "$LAB_V_SSM_PORT" --source "$ssm_from" \
     --rate "$LAB_BEACON_RATE" --ttl "$LAB_BEACON_TTL"
   if ((LAB_V_TWO_ASM)); then
     _lab_spawn "$name" source beacon-asm2 "$LAB_PYTHON" "$LAB_DIR_SELF/beacon.py" \
@@ -307,11 +321,11 @@ _lab_wait_ready() {
   _lab_poll "$deadline" _lab_frr_ready "$name" ||
     lab_die "FRR of lab $name does not show r0 up (see $rdir/init.log)" || return 1
   if ((LAB_V_FORWARDS)); then
-    _lab_poll "$deadline" _lab_receives "$name" "$LAB_ASM_GROUP" "$LAB_ASM_PORT" ||
+    _lab_poll "$deadline" _lab_receives "$name" "$LAB_V_ASM_GROUP" "$LAB_V_ASM_PORT" ||
       lab_die "ASM beacons do not reach the host of lab $name" || return 1
-    if [[ $LAB_V_SSM_FROM == "$LAB_SSM_SOURCE" ]]; then
-      _lab_poll "$deadline" _lab_receives "$name" "$LAB_SSM_GROUP" "$LAB_SSM_PORT" \
-        "$LAB_SSM_SOURCE" ||
+    if [[ $LAB_V_SSM_FROM == "$LAB_V_BEACON_SOURCE" ]]; then
+      _lab_poll "$deadline" _lab_receives "$name" "$LAB_V_SSM_GROUP" "$LAB_V_SSM_PORT" \
+        "$LAB_V_SSM_FROM" ||
         lab_die "SSM beacons do not reach the host of lab $name" || return 1
     fi
   fi
@@ -325,6 +339,11 @@ _lab_wait_ready() {
 #   --no-beacons        no beacon senders
 #   --ssm-wrong-source  the SSM beacon is sent from $LAB_OTHER_SOURCE, not the tool's source
 #   --two-asm-senders   a second ASM beacon sender, from $LAB_OTHER_SOURCE
+#   --two-links         the host also has $LAB_SIDE_IF ($LAB_SIDE_ADDR) on a link without a
+#                       router, and its host name resolves to that address; the default
+#                       route still goes through the router's link
+#   --beacons-elsewhere the beacons go to $LAB_OWN_ASM_GROUP:$LAB_OWN_ASM_PORT and
+#                       ($LAB_OWN_SOURCE, $LAB_OWN_SSM_GROUP):$LAB_OWN_SSM_PORT instead
 # Unless LAB_PERSIST=1, lab_down runs when the calling shell exits.
 lab_up() {
   local name=${1:-}
@@ -336,7 +355,8 @@ lab_up() {
   hns=$(lab_ns "$name" host)
   rns=$(lab_ns "$name" router)
   sns=$(lab_ns "$name" source)
-  if [[ -e $dir || -e /run/netns/$hns || -e /run/netns/$rns || -e /run/netns/$sns ]]; then
+  if [[ -e $dir || -e /run/netns/$hns || -e /run/netns/$rns || -e /run/netns/$sns ||
+    -e /run/netns/$(lab_ns "$name" side) ]]; then
     lab_die "lab $name exists already (lab_down $name removes it)"
     return 1
   fi
@@ -361,13 +381,26 @@ lab_up() {
   ip -n "$hns" addr add "$LAB_HOST_ADDR/$LAB_HOST_PREFIX" dev "$LAB_HOST_IF"
   ip -n "$hns" link set "$LAB_HOST_IF" up
   ip -n "$rns" link set r0 up
-  # The tool's group sockets join on INADDR_ANY and its pinger is unbound: the default
-  # route is what puts their multicast on the lab link, even with no router there.
+  # Multicast sent without a chosen interface follows the default route, router or not.
   ip -n "$hns" route add default via "$LAB_ROUTER_ADDR"
 
-  # The tool binds its raw sockets to the address its host name resolves to.
+  # Without an option the tool tests the link that holds its host name's address.
+  local name_addr=$LAB_HOST_ADDR
+  if ((LAB_V_TWO_LINKS)); then
+    # The far end of the side link is an empty namespace: carrier, and nothing else.
+    local xns
+    xns=$(lab_ns "$name" side)
+    ip netns add "$xns"
+    ip -n "$xns" link set lo up
+    ip netns exec "$xns" sysctl -q -w net.ipv6.conf.all.disable_ipv6=1
+    ip link add "$LAB_SIDE_IF" netns "$hns" type veth peer name s0 netns "$xns"
+    ip -n "$hns" addr add "$LAB_SIDE_ADDR/$LAB_SIDE_PREFIX" dev "$LAB_SIDE_IF"
+    ip -n "$hns" link set "$LAB_SIDE_IF" up
+    ip -n "$xns" link set s0 up
+    name_addr=$LAB_SIDE_ADDR
+  fi
   mkdir -p "/etc/netns/$hns"
-  printf '127.0.0.1 localhost\n%s %s %s\n' "$LAB_HOST_ADDR" "$LAB_HOSTNAME" \
+  printf '127.0.0.1 localhost\n%s %s %s\n' "$name_addr" "$LAB_HOSTNAME" \
     "$(hostname)" >"/etc/netns/$hns/hosts"
 
   if ((LAB_V_ROUTER)); then
@@ -376,8 +409,11 @@ lab_up() {
     ip netns exec "$sns" sysctl -q -w net.ipv6.conf.all.disable_ipv6=1
     ip link add "$LAB_HOST_IF" netns "$sns" type veth peer name r1 netns "$rns"
     ip -n "$sns" addr add "$LAB_SSM_SOURCE/$LAB_SOURCE_PREFIX" dev "$LAB_HOST_IF"
-    if [[ $LAB_V_SSM_FROM != "$LAB_SSM_SOURCE" ]] || ((LAB_V_TWO_ASM)); then
+    if [[ $LAB_V_SSM_FROM == "$LAB_OTHER_SOURCE" ]] || ((LAB_V_TWO_ASM)); then
       ip -n "$sns" addr add "$LAB_OTHER_SOURCE/$LAB_SOURCE_PREFIX" dev "$LAB_HOST_IF"
+    fi
+    if [[ $LAB_V_BEACON_SOURCE != "$LAB_SSM_SOURCE" ]]; then
+      ip -n "$sns" addr add "$LAB_V_BEACON_SOURCE/$LAB_SOURCE_PREFIX" dev "$LAB_HOST_IF"
     fi
     ip -n "$sns" link set "$LAB_HOST_IF" up
     ip -n "$sns" route add default via "$LAB_SOURCE_ROUTER_ADDR"
@@ -471,7 +507,7 @@ lab_down() {
       rm -f "$f"
     done
   fi
-  for role in host router source; do
+  for role in host router source side; do
     ns=$(lab_ns "$name" "$role")
     [[ -e /run/netns/$ns ]] || continue
     # Whatever still runs in the lab's own namespaces was started by the lab (the

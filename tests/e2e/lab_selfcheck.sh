@@ -5,7 +5,7 @@
 # nothing behind.
 #
 #   lab_selfcheck.sh full|bare|no-pim|no-igmp|ignore-pings|no-beacons|ssm-wrong-source|
-#                    two-asm-senders
+#                    two-asm-senders|two-links|beacons-elsewhere
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 
@@ -53,15 +53,24 @@ ms_within() { # OUTPUT MAX: a probe line's ms=N lies in 0..MAX
 }
 
 # --- the host side, as the tool needs it -----------------------------------------------
+name_addr=$LAB_HOST_ADDR
+((LAB_V_TWO_LINKS)) && name_addr=$LAB_SIDE_ADDR
 addr=$(lab_host_exec "$E2E_LAB" "$LAB_PYTHON" -c \
   'import socket; print(socket.gethostbyname(socket.gethostname()))')
-if [[ $addr == "$LAB_HOST_ADDR" ]]; then
+if [[ $addr == "$name_addr" ]]; then
   e2e_log "ok: host name resolves to $addr"
 else
-  e2e_fail "host name resolves to $addr, not $LAB_HOST_ADDR"
+  e2e_fail "host name resolves to $addr, not $name_addr"
 fi
 route=$(lab_host_exec "$E2E_LAB" ip route get "$LAB_ASM_GROUP")
 expect "multicast route on $LAB_HOST_IF" 1 "$route" "dev $LAB_HOST_IF"
+if ((LAB_V_TWO_LINKS)); then
+  # The side link has carrier and nothing behind it.
+  out=$(lab_host_exec "$E2E_LAB" ip -o link show dev "$LAB_SIDE_IF")
+  expect "$LAB_SIDE_IF up with carrier" 1 "$out" "[<,]LOWER_UP[,>]"
+  out=$(lab_host_exec "$E2E_LAB" ping -n -c 1 -W 1 -I "$LAB_SIDE_IF" 224.0.0.2 2>&1 || true)
+  expect "echo reply on $LAB_SIDE_IF" 0 "$out" "bytes from"
+fi
 
 # --- router presence and state -----------------------------------------------------------
 if ((router)); then
@@ -78,8 +87,10 @@ for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
 done
 
 # --- beacons routed to a joined socket ---------------------------------------------------
-out=$(receive --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" --count 5 || true)
-expect "ASM beacons from $LAB_SSM_SOURCE" "$beacons" "$out" "^$LAB_SSM_SOURCE [0-9]+$"
+asm=$LAB_V_ASM_GROUP asm_port=$LAB_V_ASM_PORT ssm=$LAB_V_SSM_GROUP ssm_port=$LAB_V_SSM_PORT
+sender=$LAB_V_BEACON_SOURCE
+out=$(receive --group "$asm" --port "$asm_port" --count 5 || true)
+expect "ASM beacons from $sender" "$beacons" "$out" "^$sender [0-9]+$"
 if ((LAB_V_TWO_ASM)); then
   expect "ASM beacons from the second sender $LAB_OTHER_SOURCE" 1 "$out" \
     "^$LAB_OTHER_SOURCE [0-9]+$"
@@ -87,27 +98,34 @@ else
   expect "ASM beacons from $LAB_OTHER_SOURCE" 0 "$out" "^$LAB_OTHER_SOURCE "
 fi
 ssm_ok=$beacons
-[[ $LAB_V_SSM_FROM == "$LAB_SSM_SOURCE" ]] || ssm_ok=0
-out=$(receive --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" --source "$LAB_SSM_SOURCE" \
-  --count 5 || true)
-expect "SSM beacons from $LAB_SSM_SOURCE" "$ssm_ok" "$out" "^$LAB_SSM_SOURCE [0-9]+$"
-if [[ $LAB_V_SSM_FROM != "$LAB_SSM_SOURCE" ]]; then
-  out=$(receive --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" \
-    --source "$LAB_OTHER_SOURCE" --count 5 || true)
+[[ $LAB_V_SSM_FROM == "$sender" ]] || ssm_ok=0
+out=$(receive --group "$ssm" --port "$ssm_port" --source "$sender" --count 5 || true)
+expect "SSM beacons from $sender" "$ssm_ok" "$out" "^$sender [0-9]+$"
+if [[ $LAB_V_SSM_FROM != "$sender" ]]; then
+  out=$(receive --group "$ssm" --port "$ssm_port" --source "$LAB_OTHER_SOURCE" --count 5 ||
+    true)
   expect "SSM beacons from the wrong source $LAB_OTHER_SOURCE" 1 "$out" \
     "^$LAB_OTHER_SOURCE [0-9]+$"
 fi
+if [[ $asm != "$LAB_ASM_GROUP" ]]; then
+  # Beacons of the operator's own: the built-in group and channel stay silent.
+  out=$(receive --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" --count 1 || true)
+  expect "ASM beacons at the built-in $LAB_ASM_GROUP" 0 "$out" "^[0-9.]+ [0-9]+$"
+  out=$(receive --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" --source "$LAB_SSM_SOURCE" \
+    --count 1 || true)
+  expect "SSM beacons at the built-in $LAB_SSM_GROUP" 0 "$out" "^[0-9.]+ [0-9]+$"
+fi
 if ((beacons)); then
   # ASM goes the shared tree through the RP: FRR holds (*,G) while a receiver is joined.
-  receive --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" >/dev/null &
+  receive --group "$asm" --port "$asm_port" >/dev/null &
   rx=$!
   mroute=""
   for ((i = 0; i < 10; i++)); do
     mroute=$(lab_frr "$E2E_LAB" 'show ip mroute')
-    grep -qE "^ *\* +$LAB_ASM_GROUP " <<<"$mroute" && break
+    grep -qE "^ *\* +$asm " <<<"$mroute" && break
   done
   wait "$rx" || true
-  expect "(*,$LAB_ASM_GROUP) in FRR's multicast routes" 1 "$mroute" "^ *\* +$LAB_ASM_GROUP "
+  expect "(*,$asm) in FRR's multicast routes" 1 "$mroute" "^ *\* +$asm "
 fi
 
 # --- IGMP: queries after a leave ---------------------------------------------------------
@@ -172,7 +190,7 @@ if [[ $variant == full ]]; then
 fi
 
 # --- teardown leaves nothing -------------------------------------------------------------
-pids=$(for r in host router source; do
+pids=$(for r in host router source side; do
   ip netns pids "$(lab_ns "$E2E_LAB" "$r")" 2>/dev/null || true
 done)
 lab_down "$E2E_LAB"

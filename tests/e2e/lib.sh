@@ -175,7 +175,9 @@ e2e_stderr_verdict() {
 # The golden texts' @PLACEHOLDERS@ and the lab's constants they stand for.
 E2E_PLACEHOLDERS=(HOST=HOST_ADDR ROUTER=ROUTER_ADDR SSM_SOURCE=SSM_SOURCE
   OTHER_SOURCE=OTHER_SOURCE RP=RP_ADDR ASM_GROUP=ASM_GROUP SSM_GROUP=SSM_GROUP
-  ASM_PORT=ASM_PORT SSM_PORT=SSM_PORT)
+  ASM_PORT=ASM_PORT SSM_PORT=SSM_PORT SIDE=SIDE_ADDR OWN_SOURCE=OWN_SOURCE
+  OWN_ASM_GROUP=OWN_ASM_GROUP OWN_ASM_PORT=OWN_ASM_PORT OWN_SSM_GROUP=OWN_SSM_GROUP
+  OWN_SSM_PORT=OWN_SSM_PORT)
 
 # e2e_expand FILE: a golden text with the lab's constants put in for its @PLACEHOLDERS@.
 e2e_expand() {
@@ -233,18 +235,30 @@ e2e_expect_output_file() {
   fi
 }
 
-# e2e_witness_start / e2e_witness_stop: capture the host link around the tool's run.
-e2e_witness_start() { "$E2E_REPO/lab/witness" start "$E2E_LAB"; }
+# e2e_witness_start [IF] / e2e_witness_stop [IF]: capture the host link (or the host's
+# interface IF) around the tool's run; stopping decodes the capture into the text that
+# the witness checks below read (e2e_witness_use picks which).
+# shellcheck disable=SC2120 # arguments are optional
+e2e_witness_start() { "$E2E_REPO/lab/witness" start "$E2E_LAB" "$@"; }
+# shellcheck disable=SC2120 # arguments are optional
 e2e_witness_stop() {
-  "$E2E_REPO/lab/witness" stop "$E2E_LAB"
-  if "$E2E_REPO/lab/witness" check "$E2E_LAB" >"$E2E_WORK/witness.txt" \
+  "$E2E_REPO/lab/witness" stop "$E2E_LAB" "$@" || e2e_fail "witness${1:+ on $1}: not drained"
+  e2e_witness_use "$@"
+  if "$E2E_REPO/lab/witness" check "$E2E_LAB" "$@" >"$E2E_WITNESS" \
     2>"$E2E_WORK/witness.err"; then
-    e2e_log "witness: every message the host sent has good checksums"
+    e2e_log "witness${1:+ on $1}: every message the host sent has good checksums"
   else
-    e2e_fail "witness: bad checksums or an unreadable capture"
+    e2e_fail "witness${1:+ on $1}: bad checksums or an unreadable capture"
     grep -v '^Running as user' "$E2E_WORK/witness.err" >&2 || true
   fi
 }
+
+# e2e_witness_use [IF]: the witness checks read the capture of the host link (or of IF).
+# shellcheck disable=SC2120 # arguments are optional
+e2e_witness_use() {
+  E2E_WITNESS=$E2E_WORK/witness${1:+-$1}.txt
+}
+E2E_WITNESS=
 
 # e2e_witness_saw DESCRIPTION REGEX...: some message line of the witness matches every
 # REGEX (extended, each against the same line), e.g.
@@ -257,7 +271,7 @@ e2e_witness_saw() {
       e2e_log "witness saw $what: $line"
       return 0
     fi
-  done <"$E2E_WORK/witness.txt"
+  done <"$E2E_WITNESS"
   e2e_fail "witness did not see $what"
   return 0
 }
@@ -276,14 +290,16 @@ e2e_witness_count() {
   local line n=0
   while IFS= read -r line; do
     if _e2e_line_matches "$line" "$@"; then n=$((n + 1)); fi
-  done <"$E2E_WORK/witness.txt"
+  done <"$E2E_WITNESS"
   echo "$n"
 }
 
-# e2e_tool_messages_seen: the messages every pass of the battery sends whatever the
-# network answers (tests 3 to 8), checked field by field on the witness's decoding.
+# e2e_tool_messages_seen [ADDRESS]: the messages every pass of the battery sends whatever
+# the network answers (tests 3 to 8), checked field by field on the witness's decoding,
+# each from the host's lab address (or ADDRESS).
+# shellcheck disable=SC2120 # arguments are optional
 e2e_tool_messages_seen() {
-  local h="src=$LAB_HOST_ADDR "
+  local h="src=${1:-$LAB_HOST_ADDR} "
   e2e_witness_saw "IGMPv2 report for $LAB_ASM_GROUP" "$h" "dst=$LAB_ASM_GROUP " \
     "proto=igmp " "igmp_type=0x16 " "group=$LAB_ASM_GROUP( |$)"
   e2e_witness_saw "IGMPv2 leave for $LAB_ASM_GROUP" "$h" "dst=224\.0\.0\.2 " \
@@ -363,8 +379,8 @@ e2e_mark() {
 
 # _e2e_marks: TIME<tab>msg|line<tab>TEXT for every witness message and timed output line.
 _e2e_marks() {
-  if [[ -f $E2E_WORK/witness.txt ]]; then
-    sed -nE 's/^t=[^ ]* at=([0-9.]+) (.*)$/\1\tmsg\t\2/p' "$E2E_WORK/witness.txt"
+  if [[ -f $E2E_WITNESS ]]; then
+    sed -nE 's/^t=[^ ]* at=([0-9.]+) (.*)$/\1\tmsg\t\2/p' "$E2E_WITNESS"
   fi
   if [[ -f $E2E_WORK/tool.times ]]; then
     sed -E 's/^([0-9.]+)\t/\1\tline\t/' "$E2E_WORK/tool.times"

@@ -16,6 +16,7 @@ head -n -2 "$E2E_DIR/expected/bare_pass.txt" >"$E2E_WORK/bare_once.txt"
 e2e_expect_output_file "$E2E_WORK/bare_once.txt"
 
 # /proc/net/igmp names groups in hex, in the byte order of the host.
+# shellcheck disable=SC2046 # one argument per byte
 asm_hex=$(printf '%02X' $(echo "$LAB_ASM_GROUP" | tr . ' ' | awk '{ print $4, $3, $2, $1 }'))
 memberships() { lab_host_exec "$E2E_LAB" cat /proc/net/igmp; }
 
