@@ -52,7 +52,7 @@ void runAsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& f
     if (reportMembers(out, receiver)) flags.asmBeaconHeard = true;
     receiver.leaveGroup(group, setup.joinInterface());
     flags.hostAsmCapable = true;
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     recordFailure(record, failure);
     out << "Exception while joining Beacon Group:" << failure.description() << std::endl;
   }
@@ -81,12 +81,12 @@ void runSsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& f
       if (reportMembers(out, receiver)) flags.ssmBeaconHeard = true;
       receiver.leaveSourceGroup(group, source, setup.joinInterface());
       flags.hostSsmCapable = true;
-    } catch (const CV_SocketException& failure) {
+    } catch (const net::CV_SocketException& failure) {
       recordFailure(record, failure);
       out << "Exception while joining SSM Group:" << failure.description()
           << "The host does not support SSM <IGMPv3> \n";
     }
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     recordFailure(record, failure);
     out << "Exception while joining SSM Group:" << failure.description() << std::endl;
   }

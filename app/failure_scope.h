@@ -11,10 +11,10 @@ template <typename TestBody>
 void runInRawSocketScope(std::ostream& out, TestRecord& record, TestBody&& body) {
   try {
     body();
-  } catch (const CV_RawSocketException& failure) {
+  } catch (const net::CV_RawSocketException& failure) {
     recordFailure(record, failure);
     out << failure.description();
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     recordFailure(record, failure);
     out << failure.description();
   }

@@ -21,7 +21,7 @@ std::variant<std::optional<net::LinkInterface>, options::EarlyExit> interfaceFro
   std::variant<net::LinkInterface, std::string> found;
   try {
     found = net::interfaceForOption(net::hostInterfaces(), *options.interfaceChoice);
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     return options::usageError("--interface: cannot list this host's interfaces (error " +
                                std::to_string(failure.errorCode) + ")");
   }

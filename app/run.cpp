@@ -47,14 +47,14 @@ bool runScriptedPass(std::ostream& out, const PassRunner& pass, const ScriptedRu
 
 int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass) {
   try {
-    const WinsockScope sockets;
+    const net::WinsockScope sockets;
     printBanner(out);
     do {
       // Nothing found in one pass carries over to the next.
       PassFindings findings;
       pass(out, findings);
     } while (askWhatNext(in, out) == NextStep::RunAgain);
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     out << "Caught Exception:" << failure.description() << std::endl;
   }
   return 0;
@@ -62,7 +62,7 @@ int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass) 
 
 int runScripted(std::ostream& out, const PassRunner& pass, const ScriptedRun& how) {
   try {
-    const WinsockScope sockets;
+    const net::WinsockScope sockets;
     if (!how.json) printBanner(out);
     for (;;) {
       const bool succeeded = runScriptedPass(out, pass, how);
@@ -70,7 +70,7 @@ int runScripted(std::ostream& out, const PassRunner& pass, const ScriptedRun& ho
       if (!how.repeatSeconds || !out) return succeeded ? 0 : 1;
       net::pauseMs(static_cast<std::uint32_t>(*how.repeatSeconds) * 1000U);
     }
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     out << "Caught Exception:" << failure.description() << std::endl;
   }
   return 1;

@@ -17,10 +17,10 @@ inline void printHeader(std::ostream& out, TestRecord& record, const std::string
   record.header = text;
 }
 
-inline void recordFailure(TestRecord& record, const CV_SocketException& failure) {
+inline void recordFailure(TestRecord& record, const net::CV_SocketException& failure) {
   record.error = TestError{failure.operation, failure.errorCode};
 }
 
-inline void recordFailure(TestRecord& record, const CV_RawSocketException& failure) {
+inline void recordFailure(TestRecord& record, const net::CV_RawSocketException& failure) {
   record.error = TestError{std::nullopt, failure.errorCode};
 }

@@ -5,9 +5,13 @@
 
 #include "net/socket.h"
 
+namespace net {
+
 void RawSocket::acceptOnlyEchoReplies() {
   // Every other ICMP type is dropped before it is queued.
   icmp_filter filter{};
   filter.data = ~(1U << ICMP_ECHOREPLY);
   setOption(SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
 }
+
+}  // namespace net

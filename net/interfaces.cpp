@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "net/pending_socket.h"
+#include "net/unique_socket.h"
 
 namespace net {
 
@@ -94,8 +94,8 @@ std::variant<LinkInterface, std::string> interfaceForOption(
 
 std::optional<in_addr> multicastRouteSource() {
   // Connecting a UDP socket sends nothing; it only fixes the route.
-  PendingSocket probe(os::openSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-  if (probe.get() == kInvalidSocket) return std::nullopt;
+  const UniqueSocket probe(os::openSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  if (!probe.valid()) return std::nullopt;
   sockaddr_in target;
   std::memset(&target, 0, sizeof target);
   target.sin_family = AF_INET;

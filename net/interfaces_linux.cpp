@@ -1,23 +1,28 @@
-// The host's interfaces and its name's addresses on Linux.
+// The host's interfaces on Linux.
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <netdb.h>
-#include <unistd.h>
 
-#include <array>
-#include <cstring>
+#include <memory>
 
 #include "net/interfaces.h"
 #include "net/socket.h"
 
 namespace net {
 
+namespace {
+
+struct FreeInterfaceList {
+  void operator()(ifaddrs* list) const noexcept { ::freeifaddrs(list); }
+};
+
+}  // namespace
+
 std::vector<HostInterface> hostInterfaces() {
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) == -1) throwSocketError("Bind");
+  ifaddrs* first = nullptr;
+  if (::getifaddrs(&first) == -1) throwSocketError("Bind");
+  const std::unique_ptr<ifaddrs, FreeInterfaceList> list(first);
   std::vector<HostInterface> interfaces;
-  std::vector<std::string> withoutIpv4;
-  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
     HostInterface found;
     found.name = entry->ifa_name;
     found.index = ::if_nametoindex(entry->ifa_name);
@@ -34,30 +39,7 @@ std::vector<HostInterface> hostInterfaces() {
       interfaces.push_back(found);
     }
   }
-  ::freeifaddrs(list);
   return interfaces;
-}
-
-std::vector<in_addr> hostNameAddresses() {
-  std::array<char, 1024> hostName{};
-  if (::gethostname(hostName.data(), hostName.size() - 1) == -1) throwSocketError("gethostname");
-  addrinfo hints;
-  std::memset(&hints, 0, sizeof hints);
-  hints.ai_flags = AI_PASSIVE;
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_RAW;
-  hints.ai_protocol = IPPROTO_IGMP;
-  // glibc refuses the service "0" with SOCK_RAW; no service means port 0.
-  addrinfo* resolved = nullptr;
-  const int lookup = ::getaddrinfo(hostName.data(), nullptr, &hints, &resolved);
-  if (lookup != 0) throw CV_SocketException(lookup, "getaddrinfo");
-  std::vector<in_addr> addresses;
-  for (const addrinfo* entry = resolved; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) continue;
-    addresses.push_back(reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr);
-  }
-  ::freeaddrinfo(resolved);
-  return addresses;
 }
 
 }  // namespace net

@@ -1,12 +1,9 @@
-// The host's interfaces and its name's addresses with Winsock and the IP
-// Helper API.
+// The host's interfaces from the IP Helper API.
 #include "net/platform.h"
 // clang-format off
 #include <iphlpapi.h>
 // clang-format on
 
-#include <array>
-#include <cstring>
 #include <vector>
 
 #include "net/interfaces.h"
@@ -67,30 +64,6 @@ std::vector<HostInterface> hostInterfaces() {
     if (!listed) interfaces.push_back(found);
   }
   return interfaces;
-}
-
-std::vector<in_addr> hostNameAddresses() {
-  std::array<char, 1024> hostName{};
-  if (::gethostname(hostName.data(), static_cast<int>(hostName.size())) == SOCKET_ERROR) {
-    throwSocketError("gethostname");
-  }
-  addrinfo hints;
-  std::memset(&hints, 0, sizeof hints);
-  hints.ai_flags = AI_PASSIVE;
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_RAW;
-  hints.ai_protocol = IPPROTO_IGMP;
-  addrinfo* resolved = nullptr;
-  const int lookup = ::getaddrinfo(hostName.data(), "0", &hints, &resolved);
-  // The lookup returns its own error; the last-error value may be stale.
-  if (lookup != 0) throw CV_SocketException(lookup, "getaddrinfo");
-  std::vector<in_addr> addresses;
-  for (const addrinfo* entry = resolved; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) continue;
-    addresses.push_back(reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr);
-  }
-  ::freeaddrinfo(resolved);
-  return addresses;
 }
 
 }  // namespace net

@@ -29,7 +29,7 @@ void listenFor(Socket& socket, std::int32_t timeOutMs, Handler&& onDatagram) {
   std::int32_t remaining = timeOutMs;
   while (remaining > 0) {
     if (socket.waitReadable(remaining)) {
-      const int received = socket.recvFrom(buffer.data(), kReceiveBufferSize, sender);
+      const int received = socket.recvFrom(buffer, sender);
       const std::span<const std::uint8_t> datagram(buffer.data(),
                                                    static_cast<std::size_t>(received));
       if (onDatagram(datagram, sender) == AfterDatagram::StopListening) return;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #ifdef _WIN32
@@ -11,6 +12,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #endif
@@ -47,14 +49,11 @@ namespace os {
 
 // Thin forms of the socket calls with one signature on every platform. They
 // return what the platform call returns; the caller reads lastSocketError().
+// Closing is UniqueSocket's alone.
 NativeSocket openSocket(int family, int type, int protocol);
-void closeSocket(NativeSocket handle);
-// Closes a socket without waiting for the close to finish where that can
-// take long (a packet socket on Linux); elsewhere the same as closeSocket.
-void closeSocketInBackground(NativeSocket handle);
-int sendTo(NativeSocket handle, const std::uint8_t* data, int length,
+int sendTo(NativeSocket handle, std::span<const std::uint8_t> message,
            const sockaddr_in& destination);
-int recvFrom(NativeSocket handle, std::uint8_t* buffer, int capacity, sockaddr_in& source);
+int recvFrom(NativeSocket handle, std::span<std::uint8_t> buffer, sockaddr_in& source);
 // select() on one socket for reading; timeOutMs -1 waits without limit.
 int selectReadable(NativeSocket handle, std::int32_t timeOutMs);
 int setOption(NativeSocket handle, int level, int option, const void* value, int length);
@@ -64,6 +63,8 @@ int localAddressOf(NativeSocket handle, sockaddr_in& address);
 // Ties the socket to the named interface where the platform can (Linux's
 // SO_BINDTODEVICE); elsewhere the bound address does it and this returns 0.
 int bindToDevice(NativeSocket handle, const std::string& interfaceName);
+// gethostname into `buffer`, always ending in a NUL; 0 or -1.
+int hostName(std::span<char> buffer);
 
 }  // namespace os
 }  // namespace net

@@ -5,10 +5,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
-#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "net/platform.h"
+#include "net/unique_socket.h"
 
 namespace net {
 
@@ -55,30 +56,15 @@ NativeSocket openSocket(int family, int type, int protocol) {
   return ::socket(family, type | SOCK_CLOEXEC, protocol);
 }
 
-void closeSocket(NativeSocket handle) {
-  // Don't retry close on EINTR: the descriptor is gone either way.
-  ::close(handle);
-}
-
-void closeSocketInBackground(NativeSocket handle) {
-  // Closing a packet socket waits out an RCU grace period in the kernel,
-  // up to tens of milliseconds on a busy host; no test needs to wait for it.
-  try {
-    std::thread([handle] { ::close(handle); }).detach();
-  } catch (const std::system_error&) {
-    ::close(handle);
-  }
-}
-
-int sendTo(NativeSocket handle, const std::uint8_t* data, int length,
+int sendTo(NativeSocket handle, std::span<const std::uint8_t> message,
            const sockaddr_in& destination) {
-  return static_cast<int>(::sendto(handle, data, static_cast<std::size_t>(length), 0,
+  return static_cast<int>(::sendto(handle, message.data(), message.size(), 0,
                                    asSockaddr(destination), sizeof destination));
 }
 
-int recvFrom(NativeSocket handle, std::uint8_t* buffer, int capacity, sockaddr_in& source) {
+int recvFrom(NativeSocket handle, std::span<std::uint8_t> buffer, sockaddr_in& source) {
   socklen_t length = sizeof source;
-  return static_cast<int>(::recvfrom(handle, buffer, static_cast<std::size_t>(capacity), 0,
+  return static_cast<int>(::recvfrom(handle, buffer.data(), buffer.size(), 0,
                                      reinterpret_cast<sockaddr*>(&source), &length));
 }
 
@@ -111,5 +97,27 @@ int bindToDevice(NativeSocket handle, const std::string& interfaceName) {
                       static_cast<socklen_t>(interfaceName.size()));
 }
 
+int hostName(std::span<char> buffer) {
+  if (buffer.empty()) return -1;
+  buffer.back() = '\0';
+  return ::gethostname(buffer.data(), buffer.size() - 1);
+}
+
 }  // namespace os
+
+void UniqueSocket::reset() noexcept {
+  const NativeSocket handle = std::exchange(handle_, kInvalidSocket);
+  if (handle == kInvalidSocket) return;
+  if (closing_ == Closing::InBackground) {
+    try {
+      std::thread([handle] { ::close(handle); }).detach();
+      return;
+    } catch (...) {
+      // No thread to spare: close here and wait after all.
+    }
+  }
+  // Don't retry close on EINTR: the descriptor is gone either way.
+  ::close(handle);
+}
+
 }  // namespace net

@@ -1,6 +1,8 @@
 #include <cstdint>
+#include <utility>
 
 #include "net/platform.h"
+#include "net/unique_socket.h"
 
 namespace net {
 
@@ -41,18 +43,16 @@ NativeSocket openSocket(int family, int type, int protocol) {
   return ::socket(family, type, protocol);
 }
 
-void closeSocket(NativeSocket handle) { ::closesocket(handle); }
-void closeSocketInBackground(NativeSocket handle) { ::closesocket(handle); }
-
-int sendTo(NativeSocket handle, const std::uint8_t* data, int length,
+int sendTo(NativeSocket handle, std::span<const std::uint8_t> message,
            const sockaddr_in& destination) {
-  return ::sendto(handle, reinterpret_cast<const char*>(data), length, 0, asSockaddr(destination),
-                  kAddressLength);
+  return ::sendto(handle, reinterpret_cast<const char*>(message.data()),
+                  static_cast<int>(message.size()), 0, asSockaddr(destination), kAddressLength);
 }
 
-int recvFrom(NativeSocket handle, std::uint8_t* buffer, int capacity, sockaddr_in& source) {
+int recvFrom(NativeSocket handle, std::span<std::uint8_t> buffer, sockaddr_in& source) {
   int length = kAddressLength;
-  const int received = ::recvfrom(handle, reinterpret_cast<char*>(buffer), capacity, 0,
+  const int capacity = static_cast<int>(buffer.size());
+  const int received = ::recvfrom(handle, reinterpret_cast<char*>(buffer.data()), capacity, 0,
                                   reinterpret_cast<sockaddr*>(&source), &length);
   // A datagram longer than the buffer has still arrived, cut to the buffer, as
   // elsewhere; one outsized datagram on the link must not end a test.
@@ -89,5 +89,18 @@ int localAddressOf(NativeSocket handle, sockaddr_in& address) {
 // A Winsock socket bound to an interface's address already belongs to it.
 int bindToDevice(NativeSocket /*handle*/, const std::string& /*interfaceName*/) { return 0; }
 
+int hostName(std::span<char> buffer) {
+  if (buffer.empty()) return -1;
+  buffer.back() = '\0';
+  return ::gethostname(buffer.data(), static_cast<int>(buffer.size() - 1));
+}
+
 }  // namespace os
+
+// Winsock closes at once; nothing waits on a grace period there.
+void UniqueSocket::reset() noexcept {
+  const NativeSocket handle = std::exchange(handle_, kInvalidSocket);
+  if (handle != kInvalidSocket) ::closesocket(handle);
+}
+
 }  // namespace net

@@ -12,43 +12,42 @@
 
 #include <cstring>
 
-#include "net/pending_socket.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
+#include "net/unique_socket.h"
+
+namespace net {
 
 namespace {
 
 constexpr const char* kReceiveAllOperation = "WSAIoctl";
 
-void switchOn(net::NativeSocket socket, DWORD controlCode) {
+void switchOn(NativeSocket socket, DWORD controlCode) {
   DWORD mode = RCVALL_ON;
   DWORD returned = 0;
   if (::WSAIoctl(socket, controlCode, &mode, sizeof mode, nullptr, 0, &returned, nullptr,
                  nullptr) == SOCKET_ERROR) {
-    net::throwSocketError(kReceiveAllOperation);
+    throwSocketError(kReceiveAllOperation);
   }
 }
 
-sockaddr_in boundAddressOf(net::NativeSocket socket) {
+sockaddr_in boundAddressOf(NativeSocket socket) {
   sockaddr_in bound;
   std::memset(&bound, 0, sizeof bound);
-  int length = sizeof bound;
-  if (::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length) == SOCKET_ERROR) {
-    net::throwSocketError(kReceiveAllOperation);
-  }
+  if (os::localAddressOf(socket, bound) == SOCKET_ERROR) throwSocketError(kReceiveAllOperation);
   return bound;
 }
 
-net::NativeSocket openCapture(sockaddr_in local) {
+UniqueSocket openCapture(sockaddr_in local) {
   local.sin_port = 0;
-  net::PendingSocket capture(net::os::openSocket(AF_INET, SOCK_RAW, IPPROTO_IP));
-  if (capture.get() == net::kInvalidSocket) net::throwSocketError(kReceiveAllOperation);
+  UniqueSocket capture(os::openSocket(AF_INET, SOCK_RAW, IPPROTO_IP));
+  if (!capture.valid()) throwSocketError(kReceiveAllOperation);
   // The mode needs one explicit interface address: the sending socket's.
-  if (net::os::bindTo(capture.get(), local) == SOCKET_ERROR) {
-    net::throwSocketError(kReceiveAllOperation);
+  if (os::bindTo(capture.get(), local) == SOCKET_ERROR) {
+    throwSocketError(kReceiveAllOperation);
   }
   switchOn(capture.get(), SIO_RCVALL);
-  return capture.release();
+  return capture;
 }
 
 }  // namespace
@@ -57,11 +56,13 @@ void RawSocket::enableReceiveAll() {
   // The PIM prober switches the mode on before every listening period; one
   // capture serves them all.
   if (capturing()) return;
-  const sockaddr_in own = boundAddressOf(handle);
+  const sockaddr_in own = boundAddressOf(native());
   attachCapture(openCapture(own), own.sin_addr);
 }
 
-void RawSocket::enableReceiveAllIgmp() { switchOn(handle, SIO_RCVALL_IGMPMCAST); }
+void RawSocket::enableReceiveAllIgmp() { switchOn(native(), SIO_RCVALL_IGMPMCAST); }
 
 // Winsock has no per-type ICMP filter; the readers drop what is not a reply.
 void RawSocket::acceptOnlyEchoReplies() {}
+
+}  // namespace net

@@ -11,70 +11,67 @@
 
 #include "net/capture_filter_linux.h"
 #include "net/interfaces.h"
-#include "net/pending_socket.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
+#include "net/unique_socket.h"
 
 // Older headers (before Linux 4.20) lack it; the value is the kernel's.
 #ifndef PACKET_IGNORE_OUTGOING
 #define PACKET_IGNORE_OUTGOING 23
 #endif
 
+namespace net {
+
 namespace {
 
+// Winsock's name for the call that switches a receive-all mode on: the
+// report names a capture failure the same way on every platform.
 constexpr const char* kOperation = "WSAIoctl";
 
-[[noreturn]] void failWith(int error) {
-  errno = error;
-  net::throwSocketError(kOperation);
-}
-
-void setCaptureOption(net::NativeSocket capture, int level, int option, const void* value,
+void setCaptureOption(NativeSocket capture, int level, int option, const void* value,
                       socklen_t length) {
-  if (net::os::setOption(capture, level, option, value, static_cast<int>(length)) == -1) {
-    net::throwSocketError(kOperation);
+  if (os::setOption(capture, level, option, value, static_cast<int>(length)) == -1) {
+    throwSocketError(kOperation);
   }
 }
 
-void attachFilter(net::NativeSocket socket, std::vector<sock_filter> program) {
+void attachFilter(NativeSocket socket, std::vector<sock_filter> program) {
   const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
   setCaptureOption(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
 }
 
-in_addr boundAddressOf(net::NativeSocket boundSocket) {
+in_addr boundAddressOf(NativeSocket boundSocket) {
   sockaddr_in bound;
   std::memset(&bound, 0, sizeof bound);
-  socklen_t length = sizeof bound;
-  if (::getsockname(boundSocket, reinterpret_cast<sockaddr*>(&bound), &length) == -1) {
-    net::throwSocketError(kOperation);
-  }
+  if (os::localAddressOf(boundSocket, bound) == -1) throwSocketError(kOperation);
   return bound.sin_addr;
 }
 
 int interfaceIndexOf(const in_addr& address) {
-  std::vector<net::HostInterface> interfaces;
+  std::vector<HostInterface> interfaces;
   try {
-    interfaces = net::hostInterfaces();
+    interfaces = hostInterfaces();
   } catch (const CV_SocketException& failure) {
     throw CV_SocketException(failure.errorCode, kOperation);
   }
-  for (const net::HostInterface& candidate : interfaces) {
+  for (const HostInterface& candidate : interfaces) {
     if (candidate.hasIpv4 && candidate.address.s_addr == address.s_addr && candidate.index != 0) {
       return static_cast<int>(candidate.index);
     }
   }
   // Only a socket bound to one interface's own address can be captured for.
-  failWith(EADDRNOTAVAIL);
+  throw CV_SocketException(EADDRNOTAVAIL, kOperation);
 }
 
-net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {
+UniqueSocket openCapture(const in_addr& address, int ipProtocol) {
   const int interfaceIndex = interfaceIndexOf(address);
   // Protocol 0 until bound: nothing is queued before the filter is in place.
-  net::PendingSocket capture(net::os::openSocket(AF_PACKET, SOCK_DGRAM, 0));
-  if (capture.get() == net::kInvalidSocket) net::throwSocketError(kOperation);
+  UniqueSocket capture(os::openSocket(AF_PACKET, SOCK_DGRAM, 0),
+                       UniqueSocket::Closing::InBackground);
+  if (!capture.valid()) throwSocketError(kOperation);
 
   // Only what a reader could count is copied out of the kernel.
-  attachFilter(capture.get(), net::linux_if::captureProgramFor(ipProtocol));
+  attachFilter(capture.get(), linux_if::captureProgramFor(ipProtocol));
 
   sockaddr_ll link;
   std::memset(&link, 0, sizeof link);
@@ -82,7 +79,7 @@ net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {
   link.sll_protocol = htons(ETH_P_IP);
   link.sll_ifindex = interfaceIndex;
   if (::bind(capture.get(), reinterpret_cast<const sockaddr*>(&link), sizeof link) == -1) {
-    net::throwSocketError(kOperation);
+    throwSocketError(kOperation);
   }
 
   packet_mreq allMulticast;
@@ -96,12 +93,12 @@ net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {
   // before 4.20 refuse the option; the readers' own-source check then drops
   // those packets instead.
   const int ignore = 1;
-  if (net::os::setOption(capture.get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore,
-                         sizeof ignore) == -1 &&
-      net::lastSocketError() != ENOPROTOOPT) {
-    net::throwSocketError(kOperation);
+  if (os::setOption(capture.get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore) ==
+          -1 &&
+      lastSocketError() != ENOPROTOOPT) {
+    throwSocketError(kOperation);
   }
-  return capture.release();
+  return capture;
 }
 
 }  // namespace
@@ -109,15 +106,17 @@ net::NativeSocket openCapture(const in_addr& address, int ipProtocol) {
 void RawSocket::enableReceiveAll() {
   // The only user wants PIM; the capture carries the socket's own protocol.
   if (capturing()) return;
-  const in_addr own = boundAddressOf(handle);
+  const in_addr own = boundAddressOf(native());
   attachCapture(openCapture(own, protocol_), own);
   // From now on only the capture is read: the raw socket itself only sends.
-  attachFilter(handle, net::linux_if::dropAllProgram());
+  attachFilter(native(), linux_if::dropAllProgram());
 }
 
 void RawSocket::enableReceiveAllIgmp() {
   if (capturing()) return;
-  const in_addr own = boundAddressOf(handle);
+  const in_addr own = boundAddressOf(native());
   attachCapture(openCapture(own, IPPROTO_IGMP), own);
-  attachFilter(handle, net::linux_if::dropAllProgram());
+  attachFilter(native(), linux_if::dropAllProgram());
 }
+
+}  // namespace net

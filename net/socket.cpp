@@ -13,69 +13,60 @@ void throwSocketError(const char* operation) {
   throw CV_SocketException(error, operation);
 }
 
-}  // namespace net
+NativeSocket Socket::readHandle() const { return capturing() ? capture_.get() : handle_.get(); }
 
-Socket::~Socket() {
-  if (captureHandle != net::kInvalidSocket) net::os::closeSocketInBackground(captureHandle);
-  if (handle != net::kInvalidSocket) net::os::closeSocket(handle);
-}
-
-net::NativeSocket Socket::readHandle() const {
-  return captureHandle != net::kInvalidSocket ? captureHandle : handle;
-}
-
-int Socket::sendTo(const std::uint8_t* data, int length, const sockaddr_in& destination) {
-  const int sent = net::os::sendTo(handle, data, length, destination);
-  if (sent == -1) net::throwSocketError("sendTo");
+int Socket::sendTo(std::span<const std::uint8_t> message, const sockaddr_in& destination) {
+  const int sent = os::sendTo(handle_.get(), message, destination);
+  if (sent == -1) throwSocketError("sendTo");
   return sent;
 }
 
-void Socket::attachCapture(net::NativeSocket capture, const in_addr& ownAddress) {
-  captureHandle = capture;
-  captureOwnAddress = ownAddress;
+void Socket::attachCapture(UniqueSocket capture, const in_addr& ownAddress) {
+  capture_ = std::move(capture);
+  captureOwnAddress_ = ownAddress;
 }
 
-int Socket::recvFrom(std::uint8_t* buffer, int capacity, sockaddr_in& source) {
+int Socket::recvFrom(std::span<std::uint8_t> buffer, sockaddr_in& source) {
   const bool captured = capturing();
-  const int received = net::os::recvFrom(readHandle(), buffer, capacity, source);
-  if (received == -1) net::throwSocketError("recvFrom");
+  const int received = os::recvFrom(readHandle(), buffer, source);
+  if (received == -1) throwSocketError("recvFrom");
   if (!captured) return received;
   // A capture reports the link-layer sender; the sender that counts is the
   // datagram's own IP source.
-  source = net::ipSourceOf({buffer, static_cast<std::size_t>(received)});
+  source = ipSourceOf(buffer.first(static_cast<std::size_t>(received)));
   // What this host sent itself is never evidence of a router: some captures
   // hand back outgoing packets, so they read as empty.
-  if (source.sin_addr.s_addr == captureOwnAddress.s_addr) return 0;
+  if (source.sin_addr.s_addr == captureOwnAddress_.s_addr) return 0;
   return received;
 }
 
 bool Socket::waitReadable(std::int32_t timeOutMs) {
-  const int ready = net::os::selectReadable(readHandle(), timeOutMs);
-  if (ready == -1) net::throwSocketError("select");
+  const int ready = os::selectReadable(readHandle(), timeOutMs);
+  if (ready == -1) throwSocketError("select");
   return ready > 0;
 }
 
 void Socket::setOption(int level, int option, const void* value, int length) {
-  if (net::os::setOption(handle, level, option, value, length) == -1) {
-    net::throwSocketError("SetOption");
+  if (os::setOption(handle_.get(), level, option, value, length) == -1) {
+    throwSocketError("SetOption");
   }
 }
 
 void Socket::bind(const sockaddr_in& address) {
-  if (net::os::bindTo(handle, address) == -1) net::throwSocketError("Bind");
+  if (os::bindTo(handle_.get(), address) == -1) throwSocketError("Bind");
 }
 
 namespace {
 
-net::NativeSocket openUdp(int type, int protocol) {
-  const net::NativeSocket opened = net::os::openSocket(AF_INET, type, protocol);
-  if (opened == net::kInvalidSocket) net::throwSocketError("socket");
+UniqueSocket openUdp(int type, int protocol) {
+  UniqueSocket opened(os::openSocket(AF_INET, type, protocol));
+  if (!opened.valid()) throwSocketError("socket");
   return opened;
 }
 
-net::NativeSocket openRaw(int protocol) {
-  const net::NativeSocket opened = net::os::openSocket(AF_INET, SOCK_RAW, protocol);
-  if (opened == net::kInvalidSocket) throw CV_RawSocketException(net::lastSocketError());
+UniqueSocket openRaw(int protocol) {
+  UniqueSocket opened(os::openSocket(AF_INET, SOCK_RAW, protocol));
+  if (!opened.valid()) throw CV_RawSocketException(lastSocketError());
   return opened;
 }
 
@@ -99,13 +90,13 @@ UdpSocket::UdpSocket(int type, int protocol, std::uint32_t address, std::uint16_
 
 RawSocket::RawSocket(int protocol) : Socket(openRaw(protocol)), protocol_(protocol) {}
 
-void RawSocket::bindToLink(const net::PassLink& link) {
+void RawSocket::bindToLink(const PassLink& link) {
   if (link.failure) throw *link.failure;
-  if (!link.chosen) throw CV_SocketException(net::kNoSuchDeviceError, "Bind");
-  const net::LinkInterface& chosen = *link.chosen;
+  if (!link.chosen) throw CV_SocketException(kNoSuchDeviceError, "Bind");
+  const LinkInterface& chosen = *link.chosen;
   // Replies that reach the host on another link are not this link's.
-  if (chosen.index != 0 && net::os::bindToDevice(handle, chosen.name) == -1) {
-    net::throwSocketError("Bind");
+  if (chosen.index != 0 && os::bindToDevice(native(), chosen.name) == -1) {
+    throwSocketError("Bind");
   }
   sockaddr_in local;
   std::memset(&local, 0, sizeof local);
@@ -115,3 +106,5 @@ void RawSocket::bindToLink(const net::PassLink& link) {
   // Multicast sent from this socket leaves where its capture listens.
   setOption(IPPROTO_IP, IP_MULTICAST_IF, &local.sin_addr, sizeof local.sin_addr);
 }
+
+}  // namespace net

@@ -3,44 +3,49 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <utility>
 
 #include "net/interfaces.h"
 #include "net/platform.h"
+#include "net/unique_socket.h"
+
+namespace net {
 
 class Socket {
  public:
-  ~Socket();
-
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
   Socket(Socket&&) = delete;
   Socket& operator=(Socket&&) = delete;
+  ~Socket() = default;
 
-  int sendTo(const std::uint8_t* data, int length, const sockaddr_in& destination);
+  int sendTo(std::span<const std::uint8_t> message, const sockaddr_in& destination);
   // Reads one datagram. On a raw socket it starts with its IPv4 header.
-  int recvFrom(std::uint8_t* buffer, int capacity, sockaddr_in& source);
+  int recvFrom(std::span<std::uint8_t> buffer, sockaddr_in& source);
   // True when a datagram can be read; waits at most timeOutMs (-1: no limit).
   bool waitReadable(std::int32_t timeOutMs);
   void setOption(int level, int option, const void* value, int length);
   void bind(const sockaddr_in& address);
 
  protected:
-  explicit Socket(net::NativeSocket openedHandle) : handle(openedHandle) {}
+  explicit Socket(UniqueSocket opened) : handle_(std::move(opened)) {}
+
+  [[nodiscard]] NativeSocket native() const { return handle_.get(); }
 
   // Hands the socket a capture of its interface, on platforms where a
   // receive-all mode is a socket of its own: from now on waits and reads go
   // to it. `ownAddress` is this socket's bound address.
-  void attachCapture(net::NativeSocket capture, const in_addr& ownAddress);
-  bool capturing() const { return captureHandle != net::kInvalidSocket; }
-
-  // NOLINTNEXTLINE(misc-non-private-member-variables-in-classes)
-  net::NativeSocket handle;
+  void attachCapture(UniqueSocket capture, const in_addr& ownAddress);
+  [[nodiscard]] bool capturing() const { return capture_.valid(); }
 
  private:
-  net::NativeSocket readHandle() const;
+  [[nodiscard]] NativeSocket readHandle() const;
 
-  net::NativeSocket captureHandle = net::kInvalidSocket;
-  in_addr captureOwnAddress{};
+  // Declared first, closed last: the capture goes before the socket it serves.
+  UniqueSocket handle_;
+  UniqueSocket capture_;
+  in_addr captureOwnAddress_{};
 };
 
 class UdpSocket : public Socket {
@@ -56,7 +61,7 @@ class RawSocket : public Socket {
   // Binds to the pass's interface (its address, and the device itself where
   // the platform allows) and sends this socket's multicast out of it. Throws
   // the failure that finding the interface met, if it met one.
-  void bindToLink(const net::PassLink& link);
+  void bindToLink(const PassLink& link);
   // Receive-all modes: the socket also sees what reaches the bound interface
   // for other hosts and groups. Only after bindToLink.
   void enableReceiveAll();
@@ -69,8 +74,8 @@ class RawSocket : public Socket {
   int protocol_;
 };
 
-namespace net {
 // Throws CV_SocketException for `operation` with the platform's last error;
 // to be called right after the failed call.
 [[noreturn]] void throwSocketError(const char* operation);
+
 }  // namespace net

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace net {
+
 CV_SocketException::CV_SocketException(std::int32_t errorCode_, std::string operation_)
     : errorCode(errorCode_), operation(std::move(operation_)) {}
 
@@ -17,3 +19,5 @@ std::string CV_RawSocketException::description() const {
   return "Raw socket usage failed with error : " + std::to_string(errorCode) +
          ". You might not have administrative privilege. \n";
 }
+
+}  // namespace net

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace net {
+
 // NOLINTBEGIN(readability-identifier-naming): the names are the tool's own.
 class CV_SocketException {
  public:
@@ -26,3 +28,5 @@ class CV_RawSocketException {
   std::int32_t errorCode;
 };
 // NOLINTEND(readability-identifier-naming)
+
+}  // namespace net

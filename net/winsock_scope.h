@@ -1,5 +1,7 @@
 #pragma once
 
+namespace net {
+
 // Brackets the process's use of the socket library. Windows needs it started
 // and ended; elsewhere it does nothing.
 class WinsockScope {
@@ -14,3 +16,5 @@ class WinsockScope {
   WinsockScope(WinsockScope&&) = delete;
   WinsockScope& operator=(WinsockScope&&) = delete;
 };
+
+}  // namespace net

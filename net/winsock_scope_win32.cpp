@@ -4,6 +4,8 @@
 #include "net/socket_exceptions.h"
 #include "net/winsock_scope.h"
 
+namespace net {
+
 namespace {
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 }  // namespace
@@ -25,3 +27,5 @@ WinsockScope::~WinsockScope() noexcept(false) {
   if (std::uncaught_exceptions() > 0) return;
   throw CV_SocketException(error, "WSACleanup");
 }
+
+}  // namespace net

@@ -8,7 +8,7 @@ namespace {
 std::uint16_t echoIdentifier() { return static_cast<std::uint16_t>(net::processId() & 0xFFFFU); }
 }  // namespace
 
-GroupPinger::GroupPinger(const net::PassLink& link) : RawSocket(IPPROTO_ICMP) {
+GroupPinger::GroupPinger(const net::PassLink& link) : net::RawSocket(IPPROTO_ICMP) {
   acceptOnlyEchoReplies();
   if (link.chosen) bindToLink(link);
 }
@@ -19,7 +19,7 @@ void GroupPinger::ping(const std::string& group) {
   const auto request = echoRequest(echoIdentifier(), static_cast<std::uint16_t>(sequence & 0xFFFF));
   ++sequence;
   sentAt = std::chrono::steady_clock::now();
-  sendTo(request.data(), static_cast<int>(request.size()), destination);
+  sendTo(request, destination);
 }
 
 void GroupPinger::receiveReplies(std::int32_t timeOutMs, bool keepListening) {

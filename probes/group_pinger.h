@@ -9,7 +9,7 @@
 #include "net/socket.h"
 #include "probes/address_tables.h"
 
-class GroupPinger : public RawSocket {
+class GroupPinger : public net::RawSocket {
  public:
   // On the pass's interface, replies from it alone; unbound when finding the
   // interface failed, so that the platform picks one as it would for any ping.

@@ -4,7 +4,7 @@
 #include "probes/membership.h"
 
 GroupReceiver::GroupReceiver(std::uint16_t port)
-    : UdpSocket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port) {}
+    : net::UdpSocket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port) {}
 
 void GroupReceiver::joinGroup(const std::string& group, const in_addr& interfaceAddress) {
   requestMembership(*this, IP_ADD_MEMBERSHIP, group, interfaceAddress);
@@ -34,7 +34,7 @@ void GroupReceiver::setTtl(std::int32_t ttl) {
 }
 
 int GroupReceiver::send(const std::uint8_t* data, int length, const sockaddr_in& destination) {
-  return sendTo(data, length, destination);
+  return sendTo({data, static_cast<std::size_t>(length)}, destination);
 }
 
 void GroupReceiver::receive(std::int32_t timeOutMs, bool keepListening) {

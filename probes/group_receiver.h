@@ -9,7 +9,7 @@
 #include "probes/address_tables.h"
 #include "probes/membership.h"
 
-class GroupReceiver : public UdpSocket {
+class GroupReceiver : public net::UdpSocket {
  public:
   // Binds 0.0.0.0:port, without address reuse: a held port is an error.
   explicit GroupReceiver(std::uint16_t port);

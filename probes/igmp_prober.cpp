@@ -10,26 +10,25 @@ const char* const kAllIgmpV3Routers = "224.0.0.22";
 }  // namespace
 
 IgmpProber::IgmpProber(const sockaddr_in& group_, const net::PassLink& link)
-    : RawSocket(IPPROTO_IGMP), group(group_), probeBegan(std::chrono::steady_clock::now()) {
+    : net::RawSocket(IPPROTO_IGMP), group(group_), probeBegan(std::chrono::steady_clock::now()) {
   bindToLink(link);
   enableReceiveAllIgmp();
 }
 
 int IgmpProber::sendReportV2(const sockaddr_in& target) {
   const auto message = igmpV2Report(target.sin_addr);
-  return sendTo(message.data(), static_cast<int>(message.size()), target);
+  return sendTo(message, target);
 }
 
 int IgmpProber::sendLeaveV2(const sockaddr_in& target) {
   const auto message = igmpV2Leave(target.sin_addr);
-  return sendTo(message.data(), static_cast<int>(message.size()), net::socketAddress(kAllRouters));
+  return sendTo(message, net::socketAddress(kAllRouters));
 }
 
 int IgmpProber::sendReportV3(const sockaddr_in& target, const sockaddr_in& source,
                              std::uint8_t recordType) {
   const auto message = igmpV3Report(target.sin_addr, source.sin_addr, recordType);
-  return sendTo(message.data(), static_cast<int>(message.size()),
-                net::socketAddress(kAllIgmpV3Routers));
+  return sendTo(message, net::socketAddress(kAllIgmpV3Routers));
 }
 
 void IgmpProber::joinGroup(const std::string& groupText) {

@@ -11,7 +11,7 @@
 #include "probes/igmp_messages.h"
 #include "probes/igmp_query_details.h"
 
-class IgmpProber : public RawSocket {
+class IgmpProber : public net::RawSocket {
  public:
   // Captures IGMP from here on, so that no query is missed between sends.
   IgmpProber(const sockaddr_in& group, const net::PassLink& link);

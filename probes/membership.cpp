@@ -4,7 +4,7 @@
 
 #include "net/address.h"
 
-void requestMembership(Socket& socket, int option, const std::string& group,
+void requestMembership(net::Socket& socket, int option, const std::string& group,
                        const in_addr& interfaceAddress) {
   ip_mreq request;
   std::memset(&request, 0, sizeof request);
@@ -13,7 +13,7 @@ void requestMembership(Socket& socket, int option, const std::string& group,
   socket.setOption(IPPROTO_IP, option, &request, sizeof request);
 }
 
-void requestSourceMembership(Socket& socket, int option, const std::string& group,
+void requestSourceMembership(net::Socket& socket, int option, const std::string& group,
                              const std::string& source, const in_addr& interfaceAddress) {
   // The record's field order differs between platforms: fill it by name.
   ip_mreq_source request;

@@ -9,8 +9,8 @@
 
 inline constexpr in_addr kAnyInterface{};
 
-void requestMembership(Socket& socket, int option, const std::string& group,
+void requestMembership(net::Socket& socket, int option, const std::string& group,
                        const in_addr& interfaceAddress = kAnyInterface);
-void requestSourceMembership(Socket& socket, int option, const std::string& group,
+void requestSourceMembership(net::Socket& socket, int option, const std::string& group,
                              const std::string& source,
                              const in_addr& interfaceAddress = kAnyInterface);

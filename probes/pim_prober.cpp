@@ -18,14 +18,14 @@ std::uint32_t freshGenerationId() {
 }  // namespace
 
 PimProber::PimProber(const net::PassLink& link)
-    : RawSocket(kPimProtocol), generationId(freshGenerationId()) {
+    : net::RawSocket(kPimProtocol), generationId(freshGenerationId()) {
   bindToLink(link);
   enableReceiveAll();
 }
 
 int PimProber::sendHello() {
   const auto hello = pimHello(generationId);
-  return sendTo(hello.data(), static_cast<int>(hello.size()), net::socketAddress(kAllPimRouters));
+  return sendTo(hello, net::socketAddress(kAllPimRouters));
 }
 
 void PimProber::receiveMessages(std::int32_t timeOutMs) {

@@ -10,7 +10,7 @@
 #include "probes/address_tables.h"
 #include "probes/pim_hello_options.h"
 
-class PimProber : public RawSocket {
+class PimProber : public net::RawSocket {
  public:
   // Captures PIM from here on: routers answer a new neighbour within a few
   // milliseconds of its Hello.

@@ -81,7 +81,7 @@ TEST(GroupReceiver, HeldPortFailsConstructionWithBind) {
   try {
     GroupReceiver second(port);
     FAIL() << "two receivers on one port";
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.description(),
               "Exception while running test : Bindfailed with error code : " +
                   std::to_string(testing_support::kAddressInUse) + "\n");
@@ -94,20 +94,20 @@ TEST(GroupReceiver, RefusedMembershipRequestsThrowSetOption) {
   try {
     receiver.joinGroup("not an address");
     FAIL() << "joined 255.255.255.255";
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
     EXPECT_EQ(failure.errorCode, testing_support::kInvalidArgument);
   }
   try {
     receiver.leaveGroup("233.4.200.19");
     FAIL() << "left a group never joined";
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
   }
   try {
     receiver.leaveSourceGroup("232.64.133.120", "198.51.100.20");
     FAIL() << "left a channel never joined";
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
   }
   EXPECT_EQ(receiver.memberCount(), 0);
@@ -123,8 +123,9 @@ TEST(GroupReceiver, IgnoresGroupsOnlyAnotherSocketJoined) {
   const std::uint16_t otherPort = freeUdpPort();
   GroupReceiver receiver(port);
   const auto group = testing_support::loopbackAddress("239.255.15.15", port);
-  const net::NativeSocket other = net::os::openSocket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_NE(other, net::kInvalidSocket);
+  const net::UniqueSocket owner(net::os::openSocket(AF_INET, SOCK_DGRAM, 0));
+  ASSERT_TRUE(owner.valid());
+  const net::NativeSocket other = owner.get();
   ASSERT_EQ(net::os::bindTo(other, testing_support::loopbackAddress("0.0.0.0", otherPort)), 0);
   ip_mreq join{};
   join.imr_multiaddr = group.sin_addr;
@@ -134,14 +135,13 @@ TEST(GroupReceiver, IgnoresGroupsOnlyAnotherSocketJoined) {
   ASSERT_EQ(net::os::setOption(other, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback), 0);
 
   const std::uint8_t beacon[] = {'b'};
-  ASSERT_EQ(net::os::sendTo(other, beacon, 1, group), 1);
+  ASSERT_EQ(net::os::sendTo(other, beacon, group), 1);
   auto toOtherPort = group;
   toOtherPort.sin_port = htons(otherPort);
-  ASSERT_EQ(net::os::sendTo(other, beacon, 1, toOtherPort), 1);
+  ASSERT_EQ(net::os::sendTo(other, beacon, toOtherPort), 1);
   ASSERT_EQ(net::os::selectReadable(other, 2000), 1) << "no multicast on loopback here";
   receiver.receive(100, true);
   EXPECT_EQ(receiver.memberCount(), 0);
-  net::os::closeSocket(other);
 }
 #endif
 

@@ -5,10 +5,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <stdexcept>
 #include <string>
 
 #include "net/platform.h"
+#include "net/unique_socket.h"
 
 namespace testing_support {
 
@@ -38,37 +40,31 @@ class Sender {
  public:
   explicit Sender(const char* fromAddress = "127.0.0.1", std::uint16_t fromPort = 0)
       : handle_(net::os::openSocket(AF_INET, SOCK_DGRAM, 0)) {
-    if (handle_ == net::kInvalidSocket ||
-        net::os::bindTo(handle_, loopbackAddress(fromAddress, fromPort)) != 0) {
+    if (!handle_.valid() ||
+        net::os::bindTo(handle_.get(), loopbackAddress(fromAddress, fromPort)) != 0) {
       throw std::runtime_error("test sender");
     }
   }
-  ~Sender() {
-    if (handle_ != net::kInvalidSocket) net::os::closeSocket(handle_);
-  }
-  Sender(const Sender&) = delete;
-  Sender& operator=(const Sender&) = delete;
 
   void send(std::uint16_t toPort, const std::string& payload = "beacon") const {
-    const int length = static_cast<int>(payload.size());
-    if (net::os::sendTo(handle_, reinterpret_cast<const std::uint8_t*>(payload.data()), length,
-                        loopbackAddress("127.0.0.1", toPort)) != length) {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(payload.data()),
+                                              payload.size());
+    if (net::os::sendTo(handle_.get(), bytes, loopbackAddress("127.0.0.1", toPort)) !=
+        static_cast<int>(bytes.size())) {
       throw std::runtime_error("test send");
     }
   }
 
  private:
-  net::NativeSocket handle_;
+  net::UniqueSocket handle_;
 };
 
 // A port that was free a moment ago.
 inline std::uint16_t freeUdpPort() {
-  const net::NativeSocket handle = net::os::openSocket(AF_INET, SOCK_DGRAM, 0);
+  const net::UniqueSocket probe(net::os::openSocket(AF_INET, SOCK_DGRAM, 0));
   sockaddr_in local = loopbackAddress("0.0.0.0", 0);
-  socklen_t length = sizeof local;
-  const bool found = handle != net::kInvalidSocket && net::os::bindTo(handle, local) == 0 &&
-                     getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) == 0;
-  if (handle != net::kInvalidSocket) net::os::closeSocket(handle);
+  const bool found = probe.valid() && net::os::bindTo(probe.get(), local) == 0 &&
+                     net::os::localAddressOf(probe.get(), local) == 0;
   if (!found) throw std::runtime_error("free port");
   return ntohs(local.sin_port);
 }

@@ -10,12 +10,12 @@ namespace {
 
 class SocketLibrary : public ::testing::Environment {
  public:
-  void SetUp() override { scope_ = std::make_unique<WinsockScope>(); }
+  void SetUp() override { scope_ = std::make_unique<net::WinsockScope>(); }
   // delete, unlike reset(), lets a cleanup failure reach GoogleTest.
   void TearDown() override { delete scope_.release(); }
 
  private:
-  std::unique_ptr<WinsockScope> scope_;
+  std::unique_ptr<net::WinsockScope> scope_;
 };
 
 // GoogleTest takes ownership of the environment.

@@ -17,7 +17,7 @@ using testing_support::Sender;
 
 TEST(UdpSocket, PollWithZeroSeesOnlyWhatIsAlreadyWaiting) {
   const std::uint16_t port = freeUdpPort();
-  UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
+  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
   EXPECT_FALSE(socket.waitReadable(0));
   Sender().send(port);
   EXPECT_TRUE(socket.waitReadable(-1));
@@ -25,7 +25,7 @@ TEST(UdpSocket, PollWithZeroSeesOnlyWhatIsAlreadyWaiting) {
 }
 
 TEST(UdpSocket, BoundedWaitWithoutDataReportsNothingReadable) {
-  UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, freeUdpPort());
+  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, freeUdpPort());
   const std::uint32_t start = net::tickCountMs();
   EXPECT_FALSE(socket.waitReadable(150));
   // A lower bound only: the wait must not end early.
@@ -34,11 +34,11 @@ TEST(UdpSocket, BoundedWaitWithoutDataReportsNothingReadable) {
 
 TEST(UdpSocket, SecondBindOnAHeldPortThrowsBind) {
   const std::uint16_t port = freeUdpPort();
-  UdpSocket holder(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
+  net::UdpSocket holder(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
   try {
-    UdpSocket second(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
+    net::UdpSocket second(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
     FAIL() << "second bind succeeded";
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "Bind");
     EXPECT_EQ(failure.errorCode, testing_support::kAddressInUse);
   }
@@ -49,23 +49,23 @@ TEST(UdpSocket, EmptyDatagramReadsAsZeroBytesWithItsSender) {
     GTEST_SKIP() << "every loopback sender arrives as 127.0.0.1 here (Wine)";
   }
   const std::uint16_t port = freeUdpPort();
-  UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
+  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
   Sender("127.0.0.2").send(port, "");
   ASSERT_TRUE(socket.waitReadable(1000));
   std::array<std::uint8_t, 16> buffer{};
   sockaddr_in from{};
-  EXPECT_EQ(socket.recvFrom(buffer.data(), static_cast<int>(buffer.size()), from), 0);
+  EXPECT_EQ(socket.recvFrom(buffer, from), 0);
   EXPECT_EQ(from.sin_addr.s_addr, htonl(0x7F000002));
 }
 
 TEST(UdpSocket, FailedCallThrowsItsOperationAndLeavesTheSocketUsable) {
   const std::uint16_t port = freeUdpPort();
-  UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
+  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
   const int tooShort = 0;
   try {
     socket.setOption(IPPROTO_IP, IP_MULTICAST_TTL, &tooShort, 0);
     FAIL() << "a zero-length option was accepted";
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
     EXPECT_EQ(failure.errorCode, testing_support::kOptionTooShort);
   }
@@ -75,32 +75,31 @@ TEST(UdpSocket, FailedCallThrowsItsOperationAndLeavesTheSocketUsable) {
 
 TEST(UdpSocket, SendToReportsTheBytesSent) {
   const std::uint16_t port = freeUdpPort();
-  UdpSocket receiver(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
-  UdpSocket sender(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, freeUdpPort());
+  net::UdpSocket receiver(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
+  net::UdpSocket sender(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, freeUdpPort());
   const std::array<std::uint8_t, 5> payload{1, 2, 3, 4, 5};
-  EXPECT_EQ(sender.sendTo(payload.data(), 5, testing_support::loopbackAddress("127.0.0.1", port)),
-            5);
+  EXPECT_EQ(sender.sendTo(payload, testing_support::loopbackAddress("127.0.0.1", port)), 5);
   std::array<std::uint8_t, 16> buffer{};
   sockaddr_in from{};
   ASSERT_TRUE(receiver.waitReadable(1000));
-  EXPECT_EQ(receiver.recvFrom(buffer.data(), static_cast<int>(buffer.size()), from), 5);
+  EXPECT_EQ(receiver.recvFrom(buffer, from), 5);
   EXPECT_EQ(buffer[4], 5);
 }
 
 TEST(UdpSocket, DatagramLongerThanTheBufferArrivesCutToIt) {
   const std::uint16_t port = freeUdpPort();
-  UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
+  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
   const Sender sender;
   sender.send(port, std::string(5000, 'A'));
   sender.send(port, "next");
   std::array<std::uint8_t, 4096> buffer{};
   sockaddr_in from{};
   ASSERT_TRUE(socket.waitReadable(1000));
-  EXPECT_EQ(socket.recvFrom(buffer.data(), static_cast<int>(buffer.size()), from), 4096);
+  EXPECT_EQ(socket.recvFrom(buffer, from), 4096);
   EXPECT_EQ(buffer[4095], 'A');
   EXPECT_EQ(from.sin_family, AF_INET);
   ASSERT_TRUE(socket.waitReadable(1000));
-  EXPECT_EQ(socket.recvFrom(buffer.data(), static_cast<int>(buffer.size()), from), 4);
+  EXPECT_EQ(socket.recvFrom(buffer, from), 4);
 }
 
 }  // namespace

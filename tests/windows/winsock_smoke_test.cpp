@@ -16,6 +16,7 @@
 #include "net/platform.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
+#include "net/unique_socket.h"
 #include "net/winsock_scope.h"
 #include "probes/group_receiver.h"
 #include "tests/unit/loopback.h"
@@ -34,17 +35,16 @@ bool inOwnNetworkNamespace() { return std::getenv("CORVANITE_TEST_NETNS") != nul
 
 // Wine's answers where Windows has a receive-all mode and a raw socket of
 // protocol 0.
-bool wineLacksReceiveAll(const CV_SocketException& failure) {
+bool wineLacksReceiveAll(const net::CV_SocketException& failure) {
   return failure.operation == "WSAIoctl" &&
          (failure.errorCode == WSAEOPNOTSUPP || failure.errorCode == WSAEPROTONOSUPPORT);
 }
 
 TEST(WinsockScope, SocketsExistOnlyWhileAScopeIsOpen) {
   {
-    const WinsockScope sockets;
-    const net::NativeSocket opened = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    ASSERT_NE(opened, INVALID_SOCKET) << ::WSAGetLastError();
-    ::closesocket(opened);
+    const net::WinsockScope sockets;
+    const net::UniqueSocket opened(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    ASSERT_TRUE(opened.valid()) << ::WSAGetLastError();
   }
   EXPECT_EQ(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP), INVALID_SOCKET);
   EXPECT_EQ(::WSAGetLastError(), WSANOTINITIALISED);
@@ -52,10 +52,10 @@ TEST(WinsockScope, SocketsExistOnlyWhileAScopeIsOpen) {
 
 TEST(WinsockScope, FailedCleanupThrowsWsaCleanup) {
   try {
-    const WinsockScope sockets;
+    const net::WinsockScope sockets;
     // Ends the library behind the scope's back, so its own cleanup fails.
     ASSERT_EQ(::WSACleanup(), 0);
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "WSACleanup");
     EXPECT_EQ(failure.errorCode, WSANOTINITIALISED);
     return;
@@ -65,13 +65,13 @@ TEST(WinsockScope, FailedCleanupThrowsWsaCleanup) {
 
 TEST(WinsockScope, FailedCleanupDuringUnwindingLetsTheFirstExceptionThrough) {
   try {
-    const WinsockScope sockets;
+    const net::WinsockScope sockets;
     ASSERT_EQ(::WSACleanup(), 0);
     throw std::runtime_error("first");
   } catch (const std::runtime_error& first) {
     EXPECT_STREQ(first.what(), "first");
     return;
-  } catch (const CV_SocketException& second) {
+  } catch (const net::CV_SocketException& second) {
     FAIL() << "cleanup replaced the exception in flight: " << second.description();
   }
   FAIL() << "nothing arrived";
@@ -79,27 +79,27 @@ TEST(WinsockScope, FailedCleanupDuringUnwindingLetsTheFirstExceptionThrough) {
 
 class WinsockSockets : public ::testing::Test {
  protected:
-  void SetUp() override { sockets_ = std::make_unique<WinsockScope>(); }
+  void SetUp() override { sockets_ = std::make_unique<net::WinsockScope>(); }
   // delete, unlike reset(), lets a cleanup failure reach GoogleTest.
   void TearDown() override { delete sockets_.release(); }
 
  private:
-  std::unique_ptr<WinsockScope> sockets_;
+  std::unique_ptr<net::WinsockScope> sockets_;
 };
 
 TEST_F(WinsockSockets, UdpBoundToLoopbackHearsItsSender) {
   const std::uint16_t port = freeUdpPort();
-  UdpSocket receiver(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
+  net::UdpSocket receiver(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
   const std::uint16_t senderPort = freeUdpPort();
-  UdpSocket sender(SOCK_DGRAM, IPPROTO_UDP, kLoopback, senderPort);
+  net::UdpSocket sender(SOCK_DGRAM, IPPROTO_UDP, kLoopback, senderPort);
   const std::array<std::uint8_t, 3> payload{7, 8, 9};
-  ASSERT_EQ(sender.sendTo(payload.data(), 3, loopbackAddress("127.0.0.1", port)), 3);
+  ASSERT_EQ(sender.sendTo(payload, loopbackAddress("127.0.0.1", port)), 3);
 
   ASSERT_TRUE(receiver.waitReadable(2000));
   std::array<std::uint8_t, 16> buffer{};
   sockaddr_in from;
   std::memset(&from, 0, sizeof from);
-  EXPECT_EQ(receiver.recvFrom(buffer.data(), static_cast<int>(buffer.size()), from), 3);
+  EXPECT_EQ(receiver.recvFrom(buffer, from), 3);
   EXPECT_EQ(buffer[2], 9);
   EXPECT_EQ(from.sin_addr.s_addr, htonl(kLoopback));
   EXPECT_EQ(from.sin_port, htons(senderPort));
@@ -107,18 +107,18 @@ TEST_F(WinsockSockets, UdpBoundToLoopbackHearsItsSender) {
 
 TEST_F(WinsockSockets, SecondBindOnAHeldPortFailsWithAddressInUse) {
   const std::uint16_t port = freeUdpPort();
-  const UdpSocket holder(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
+  const net::UdpSocket holder(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
   try {
-    const UdpSocket second(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
+    const net::UdpSocket second(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
     FAIL() << "two sockets bound one port";
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.description(),
               "Exception while running test : Bindfailed with error code : 10048\n");
   }
 }
 
 TEST_F(WinsockSockets, SelectWaitsOutItsWholeLimitIncludingWholeSeconds) {
-  UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, kLoopback, freeUdpPort());
+  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, kLoopback, freeUdpPort());
   const std::uint32_t start = net::tickCountMs();
   EXPECT_FALSE(socket.waitReadable(1200));
   // GetTickCount moves in steps of 10 to 16 ms; a lost seconds part would
@@ -128,7 +128,7 @@ TEST_F(WinsockSockets, SelectWaitsOutItsWholeLimitIncludingWholeSeconds) {
 
 TEST_F(WinsockSockets, SelectWithoutLimitReturnsWhenDataArrive) {
   const std::uint16_t port = freeUdpPort();
-  UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
+  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
   EXPECT_FALSE(socket.waitReadable(0));
   testing_support::Sender().send(port);
   EXPECT_TRUE(socket.waitReadable(-1));
@@ -142,29 +142,29 @@ TEST_F(WinsockSockets, OptionsTheStackRefusesThrowSetOption) {
   try {
     receiver.setOption(IPPROTO_IP, IP_MULTICAST_TTL, &ttl, 0);
     FAIL() << "an empty option value was accepted";
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
     EXPECT_EQ(failure.errorCode, WSAEFAULT);
   }
   try {
     receiver.joinGroup("not an address");
     FAIL() << "joined 255.255.255.255";
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
   }
   try {
     receiver.leaveSourceGroup("232.1.2.3", "127.0.0.1");
     FAIL() << "left a channel never joined";
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
   }
 }
 
 // Sends one datagram to group:port from 127.0.0.1.
 void sendToGroup(const char* group, std::uint16_t port) {
-  UdpSocket sender(SOCK_DGRAM, IPPROTO_UDP, kLoopback, 0);
+  net::UdpSocket sender(SOCK_DGRAM, IPPROTO_UDP, kLoopback, 0);
   const std::array<std::uint8_t, 1> payload{1};
-  ASSERT_EQ(sender.sendTo(payload.data(), 1, loopbackAddress(group, port)), 1);
+  ASSERT_EQ(sender.sendTo(payload, loopbackAddress(group, port)), 1);
 }
 
 // Winsock's order, which differs from the Berkeley one; membership requests
@@ -203,7 +203,7 @@ TEST_F(WinsockSockets, SourceMembershipAdmitsOnlyItsSource) {
     if (!receiver.memberTable().empty()) {
       EXPECT_EQ(receiver.memberTable().begin()->second, 1) << "heard the channel after leaving it";
     }
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     FAIL() << failure.description();
   }
 }
@@ -226,9 +226,9 @@ TEST_F(WinsockSockets, AnySourceMembershipHearsTheGroupOnlyWhileJoined) {
 
 // Raw IGMP sockets are what Wine grants; the receive-all modes work from
 // any bound raw socket.
-class LoopbackIgmpSocket : public RawSocket {
+class LoopbackIgmpSocket : public net::RawSocket {
  public:
-  LoopbackIgmpSocket() : RawSocket(IPPROTO_IGMP) { bind(loopbackAddress("127.0.0.1", 0)); }
+  LoopbackIgmpSocket() : net::RawSocket(IPPROTO_IGMP) { bind(loopbackAddress("127.0.0.1", 0)); }
 };
 
 TEST_F(WinsockSockets, ReceiveAllSeesEveryProtocolOnTheBoundAddress) {
@@ -236,18 +236,18 @@ TEST_F(WinsockSockets, ReceiveAllSeesEveryProtocolOnTheBoundAddress) {
     LoopbackIgmpSocket capture;
     capture.enableReceiveAll();
     const std::uint16_t port = freeUdpPort();
-    const UdpSocket target(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
+    const net::UdpSocket target(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
     testing_support::Sender().send(port);
     std::array<std::uint8_t, 4096> buffer{};
     sockaddr_in from;
     for (int reads = 0; reads < 50 && capture.waitReadable(2000); ++reads) {
-      const int received = capture.recvFrom(buffer.data(), 4096, from);
+      const int received = capture.recvFrom(buffer, from);
       if (received >= 28 && buffer[9] == IPPROTO_UDP) return;
     }
     FAIL() << "the capture never showed the UDP datagram";
-  } catch (const CV_RawSocketException& failure) {
+  } catch (const net::CV_RawSocketException& failure) {
     GTEST_SKIP() << "no raw sockets here: " << failure.description();
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     if (wineLacksReceiveAll(failure)) {
       GTEST_SKIP() << "SIO_RCVALL needs a raw socket of protocol 0, which Wine refuses: "
                    << failure.description();
@@ -262,9 +262,9 @@ TEST_F(WinsockSockets, ReceiveAllIgmpCanBeSwitchedOn) {
     // What it then captures needs a querier on a real link; here only that
     // the platform takes the control code (a wrong one is refused).
     capture.enableReceiveAllIgmp();
-  } catch (const CV_RawSocketException& failure) {
+  } catch (const net::CV_RawSocketException& failure) {
     GTEST_SKIP() << "no raw sockets here: " << failure.description();
-  } catch (const CV_SocketException& failure) {
+  } catch (const net::CV_SocketException& failure) {
     if (wineLacksReceiveAll(failure)) {
       GTEST_SKIP() << "SIO_RCVALL_IGMPMCAST is not implemented (Wine): " << failure.description();
     }
@@ -278,19 +278,19 @@ TEST_F(WinsockSockets, RefusedCaptureLeavesTheSocketReadingItself) {
     try {
       socket.enableReceiveAll();
       GTEST_SKIP() << "the capture works here; its refusal cannot be provoked";
-    } catch (const CV_SocketException& failure) {
+    } catch (const net::CV_SocketException& failure) {
       ASSERT_EQ(failure.operation, "WSAIoctl");
     }
     // An IGMPv2 report for 239.1.2.3, checksum included, to this host only.
     const std::array<std::uint8_t, 8> report{0x16, 0, 0xF8, 0xFA, 239, 1, 2, 3};
-    ASSERT_EQ(socket.sendTo(report.data(), 8, loopbackAddress("127.0.0.1", 0)), 8);
+    ASSERT_EQ(socket.sendTo(report, loopbackAddress("127.0.0.1", 0)), 8);
     ASSERT_TRUE(socket.waitReadable(2000));
     std::array<std::uint8_t, 4096> buffer{};
     sockaddr_in from;
-    ASSERT_EQ(socket.recvFrom(buffer.data(), 4096, from), 28);
+    ASSERT_EQ(socket.recvFrom(buffer, from), 28);
     EXPECT_EQ(buffer[9], IPPROTO_IGMP);
     EXPECT_EQ(buffer[20], 0x16);
-  } catch (const CV_RawSocketException& failure) {
+  } catch (const net::CV_RawSocketException& failure) {
     GTEST_SKIP() << "no raw sockets here: " << failure.description();
   }
 }
@@ -298,16 +298,16 @@ TEST_F(WinsockSockets, RefusedCaptureLeavesTheSocketReadingItself) {
 // The Hello's path: a raw socket of protocol 103 sends PIM, not protocol 0.
 TEST_F(WinsockSockets, PimSocketSendsAsProtocol103) {
   try {
-    RawSocket socket(kPimProtocol);
+    net::RawSocket socket(kPimProtocol);
     socket.bind(loopbackAddress("127.0.0.1", 0));
     const std::array<std::uint8_t, 4> hello{0x20, 0, 0, 0};
-    ASSERT_EQ(socket.sendTo(hello.data(), 4, loopbackAddress("127.0.0.1", 0)), 4);
+    ASSERT_EQ(socket.sendTo(hello, loopbackAddress("127.0.0.1", 0)), 4);
     ASSERT_TRUE(socket.waitReadable(2000));
     std::array<std::uint8_t, 4096> buffer{};
     sockaddr_in from;
-    ASSERT_EQ(socket.recvFrom(buffer.data(), 4096, from), 24);
+    ASSERT_EQ(socket.recvFrom(buffer, from), 24);
     EXPECT_EQ(buffer[9], kPimProtocol);
-  } catch (const CV_RawSocketException& failure) {
+  } catch (const net::CV_RawSocketException& failure) {
     GTEST_SKIP() << "no raw PIM sockets here (Wine grants raw ICMP and IGMP only): "
                  << failure.description();
   }
