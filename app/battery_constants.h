@@ -1,14 +1,10 @@
-// The fixed parameters of the battery (the beacons are options). Addresses
-// are dotted-quad texts, times are milliseconds.
+// The fixed timing of the battery, in milliseconds (the beacons are options;
+// the routers' groups are net/address.h's).
 #pragma once
 
 #include <cstdint>
 
 namespace battery {
-
-inline constexpr const char* kAllRoutersGroup = "224.0.0.2";
-inline constexpr const char* kIgmpV3RoutersGroup = "224.0.0.22";
-inline constexpr const char* kAllPimRoutersGroup = "224.0.0.13";
 
 inline constexpr std::int32_t kBeaconListeningMs = 2000;
 inline constexpr std::int32_t kEchoReplyWaitMs = 2000;

@@ -46,11 +46,11 @@ void runAsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& f
     printHeader(out, record, header.str());
     GroupReceiver receiver(setup.asmGroup.port);
     requireLinkUp(setup);
-    receiver.joinGroup(group, setup.joinInterface());
+    receiver.joinGroup(setup.asmGroup.group, setup.joinInterface());
     receiver.receive(battery::kBeaconListeningMs, true);
     recordMembers(details, receiver);
     if (reportMembers(out, receiver)) flags.asmBeaconHeard = true;
-    receiver.leaveGroup(group, setup.joinInterface());
+    receiver.leaveGroup(setup.asmGroup.group, setup.joinInterface());
     flags.hostAsmCapable = true;
   } catch (const net::CV_SocketException& failure) {
     recordFailure(record, failure);
@@ -75,11 +75,13 @@ void runSsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& f
     // A refusal from here on means the host can't do source-specific joins.
     try {
       requireLinkUp(setup);
-      receiver.joinSourceGroup(group, source, setup.joinInterface());
+      receiver.joinSourceGroup(setup.ssmChannel.group, setup.ssmChannel.source,
+                               setup.joinInterface());
       receiver.receive(battery::kBeaconListeningMs, true);
       recordMembers(details, receiver);
       if (reportMembers(out, receiver)) flags.ssmBeaconHeard = true;
-      receiver.leaveSourceGroup(group, source, setup.joinInterface());
+      receiver.leaveSourceGroup(setup.ssmChannel.group, setup.ssmChannel.source,
+                                setup.joinInterface());
       flags.hostSsmCapable = true;
     } catch (const net::CV_SocketException& failure) {
       recordFailure(record, failure);

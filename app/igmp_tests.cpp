@@ -6,10 +6,6 @@
 
 namespace {
 
-bool sawAnyQuery(const IgmpProber& prober) {
-  return prober.sawQuery(QueryKind::General) || prober.sawQuery(QueryKind::GroupSpecific);
-}
-
 void recordQueries(TestRecord& record, const IgmpProber& prober) {
   auto& details = std::get<IgmpDetails>(record.details);
   for (const auto& seen : prober.queries()) {
@@ -28,14 +24,14 @@ void runIgmpV2Test(std::ostream& out, const PassSetup& setup, PassFindings& find
   runInRawSocketScope(out, record, [&] {
     printHeader(out, record,
                 "\t5.  Detecting if there is IGMPv2 capability to first-hop router \n");
-    const sockaddr_in group = net::socketAddress(net::addressText(setup.asmGroup.group));
+    const in_addr& group = setup.asmGroup.group;
     IgmpProber prober(group, setup.link);
     prober.sendReportV2(group);
     net::pauseMs(battery::kPauseBetweenV2ReportAndLeaveMs);
     prober.sendLeaveV2(group);
     prober.receiveQueries(battery::kQueryListeningMs, true);
     recordQueries(record, prober);
-    if (sawAnyQuery(prober)) {
+    if (prober.sawQueryForGroup()) {
       findings.flags.igmpV2QuerySeen = true;
       out << "Test succeeded:  received IGMPv2 response from the first-hop router \n";
     } else {
@@ -51,15 +47,15 @@ void runIgmpV3Test(std::ostream& out, const PassSetup& setup, PassFindings& find
     printHeader(out, record,
                 "\t6.  Detecting if there is IGMPv3 capability to first-hop router \n");
     net::pauseMs(battery::kPauseBeforeIgmpV3TestMs);
-    const sockaddr_in group = net::socketAddress(net::addressText(setup.ssmChannel.group));
-    const sockaddr_in source = net::socketAddress(net::addressText(setup.ssmChannel.source));
+    const in_addr& group = setup.ssmChannel.group;
+    const in_addr& source = setup.ssmChannel.source;
     IgmpProber prober(group, setup.link);
     prober.sendReportV3(group, source, kIgmpV3AllowNewSources);
     net::pauseMs(battery::kPauseBetweenV3ReportsMs);
     prober.sendReportV3(group, source, kIgmpV3BlockOldSources);
     prober.receiveQueries(battery::kQueryListeningMs, true);
     recordQueries(record, prober);
-    if (sawAnyQuery(prober)) {
+    if (prober.sawQueryForGroup()) {
       findings.flags.igmpV3QuerySeen = true;
       out << "Test succeeded:  received IGMPv3 response from the first-hop router \n";
     } else {

@@ -7,8 +7,9 @@
 namespace {
 
 void runRouterPingTest(std::ostream& out, const PassSetup& setup, TestRecord& record,
-                       const char* header, const char* group, bool& answered) {
-  auto& details = record.details.emplace<PingDetails>(PingDetails{group, {}});
+                       const char* header, std::uint32_t groupNumber, bool& answered) {
+  const in_addr group = net::addressOf(groupNumber);
+  auto& details = record.details.emplace<PingDetails>(PingDetails{net::addressText(group), {}});
   runInRawSocketScope(out, record, [&] {
     printHeader(out, record, header);
     GroupPinger pinger(setup.link);
@@ -26,17 +27,17 @@ void runRouterPingTest(std::ostream& out, const PassSetup& setup, TestRecord& re
 void runAllRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
   runRouterPingTest(out, setup, findings.tests[2],
                     "\t3.  Checking presence of multicast capable router in the neighborhood \n",
-                    battery::kAllRoutersGroup, findings.flags.allRoutersAnswered);
+                    net::kAllRoutersGroup, findings.flags.allRoutersAnswered);
 }
 
 void runSsmRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
   runRouterPingTest(out, setup, findings.tests[3],
                     "\t4.  Checking presence of SSM capable router in the neighborhood \n",
-                    battery::kIgmpV3RoutersGroup, findings.flags.ssmRoutersAnswered);
+                    net::kIgmpV3RoutersGroup, findings.flags.ssmRoutersAnswered);
 }
 
 void runPimRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
   runRouterPingTest(out, setup, findings.tests[6],
                     "\t7.  Detecting presence of PIM-SM capable router \n",
-                    battery::kAllPimRoutersGroup, findings.flags.pimRoutersAnswered);
+                    net::kAllPimRoutersGroup, findings.flags.pimRoutersAnswered);
 }

@@ -5,8 +5,16 @@
 
 namespace net {
 
-std::uint32_t addressFromText(const std::string& text) {
-  return static_cast<std::uint32_t>(::inet_addr(text.c_str()));
+in_addr addressOf(std::uint32_t hostOrder) {
+  in_addr address{};
+  address.s_addr = htonl(hostOrder);
+  return address;
+}
+
+std::optional<in_addr> parseAddress(const std::string& text) {
+  in_addr address{};
+  if (::inet_pton(AF_INET, text.c_str(), &address) != 1) return std::nullopt;
+  return address;
 }
 
 std::string addressText(const in_addr& address) {
@@ -15,12 +23,12 @@ std::string addressText(const in_addr& address) {
   return text.data();
 }
 
-sockaddr_in socketAddress(const std::string& text) {
-  sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = addressFromText(text);
-  return address;
+sockaddr_in socketAddress(const in_addr& address) {
+  sockaddr_in result;
+  std::memset(&result, 0, sizeof result);
+  result.sin_family = AF_INET;
+  result.sin_addr = address;
+  return result;
 }
 
 }  // namespace net

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "net/address.h"
 #include "net/unique_socket.h"
 
 namespace net {
@@ -69,9 +70,8 @@ std::optional<LinkInterface> chooseDefaultInterface(const std::vector<HostInterf
 std::variant<LinkInterface, std::string> interfaceForOption(
     const std::vector<HostInterface>& interfaces, const std::string& nameOrAddress) {
   const HostInterface* chosen = nullptr;
-  in_addr address{};
-  if (::inet_pton(AF_INET, nameOrAddress.c_str(), &address) == 1) {
-    chosen = holderOf(interfaces, address);
+  if (const auto address = parseAddress(nameOrAddress)) {
+    chosen = holderOf(interfaces, *address);
     if (chosen == nullptr) return "--interface: no interface of this host holds " + nameOrAddress;
   } else {
     bool named = false;
@@ -96,11 +96,8 @@ std::optional<in_addr> multicastRouteSource() {
   // Connecting a UDP socket sends nothing; it only fixes the route.
   const UniqueSocket probe(os::openSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   if (!probe.valid()) return std::nullopt;
-  sockaddr_in target;
-  std::memset(&target, 0, sizeof target);
-  target.sin_family = AF_INET;
+  sockaddr_in target = socketAddress(addressOf(kAllRoutersGroup));
   target.sin_port = htons(9);
-  target.sin_addr.s_addr = htonl(0xE0000002U);  // 224.0.0.2
   sockaddr_in local;
   std::memset(&local, 0, sizeof local);
   if (os::connectTo(probe.get(), target) != 0 || os::localAddressOf(probe.get(), local) != 0 ||

@@ -10,6 +10,13 @@ constexpr std::size_t kTotalLengthOffset = 2;
 constexpr std::size_t kFragmentOffset = 6;
 constexpr std::size_t kProtocolOffset = 9;
 constexpr std::size_t kSourceOffset = 12;
+constexpr std::size_t kDestinationOffset = 16;
+
+in_addr addressAt(std::span<const std::uint8_t> datagram, std::size_t offset) {
+  in_addr address{};
+  std::memcpy(&address.s_addr, datagram.data() + offset, sizeof address.s_addr);
+  return address;
+}
 }  // namespace
 
 std::optional<Ipv4Datagram> parseIpv4(std::span<const std::uint8_t> received,
@@ -29,16 +36,15 @@ std::optional<Ipv4Datagram> parseIpv4(std::span<const std::uint8_t> received,
       datagram.size() - headerLength < payloadBytesNeeded) {
     return std::nullopt;
   }
-  return Ipv4Datagram{datagram[kProtocolOffset], datagram.subspan(headerLength)};
+  return Ipv4Datagram{datagram[kProtocolOffset], addressAt(datagram, kSourceOffset),
+                      addressAt(datagram, kDestinationOffset), datagram.subspan(headerLength)};
 }
 
 sockaddr_in ipSourceOf(std::span<const std::uint8_t> datagram) {
   sockaddr_in source;
   std::memset(&source, 0, sizeof source);
   source.sin_family = AF_INET;
-  if (datagram.size() >= kSourceOffset + 4) {
-    std::memcpy(&source.sin_addr, datagram.data() + kSourceOffset, 4);
-  }
+  if (datagram.size() >= kSourceOffset + 4) source.sin_addr = addressAt(datagram, kSourceOffset);
   return source;
 }
 

@@ -15,6 +15,8 @@ inline constexpr std::size_t kMinIpv4HeaderLength = 20;
 
 struct Ipv4Datagram {
   std::uint8_t protocol;
+  in_addr source;
+  in_addr destination;
   std::span<const std::uint8_t> payload;
 };
 

@@ -19,10 +19,6 @@ inline void putBe32(std::span<std::uint8_t> message, std::size_t offset, std::ui
   putBe16(message, offset + 2, static_cast<std::uint16_t>(value & 0xFFFFU));
 }
 
-inline std::uint16_t getBe16(std::span<const std::uint8_t> message, std::size_t offset) {
-  return static_cast<std::uint16_t>((message[offset] << 8U) | message[offset + 1]);
-}
-
 // Computes the Internet checksum over the whole message, whose checksum field
 // at `offset` must still be zero, and stores it there.
 inline void putChecksum(std::span<std::uint8_t> message, std::size_t offset) {

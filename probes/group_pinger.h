@@ -3,11 +3,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "net/socket.h"
-#include "probes/address_tables.h"
 
 class GroupPinger : public net::RawSocket {
  public:
@@ -15,24 +13,22 @@ class GroupPinger : public net::RawSocket {
   // interface failed, so that the platform picks one as it would for any ping.
   explicit GroupPinger(const net::PassLink& link);
 
-  // Sends one echo request to the group; sends nothing for a text that is
-  // not an address.
-  void ping(const std::string& group);
+  // Sends one echo request to the group.
+  void ping(const in_addr& group);
   // Records the sender of every echo reply to this process; with
   // keepListening false, returns at the first one recorded.
   void receiveReplies(std::int32_t timeOutMs, bool keepListening);
-  bool hasReplies() const { return !responders.empty(); }
+  bool hasReplies() const { return !firstReplies_.empty(); }
 
   struct Reply {
     in_addr from{};
     double roundTripMs = 0;
   };
   // Each replying host once, in the order their first replies came.
-  const std::vector<Reply>& replies() const { return firstReplies; }
+  const std::vector<Reply>& replies() const { return firstReplies_; }
 
  private:
-  std::int32_t sequence = 0;
-  AddressCounts responders;
-  std::vector<Reply> firstReplies;
-  std::chrono::steady_clock::time_point sentAt;
+  std::int32_t sequence_ = 0;
+  std::vector<Reply> firstReplies_;
+  std::chrono::steady_clock::time_point sentAt_;
 };

@@ -3,11 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
+#include "net/membership.h"
 #include "net/socket.h"
 #include "probes/address_tables.h"
-#include "probes/membership.h"
 
 class GroupReceiver : public net::UdpSocket {
  public:
@@ -15,24 +14,20 @@ class GroupReceiver : public net::UdpSocket {
   explicit GroupReceiver(std::uint16_t port);
 
   // Each on the interface holding `interfaceAddress`; 0.0.0.0: the platform's pick.
-  void joinGroup(const std::string& group, const in_addr& interfaceAddress = kAnyInterface);
-  void leaveGroup(const std::string& group, const in_addr& interfaceAddress = kAnyInterface);
-  void joinSourceGroup(const std::string& group, const std::string& source,
-                       const in_addr& interfaceAddress = kAnyInterface);
-  void leaveSourceGroup(const std::string& group, const std::string& source,
-                        const in_addr& interfaceAddress = kAnyInterface);
-
-  // Keeps this socket's own multicast sends from looping back to the host.
-  void setLoopback();
-  void setTtl(std::int32_t ttl);
-  int send(const std::uint8_t* data, int length, const sockaddr_in& destination);
+  void joinGroup(const in_addr& group, const in_addr& interfaceAddress = net::kAnyInterface);
+  void leaveGroup(const in_addr& group, const in_addr& interfaceAddress = net::kAnyInterface);
+  void joinSourceGroup(const in_addr& group, const in_addr& source,
+                       const in_addr& interfaceAddress = net::kAnyInterface);
+  void leaveSourceGroup(const in_addr& group, const in_addr& source,
+                        const in_addr& interfaceAddress = net::kAnyInterface);
 
   // Records the sender of every datagram until timeOutMs has passed, or
   // until the first one when keepListening is false.
   void receive(std::int32_t timeOutMs, bool keepListening);
   std::int32_t memberCount() const;
-  const AddressCounts& memberTable() const { return members; }
+  // Datagrams heard from each member, for the machine-read report.
+  const AddressCounts& memberTable() const { return members_; }
 
  private:
-  AddressCounts members;
+  AddressCounts members_;
 };

@@ -14,6 +14,10 @@
 // the identifier back in the same bytes, so it is read the same way.
 std::array<std::uint8_t, 8> echoRequest(std::uint16_t identifier, std::uint16_t sequence);
 
+// The identifier this process's requests carry: the low 16 bits of its
+// process ID, so that replies to other pingers on the host are told apart.
+std::uint16_t echoIdentifier(std::uint32_t processId);
+
 // True for a captured datagram (IPv4 header first) that is an echo reply
 // carrying `identifier`. Requests, other identifiers and runts are not.
 bool isEchoReplyFor(std::span<const std::uint8_t> datagram, std::uint16_t identifier);

@@ -11,8 +11,16 @@ constexpr std::uint8_t kMembershipQuery = 0x11;
 constexpr std::uint8_t kV2MembershipReport = 0x16;
 constexpr std::uint8_t kV2LeaveGroup = 0x17;
 constexpr std::uint8_t kV3MembershipReport = 0x22;
+constexpr std::size_t kTypeOffset = 0;
 constexpr std::size_t kChecksumOffset = 2;
 constexpr std::size_t kGroupOffset = 4;
+// The IGMPv3 report's offsets, with its one group record from kRecordOffset.
+constexpr std::size_t kRecordCountOffset = 6;
+constexpr std::size_t kRecordOffset = 8;
+constexpr std::size_t kRecordTypeOffset = kRecordOffset;
+constexpr std::size_t kSourceCountOffset = kRecordOffset + 2;
+constexpr std::size_t kRecordGroupOffset = kRecordOffset + 4;
+constexpr std::size_t kRecordSourceOffset = kRecordOffset + 8;
 
 // Addresses arrive in network byte order and are copied as they stand.
 void putAddress(std::span<std::uint8_t> message, std::size_t offset, const in_addr& address) {
@@ -21,7 +29,7 @@ void putAddress(std::span<std::uint8_t> message, std::size_t offset, const in_ad
 
 std::array<std::uint8_t, 8> igmpV2Message(std::uint8_t type, const in_addr& group) {
   std::array<std::uint8_t, 8> message{};
-  message[0] = type;
+  message[kTypeOffset] = type;
   putAddress(message, kGroupOffset, group);
   net::putChecksum(message, kChecksumOffset);
   return message;
@@ -40,24 +48,21 @@ std::array<std::uint8_t, 8> igmpV2Leave(const in_addr& group) {
 std::array<std::uint8_t, 20> igmpV3Report(const in_addr& group, const in_addr& source,
                                           std::uint8_t recordType) {
   std::array<std::uint8_t, 20> message{};
-  message[0] = kV3MembershipReport;
-  net::putBe16(message, 6, 1);
-  message[8] = recordType;
-  net::putBe16(message, 10, 1);
-  putAddress(message, 12, group);
-  putAddress(message, 16, source);
+  message[kTypeOffset] = kV3MembershipReport;
+  net::putBe16(message, kRecordCountOffset, 1);
+  message[kRecordTypeOffset] = recordType;
+  net::putBe16(message, kSourceCountOffset, 1);
+  putAddress(message, kRecordGroupOffset, group);
+  putAddress(message, kRecordSourceOffset, source);
   net::putChecksum(message, kChecksumOffset);
   return message;
 }
 
-std::optional<QueryKind> readMembershipQuery(std::span<const std::uint8_t> datagram,
-                                             const in_addr& group) {
+std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t> datagram,
+                                                   const in_addr& group) {
   const auto ip = net::parseIpv4(datagram, kGroupOffset + 4);
-  if (!ip || ip->payload[0] != kMembershipQuery) return std::nullopt;
+  if (!ip || ip->payload[kTypeOffset] != kMembershipQuery) return std::nullopt;
   std::uint32_t named = 0;
   std::memcpy(&named, ip->payload.data() + kGroupOffset, 4);
-  // The prober's own group is tested first, then the general query.
-  if (named == group.s_addr) return QueryKind::GroupSpecific;
-  if (named == 0) return QueryKind::General;
-  return QueryKind::None;
+  return MembershipQuery{named == group.s_addr || named == 0};
 }

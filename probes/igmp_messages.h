@@ -9,8 +9,6 @@
 
 #include "net/platform.h"
 
-enum class QueryKind : std::int32_t { None = 0, General = 1, GroupSpecific = 2 };
-
 inline constexpr std::uint8_t kIgmpV3AllowNewSources = 5;
 inline constexpr std::uint8_t kIgmpV3BlockOldSources = 6;
 
@@ -38,8 +36,13 @@ std::array<std::uint8_t, 8> igmpV2Leave(const in_addr& group);
 std::array<std::uint8_t, 20> igmpV3Report(const in_addr& group, const in_addr& source,
                                           std::uint8_t recordType);
 
+struct MembershipQuery {
+  // The query names `group`, or no group at all (a general query): either
+  // way a router answered for the group the host spoke of.
+  bool asksAboutGroup = false;
+};
+
 // For a captured datagram (IPv4 header first): nothing when it is not a
-// Membership Query or is cut short; otherwise GroupSpecific when the query
-// names `group`, General when it names no group, None for another group.
-std::optional<QueryKind> readMembershipQuery(std::span<const std::uint8_t> datagram,
-                                             const in_addr& group);
+// Membership Query or is cut short.
+std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t> datagram,
+                                                   const in_addr& group);

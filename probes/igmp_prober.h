@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "net/socket.h"
@@ -14,20 +13,18 @@
 class IgmpProber : public net::RawSocket {
  public:
   // Captures IGMP from here on, so that no query is missed between sends.
-  IgmpProber(const sockaddr_in& group, const net::PassLink& link);
+  IgmpProber(const in_addr& group, const net::PassLink& link);
 
   // Each returns the byte count that the send reports.
-  int sendReportV2(const sockaddr_in& group);
-  int sendLeaveV2(const sockaddr_in& group);
-  int sendReportV3(const sockaddr_in& group, const sockaddr_in& source, std::uint8_t recordType);
+  int sendReportV2(const in_addr& group);
+  int sendLeaveV2(const in_addr& group);
+  int sendReportV3(const in_addr& group, const in_addr& source, std::uint8_t recordType);
 
-  void joinGroup(const std::string& groupText);
-  void leaveGroup(const std::string& groupText);
-
-  // Records the kind of the last query seen; with keepListening false,
-  // returns at the first Membership Query of any group.
+  // Watches for queries; with keepListening false, returns at the first
+  // Membership Query of any group.
   void receiveQueries(std::int32_t timeOutMs, bool keepListening);
-  bool sawQuery(QueryKind kind) const { return lastQueryKind == kind; }
+  // A query for the prober's group, or a general one, was seen.
+  bool sawQueryForGroup() const { return sawQueryForGroup_; }
 
   struct SeenQuery {
     QueryDetails details;
@@ -36,11 +33,11 @@ class IgmpProber : public net::RawSocket {
   // Every Membership Query read, of any group, up to kMaxQueriesKept: a flood
   // of queries must not grow the record without bound.
   static constexpr std::size_t kMaxQueriesKept = 256;
-  const std::vector<SeenQuery>& queries() const { return seenQueries; }
+  const std::vector<SeenQuery>& queries() const { return seenQueries_; }
 
  private:
-  sockaddr_in group;
-  QueryKind lastQueryKind = QueryKind::None;
-  std::chrono::steady_clock::time_point probeBegan;
-  std::vector<SeenQuery> seenQueries;
+  in_addr group_;
+  bool sawQueryForGroup_ = false;
+  std::chrono::steady_clock::time_point probeBegan_;
+  std::vector<SeenQuery> seenQueries_;
 };

@@ -7,18 +7,11 @@
 namespace {
 
 constexpr std::uint8_t kMembershipQuery = 0x11;
+constexpr std::size_t kTypeOffset = 0;
 constexpr std::size_t kMaxResponseOffset = 1;
 constexpr std::size_t kGroupOffset = 4;
 constexpr std::size_t kV2QueryLength = 8;
 constexpr std::size_t kV3MinimumQueryLength = 12;
-constexpr std::size_t kSourceOffset = 12;
-constexpr std::size_t kDestinationOffset = 16;
-
-in_addr addressAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  in_addr address{};
-  std::memcpy(&address.s_addr, bytes.data() + offset, sizeof address.s_addr);
-  return address;
-}
 
 }  // namespace
 
@@ -31,16 +24,17 @@ std::uint32_t igmpV3MaxResponseMs(std::uint8_t code) {
 
 std::optional<QueryDetails> readQueryDetails(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseIpv4(datagram, kV2QueryLength);
-  if (!ip || ip->protocol != IPPROTO_IGMP || ip->payload[0] != kMembershipQuery) {
+  if (!ip || ip->protocol != IPPROTO_IGMP || ip->payload[kTypeOffset] != kMembershipQuery) {
     return std::nullopt;
   }
   const std::size_t length = ip->payload.size();
   if (length != kV2QueryLength && length < kV3MinimumQueryLength) return std::nullopt;
 
   QueryDetails details;
-  details.sender = addressAt(datagram, kSourceOffset);
-  details.destination = addressAt(datagram, kDestinationOffset);
-  details.group = addressAt(ip->payload, kGroupOffset);
+  details.sender = ip->source;
+  details.destination = ip->destination;
+  std::memcpy(&details.group.s_addr, ip->payload.data() + kGroupOffset,
+              sizeof details.group.s_addr);
   const std::uint8_t code = ip->payload[kMaxResponseOffset];
   if (length >= kV3MinimumQueryLength) {
     details.version = 3;

@@ -1,16 +1,15 @@
 #include "probes/pim_hello_options.h"
 
-#include <cstring>
-
 #include "net/ip_datagram.h"
 #include "probes/pim_messages.h"
 
 namespace {
 
 constexpr std::uint8_t kVersion2Hello = 0x20;
+constexpr std::size_t kVersionTypeOffset = 0;
 constexpr std::size_t kPimHeaderLength = 4;
 constexpr std::size_t kOptionHeaderLength = 4;
-constexpr std::size_t kSourceOffset = 12;
+constexpr std::size_t kOptionLengthOffset = 2;
 constexpr std::uint16_t kHoldtimeOption = 1;
 constexpr std::uint16_t kDrPriorityOption = 19;
 constexpr std::uint16_t kGenerationIdOption = 20;
@@ -27,18 +26,17 @@ std::uint32_t be32(std::span<const std::uint8_t> bytes, std::size_t offset) {
 
 std::optional<HelloDetails> readHelloDetails(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseIpv4(datagram, kPimHeaderLength);
-  if (!ip || ip->protocol != kPimProtocol || ip->payload[0] != kVersion2Hello) {
+  if (!ip || ip->protocol != kPimProtocol || ip->payload[kVersionTypeOffset] != kVersion2Hello) {
     return std::nullopt;
   }
   HelloDetails details;
-  std::memcpy(&details.sender.s_addr, datagram.data() + kSourceOffset,
-              sizeof details.sender.s_addr);
+  details.sender = ip->source;
 
   const std::span<const std::uint8_t> options = ip->payload.subspan(kPimHeaderLength);
   std::size_t at = 0;
   while (options.size() - at >= kOptionHeaderLength) {
     const std::uint16_t type = be16(options, at);
-    const std::uint16_t length = be16(options, at + 2);
+    const std::uint16_t length = be16(options, at + kOptionLengthOffset);
     const std::size_t value = at + kOptionHeaderLength;
     if (options.size() - value < length) break;
     if (type == kHoldtimeOption && length == 2) {

@@ -15,28 +15,37 @@ constexpr std::uint16_t kHoldtimeSeconds = 30;
 constexpr std::uint16_t kDrPriorityOption = 19;
 constexpr std::uint16_t kGenerationIdOption = 20;
 
+// The Hello's fields; each option is type, length, then its value.
+constexpr std::size_t kVersionTypeOffset = 0;
+constexpr std::size_t kChecksumOffset = 2;
+constexpr std::size_t kHoldtimeAt = 4;
+constexpr std::size_t kDrPriorityAt = 10;
+constexpr std::size_t kGenerationIdAt = 18;
+constexpr std::size_t kLengthOffset = 2;
+constexpr std::size_t kValueOffset = 4;
+
 }  // namespace
 
 std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId) {
   std::array<std::uint8_t, 26> message{};
-  message[0] = kVersion2Hello;
-  net::putBe16(message, 4, kHoldtimeOption);
-  net::putBe16(message, 6, 2);
-  net::putBe16(message, 8, kHoldtimeSeconds);
-  net::putBe16(message, 10, kDrPriorityOption);
-  net::putBe16(message, 12, 4);
-  net::putBe32(message, 14, 0);
-  net::putBe16(message, 18, kGenerationIdOption);
-  net::putBe16(message, 20, 4);
-  net::putBe32(message, 22, generationId);
-  net::putChecksum(message, 2);
+  message[kVersionTypeOffset] = kVersion2Hello;
+  net::putBe16(message, kHoldtimeAt, kHoldtimeOption);
+  net::putBe16(message, kHoldtimeAt + kLengthOffset, 2);
+  net::putBe16(message, kHoldtimeAt + kValueOffset, kHoldtimeSeconds);
+  net::putBe16(message, kDrPriorityAt, kDrPriorityOption);
+  net::putBe16(message, kDrPriorityAt + kLengthOffset, 4);
+  net::putBe32(message, kDrPriorityAt + kValueOffset, 0);
+  net::putBe16(message, kGenerationIdAt, kGenerationIdOption);
+  net::putBe16(message, kGenerationIdAt + kLengthOffset, 4);
+  net::putBe32(message, kGenerationIdAt + kValueOffset, generationId);
+  net::putChecksum(message, kChecksumOffset);
   return message;
 }
 
 PimMessage readPimMessage(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseIpv4(datagram, 1);
   if (!ip || ip->protocol != kPimProtocol) return PimMessage::Other;
-  switch (ip->payload[0]) {
+  switch (ip->payload[kVersionTypeOffset]) {
     case kVersion2Hello:
       return PimMessage::Hello;
     case kVersion2CandidateRpAdvertisement:

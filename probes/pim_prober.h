@@ -21,22 +21,22 @@ class PimProber : public net::RawSocket {
   // Records PIM senders for the whole timeOutMs, never less.
   void receiveMessages(std::int32_t timeOutMs);
 
-  std::string respondersText() const { return responders.text(); }
-  std::string rpText() const { return rendezvousPoints.text(); }
+  std::string respondersText() const { return responders_.text(); }
+  std::string rpText() const { return rendezvousPoints_.text(); }
 
   // The last Hello of each sender, in the order senders were first heard, up
   // to kMaxHellosKept senders: Hellos from a flood of forged sources must not
   // grow the record without bound.
   static constexpr std::size_t kMaxHellosKept = 256;
-  const std::vector<HelloDetails>& hellos() const { return helloDetails; }
-  const std::vector<std::string>& rpAdvertisers() const { return rpSenders; }
+  const std::vector<HelloDetails>& hellos() const { return helloDetails_; }
+  const std::vector<std::string>& rpAdvertisers() const { return rpSenders_; }
 
  private:
   void keepHello(const HelloDetails& hello);
 
-  std::vector<HelloDetails> helloDetails;
-  std::vector<std::string> rpSenders;
-  AddressSet responders;
-  AddressSet rendezvousPoints;
-  std::uint32_t generationId;
+  std::vector<HelloDetails> helloDetails_;
+  std::vector<std::string> rpSenders_;
+  AddressSet responders_;
+  AddressSet rendezvousPoints_;
+  std::uint32_t generationId_;
 };

@@ -28,12 +28,12 @@ TEST(AddressSet, OrderIsByteWiseNotNumeric) {
 
 TEST(AddressCounts, CountsBySenderAddressOnly) {
   AddressCounts counts;
-  sockaddr_in sender = net::socketAddress("10.0.0.9");
+  sockaddr_in sender = net::socketAddress(*net::parseAddress("10.0.0.9"));
   sender.sin_port = htons(1);
   countSender(counts, sender);
   sender.sin_port = htons(2);
   countSender(counts, sender);
-  countSender(counts, net::socketAddress("10.0.0.10"));
+  countSender(counts, net::socketAddress(*net::parseAddress("10.0.0.10")));
   EXPECT_EQ(counts.size(), 2U);
   EXPECT_EQ(counts.at("10.0.0.9"), 2);
   EXPECT_EQ(counts.at("10.0.0.10"), 1);
@@ -50,12 +50,16 @@ TEST(AddressSet, AFloodOfSendersIsCutAtItsBound) {
 }
 
 TEST(Addresses, TextsConvertBothWays) {
-  EXPECT_EQ(net::addressText(net::socketAddress("233.4.200.19").sin_addr), "233.4.200.19");
-  EXPECT_EQ(net::addressFromText("not an address"), INADDR_NONE);
-  const sockaddr_in group = net::socketAddress("224.0.0.13");
+  EXPECT_EQ(net::addressText(*net::parseAddress("233.4.200.19")), "233.4.200.19");
+  EXPECT_FALSE(net::parseAddress("not an address"));
+  EXPECT_FALSE(net::parseAddress("10.1")) << "shorthand forms are no dotted quad";
+  EXPECT_FALSE(net::parseAddress("10.1.1.256"));
+  const sockaddr_in group = net::socketAddress(net::addressOf(net::kAllPimRoutersGroup));
   EXPECT_EQ(group.sin_family, AF_INET);
   EXPECT_EQ(group.sin_port, 0);
   EXPECT_EQ(group.sin_addr.s_addr, htonl(0xE000000D));
+  EXPECT_EQ(net::addressText(net::addressOf(net::kAllRoutersGroup)), "224.0.0.2");
+  EXPECT_EQ(net::addressText(net::addressOf(net::kIgmpV3RoutersGroup)), "224.0.0.22");
 }
 
 }  // namespace

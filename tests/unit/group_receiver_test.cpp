@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "net/address.h"
 #include "net/socket_exceptions.h"
 #include "tests/unit/loopback.h"
 #include "tests/unit/platform_quirks.h"
@@ -92,20 +93,21 @@ TEST(GroupReceiver, HeldPortFailsConstructionWithBind) {
 TEST(GroupReceiver, RefusedMembershipRequestsThrowSetOption) {
   GroupReceiver receiver(freeUdpPort());
   try {
-    receiver.joinGroup("not an address");
+    receiver.joinGroup(net::addressOf(INADDR_NONE));
     FAIL() << "joined 255.255.255.255";
   } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
     EXPECT_EQ(failure.errorCode, testing_support::kInvalidArgument);
   }
   try {
-    receiver.leaveGroup("233.4.200.19");
+    receiver.leaveGroup(*net::parseAddress("233.4.200.19"));
     FAIL() << "left a group never joined";
   } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
   }
   try {
-    receiver.leaveSourceGroup("232.64.133.120", "198.51.100.20");
+    receiver.leaveSourceGroup(*net::parseAddress("232.64.133.120"),
+                              *net::parseAddress("198.51.100.20"));
     FAIL() << "left a channel never joined";
   } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "net/address.h"
 #include "net/platform.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
@@ -136,9 +137,8 @@ TEST_F(WinsockSockets, SelectWithoutLimitReturnsWhenDataArrive) {
 
 TEST_F(WinsockSockets, OptionsTheStackRefusesThrowSetOption) {
   GroupReceiver receiver(freeUdpPort());
-  receiver.setTtl(1);
-  receiver.setLoopback();
   const int ttl = 1;
+  receiver.setOption(IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
   try {
     receiver.setOption(IPPROTO_IP, IP_MULTICAST_TTL, &ttl, 0);
     FAIL() << "an empty option value was accepted";
@@ -147,13 +147,13 @@ TEST_F(WinsockSockets, OptionsTheStackRefusesThrowSetOption) {
     EXPECT_EQ(failure.errorCode, WSAEFAULT);
   }
   try {
-    receiver.joinGroup("not an address");
+    receiver.joinGroup(net::addressOf(INADDR_NONE));
     FAIL() << "joined 255.255.255.255";
   } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
   }
   try {
-    receiver.leaveSourceGroup("232.1.2.3", "127.0.0.1");
+    receiver.leaveSourceGroup(*net::parseAddress("232.1.2.3"), *net::parseAddress("127.0.0.1"));
     FAIL() << "left a channel never joined";
   } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
@@ -186,8 +186,8 @@ TEST_F(WinsockSockets, SourceMembershipAdmitsOnlyItsSource) {
     GroupReceiver otherChannel(otherPort);
     // A source and interface swapped in the record would name other channels,
     // or be refused outright.
-    receiver.joinSourceGroup("232.1.2.3", "127.0.0.1");
-    otherChannel.joinSourceGroup("232.1.2.3", "192.0.2.7");
+    receiver.joinSourceGroup(*net::parseAddress("232.1.2.3"), *net::parseAddress("127.0.0.1"));
+    otherChannel.joinSourceGroup(*net::parseAddress("232.1.2.3"), *net::parseAddress("192.0.2.7"));
     sendToGroup("232.1.2.3", port);
     sendToGroup("232.1.2.3", otherPort);
     receiver.receive(500, true);
@@ -195,7 +195,7 @@ TEST_F(WinsockSockets, SourceMembershipAdmitsOnlyItsSource) {
     EXPECT_EQ(receiver.memberCount(), 1);
     EXPECT_EQ(otherChannel.memberCount(), 0) << "heard a source it did not ask for";
 
-    receiver.leaveSourceGroup("232.1.2.3", "127.0.0.1");
+    receiver.leaveSourceGroup(*net::parseAddress("232.1.2.3"), *net::parseAddress("127.0.0.1"));
     sendToGroup("232.1.2.3", port);
     receiver.receive(300, true);
     EXPECT_EQ(receiver.memberCount(), 1);
@@ -213,10 +213,10 @@ TEST_F(WinsockSockets, AnySourceMembershipHearsTheGroupOnlyWhileJoined) {
   const std::uint16_t port = freeUdpPort();
   GroupReceiver receiver(port);
   sendToGroup("239.1.2.3", port);
-  receiver.joinGroup("239.1.2.3");
+  receiver.joinGroup(*net::parseAddress("239.1.2.3"));
   sendToGroup("239.1.2.3", port);
   receiver.receive(500, true);
-  receiver.leaveGroup("239.1.2.3");
+  receiver.leaveGroup(*net::parseAddress("239.1.2.3"));
   sendToGroup("239.1.2.3", port);
   receiver.receive(300, true);
   ASSERT_EQ(receiver.memberCount(), 1);
