@@ -5,8 +5,8 @@
 
 #include <ostream>
 
+#include "app/pass_findings.h"
 #include "app/pass_setup.h"
-#include "app/run_flags.h"
 
 void runAsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
 void runSsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);

@@ -34,7 +34,7 @@ void requireLinkUp(const PassSetup& setup) {
 }  // namespace
 
 void runAsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
-  RunFlags& flags = findings.flags;
+  PassFlags& flags = findings.flags;
   TestRecord& record = findings.tests[0];
   const std::string group = net::addressText(setup.asmGroup.group);
   auto& details = record.details.emplace<BeaconDetails>(
@@ -59,7 +59,7 @@ void runAsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& f
 }
 
 void runSsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
-  RunFlags& flags = findings.flags;
+  PassFlags& flags = findings.flags;
   TestRecord& record = findings.tests[1];
   const std::string group = net::addressText(setup.ssmChannel.group);
   const std::string source = net::addressText(setup.ssmChannel.source);

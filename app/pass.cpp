@@ -9,18 +9,18 @@ namespace {
 // Each test and the finding that says it succeeded.
 struct BatteryEntry {
   void (*run)(std::ostream&, const PassSetup&, PassFindings&);
-  bool RunFlags::*succeeded;
+  bool PassFlags::*succeeded;
 };
 
 constexpr std::array<BatteryEntry, kTestsPerPass> kBattery{{
-    {runAsmBeaconTest, &RunFlags::asmBeaconHeard},
-    {runSsmBeaconTest, &RunFlags::ssmBeaconHeard},
-    {runAllRoutersPingTest, &RunFlags::allRoutersAnswered},
-    {runSsmRoutersPingTest, &RunFlags::ssmRoutersAnswered},
-    {runIgmpV2Test, &RunFlags::igmpV2QuerySeen},
-    {runIgmpV3Test, &RunFlags::igmpV3QuerySeen},
-    {runPimRoutersPingTest, &RunFlags::pimRoutersAnswered},
-    {runPimTest, &RunFlags::pimHelloAnswered},
+    {runAsmBeaconTest, &PassFlags::asmBeaconHeard},
+    {runSsmBeaconTest, &PassFlags::ssmBeaconHeard},
+    {runAllRoutersPingTest, &PassFlags::allRoutersAnswered},
+    {runSsmRoutersPingTest, &PassFlags::ssmRoutersAnswered},
+    {runIgmpV2Test, &PassFlags::igmpV2QuerySeen},
+    {runIgmpV3Test, &PassFlags::igmpV3QuerySeen},
+    {runPimRoutersPingTest, &PassFlags::pimRoutersAnswered},
+    {runPimTest, &PassFlags::pimHelloAnswered},
 }};
 
 }  // namespace

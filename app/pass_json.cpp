@@ -98,7 +98,7 @@ json testJson(const TestRecord& record) {
   return test;
 }
 
-json flagsJson(const RunFlags& f) {
+json flagsJson(const PassFlags& f) {
   return {{"host_asm_capable", f.hostAsmCapable},
           {"host_ssm_capable", f.hostSsmCapable},
           {"all_routers_answered", f.allRoutersAnswered},

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_flags.h"
+#include "app/pass_findings.h"
 
 struct PassTiming {
   std::chrono::system_clock::time_point start;

@@ -1,7 +1,7 @@
 #include "app/report.h"
 
 void printReport(std::ostream& out, const PassFindings& findings) {
-  const RunFlags& f = findings.flags;
+  const PassFlags& f = findings.flags;
   out << std::endl << std::endl;
   out << "*****************************************" << std::endl;
   out << "*     Multicast Corvanite Report        *" << std::endl;

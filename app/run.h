@@ -6,7 +6,7 @@
 #include <optional>
 #include <ostream>
 
-#include "app/run_flags.h"
+#include "app/pass_findings.h"
 
 using PassRunner = std::function<void(std::ostream&, PassFindings&)>;
 

@@ -1,13 +1,13 @@
 // A pass with something in every field, for the JSON tests.
 #pragma once
 
-#include "app/run_flags.h"
+#include "app/pass_findings.h"
 
 namespace testing_support {
 
 inline PassFindings samplePass() {
   PassFindings pass;
-  pass.flags = RunFlags{true, true, true, true, true, true, true, false, true, false};
+  pass.flags = PassFlags{true, true, true, true, true, true, true, false, true, false};
   pass.pimResponderText = "10.0.1.1, ";
   pass.chosenInterface = InterfaceSummary{"eth0", "10.0.1.2", "host-name"};
   for (std::size_t i = 0; i < pass.tests.size(); ++i) {

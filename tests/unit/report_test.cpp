@@ -47,7 +47,7 @@ const std::string kRow10b =
     "=> Path to first hop router seems to be working for SSM, but not receiving traffic from "
     "the Internet. This is likely to be a problem beyond the first-hop router. \n";
 
-std::string reportFor(const RunFlags& flags, const std::string& responders = "") {
+std::string reportFor(const PassFlags& flags, const std::string& responders = "") {
   std::ostringstream out;
   PassFindings findings;
   findings.flags = flags;
@@ -56,9 +56,11 @@ std::string reportFor(const RunFlags& flags, const std::string& responders = "")
   return out.str();
 }
 
-RunFlags allTrue() { return RunFlags{true, true, true, true, true, true, true, true, true, true}; }
+PassFlags allTrue() {
+  return PassFlags{true, true, true, true, true, true, true, true, true, true};
+}
 
-TEST(Report, NothingFoundPrintsOnlyTheBanner) { EXPECT_EQ(reportFor(RunFlags{}), kHeader); }
+TEST(Report, NothingFoundPrintsOnlyTheBanner) { EXPECT_EQ(reportFor(PassFlags{}), kHeader); }
 
 TEST(Report, EverythingFoundPrintsEveryPositiveRowInOrder) {
   EXPECT_EQ(reportFor(allTrue(), "10.0.0.1, "), kHeader + kRow1 + kRow2 + kRow3 + kRow4 + kRow5 +
@@ -68,25 +70,25 @@ TEST(Report, EverythingFoundPrintsEveryPositiveRowInOrder) {
 
 TEST(Report, EachFlagAloneMapsToItsOwnRow) {
   struct Case {
-    bool RunFlags::*flag;
+    bool PassFlags::*flag;
     std::string row;
   };
   const Case cases[] = {
-      {&RunFlags::hostAsmCapable, kRow1},     {&RunFlags::hostSsmCapable, kRow2},
-      {&RunFlags::allRoutersAnswered, kRow3}, {&RunFlags::igmpV2QuerySeen, kRow4},
-      {&RunFlags::ssmRoutersAnswered, kRow5}, {&RunFlags::igmpV3QuerySeen, kRow6a},
-      {&RunFlags::pimRoutersAnswered, kRow7}, {&RunFlags::asmBeaconHeard, kRow9a},
-      {&RunFlags::ssmBeaconHeard, kRow10a},
+      {&PassFlags::hostAsmCapable, kRow1},     {&PassFlags::hostSsmCapable, kRow2},
+      {&PassFlags::allRoutersAnswered, kRow3}, {&PassFlags::igmpV2QuerySeen, kRow4},
+      {&PassFlags::ssmRoutersAnswered, kRow5}, {&PassFlags::igmpV3QuerySeen, kRow6a},
+      {&PassFlags::pimRoutersAnswered, kRow7}, {&PassFlags::asmBeaconHeard, kRow9a},
+      {&PassFlags::ssmBeaconHeard, kRow10a},
   };
   for (const Case& c : cases) {
-    RunFlags flags;
+    PassFlags flags;
     flags.*c.flag = true;
     EXPECT_EQ(reportFor(flags), kHeader + c.row);
   }
 }
 
 TEST(Report, SsmPathNotSetUpNeedsHostAndRouterButNoV3Query) {
-  RunFlags flags;
+  PassFlags flags;
   flags.hostSsmCapable = true;
   flags.ssmRoutersAnswered = true;
   EXPECT_EQ(reportFor(flags), kHeader + kRow2 + kRow5 + kRow6b);
@@ -94,28 +96,28 @@ TEST(Report, SsmPathNotSetUpNeedsHostAndRouterButNoV3Query) {
   flags.igmpV3QuerySeen = true;
   EXPECT_EQ(reportFor(flags), kHeader + kRow2 + kRow5 + kRow6a);
 
-  RunFlags hostOnly;
+  PassFlags hostOnly;
   hostOnly.hostSsmCapable = true;
   EXPECT_EQ(reportFor(hostOnly), kHeader + kRow2);
 }
 
 TEST(Report, V3QueryAloneNeverPrintsTheSwitchProblem) {
-  RunFlags flags;
+  PassFlags flags;
   flags.igmpV3QuerySeen = true;
   EXPECT_EQ(reportFor(flags).find(kRow6b), std::string::npos);
 }
 
 TEST(Report, AsmPathWorksButNoBeaconNeedsAllFourAsmFlags) {
-  RunFlags flags;
+  PassFlags flags;
   flags.hostAsmCapable = true;
   flags.allRoutersAnswered = true;
   flags.igmpV2QuerySeen = true;
   flags.pimRoutersAnswered = true;
   EXPECT_EQ(reportFor(flags), kHeader + kRow1 + kRow3 + kRow4 + kRow7 + kRow9b);
 
-  for (bool RunFlags::*missing : {&RunFlags::hostAsmCapable, &RunFlags::allRoutersAnswered,
-                                  &RunFlags::igmpV2QuerySeen, &RunFlags::pimRoutersAnswered}) {
-    RunFlags partial = flags;
+  for (bool PassFlags::*missing : {&PassFlags::hostAsmCapable, &PassFlags::allRoutersAnswered,
+                                   &PassFlags::igmpV2QuerySeen, &PassFlags::pimRoutersAnswered}) {
+    PassFlags partial = flags;
     partial.*missing = false;
     EXPECT_EQ(reportFor(partial).find(kRow9b), std::string::npos);
   }
@@ -127,16 +129,16 @@ TEST(Report, AsmPathWorksButNoBeaconNeedsAllFourAsmFlags) {
 }
 
 TEST(Report, SsmPathWorksButNoBeaconNeedsAllFourSsmFlags) {
-  RunFlags flags;
+  PassFlags flags;
   flags.hostSsmCapable = true;
   flags.ssmRoutersAnswered = true;
   flags.igmpV3QuerySeen = true;
   flags.pimRoutersAnswered = true;
   EXPECT_EQ(reportFor(flags), kHeader + kRow2 + kRow5 + kRow6a + kRow7 + kRow10b);
 
-  for (bool RunFlags::*missing : {&RunFlags::hostSsmCapable, &RunFlags::ssmRoutersAnswered,
-                                  &RunFlags::igmpV3QuerySeen, &RunFlags::pimRoutersAnswered}) {
-    RunFlags partial = flags;
+  for (bool PassFlags::*missing : {&PassFlags::hostSsmCapable, &PassFlags::ssmRoutersAnswered,
+                                   &PassFlags::igmpV3QuerySeen, &PassFlags::pimRoutersAnswered}) {
+    PassFlags partial = flags;
     partial.*missing = false;
     EXPECT_EQ(reportFor(partial).find(kRow10b), std::string::npos);
   }
@@ -148,7 +150,7 @@ TEST(Report, SsmPathWorksButNoBeaconNeedsAllFourSsmFlags) {
 }
 
 TEST(Report, PimRowCarriesTheStoredTextAsItStands) {
-  RunFlags flags;
+  PassFlags flags;
   flags.pimHelloAnswered = true;
   EXPECT_EQ(reportFor(flags, "10.0.0.1, "), kHeader + kRow8Lead + "10.0.0.1, \n");
   EXPECT_EQ(reportFor(flags, "10.0.0.1, 9.0.0.1, "), kHeader + kRow8Lead + "10.0.0.1, 9.0.0.1, \n");

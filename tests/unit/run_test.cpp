@@ -22,7 +22,7 @@ struct RecordingPass {
   void operator()(std::ostream& out, PassFindings& findings) {
     seen.push_back(findings);
     out << "<pass>";
-    findings.flags = RunFlags{true, true, true, true, true, true, true, true, true, true};
+    findings.flags = PassFlags{true, true, true, true, true, true, true, true, true, true};
     findings.pimResponderText = "10.0.0.1, ";
   }
 };

@@ -6,7 +6,8 @@
 
 #include "app/pass_record.h"
 
-struct RunFlags {
+// The yes-or-no conclusions of one pass, each test's and the host's own.
+struct PassFlags {
   bool hostAsmCapable = false;
   bool hostSsmCapable = false;
   bool allRoutersAnswered = false;
@@ -28,7 +29,7 @@ struct InterfaceSummary {
 };
 
 struct PassFindings {
-  RunFlags flags;
+  PassFlags flags;
   // The PIM responders (or else RPs) behind the PIM conclusion.
   std::string pimResponderText;
   // Test N's record is tests[N - 1].
