@@ -44,13 +44,21 @@ TEST(IcmpEcho, OnlyRepliesWithOurIdentifierMatch) {
   EXPECT_TRUE(isEchoReplyFor(echo(0, 0x34, 0x12, 1), 0x1234)) << "IP options";
 }
 
-TEST(IcmpEcho, ProcessIdsAboveSixteenBitsUseTheirLowBits) {
-  const std::uint32_t pid = 0x0012ABCD;
-  const auto identifier = static_cast<std::uint16_t>(pid & 0xFFFFU);
+TEST(IcmpEcho, IdentifierIsTheProcessIdsLowSixteenBits) {
+  EXPECT_EQ(echoIdentifier(0x0012ABCD), 0xABCD);
+  EXPECT_EQ(echoIdentifier(0xFFFF), 0xFFFF);
+  EXPECT_EQ(echoIdentifier(0x10000), 0);
+  // Two processes 65536 apart cannot be told apart; one apart they can.
+  EXPECT_EQ(echoIdentifier(0x0001ABCD), echoIdentifier(0x0002ABCD));
+  EXPECT_NE(echoIdentifier(0x0001ABCD), echoIdentifier(0x0001ABCE));
+
+  const std::uint16_t identifier = echoIdentifier(0x0012ABCD);
   const auto request = echoRequest(identifier, 0);
   EXPECT_EQ(request[4], 0xCD);
   EXPECT_EQ(request[5], 0xAB);
   EXPECT_TRUE(isEchoReplyFor(echo(0, 0xCD, 0xAB), identifier));
+  EXPECT_FALSE(isEchoReplyFor(echo(0, 0xCD, 0xAB), echoIdentifier(0x0012ABCE)))
+      << "another process's reply";
 }
 
 TEST(IcmpEcho, RuntRepliesAreDropped) {

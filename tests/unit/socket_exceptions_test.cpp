@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
+#include <array>
+#include <cstdint>
 #include <stdexcept>
+#include <string>
+
+#include "net/platform.h"
+#include "net/socket.h"
 
 namespace {
 
@@ -51,12 +56,24 @@ TEST(SocketExceptions, HandlersForOneClassLetTheOtherPass) {
   EXPECT_TRUE(socketCaught);
 }
 
-TEST(SocketExceptions, CopyKeepsItsOwnOperationText) {
-  std::optional<net::CV_SocketException> original(std::in_place, 4, "recvFrom");
-  const net::CV_SocketException copy = *original;
-  original.reset();
-  EXPECT_EQ(copy.description(),
-            "Exception while running test : recvFromfailed with error code : 4\n");
+// A call on no socket fails on every platform without touching the network.
+TEST(SocketExceptions, ThrowSocketErrorCarriesTheFailedCallsOwnError) {
+  std::array<std::uint8_t, 4> buffer{};
+  sockaddr_in from{};
+  ASSERT_EQ(net::os::recvFrom(net::kInvalidSocket, buffer, from), -1);
+  const int error = net::lastSocketError();
+  ASSERT_NE(error, 0);
+  try {
+    net::throwSocketError("recvFrom");
+  } catch (const net::CV_SocketException& failure) {
+    EXPECT_EQ(failure.errorCode, error);
+    EXPECT_EQ(failure.operation, "recvFrom");
+    EXPECT_EQ(failure.description(),
+              "Exception while running test : recvFromfailed with error code : " +
+                  std::to_string(error) + "\n");
+    return;
+  }
+  FAIL() << "nothing was thrown";
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 
 #include <array>
 #include <string>
+#include <utility>
 
 #include "net/platform.h"
 #include "net/socket_exceptions.h"
+#include "net/unique_socket.h"
 #include "tests/unit/loopback.h"
 #include "tests/unit/platform_quirks.h"
 
@@ -100,6 +102,41 @@ TEST(UdpSocket, DatagramLongerThanTheBufferArrivesCutToIt) {
   EXPECT_EQ(from.sin_family, AF_INET);
   ASSERT_TRUE(socket.waitReadable(1000));
   EXPECT_EQ(socket.recvFrom(buffer, from), 4);
+}
+
+net::UniqueSocket udpBoundTo(const sockaddr_in& local) {
+  net::UniqueSocket opened(net::os::openSocket(AF_INET, SOCK_DGRAM, 0));
+  if (opened.valid() && net::os::bindTo(opened.get(), local) != 0) opened.reset();
+  return opened;
+}
+
+// Whether a port is held shows whether its socket is still open.
+TEST(UniqueSocket, MovesHandOverTheHandleAndTheLastOwnerClosesIt) {
+  const auto local = testing_support::loopbackAddress("127.0.0.1", freeUdpPort());
+  {
+    net::UniqueSocket first = udpBoundTo(local);
+    ASSERT_TRUE(first.valid());
+    const net::NativeSocket handle = first.get();
+    net::UniqueSocket second(std::move(first));
+    EXPECT_FALSE(first.valid());  // NOLINT(bugprone-use-after-move): the point of the test
+    EXPECT_EQ(second.get(), handle);
+    net::UniqueSocket third;
+    third = std::move(second);
+    EXPECT_EQ(third.get(), handle);
+    EXPECT_FALSE(udpBoundTo(local).valid()) << "the port was free while its owner lived";
+  }
+  EXPECT_TRUE(udpBoundTo(local).valid()) << "the last owner did not close the socket";
+}
+
+TEST(UniqueSocket, AssigningOverAnOwnerClosesWhatItHeld) {
+  const auto local = testing_support::loopbackAddress("127.0.0.1", freeUdpPort());
+  net::UniqueSocket owner = udpBoundTo(local);
+  ASSERT_TRUE(owner.valid());
+  owner = net::UniqueSocket(net::os::openSocket(AF_INET, SOCK_DGRAM, 0));
+  EXPECT_TRUE(owner.valid());
+  EXPECT_TRUE(udpBoundTo(local).valid()) << "the replaced socket was left open";
+  owner.reset();
+  EXPECT_FALSE(owner.valid());
 }
 
 }  // namespace
