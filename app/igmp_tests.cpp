@@ -16,6 +16,19 @@ void recordQueries(TestRecord& record, const IgmpProber& prober) {
   }
 }
 
+// Records what the prober saw and prints the verdict; `version` is "IGMPv2"
+// or "IGMPv3".
+void concludeFromQueries(std::ostream& out, TestRecord& record, const IgmpProber& prober,
+                         const char* version, bool& querySeen) {
+  recordQueries(record, prober);
+  if (prober.sawQueryForGroup()) {
+    querySeen = true;
+    out << "Test succeeded:  received " << version << " response from the first-hop router \n";
+  } else {
+    out << "Test failed:  no " << version << " response received from the router \n";
+  }
+}
+
 }  // namespace
 
 void runIgmpV2Test(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
@@ -30,13 +43,7 @@ void runIgmpV2Test(std::ostream& out, const PassSetup& setup, PassFindings& find
     net::pauseMs(battery::kPauseBetweenV2ReportAndLeaveMs);
     prober.sendLeaveV2(group);
     prober.receiveQueries(battery::kQueryListeningMs, true);
-    recordQueries(record, prober);
-    if (prober.sawQueryForGroup()) {
-      findings.flags.igmpV2QuerySeen = true;
-      out << "Test succeeded:  received IGMPv2 response from the first-hop router \n";
-    } else {
-      out << "Test failed:  no IGMPv2 response received from the router \n";
-    }
+    concludeFromQueries(out, record, prober, "IGMPv2", findings.flags.igmpV2QuerySeen);
   });
 }
 
@@ -54,12 +61,6 @@ void runIgmpV3Test(std::ostream& out, const PassSetup& setup, PassFindings& find
     net::pauseMs(battery::kPauseBetweenV3ReportsMs);
     prober.sendReportV3(group, source, kIgmpV3BlockOldSources);
     prober.receiveQueries(battery::kQueryListeningMs, true);
-    recordQueries(record, prober);
-    if (prober.sawQueryForGroup()) {
-      findings.flags.igmpV3QuerySeen = true;
-      out << "Test succeeded:  received IGMPv3 response from the first-hop router \n";
-    } else {
-      out << "Test failed:  no IGMPv3 response received from the router \n";
-    }
+    concludeFromQueries(out, record, prober, "IGMPv3", findings.flags.igmpV3QuerySeen);
   });
 }

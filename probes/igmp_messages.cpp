@@ -7,13 +7,10 @@
 
 namespace {
 
-constexpr std::uint8_t kMembershipQuery = 0x11;
 constexpr std::uint8_t kV2MembershipReport = 0x16;
 constexpr std::uint8_t kV2LeaveGroup = 0x17;
 constexpr std::uint8_t kV3MembershipReport = 0x22;
-constexpr std::size_t kTypeOffset = 0;
 constexpr std::size_t kChecksumOffset = 2;
-constexpr std::size_t kGroupOffset = 4;
 // The IGMPv3 report's offsets, with its one group record from kRecordOffset.
 constexpr std::size_t kRecordCountOffset = 6;
 constexpr std::size_t kRecordOffset = 8;
@@ -29,8 +26,8 @@ void putAddress(std::span<std::uint8_t> message, std::size_t offset, const in_ad
 
 std::array<std::uint8_t, 8> igmpV2Message(std::uint8_t type, const in_addr& group) {
   std::array<std::uint8_t, 8> message{};
-  message[kTypeOffset] = type;
-  putAddress(message, kGroupOffset, group);
+  message[kIgmpTypeOffset] = type;
+  putAddress(message, kIgmpGroupOffset, group);
   net::putChecksum(message, kChecksumOffset);
   return message;
 }
@@ -48,7 +45,7 @@ std::array<std::uint8_t, 8> igmpV2Leave(const in_addr& group) {
 std::array<std::uint8_t, 20> igmpV3Report(const in_addr& group, const in_addr& source,
                                           std::uint8_t recordType) {
   std::array<std::uint8_t, 20> message{};
-  message[kTypeOffset] = kV3MembershipReport;
+  message[kIgmpTypeOffset] = kV3MembershipReport;
   net::putBe16(message, kRecordCountOffset, 1);
   message[kRecordTypeOffset] = recordType;
   net::putBe16(message, kSourceCountOffset, 1);
@@ -60,9 +57,9 @@ std::array<std::uint8_t, 20> igmpV3Report(const in_addr& group, const in_addr& s
 
 std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t> datagram,
                                                    const in_addr& group) {
-  const auto ip = net::parseIpv4(datagram, kGroupOffset + 4);
-  if (!ip || ip->payload[kTypeOffset] != kMembershipQuery) return std::nullopt;
+  const auto ip = net::parseIpv4(datagram, kIgmpGroupOffset + 4);
+  if (!ip || ip->payload[kIgmpTypeOffset] != kIgmpMembershipQuery) return std::nullopt;
   std::uint32_t named = 0;
-  std::memcpy(&named, ip->payload.data() + kGroupOffset, 4);
+  std::memcpy(&named, ip->payload.data() + kIgmpGroupOffset, 4);
   return MembershipQuery{named == group.s_addr || named == 0};
 }

@@ -3,11 +3,17 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 
 #include "net/platform.h"
+
+// The fields every IGMP message begins with (RFC 2236, RFC 3376 4.1).
+inline constexpr std::uint8_t kIgmpMembershipQuery = 0x11;
+inline constexpr std::size_t kIgmpTypeOffset = 0;
+inline constexpr std::size_t kIgmpGroupOffset = 4;
 
 inline constexpr std::uint8_t kIgmpV3AllowNewSources = 5;
 inline constexpr std::uint8_t kIgmpV3BlockOldSources = 6;

@@ -3,13 +3,11 @@
 #include <cstring>
 
 #include "net/ip_datagram.h"
+#include "probes/igmp_messages.h"
 
 namespace {
 
-constexpr std::uint8_t kMembershipQuery = 0x11;
-constexpr std::size_t kTypeOffset = 0;
 constexpr std::size_t kMaxResponseOffset = 1;
-constexpr std::size_t kGroupOffset = 4;
 constexpr std::size_t kV2QueryLength = 8;
 constexpr std::size_t kV3MinimumQueryLength = 12;
 
@@ -24,7 +22,7 @@ std::uint32_t igmpV3MaxResponseMs(std::uint8_t code) {
 
 std::optional<QueryDetails> readQueryDetails(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseIpv4(datagram, kV2QueryLength);
-  if (!ip || ip->protocol != IPPROTO_IGMP || ip->payload[kTypeOffset] != kMembershipQuery) {
+  if (!ip || ip->protocol != IPPROTO_IGMP || ip->payload[kIgmpTypeOffset] != kIgmpMembershipQuery) {
     return std::nullopt;
   }
   const std::size_t length = ip->payload.size();
@@ -33,7 +31,7 @@ std::optional<QueryDetails> readQueryDetails(std::span<const std::uint8_t> datag
   QueryDetails details;
   details.sender = ip->source;
   details.destination = ip->destination;
-  std::memcpy(&details.group.s_addr, ip->payload.data() + kGroupOffset,
+  std::memcpy(&details.group.s_addr, ip->payload.data() + kIgmpGroupOffset,
               sizeof details.group.s_addr);
   const std::uint8_t code = ip->payload[kMaxResponseOffset];
   if (length >= kV3MinimumQueryLength) {

@@ -5,14 +5,8 @@
 
 namespace {
 
-constexpr std::uint8_t kVersion2Hello = 0x20;
-constexpr std::size_t kVersionTypeOffset = 0;
 constexpr std::size_t kPimHeaderLength = 4;
 constexpr std::size_t kOptionHeaderLength = 4;
-constexpr std::size_t kOptionLengthOffset = 2;
-constexpr std::uint16_t kHoldtimeOption = 1;
-constexpr std::uint16_t kDrPriorityOption = 19;
-constexpr std::uint16_t kGenerationIdOption = 20;
 
 std::uint16_t be16(std::span<const std::uint8_t> bytes, std::size_t offset) {
   return static_cast<std::uint16_t>((bytes[offset] << 8U) | bytes[offset + 1]);
@@ -26,7 +20,8 @@ std::uint32_t be32(std::span<const std::uint8_t> bytes, std::size_t offset) {
 
 std::optional<HelloDetails> readHelloDetails(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseIpv4(datagram, kPimHeaderLength);
-  if (!ip || ip->protocol != kPimProtocol || ip->payload[kVersionTypeOffset] != kVersion2Hello) {
+  if (!ip || ip->protocol != kPimProtocol ||
+      ip->payload[kPimVersionTypeOffset] != kPimVersion2Hello) {
     return std::nullopt;
   }
   HelloDetails details;
@@ -36,14 +31,14 @@ std::optional<HelloDetails> readHelloDetails(std::span<const std::uint8_t> datag
   std::size_t at = 0;
   while (options.size() - at >= kOptionHeaderLength) {
     const std::uint16_t type = be16(options, at);
-    const std::uint16_t length = be16(options, at + kOptionLengthOffset);
+    const std::uint16_t length = be16(options, at + kPimOptionLengthOffset);
     const std::size_t value = at + kOptionHeaderLength;
     if (options.size() - value < length) break;
-    if (type == kHoldtimeOption && length == 2) {
+    if (type == kPimHoldtimeOption && length == 2) {
       details.holdtimeSeconds = be16(options, value);
-    } else if (type == kDrPriorityOption && length == 4) {
+    } else if (type == kPimDrPriorityOption && length == 4) {
       details.drPriority = be32(options, value);
-    } else if (type == kGenerationIdOption && length == 4) {
+    } else if (type == kPimGenerationIdOption && length == 4) {
       details.generationId = be32(options, value);
     }
     at = value + length;

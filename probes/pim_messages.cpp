@@ -8,36 +8,28 @@
 
 namespace {
 
-constexpr std::uint8_t kVersion2Hello = 0x20;
-constexpr std::uint8_t kVersion2CandidateRpAdvertisement = 0x28;
-constexpr std::uint16_t kHoldtimeOption = 1;
 constexpr std::uint16_t kHoldtimeSeconds = 30;
-constexpr std::uint16_t kDrPriorityOption = 19;
-constexpr std::uint16_t kGenerationIdOption = 20;
 
 // The Hello's fields; each option is type, length, then its value.
-constexpr std::size_t kVersionTypeOffset = 0;
 constexpr std::size_t kChecksumOffset = 2;
 constexpr std::size_t kHoldtimeAt = 4;
 constexpr std::size_t kDrPriorityAt = 10;
 constexpr std::size_t kGenerationIdAt = 18;
-constexpr std::size_t kLengthOffset = 2;
-constexpr std::size_t kValueOffset = 4;
 
 }  // namespace
 
 std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId) {
   std::array<std::uint8_t, 26> message{};
-  message[kVersionTypeOffset] = kVersion2Hello;
-  net::putBe16(message, kHoldtimeAt, kHoldtimeOption);
-  net::putBe16(message, kHoldtimeAt + kLengthOffset, 2);
-  net::putBe16(message, kHoldtimeAt + kValueOffset, kHoldtimeSeconds);
-  net::putBe16(message, kDrPriorityAt, kDrPriorityOption);
-  net::putBe16(message, kDrPriorityAt + kLengthOffset, 4);
-  net::putBe32(message, kDrPriorityAt + kValueOffset, 0);
-  net::putBe16(message, kGenerationIdAt, kGenerationIdOption);
-  net::putBe16(message, kGenerationIdAt + kLengthOffset, 4);
-  net::putBe32(message, kGenerationIdAt + kValueOffset, generationId);
+  message[kPimVersionTypeOffset] = kPimVersion2Hello;
+  net::putBe16(message, kHoldtimeAt, kPimHoldtimeOption);
+  net::putBe16(message, kHoldtimeAt + kPimOptionLengthOffset, 2);
+  net::putBe16(message, kHoldtimeAt + kPimOptionValueOffset, kHoldtimeSeconds);
+  net::putBe16(message, kDrPriorityAt, kPimDrPriorityOption);
+  net::putBe16(message, kDrPriorityAt + kPimOptionLengthOffset, 4);
+  net::putBe32(message, kDrPriorityAt + kPimOptionValueOffset, 0);
+  net::putBe16(message, kGenerationIdAt, kPimGenerationIdOption);
+  net::putBe16(message, kGenerationIdAt + kPimOptionLengthOffset, 4);
+  net::putBe32(message, kGenerationIdAt + kPimOptionValueOffset, generationId);
   net::putChecksum(message, kChecksumOffset);
   return message;
 }
@@ -45,10 +37,10 @@ std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId) {
 PimMessage readPimMessage(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseIpv4(datagram, 1);
   if (!ip || ip->protocol != kPimProtocol) return PimMessage::Other;
-  switch (ip->payload[kVersionTypeOffset]) {
-    case kVersion2Hello:
+  switch (ip->payload[kPimVersionTypeOffset]) {
+    case kPimVersion2Hello:
       return PimMessage::Hello;
-    case kVersion2CandidateRpAdvertisement:
+    case kPimVersion2CandidateRpAdvertisement:
       return PimMessage::CandidateRpAdvertisement;
     default:
       return PimMessage::Other;

@@ -3,11 +3,22 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
 
 inline constexpr int kPimProtocol = 103;
+
+// The version-and-type byte first; Hello options are type, length, value.
+inline constexpr std::size_t kPimVersionTypeOffset = 0;
+inline constexpr std::uint8_t kPimVersion2Hello = 0x20;
+inline constexpr std::uint8_t kPimVersion2CandidateRpAdvertisement = 0x28;
+inline constexpr std::uint16_t kPimHoldtimeOption = 1;
+inline constexpr std::uint16_t kPimDrPriorityOption = 19;
+inline constexpr std::uint16_t kPimGenerationIdOption = 20;
+inline constexpr std::size_t kPimOptionLengthOffset = 2;
+inline constexpr std::size_t kPimOptionValueOffset = 4;
 
 // +-------+-------+---------------+-------------------------------+
 // |PIM v2 |Hello 0|   Reserved    |           Checksum            |
