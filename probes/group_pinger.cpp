@@ -9,7 +9,7 @@ std::uint16_t echoIdentifier() { return static_cast<std::uint16_t>(net::processI
 }  // namespace
 
 GroupPinger::GroupPinger(const net::PassLink& link) : RawSocket(IPPROTO_ICMP) {
-  acceptOnlyEchoReplies();
+  acceptOnlyEchoReplies(echoIdentifier());
   if (link.chosen) bindToLink(link);
 }
 
