@@ -13,6 +13,8 @@ constexpr int kPimProtocol = 103;
 constexpr std::uint8_t kMembershipQuery = 0x11;
 constexpr std::uint8_t kPimHello = 0x20;
 constexpr std::uint8_t kPimCandidateRpAdvertisement = 0x28;
+constexpr std::uint8_t kEchoReply = 0;
+constexpr std::uint32_t kEchoIdentifierOffset = 4;
 
 sock_filter statement(std::uint16_t code, std::uint32_t k) { return {code, 0, 0, k}; }
 sock_filter jump(std::uint16_t code, std::uint32_t k, std::uint8_t ifTrue, std::uint8_t ifFalse) {
@@ -61,6 +63,27 @@ std::vector<sock_filter> captureProgramFor(int ipProtocol) {
     return captureProgram(ipProtocol, {kPimHello, kPimCandidateRpAdvertisement});
   }
   return dropAllProgram();
+}
+
+std::vector<sock_filter> echoReplyProgram(std::uint16_t identifier) {
+  // A half-word load reads network order: the identifier's low byte first.
+  const auto onTheWire =
+      static_cast<std::uint32_t>(((identifier & 0xFFU) << 8U) | (identifier >> 8U));
+  // Every miss jumps to the drop at index 10.
+  return {
+      statement(BPF_LD | BPF_H | BPF_ABS, kFragmentOffset),
+      jump(BPF_JMP | BPF_JSET | BPF_K, kFragmentOffsetMask, 8, 0),
+      statement(BPF_LDX | BPF_B | BPF_MSH, 0),
+      statement(BPF_MISC | BPF_TXA, 0),
+      jump(BPF_JMP | BPF_JGE | BPF_K, kMinHeaderLength, 0, 5),
+      // A read past the end of the datagram ends the program with a drop.
+      statement(BPF_LD | BPF_B | BPF_IND, 0),
+      jump(BPF_JMP | BPF_JEQ | BPF_K, kEchoReply, 0, 3),
+      statement(BPF_LD | BPF_H | BPF_IND, kEchoIdentifierOffset),
+      jump(BPF_JMP | BPF_JEQ | BPF_K, onTheWire, 0, 1),
+      statement(BPF_RET | BPF_K, kKeepWhole),
+      statement(BPF_RET | BPF_K, 0),
+  };
 }
 
 std::vector<sock_filter> dropAllProgram() { return {statement(BPF_RET | BPF_K, 0)}; }

@@ -21,6 +21,11 @@ std::vector<sock_filter> captureProgram(int ipProtocol,
 // nothing of any other protocol.
 std::vector<sock_filter> captureProgramFor(int ipProtocol);
 
+// The raw ICMP socket's program: ICMP echo replies (type 0) that carry
+// `identifier` as it goes on the wire, low byte first. The kernel has put
+// back the IPv4 header, so offsets count from it here too.
+std::vector<sock_filter> echoReplyProgram(std::uint16_t identifier);
+
 // Keeps nothing: for a socket that only sends.
 std::vector<sock_filter> dropAllProgram();
 

@@ -63,6 +63,6 @@ void RawSocket::enableReceiveAll() {
 void RawSocket::enableReceiveAllIgmp() { switchOn(native(), SIO_RCVALL_IGMPMCAST); }
 
 // Winsock has no per-type ICMP filter; the readers drop what is not a reply.
-void RawSocket::acceptOnlyEchoReplies() {}
+void RawSocket::acceptOnlyEchoReplies(std::uint16_t /*identifier*/) {}
 
 }  // namespace net

@@ -66,9 +66,10 @@ class RawSocket : public Socket {
   // for other hosts and groups. Only after bindToLink.
   void enableReceiveAll();
   void enableReceiveAllIgmp();
-  // Linux queues only ICMP echo replies on this socket from now on; the
-  // readers still check each one. Elsewhere it changes nothing.
-  void acceptOnlyEchoReplies();
+  // Linux queues only the ICMP echo replies that carry `identifier` on this
+  // socket from now on; the readers still check each one. Elsewhere it
+  // changes nothing.
+  void acceptOnlyEchoReplies(std::uint16_t identifier);
 
  private:
   int protocol_;

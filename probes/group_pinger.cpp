@@ -7,7 +7,7 @@
 #include "probes/icmp_echo.h"
 
 GroupPinger::GroupPinger(const net::PassLink& link) : net::RawSocket(IPPROTO_ICMP) {
-  acceptOnlyEchoReplies();
+  acceptOnlyEchoReplies(echoIdentifier(net::processId()));
   if (link.chosen) bindToLink(link);
 }
 
