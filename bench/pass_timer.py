@@ -11,13 +11,21 @@ prompt, before "q" is typed. Prints one JSON object.
     pass_timer.py [--watch PID] -- COMMAND...
 COMMAND runs the tool (every wrapper must exec into the next). --watch PID adds the
 CPU time that process used while the tool ran (e.g. a tcpdump on the same link).
+
+The wrappers (ip netns exec, unshare, a shell) take milliseconds of their own before
+the tool starts. COMMAND inherits the write end of a pipe as fd 9; the last wrapper
+closes it just before it execs the tool (`exec tool 9>&-`), and the moment the pipe
+reads end-of-file is the tool's start: the pass's overhead is counted from there.
 """
 
 import json
 import os
+import selectors
 import subprocess
 import sys
 import time
+
+EXEC_MARK_FD = 9
 
 # (label, line that starts the span, line that ends it, fixed waits inside it in ms,
 #  of which listening). Tests 3, 4 and 7 end at their successor's header; they
@@ -57,21 +65,53 @@ def main():
     options = sys.argv[1:split]
     watched = int(options[options.index("--watch") + 1]) if "--watch" in options else None
     watched_before = cpu_ms_of(watched) if watched else None
+    mark_read, mark_write = os.pipe()
+    os.dup2(mark_write, EXEC_MARK_FD)
+    os.close(mark_write)
     started = time.monotonic()
-    child = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    child = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             pass_fds=(EXEC_MARK_FD,))
+    os.close(EXEC_MARK_FD)
+    # One thread waits on both the mark and the output, so that both stamps
+    # carry the same wake-up delay.
+    waiting = selectors.DefaultSelector()
+    waiting.register(mark_read, selectors.EVENT_READ, "mark")
+    waiting.register(child.stdout, selectors.EVENT_READ, "output")
+    tool_start_ms = None
     lines = []
+    partial = b""
     peak_kb = None
-    for raw_line in child.stdout:
-        lines.append(((time.monotonic() - started) * 1000.0, raw_line.decode(errors="replace")))
-        if "To exit enter" in lines[-1][1] and not child.stdin.closed:
-            # The wrappers have exec'd into the tool: this is its own high-water mark.
-            peak_kb = memory_kb(child.pid, "VmHWM")
-            child.stdin.write(b"q\n")
-            child.stdin.close()
+    while waiting.get_map():
+        for key, _ in waiting.select():
+            now = (time.monotonic() - started) * 1000.0
+            chunk = os.read(key.fd, 65536)
+            if key.data == "mark":
+                if not chunk:
+                    tool_start_ms = now
+                    waiting.unregister(mark_read)
+                continue
+            if not chunk:
+                waiting.unregister(child.stdout)
+                continue
+            *complete, partial = (partial + chunk).split(b"\n")
+            for raw_line in complete:
+                lines.append((now, raw_line.decode(errors="replace") + "\n"))
+                if "To exit enter" in lines[-1][1] and not child.stdin.closed:
+                    # The wrappers have exec'd into the tool: this is its own high-water mark.
+                    peak_kb = memory_kb(child.pid, "VmHWM")
+                    child.stdin.write(b"q\n")
+                    child.stdin.close()
+    if partial:
+        lines.append(((time.monotonic() - started) * 1000.0, partial.decode(errors="replace")))
     if not child.stdin.closed:
         child.stdin.close()
     _, status, usage = os.wait4(child.pid, 0)
     ended = (time.monotonic() - started) * 1000.0
+    os.close(mark_read)
+    # Without a wrapper that closes the mark, the tool's own exit is the mark:
+    # then only the from-the-start figures mean anything.
+    if tool_start_ms is not None and lines and tool_start_ms > lines[0][0]:
+        tool_start_ms = None
     watched_ms = cpu_ms_of(watched) - watched_before if watched else None
 
     def first_at_or_after(prefix, index):
@@ -94,6 +134,12 @@ def main():
         "status": os.waitstatus_to_exitcode(status),
         "wall_ms": round(ended, 1),
         "to_prompt_ms": round(prompt, 1) if prompt is not None else None,
+        # From the tool's own exec: without the wrappers' start-up.
+        "tool_start_ms": round(tool_start_ms, 1) if tool_start_ms is not None else None,
+        "tool_to_prompt_ms": (round(prompt - tool_start_ms, 1)
+                              if prompt is not None and tool_start_ms is not None else None),
+        "tool_to_first_line_ms": (round(lines[0][0] - tool_start_ms, 1)
+                                  if lines and tool_start_ms is not None else None),
         "fixed_waits_ms": FIXED_WAITS_MS,
         "cpu_user_ms": round(usage.ru_utime * 1000.0, 1),
         "cpu_system_ms": round(usage.ru_stime * 1000.0, 1),
@@ -105,6 +151,7 @@ def main():
         "report_bytes": len("".join(text for _, text in lines).encode()),
         "spans": spans,
         "output": "".join(text for _, text in lines),
+        "line_ms": [round(t - (tool_start_ms or 0.0), 2) for t, _ in lines],
     }))
     return 0
 
