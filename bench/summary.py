@@ -34,7 +34,7 @@ def main():
             cases.append(r["case"])
 
     print("\n| case | passes | tool start to prompt (ms) | over 28000 ms fixed waits | "
-          "tool CPU user+sys (ms) | peak RSS (kB) | tcpdump CPU (ms) | tool/tcpdump CPU | "
+          "tool CPU (ms) | peak RSS (kB) | tcpdump CPU (ms) | tool/tcpdump CPU | "
           "report (bytes) |")
     print("|---|---|---|---|---|---|---|---|---|")
     for case in cases:
@@ -43,22 +43,24 @@ def main():
         # of the wrappers (ip netns exec and the rest), which is longer.
         prompt = [f.get("tool_to_prompt_ms") or f["to_prompt_ms"] for f in figs
                   if f["to_prompt_ms"] is not None]
-        cpu = [f["cpu_user_ms"] + f["cpu_system_ms"] for f in figs]
+        cpu = [f["tool_cpu_ms"] if f.get("tool_cpu_ms") is not None else
+               f["cpu_user_ms"] + f["cpu_system_ms"] for f in figs]
         rss = [f["peak_rss_kb"] or 0 for f in figs]
-        dump = [f["watched_cpu_ms"] for f in figs if f["watched_cpu_ms"] is not None]
+        dump = [f["watched_cpu_same_span_ms"] if f.get("watched_cpu_same_span_ms") is not None
+                else f["watched_cpu_ms"] for f in figs if f["watched_cpu_ms"] is not None]
         dumped = f"{statistics.median(dump):.0f}" if dump else "-"
         ratios = [f["cpu_ratio_to_watched"] for f in figs if f.get("cpu_ratio_to_watched")]
         ratio = f"{statistics.median(ratios):.2f}" if ratios else "-"
         report = max(f.get("report_bytes", 0) for f in figs)
         print(f"| {case} | {len(figs)} | {statistics.median(prompt):.0f} | "
-              f"{statistics.median(prompt) - 28000:+.0f} | {statistics.median(cpu):.0f} | "
+              f"{statistics.median(prompt) - 28000:+.0f} | {statistics.median(cpu):.1f} | "
               f"{max(rss)} | {dumped} | {ratio} | {report} |" if prompt else
               f"| {case} | {len(figs)} | - | - | - | - | - | - | - |")
 
     starts = [r["figures"]["tool_start_ms"] for r in runs if r["figures"].get("tool_start_ms")]
     if starts:
         print(f"\nThe lab's wrappers took {statistics.median(starts):.1f} ms (median) to start "
-              "the tool; the figures above count from the tool's own start.")
+              "the tool; the figures above, CPU included, count from the tool's own start.")
     print("\nEach test's length between its output lines against the fixed waits inside it "
           "(median over the passes; 'over' is the overrun in ms, 'reply' a wait that a reply "
           "ended early):\n")
