@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "app/battery.h"
+#include "app/line_buffer.h"
 #include "app/options.h"
 #include "app/pass_setup.h"
 #include "app/run.h"
@@ -43,9 +44,9 @@ int run(int argc, char* argv[]) {
     findings.chosenInterface = summaryOf(setup);
     runPass(out, setup, findings);
   };
-  // Each line shows as soon as it is written, also through a pipe: the
+  // Each line shows as soon as it is complete, also through a pipe: the
   // battery pauses for seconds between lines.
-  std::cout << std::unitbuf;
+  const LineBufferedStream lines(std::cout);
   if (!given->once && !given->json && !given->repeatSeconds) {
     return runDiagnostics(std::cin, std::cout, pass);
   }

@@ -122,7 +122,17 @@ std::string sourceProblem(const in_addr& source) {
   return "";
 }
 
+RunOptions defaultRunOptions() {
+  RunOptions options;
+  options.asmGroup = *parseAsmGroup(kDefaultAsmGroup);
+  options.ssmChannel = *parseSsmChannel(kDefaultSsmChannel);
+  return options;
+}
+
 std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const> arguments) {
+  // The plain run: nothing to read, and building the parser costs more than
+  // the rest of the start-up together.
+  if (arguments.empty()) return defaultRunOptions();
   CLI::App app{
       "Tests which IPv4 multicast services work from this host: beacon groups, "
       "the first-hop router's IGMP and PIM, and the link-local router groups.",
@@ -178,7 +188,7 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
   if (interfaceOption->count() > 0 && interfaceChoice.empty()) {
     return usageError("--interface: the name or address is empty");
   }
-  RunOptions options;
+  RunOptions options = defaultRunOptions();
   if (!interfaceChoice.empty()) options.interfaceChoice = interfaceChoice;
   options.asmGroup = *parseAsmGroup(asmGroup);
   options.ssmChannel = *parseSsmChannel(ssmChannel);

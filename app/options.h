@@ -57,6 +57,9 @@ struct EarlyExit {
 
 inline constexpr int kUsageErrorStatus = 2;
 
+// What a run without arguments uses.
+RunOptions defaultRunOptions();
+
 // Reads the arguments after the program name. Nothing is printed here.
 std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const> arguments);
 

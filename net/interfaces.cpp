@@ -44,15 +44,15 @@ const char* chosenByText(ChosenBy how) {
 
 std::optional<LinkInterface> chooseDefaultInterface(const std::vector<HostInterface>& interfaces,
                                                     const std::vector<in_addr>& nameAddresses,
-                                                    const std::optional<in_addr>& routeSource) {
+                                                    const RouteSource& routeSource) {
   // Debian maps the host name to 127.0.1.1, where a raw socket sends into
   // nothing: only an address on a real, switched-on link counts.
   for (const in_addr& address : nameAddresses) {
     const HostInterface* holder = holderOf(interfaces, address);
     if (holder != nullptr && upAndNotLoopback(*holder)) return linkOf(*holder, ChosenBy::HostName);
   }
-  if (routeSource) {
-    const HostInterface* holder = holderOf(interfaces, *routeSource);
+  if (const std::optional<in_addr> source = routeSource()) {
+    const HostInterface* holder = holderOf(interfaces, *source);
     if (holder != nullptr && upAndNotLoopback(*holder)) {
       return linkOf(*holder, ChosenBy::MulticastRoute);
     }
@@ -112,7 +112,7 @@ PassLink defaultPassLink() {
   try {
     // The name first: its failure is what the raw-socket tests report.
     const std::vector<in_addr> nameAddresses = hostNameAddresses();
-    link.chosen = chooseDefaultInterface(hostInterfaces(), nameAddresses, multicastRouteSource());
+    link.chosen = chooseDefaultInterface(hostInterfaces(), nameAddresses, multicastRouteSource);
   } catch (const CV_SocketException& failure) {
     link.failure = failure;
   }

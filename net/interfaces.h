@@ -1,6 +1,7 @@
 // The host's IPv4 interfaces, and the one link that every test of a pass uses.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
@@ -56,10 +57,12 @@ std::optional<in_addr> multicastRouteSource();
 // the host name's addresses that one holds; else (b) the up, non-loopback
 // interface holding the multicast route's source; else (c) the first
 // interface that is up, running, multicast-capable and not loopback. With
-// none of them, the host name's first address alone (index 0).
+// none of them, the host name's first address alone (index 0). The route is
+// asked for only when the name decides nothing.
+using RouteSource = std::function<std::optional<in_addr>()>;
 std::optional<LinkInterface> chooseDefaultInterface(const std::vector<HostInterface>& interfaces,
                                                     const std::vector<in_addr>& nameAddresses,
-                                                    const std::optional<in_addr>& routeSource);
+                                                    const RouteSource& routeSource);
 
 // The interface named by -i (a name or one of its IPv4 addresses), or why it
 // cannot be used, as one line.

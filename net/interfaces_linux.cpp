@@ -1,8 +1,11 @@
 // The host's interfaces on Linux.
 #include <ifaddrs.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 
+#include <map>
 #include <memory>
+#include <string>
 
 #include "net/interfaces.h"
 #include "net/socket.h"
@@ -21,11 +24,22 @@ std::vector<HostInterface> hostInterfaces() {
   ifaddrs* first = nullptr;
   if (::getifaddrs(&first) == -1) throwSocketError("Bind");
   const std::unique_ptr<ifaddrs, FreeInterfaceList> list(first);
+  // Every interface's link-layer entry carries its index; asking the kernel
+  // by name costs three calls an entry. Address labels ("eth0:1") have no
+  // such entry and are asked for by name.
+  std::map<std::string, unsigned int, std::less<>> indexByName;
+  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_PACKET) {
+      const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
+      indexByName.emplace(entry->ifa_name, static_cast<unsigned int>(link->sll_ifindex));
+    }
+  }
   std::vector<HostInterface> interfaces;
   for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
     HostInterface found;
     found.name = entry->ifa_name;
-    found.index = ::if_nametoindex(entry->ifa_name);
+    const auto known = indexByName.find(found.name);
+    found.index = known != indexByName.end() ? known->second : ::if_nametoindex(entry->ifa_name);
     found.up = (entry->ifa_flags & IFF_UP) != 0U;
     found.running = (entry->ifa_flags & IFF_RUNNING) != 0U;
     found.multicast = (entry->ifa_flags & IFF_MULTICAST) != 0U;

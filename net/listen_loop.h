@@ -1,5 +1,5 @@
-// The one way every probe listens: a deadline fixed at entry, a wait bounded
-// by the time left, one read, the time left recomputed after every read. Only
+// The one way every probe listens: a deadline fixed at entry, a wait that
+// ends at it or at a datagram, one read, then the same deadline again. Only
 // what a datagram means differs between probes.
 #pragma once
 
@@ -25,18 +25,11 @@ void listenFor(Socket& socket, std::int32_t timeOutMs, Handler&& onDatagram) {
   std::array<std::uint8_t, kReceiveBufferSize> buffer{};
   sockaddr_in sender;
   std::memset(&sender, 0, sizeof sender);
-  const std::uint32_t start = tickCountMs();
-  std::int32_t remaining = timeOutMs;
-  while (remaining > 0) {
-    if (socket.waitReadable(remaining)) {
-      const int received = socket.recvFrom(buffer, sender);
-      const std::span<const std::uint8_t> datagram(buffer.data(),
-                                                   static_cast<std::size_t>(received));
-      if (onDatagram(datagram, sender) == AfterDatagram::StopListening) return;
-    }
-    // Unsigned difference: a wrap of the tick counter between the two
-    // readings does no harm.
-    remaining = timeOutMs - static_cast<std::int32_t>(tickCountMs() - start);
+  Deadline deadline(timeOutMs);
+  while (socket.waitReadable(deadline)) {
+    const int received = socket.recvFrom(buffer, sender);
+    const std::span<const std::uint8_t> datagram(buffer.data(), static_cast<std::size_t>(received));
+    if (onDatagram(datagram, sender) == AfterDatagram::StopListening) return;
   }
 }
 

@@ -3,6 +3,7 @@
 // the definitions live in one source file per platform, chosen by the build.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -34,6 +35,33 @@ int lastSocketError();
 std::uint32_t tickCountMs();
 
 void pauseMs(std::uint32_t milliseconds);
+
+// The end of one listening wait, fixed when it is made. Every wait on it
+// returns when the socket is readable or at that moment, whichever is first,
+// however many reads come between. On Linux a timer of its own ends the wait:
+// poll() alone may overrun each timeout by a thousandth of its length (2 ms in
+// 2 s), which a pass of eight tests adds up.
+class Deadline {
+ public:
+  // A timeout of 0 or less has passed already.
+  explicit Deadline(std::int32_t fromNowMs);
+  ~Deadline();
+  Deadline(const Deadline&) = delete;
+  Deadline& operator=(const Deadline&) = delete;
+  Deadline(Deadline&&) = delete;
+  Deadline& operator=(Deadline&&) = delete;
+
+  [[nodiscard]] bool passed() const;
+  // 1 when `handle` can be read, 0 when the deadline has come, -1 on a failed
+  // wait (the caller reads lastSocketError()).
+  int waitReadable(NativeSocket handle);
+
+ private:
+  std::chrono::steady_clock::time_point end_;
+  // Linux: a timerfd armed for end_; -1 where the platform has none, and
+  // then the wait falls back to the socket wait's own timeout.
+  int timer_ = -1;
+};
 
 std::uint32_t processId();
 

@@ -1,10 +1,17 @@
 #include <poll.h>
 #include <signal.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <ctime>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -25,6 +32,52 @@ std::uint32_t tickCountMs() {
 
 void pauseMs(std::uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+namespace {
+
+// Whole milliseconds from now until `end`, rounded up, for a wait that has
+// only a millisecond timeout; 0 once it has passed.
+int msUntil(std::chrono::steady_clock::time_point end) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+}
+
+}  // namespace
+
+Deadline::Deadline(std::int32_t fromNowMs)
+    : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(fromNowMs, 0))) {
+  if (fromNowMs <= 0) return;
+  timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+  if (timer_ == -1) return;
+  // Armed after end_ was read, so it never fires before end_.
+  itimerspec arm{};
+  arm.it_value.tv_sec = fromNowMs / 1000;
+  arm.it_value.tv_nsec = static_cast<long>(fromNowMs % 1000) * 1000000L;
+  if (::timerfd_settime(timer_, 0, &arm, nullptr) == -1) {
+    ::close(timer_);
+    timer_ = -1;
+  }
+}
+
+Deadline::~Deadline() {
+  if (timer_ != -1) ::close(timer_);
+}
+
+bool Deadline::passed() const { return std::chrono::steady_clock::now() >= end_; }
+
+int Deadline::waitReadable(NativeSocket handle) {
+  if (passed()) return 0;
+  if (timer_ == -1) {
+    pollfd entry{handle, POLLIN, 0};
+    return ::poll(&entry, 1, msUntil(end_));
+  }
+  std::array<pollfd, 2> entries{{{handle, POLLIN, 0}, {timer_, POLLIN, 0}}};
+  const int ready = ::poll(entries.data(), entries.size(), -1);
+  if (ready == -1) return -1;
+  // A datagram already queued is still read; the next wait sees the deadline.
+  return (entries[0].revents & POLLIN) != 0 ? 1 : 0;
 }
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::getpid()); }
@@ -105,17 +158,63 @@ int hostName(std::span<char> buffer) {
 
 }  // namespace os
 
+namespace {
+
+// Closes what it is handed, one after another, on one thread of its own that
+// the first handover starts and that lives as long as the process: a thread
+// for each close would cost more than most closes. Never destroyed, so the
+// thread never outlives what it waits on.
+class BackgroundCloser {
+ public:
+  static BackgroundCloser& instance() {
+    static auto* const closer = new BackgroundCloser;
+    return *closer;
+  }
+
+  // False when no thread could be started; the caller then closes itself.
+  bool hand(NativeSocket handle) noexcept {
+    try {
+      const std::lock_guard<std::mutex> hold(lock_);
+      if (!started_) {
+        std::thread([this] { closeForEver(); }).detach();
+        started_ = true;
+      }
+      pending_.push_back(handle);
+    } catch (...) {
+      return false;
+    }
+    ready_.notify_one();
+    return true;
+  }
+
+ private:
+  BackgroundCloser() = default;
+
+  [[noreturn]] void closeForEver() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      ready_.wait(hold, [this] { return !pending_.empty(); });
+      const NativeSocket handle = pending_.front();
+      pending_.pop_front();
+      hold.unlock();
+      ::close(handle);
+      hold.lock();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::deque<NativeSocket> pending_;
+  bool started_ = false;
+};
+
+}  // namespace
+
 void UniqueSocket::reset() noexcept {
   const NativeSocket handle = std::exchange(handle_, kInvalidSocket);
   if (handle == kInvalidSocket) return;
-  if (closing_ == Closing::InBackground) {
-    try {
-      std::thread([handle] { ::close(handle); }).detach();
-      return;
-    } catch (...) {
-      // No thread to spare: close here and wait after all.
-    }
-  }
+  // No thread to spare: close here and wait after all.
+  if (closing_ == Closing::InBackground && BackgroundCloser::instance().hand(handle)) return;
   // Don't retry close on EINTR: the descriptor is gone either way.
   ::close(handle);
 }

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <utility>
 
@@ -13,6 +15,21 @@ int lastSocketError() { return ::WSAGetLastError(); }
 std::uint32_t tickCountMs() { return static_cast<std::uint32_t>(::GetTickCount()); }
 
 void pauseMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+Deadline::Deadline(std::int32_t fromNowMs)
+    : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(fromNowMs, 0))) {}
+
+Deadline::~Deadline() = default;
+
+bool Deadline::passed() const { return std::chrono::steady_clock::now() >= end_; }
+
+int Deadline::waitReadable(NativeSocket handle) {
+  // select() takes whole milliseconds here: round up, so it never ends early.
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
+  if (left.count() <= 0) return 0;
+  return os::selectReadable(handle, static_cast<std::int32_t>(left.count()));
+}
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::GetCurrentProcessId()); }
 

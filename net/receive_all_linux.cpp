@@ -63,8 +63,11 @@ int interfaceIndexOf(const in_addr& address) {
   throw CV_SocketException(EADDRNOTAVAIL, kOperation);
 }
 
-UniqueSocket openCapture(const in_addr& address, int ipProtocol) {
-  const int interfaceIndex = interfaceIndexOf(address);
+// `knownIndex` is the interface the socket is tied to, when it is known;
+// otherwise the interface is the one holding `address`.
+UniqueSocket openCapture(const in_addr& address, unsigned int knownIndex, int ipProtocol) {
+  const int interfaceIndex =
+      knownIndex != 0 ? static_cast<int>(knownIndex) : interfaceIndexOf(address);
   // Protocol 0 until bound: nothing is queued before the filter is in place.
   UniqueSocket capture(os::openSocket(AF_PACKET, SOCK_DGRAM, 0),
                        UniqueSocket::Closing::InBackground);
@@ -107,7 +110,7 @@ void RawSocket::enableReceiveAll() {
   // The only user wants PIM; the capture carries the socket's own protocol.
   if (capturing()) return;
   const in_addr own = boundAddressOf(native());
-  attachCapture(openCapture(own, protocol_), own);
+  attachCapture(openCapture(own, linkIndex_, protocol_), own);
   // From now on only the capture is read: the raw socket itself only sends.
   attachFilter(native(), linux_if::dropAllProgram());
 }
@@ -115,7 +118,7 @@ void RawSocket::enableReceiveAll() {
 void RawSocket::enableReceiveAllIgmp() {
   if (capturing()) return;
   const in_addr own = boundAddressOf(native());
-  attachCapture(openCapture(own, IPPROTO_IGMP), own);
+  attachCapture(openCapture(own, linkIndex_, IPPROTO_IGMP), own);
   attachFilter(native(), linux_if::dropAllProgram());
 }
 

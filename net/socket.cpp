@@ -46,6 +46,12 @@ bool Socket::waitReadable(std::int32_t timeOutMs) {
   return ready > 0;
 }
 
+bool Socket::waitReadable(Deadline& deadline) {
+  const int ready = deadline.waitReadable(readHandle());
+  if (ready == -1) throwSocketError("select");
+  return ready > 0;
+}
+
 void Socket::setOption(int level, int option, const void* value, int length) {
   if (os::setOption(handle_.get(), level, option, value, length) == -1) {
     throwSocketError("SetOption");
@@ -105,6 +111,7 @@ void RawSocket::bindToLink(const PassLink& link) {
   bind(local);
   // Multicast sent from this socket leaves where its capture listens.
   setOption(IPPROTO_IP, IP_MULTICAST_IF, &local.sin_addr, sizeof local.sin_addr);
+  linkIndex_ = chosen.index;
 }
 
 }  // namespace net

@@ -25,6 +25,8 @@ class Socket {
   int recvFrom(std::span<std::uint8_t> buffer, sockaddr_in& source);
   // True when a datagram can be read; waits at most timeOutMs (-1: no limit).
   bool waitReadable(std::int32_t timeOutMs);
+  // True when a datagram can be read before `deadline`; false once it has come.
+  bool waitReadable(Deadline& deadline);
   void setOption(int level, int option, const void* value, int length);
   void bind(const sockaddr_in& address);
 
@@ -73,6 +75,9 @@ class RawSocket : public Socket {
 
  private:
   int protocol_;
+  // The interface bindToLink tied the socket to; 0 until then, or when only
+  // the address is known.
+  unsigned int linkIndex_ = 0;
 };
 
 // Throws CV_SocketException for `operation` with the platform's last error;

@@ -22,6 +22,13 @@ HostInterface link(const char* name, unsigned int index, std::uint32_t at, bool 
   return HostInterface{name, index, address(at), true, up, running, true, false};
 }
 
+net::RouteSource route(std::optional<std::uint32_t> hostOrder) {
+  return [hostOrder]() -> std::optional<in_addr> {
+    if (!hostOrder) return std::nullopt;
+    return address(*hostOrder);
+  };
+}
+
 // lo 127.0.0.1, mgmt 192.0.2.5 (up, no carrier), eth0 10.0.1.2, eth1 10.0.9.2
 std::vector<HostInterface> host() {
   HostInterface lo = link("lo", 1, 0x7F000001U);
@@ -33,7 +40,7 @@ std::vector<HostInterface> host() {
 TEST(InterfaceChoice, HostNameAddressOnAnUpLinkWins) {
   // 127.0.1.1 first, as Debian maps the name: it is on no link and is skipped.
   const auto chosen = net::chooseDefaultInterface(
-      host(), {address(0x7F000101U), address(0x0A000902U)}, address(0x0A000102U));
+      host(), {address(0x7F000101U), address(0x0A000902U)}, route(0x0A000102U));
   ASSERT_TRUE(chosen);
   EXPECT_EQ(chosen->name, "eth1");
   EXPECT_EQ(chosen->index, 4U);
@@ -41,9 +48,21 @@ TEST(InterfaceChoice, HostNameAddressOnAnUpLinkWins) {
   EXPECT_STREQ(net::chosenByText(chosen->chosenBy), "host-name");
 }
 
+TEST(InterfaceChoice, TheRouteIsOnlyAskedForWhenTheNameDecidesNothing) {
+  int asked = 0;
+  const net::RouteSource counted = [&asked]() -> std::optional<in_addr> {
+    ++asked;
+    return address(0x0A000102U);
+  };
+  EXPECT_EQ(net::chooseDefaultInterface(host(), {address(0x0A000902U)}, counted)->name, "eth1");
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(net::chooseDefaultInterface(host(), {address(0x7F000101U)}, counted)->name, "eth0");
+  EXPECT_EQ(asked, 1);
+}
+
 TEST(InterfaceChoice, MulticastRouteWhenTheNameIsOnNoLink) {
   const auto chosen =
-      net::chooseDefaultInterface(host(), {address(0x7F000101U)}, address(0x0A000102U));
+      net::chooseDefaultInterface(host(), {address(0x7F000101U)}, route(0x0A000102U));
   ASSERT_TRUE(chosen);
   EXPECT_EQ(chosen->name, "eth0");
   EXPECT_EQ(chosen->chosenBy, ChosenBy::MulticastRoute);
@@ -52,7 +71,7 @@ TEST(InterfaceChoice, MulticastRouteWhenTheNameIsOnNoLink) {
 TEST(InterfaceChoice, FirstUpSkipsLoopbackAndLinksWithoutCarrier) {
   // The route's source is loopback's: no link to test there.
   const auto chosen =
-      net::chooseDefaultInterface(host(), {address(0x7F000101U)}, address(0x7F000001U));
+      net::chooseDefaultInterface(host(), {address(0x7F000101U)}, route(0x7F000001U));
   ASSERT_TRUE(chosen);
   EXPECT_EQ(chosen->name, "eth0");
   EXPECT_EQ(chosen->chosenBy, ChosenBy::FirstUp);
@@ -61,7 +80,7 @@ TEST(InterfaceChoice, FirstUpSkipsLoopbackAndLinksWithoutCarrier) {
 TEST(InterfaceChoice, DownLinkHoldingTheNameIsSkipped) {
   auto interfaces = host();
   interfaces[3].up = false;
-  const auto chosen = net::chooseDefaultInterface(interfaces, {address(0x0A000902U)}, {});
+  const auto chosen = net::chooseDefaultInterface(interfaces, {address(0x0A000902U)}, route({}));
   ASSERT_TRUE(chosen);
   EXPECT_EQ(chosen->name, "eth0");
   EXPECT_EQ(chosen->chosenBy, ChosenBy::FirstUp);
@@ -69,11 +88,11 @@ TEST(InterfaceChoice, DownLinkHoldingTheNameIsSkipped) {
 
 TEST(InterfaceChoice, NoUsableLinkLeavesTheNamesFirstAddress) {
   const std::vector<HostInterface> onlyLoopback{host()[0]};
-  const auto chosen = net::chooseDefaultInterface(onlyLoopback, {address(0x7F000101U)}, {});
+  const auto chosen = net::chooseDefaultInterface(onlyLoopback, {address(0x7F000101U)}, route({}));
   ASSERT_TRUE(chosen);
   EXPECT_EQ(chosen->index, 0U);
   EXPECT_EQ(ntohl(chosen->address.s_addr), 0x7F000101U);
-  EXPECT_FALSE(net::chooseDefaultInterface(onlyLoopback, {}, {}));
+  EXPECT_FALSE(net::chooseDefaultInterface(onlyLoopback, {}, route({})));
 }
 
 std::string refusal(const std::vector<HostInterface>& interfaces, const std::string& text) {

@@ -56,6 +56,14 @@ TEST(Options, NoArgumentsGiveTheBuiltInBattery) {
   EXPECT_EQ(options.ssmChannel.port, 8020);
   EXPECT_FALSE(options.singlePass());
   EXPECT_FALSE(options.repeatSeconds.has_value());
+  // No arguments skip the parser; its defaults must be the same.
+  const RunOptions parsed = parsedOptions({"--once"});
+  EXPECT_EQ(parsed.asmGroup.group.s_addr, options.asmGroup.group.s_addr);
+  EXPECT_EQ(parsed.asmGroup.port, options.asmGroup.port);
+  EXPECT_EQ(parsed.ssmChannel.source.s_addr, options.ssmChannel.source.s_addr);
+  EXPECT_EQ(parsed.ssmChannel.group.s_addr, options.ssmChannel.group.s_addr);
+  EXPECT_EQ(parsed.ssmChannel.port, options.ssmChannel.port);
+  EXPECT_FALSE(parsed.interfaceChoice.has_value());
 }
 
 TEST(Options, ValuesInBothSpellings) {

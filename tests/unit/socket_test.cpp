@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "net/platform.h"
 #include "net/socket_exceptions.h"
@@ -137,6 +139,32 @@ TEST(UniqueSocket, AssigningOverAnOwnerClosesWhatItHeld) {
   EXPECT_TRUE(udpBoundTo(local).valid()) << "the replaced socket was left open";
   owner.reset();
   EXPECT_FALSE(owner.valid());
+}
+
+// Closes handed to the background happen, every one of them, and after the
+// owner has let go, never while it still holds the socket.
+TEST(UniqueSocket, EveryBackgroundCloseHappens) {
+  constexpr int kSockets = 16;
+  std::vector<sockaddr_in> locals;
+  std::vector<net::UniqueSocket> owners;
+  for (int i = 0; i < kSockets; ++i) {
+    locals.push_back(testing_support::loopbackAddress("127.0.0.1", freeUdpPort()));
+    owners.emplace_back(net::os::openSocket(AF_INET, SOCK_DGRAM, 0),
+                        net::UniqueSocket::Closing::InBackground);
+    ASSERT_TRUE(owners.back().valid());
+    ASSERT_EQ(net::os::bindTo(owners.back().get(), locals.back()), 0);
+  }
+  EXPECT_FALSE(udpBoundTo(locals.front()).valid()) << "closed while its owner lived";
+  owners.clear();
+  // The closes run on another thread: wait for them, within a bound no
+  // loaded machine comes near.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (const sockaddr_in& local : locals) {
+    while (!udpBoundTo(local).valid() && std::chrono::steady_clock::now() < giveUp) {
+      net::pauseMs(1);
+    }
+    EXPECT_TRUE(udpBoundTo(local).valid()) << "port " << ntohs(local.sin_port) << " still held";
+  }
 }
 
 }  // namespace
