@@ -188,7 +188,7 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
   if (interfaceOption->count() > 0 && interfaceChoice.empty()) {
     return usageError("--interface: the name or address is empty");
   }
-  RunOptions options = defaultRunOptions();
+  RunOptions options;
   if (!interfaceChoice.empty()) options.interfaceChoice = interfaceChoice;
   options.asmGroup = *parseAsmGroup(asmGroup);
   options.ssmChannel = *parseSsmChannel(ssmChannel);

@@ -2,12 +2,12 @@
 """Runs one pass of the tool and times it from outside.
 
 Every line of the tool's standard output is stamped with a monotonic clock as it
-arrives on the pipe (the tool flushes each line). From the stamps come the pass's
+arrives on the pipe (the tool writes each line whole). From the stamps come the pass's
 wall time up to its prompt and the length of each test, which is compared with the
-fixed waits inside that test; the tool's own CPU time from its exec to its prompt comes
-from its threads' schedstat (and that of the whole process, wrappers included, from
-wait4() when it has ended); its peak resident memory (VmHWM) is read from /proc while it waits at its
-prompt, before "q" is typed. Prints one JSON object.
+fixed waits inside that test. The tool's own CPU time from its exec to its prompt comes
+from its threads' schedstat (that of the whole process, wrappers included, from wait4()
+when it has ended); its peak resident memory (VmHWM) is read from /proc while it waits
+at its prompt, before "q" is typed. Prints one JSON object.
 
     pass_timer.py [--watch PID] -- COMMAND...
 COMMAND runs the tool (every wrapper must exec into the next). --watch PID adds the
