@@ -30,8 +30,36 @@ std::uint32_t tickCountMs() {
   return static_cast<std::uint32_t>(ms.count());
 }
 
+namespace {
+
+// Arms `timer` to fire once, `ms` from now; false if the kernel refused.
+bool armOnce(int timer, std::int64_t ms) {
+  itimerspec arm{};
+  arm.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+  arm.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  return ::timerfd_settime(timer, 0, &arm, nullptr) == 0;
+}
+
+}  // namespace
+
+// A pause ends on a timerfd for the same reason a listening wait does:
+// nanosleep() is allowed the thread's timer slack (50 us by default) on top of
+// the machine's own wake-up latency; a timerfd has none.
 void pauseMs(std::uint32_t milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  if (milliseconds == 0) return;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  const int timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+  if (timer != -1) {
+    std::uint64_t expirations = 0;
+    if (armOnce(timer, milliseconds)) {
+      while (::read(timer, &expirations, sizeof expirations) == -1 && errno == EINTR) {
+      }
+    }
+    ::close(timer);
+  }
+  // Without a timer, or should the read have failed, the pause still lasts
+  // its whole length.
+  std::this_thread::sleep_until(end);
 }
 
 namespace {
@@ -52,10 +80,7 @@ Deadline::Deadline(std::int32_t fromNowMs)
   timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
   if (timer_ == -1) return;
   // Armed after end_ was read, so it never fires before end_.
-  itimerspec arm{};
-  arm.it_value.tv_sec = fromNowMs / 1000;
-  arm.it_value.tv_nsec = static_cast<long>(fromNowMs % 1000) * 1000000L;
-  if (::timerfd_settime(timer_, 0, &arm, nullptr) == -1) {
+  if (!armOnce(timer_, fromNowMs)) {
     ::close(timer_);
     timer_ = -1;
   }

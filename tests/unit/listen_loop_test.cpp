@@ -6,6 +6,12 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <pthread.h>
+#include <signal.h>
+#endif
 
 #include "net/platform.h"
 #include "net/socket.h"
@@ -83,5 +89,40 @@ TEST(ListenFor, TheHandlerEndsTheWaitAndItsDatagramIsWhatWasSent) {
   EXPECT_EQ(seen, "first");
   ASSERT_TRUE(socket.waitReadable(0)) << "the loop read past the datagram that stopped it";
 }
+
+TEST(PauseMs, LastsItsWholeLength) {
+  for (const std::uint32_t length : {1U, 25U}) {
+    const auto start = steady_clock::now();
+    net::pauseMs(length);
+    EXPECT_GE(steady_clock::now() - start, milliseconds(length)) << length;
+  }
+}
+
+#if !defined(_WIN32)
+extern "C" void ignoreSignal(int /*signalNumber*/) {}
+
+// A signal handled without SA_RESTART ends a blocking read with EINTR; the
+// pause must still run to its end.
+TEST(PauseMs, ASignalDoesNotCutItShort) {
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = ignoreSignal;
+  ::sigemptyset(&action.sa_mask);
+  ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+  const pthread_t pausing = ::pthread_self();
+  const auto start = steady_clock::now();
+  std::thread interrupter([pausing] {
+    for (int i = 0; i < 5; ++i) {
+      std::this_thread::sleep_for(milliseconds(5));
+      ::pthread_kill(pausing, SIGUSR1);
+    }
+  });
+  net::pauseMs(80);
+  const auto elapsed = steady_clock::now() - start;
+  interrupter.join();
+  ::sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_GE(elapsed, milliseconds(80));
+}
+#endif
 
 }  // namespace
