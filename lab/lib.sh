@@ -252,12 +252,32 @@ EOF
   } >"$dir/pimd.conf"
 }
 
+# _lab_uml_shim: print the path of the preload library that lets the guest kernel
+# restore FPU state on machines with a large XSAVE area (see lab/uml-xstate-shim.c),
+# building it first when it is missing or older than its source. Labs starting at once
+# may build it side by side: each writes a file of its own and renames it into place.
+_lab_uml_shim() {
+  local source=$LAB_DIR_SELF/uml-xstate-shim.c shim=$LAB_ROOT/uml-xstate.so tmp
+  if [[ ! $shim -nt $source ]]; then
+    mkdir -p "$LAB_ROOT"
+    tmp=$(mktemp "$LAB_ROOT/uml-xstate.XXXXXX")
+    cc -O2 -shared -fPIC -o "$tmp" "$source" -ldl || {
+      rm -f "$tmp"
+      lab_die "cannot build $shim"
+      return 1
+    }
+    mv -f "$tmp" "$shim"
+  fi
+  echo "$shim"
+}
+
 _lab_start_router() {
-  local name=$1 dir
+  local name=$1 dir shim
   dir="$(lab_dir "$name")/router"
   _lab_write_router_config "$name"
+  shim=$(_lab_uml_shim) || return 1
   # umid/uml_dir keep the kernel's control files in the work folder instead of ~/.uml.
-  _lab_spawn "$name" router router-uml /usr/bin/linux.uml mem=256M \
+  _lab_spawn "$name" router router-uml env LD_PRELOAD="$shim" /usr/bin/linux.uml mem=256M \
     umid="cvl-$name" uml_dir="$dir/uml" \
     root=/dev/root rootfstype=hostfs rootflags=/ rw \
     init="$LAB_DIR_SELF/router-init.sh" LAB_ROUTER_DIR="$dir" \
