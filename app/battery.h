@@ -1,21 +1,58 @@
-// The eight tests of the battery. Each prints its own lines, records its
-// verdict and details in the pass's findings and catches its own socket
-// failures.
+// The battery as one table: each test's number, address family, what it is
+// called and the function that runs it. A pass runs the table's rows in
+// order; every reader of the records reaches them through it.
 #pragma once
 
-#include <ostream>
+#include <span>
 
-#include "app/pass_findings.h"
+#include "app/findings.h"
+#include "app/pass_observer.h"
 #include "app/pass_setup.h"
+#include "net/network.h"
 
-void runAsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
-void runSsmBeaconTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
-void runAllRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
-void runSsmRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
-void runIgmpV2Test(std::ostream& out, const PassSetup& setup, PassFindings& findings);
-void runIgmpV3Test(std::ostream& out, const PassSetup& setup, PassFindings& findings);
-void runPimRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
-void runPimTest(std::ostream& out, const PassSetup& setup, PassFindings& findings);
+struct BatteryTest;
 
-// One pass over fresh findings: tests 1 to 8, then the report.
-void runPass(std::ostream& out, const PassSetup& setup, PassFindings& findings);
+// What a test runs with: its row of the table, the network its probes use,
+// the pass's setup, its own record to fill and the observer to tell.
+struct TestContext {
+  const BatteryTest& test;
+  net::Network& network;
+  const PassSetup& setup;
+  TestRecord& record;
+  PassObserver& observer;
+
+  void begins() const { observer.testBegins(record); }
+  void verdictReached() const { observer.verdictReached(record); }
+};
+
+struct BatteryTest {
+  TestId id;
+  int number;
+  net::Family family;
+  // A short name for machine-read output: "asm-beacon", "pim-hello", ...
+  const char* name;
+  // Fills the record's details, tells the observer as it goes, and records
+  // a socket failure that ends it; it never throws one.
+  void (*run)(const TestContext& context);
+  // What makes the test a success, read off its record.
+  bool (*succeeded)(const TestRecord& record);
+};
+
+// The IPv4 battery, in the order it runs.
+std::span<const BatteryTest> ipv4Battery();
+
+// The row of test `id`.
+const BatteryTest& batteryTest(TestId id);
+
+// Records for every test of the battery, none of them run.
+PassFindings freshFindings();
+
+// Runs one test into its record: the test itself, then its duration and
+// outcome, told to `observer` as it goes.
+void runTest(const BatteryTest& test, net::Network& network, const PassSetup& setup,
+             PassObserver& observer, TestRecord& record);
+
+// One pass over fresh records: each test of the battery in turn, then the end
+// of the pass, told to `observer`.
+void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
+             PassFindings& findings);

@@ -1,66 +1,44 @@
-#include "app/battery.h"
 #include "app/battery_constants.h"
-#include "app/failure_scope.h"
-#include "net/address.h"
+#include "app/battery_tests.h"
 #include "probes/igmp_prober.h"
 
 namespace {
 
-void recordQueries(TestRecord& record, const IgmpProber& prober) {
-  auto& details = std::get<IgmpDetails>(record.details);
-  for (const auto& seen : prober.queries()) {
-    const QueryDetails& query = seen.details;
-    details.queries.push_back(QueryRecord{
-        net::addressText(query.sender), net::addressText(query.destination), query.version,
-        net::addressText(query.group), query.maxResponseMs, seen.sinceProbeMs});
-  }
-}
-
-// Records what the prober saw and prints the verdict; `version` is "IGMPv2"
-// or "IGMPv3".
-void concludeFromQueries(std::ostream& out, TestRecord& record, const IgmpProber& prober,
-                         const char* version, bool& querySeen) {
-  recordQueries(record, prober);
-  if (prober.sawQueryForGroup()) {
-    querySeen = true;
-    out << "Test succeeded:  received " << version << " response from the first-hop router \n";
-  } else {
-    out << "Test failed:  no " << version << " response received from the router \n";
-  }
+// What the prober saw; the verdict is whether the router answered for the group.
+void recordQueries(const TestContext& context, IgmpDetails& details, const IgmpProber& prober) {
+  details.queries = prober.queries();
+  details.sawQueryForGroup = prober.sawQueryForGroup();
+  context.verdictReached();
 }
 
 }  // namespace
 
-void runIgmpV2Test(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
-  TestRecord& record = findings.tests[4];
-  record.details.emplace<IgmpDetails>();
-  runInRawSocketScope(out, record, [&] {
-    printHeader(out, record,
-                "\t5.  Detecting if there is IGMPv2 capability to first-hop router \n");
-    const in_addr& group = setup.asmGroup.group;
-    IgmpProber prober(group, setup.link);
-    prober.sendReportV2(group);
-    net::pauseMs(battery::kPauseBetweenV2ReportAndLeaveMs);
-    prober.sendLeaveV2(group);
-    prober.receiveQueries(battery::kQueryListeningMs, true);
-    concludeFromQueries(out, record, prober, "IGMPv2", findings.flags.igmpV2QuerySeen);
+void runIgmpV2Test(const TestContext& context) {
+  auto& details = context.record.details.emplace<IgmpDetails>();
+  details.group = context.setup.asmGroup.group;
+  context.begins();
+  recordingSocketFailures(context.record, [&] {
+    IgmpProber prober(context.network, details.group, context.setup.link);
+    prober.sendReportV2(details.group);
+    context.network.pause(battery::kPauseBetweenV2ReportAndLeaveMs);
+    prober.sendLeaveV2(details.group);
+    prober.receiveQueries(battery::kQueryListeningMs, net::AfterDatagram::KeepListening);
+    recordQueries(context, details, prober);
   });
 }
 
-void runIgmpV3Test(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
-  TestRecord& record = findings.tests[5];
-  record.details.emplace<IgmpDetails>();
-  runInRawSocketScope(out, record, [&] {
-    printHeader(out, record,
-                "\t6.  Detecting if there is IGMPv3 capability to first-hop router \n");
-    net::pauseMs(battery::kPauseBeforeIgmpV3TestMs);
-    const in_addr& group = setup.ssmChannel.group;
-    const in_addr& source = setup.ssmChannel.source;
-    IgmpProber prober(group, setup.link);
-    prober.sendReportV3(group, source, kIgmpV3AllowNewSources);
-    net::pauseMs(battery::kPauseBetweenV3ReportsMs);
-    prober.sendReportV3(group, source, kIgmpV3BlockOldSources);
-    prober.receiveQueries(battery::kQueryListeningMs, true);
-    concludeFromQueries(out, record, prober, "IGMPv3", findings.flags.igmpV3QuerySeen);
+void runIgmpV3Test(const TestContext& context) {
+  const auto& channel = context.setup.ssmChannel;
+  auto& details = context.record.details.emplace<IgmpDetails>();
+  details.group = channel.group;
+  context.begins();
+  recordingSocketFailures(context.record, [&] {
+    context.network.pause(battery::kPauseBeforeIgmpV3TestMs);
+    IgmpProber prober(context.network, channel.group, context.setup.link);
+    prober.sendReportV3(channel.group, channel.source, kIgmpV3AllowNewSources);
+    context.network.pause(battery::kPauseBetweenV3ReportsMs);
+    prober.sendReportV3(channel.group, channel.source, kIgmpV3BlockOldSources);
+    prober.receiveQueries(battery::kQueryListeningMs, net::AfterDatagram::KeepListening);
+    recordQueries(context, details, prober);
   });
 }

@@ -8,8 +8,8 @@
 #include "app/options.h"
 #include "app/pass_setup.h"
 #include "app/run.h"
-#include "net/address.h"
 #include "net/platform.h"
+#include "net/system_network.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ InterfaceSummary summaryOf(const PassSetup& setup) {
   if (!setup.link.chosen) return summary;
   const net::LinkInterface& chosen = *setup.link.chosen;
   if (!chosen.name.empty()) summary.name = chosen.name;
-  summary.address = net::addressText(chosen.address);
+  summary.address = chosen.address.toString();
   summary.chosenBy = net::chosenByText(chosen.chosenBy);
   return summary;
 }
@@ -38,11 +38,12 @@ int run(int argc, char* argv[]) {
   const auto chosen = interfaceFromOptions(*given);
   if (const auto* early = std::get_if<options::EarlyExit>(&chosen)) return exitEarly(*early);
   const auto* byOption = std::get_if<std::optional<net::LinkInterface>>(&chosen);
-  const PassRunner pass = [&](std::ostream& out, PassFindings& findings) {
+  net::SystemNetwork network;
+  const PassRunner pass = [&](PassObserver& observer, PassFindings& findings) {
     // The interface is found once per pass, before its first test.
     const PassSetup setup = preparePass(*given, *byOption);
     findings.chosenInterface = summaryOf(setup);
-    runPass(out, setup, findings);
+    runPass(network, setup, observer, findings);
   };
   // Each line shows as soon as it is complete, also through a pipe: the
   // battery pauses for seconds between lines.

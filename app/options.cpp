@@ -1,7 +1,6 @@
 #include "app/options.h"
 
 #include <CLI/CLI.hpp>
-#include <array>
 #include <charconv>
 #include <sstream>
 #include <system_error>
@@ -18,11 +17,9 @@ constexpr const char* kSynopsis =
     "                 [--ssm-channel SOURCE,GROUP:PORT] [--once] [--json]\n"
     "                 [--repeat SECONDS]\n";
 
-std::uint32_t hostOrder(const in_addr& address) { return ntohl(address.s_addr); }
-
-bool inBlock(const in_addr& address, std::uint32_t block, int prefixLength) {
+bool inBlock(const net::Address& address, std::uint32_t block, int prefixLength) {
   const std::uint32_t mask = prefixLength == 0 ? 0U : ~0U << (32 - prefixLength);
-  return (hostOrder(address) & mask) == block;
+  return (address.v4HostOrder() & mask) == block;
 }
 
 // A whole decimal number in [low, high], digits only: no sign, no blanks.
@@ -46,7 +43,7 @@ std::optional<std::uint16_t> parsePort(std::string_view text) {
 std::string describeAsmGroup(const std::string& text) {
   const auto colon = text.rfind(':');
   if (colon == std::string::npos) return "'" + text + "' is not of the form GROUP:PORT";
-  const auto group = parseDottedQuad(text.substr(0, colon));
+  const auto group = net::Address::parseV4(text.substr(0, colon));
   if (!group) return "'" + text.substr(0, colon) + "' is not an IPv4 address";
   if (!parsePort(std::string_view(text).substr(colon + 1))) {
     return "'" + text.substr(colon + 1) + "' is not a port from 1 to 65535";
@@ -57,7 +54,7 @@ std::string describeAsmGroup(const std::string& text) {
 std::string describeSsmChannel(const std::string& text) {
   const auto comma = text.find(',');
   if (comma == std::string::npos) return "'" + text + "' is not of the form SOURCE,GROUP:PORT";
-  const auto source = parseDottedQuad(text.substr(0, comma));
+  const auto source = net::Address::parseV4(text.substr(0, comma));
   if (!source) return "'" + text.substr(0, comma) + "' is not an IPv4 address";
   if (auto problem = sourceProblem(*source); !problem.empty()) return problem;
   return describeAsmGroup(text.substr(comma + 1));
@@ -71,30 +68,10 @@ EarlyExit usageError(const std::string& line) {
       "corvanite: " + line + "\n" + kSynopsis + "Run 'corvanite --help' for every option.\n"};
 }
 
-std::optional<in_addr> parseDottedQuad(const std::string& text) {
-  std::array<std::uint32_t, 4> parts{};
-  std::string_view rest(text);
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    const auto point = rest.find('.');
-    const bool last = i + 1 == parts.size();
-    if (last != (point == std::string_view::npos)) return std::nullopt;
-    const auto part = rest.substr(0, point);
-    // A leading zero reads as octal in some parsers: refuse it rather than guess.
-    if (part.size() > 1 && part.front() == '0') return std::nullopt;
-    const auto value = parseDecimal<std::uint32_t>(part, 0, 255);
-    if (!value) return std::nullopt;
-    parts[i] = *value;
-    if (!last) rest.remove_prefix(point + 1);
-  }
-  in_addr address{};
-  address.s_addr = htonl(parts[0] << 24 | parts[1] << 16 | parts[2] << 8 | parts[3]);
-  return address;
-}
-
 std::optional<AsmGroup> parseAsmGroup(const std::string& text) {
   if (!describeAsmGroup(text).empty()) return std::nullopt;
   const auto colon = text.rfind(':');
-  return AsmGroup{*parseDottedQuad(text.substr(0, colon)),
+  return AsmGroup{*net::Address::parseV4(text.substr(0, colon)),
                   *parsePort(std::string_view(text).substr(colon + 1))};
 }
 
@@ -102,19 +79,19 @@ std::optional<SsmChannel> parseSsmChannel(const std::string& text) {
   if (!describeSsmChannel(text).empty()) return std::nullopt;
   const auto comma = text.find(',');
   const auto group = *parseAsmGroup(text.substr(comma + 1));
-  return SsmChannel{*parseDottedQuad(text.substr(0, comma)), group.group, group.port};
+  return SsmChannel{*net::Address::parseV4(text.substr(0, comma)), group.group, group.port};
 }
 
-std::string groupProblem(const in_addr& group) {
-  if (!inBlock(group, 0xE0000000U, 4)) return "the group must be a multicast address";
+std::string groupProblem(const net::Address& group) {
+  if (!group.isMulticast()) return "the group must be a multicast address";
   if (inBlock(group, 0xE0000000U, 24)) {
     return "the group must not be link-local (224.0.0.0/24): routers do not forward it";
   }
   return "";
 }
 
-std::string sourceProblem(const in_addr& source) {
-  if (inBlock(source, 0xE0000000U, 4)) return "the source must be a unicast address";
+std::string sourceProblem(const net::Address& source) {
+  if (source.isMulticast()) return "the source must be a unicast address";
   if (inBlock(source, 0x00000000U, 8) || inBlock(source, 0x7F000000U, 8) ||
       inBlock(source, 0xF0000000U, 4)) {
     return "the source must be a unicast address outside 0/8, 127/8 and 240/4";

@@ -8,20 +8,20 @@
 #include <string>
 #include <variant>
 
-#include "net/platform.h"
+#include "net/address.h"
 
 namespace options {
 
 // An any-source group and its UDP port.
 struct AsmGroup {
-  in_addr group{};
+  net::Address group;
   std::uint16_t port = 0;
 };
 
 // A source-specific channel: one source, one group, a UDP port.
 struct SsmChannel {
-  in_addr source{};
-  in_addr group{};
+  net::Address source;
+  net::Address group;
   std::uint16_t port = 0;
 };
 
@@ -30,8 +30,9 @@ inline constexpr const char* kDefaultAsmGroup = "233.4.200.19:10002";
 // real host unless the user gives one.
 inline constexpr const char* kDefaultSsmChannel = "198.51.100.20,232.64.133.120:8020";
 
-// A pass repeats no sooner than a PIM neighbour's holdtime (35 s in the Hello)
-// runs out, so that every pass meets the router as a fresh neighbour.
+// A pass repeats no sooner than the holdtime its PIM Hello announces (30 s)
+// has run out, with 5 s to spare, so that every pass meets the router as a
+// fresh neighbour.
 inline constexpr std::int32_t kMinimumRepeatSeconds = 35;
 
 struct RunOptions {
@@ -66,14 +67,13 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
 // A usage error: `line` after "corvanite: ", then the usage, on standard error.
 EarlyExit usageError(const std::string& line);
 
-// The pieces of the option values, also used to tell a bad value precisely.
-// Each returns nullopt for a text that is not exactly of its form.
-std::optional<in_addr> parseDottedQuad(const std::string& text);
+// The option values, also used to tell a bad value precisely. Each returns
+// nullopt for a text that is not exactly of its form.
 std::optional<AsmGroup> parseAsmGroup(const std::string& text);
 std::optional<SsmChannel> parseSsmChannel(const std::string& text);
 
 // Why a value is refused, or the empty text when it is fine.
-std::string groupProblem(const in_addr& group);
-std::string sourceProblem(const in_addr& source);
+std::string groupProblem(const net::Address& group);
+std::string sourceProblem(const net::Address& source);
 
 }  // namespace options

@@ -1,11 +1,13 @@
 #include "app/pass_json.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
-#include "app/report.h"
+#include "app/battery.h"
+#include "app/conclusions.h"
+#include "app/text_output.h"
 
 #ifndef CORVANITE_VERSION
 #error "the build defines CORVANITE_VERSION"
@@ -37,56 +39,60 @@ const char* outcomeName(TestOutcome outcome) {
 double toMicroseconds(double ms) { return std::round(ms * 1000.0) / 1000.0; }
 
 void addDetails(json& test, const BeaconDetails& beacon) {
-  test["group"] = beacon.group;
+  test["group"] = beacon.group.toString();
   test["port"] = beacon.port;
-  test["source"] = orNull(beacon.source);
+  test["source"] = beacon.source ? json(beacon.source->toString()) : json(nullptr);
   json members = json::array();
   for (const BeaconMember& member : beacon.members) {
-    members.push_back({{"address", member.address}, {"datagrams", member.datagrams}});
+    members.push_back({{"address", member.address.toString()}, {"datagrams", member.datagrams}});
   }
   test["members"] = members;
 }
 
 void addDetails(json& test, const PingDetails& ping) {
-  test["group"] = ping.group;
+  test["group"] = ping.group.toString();
   json replies = json::array();
-  for (const RouterReply& reply : ping.replies) {
+  for (const EchoReply& reply : ping.replies) {
     replies.push_back(
-        {{"address", reply.address}, {"round_trip_ms", toMicroseconds(reply.roundTripMs)}});
+        {{"address", reply.from.toString()}, {"round_trip_ms", toMicroseconds(reply.roundTripMs)}});
   }
   test["replies"] = replies;
 }
 
 void addDetails(json& test, const IgmpDetails& igmp) {
   json queries = json::array();
-  for (const QueryRecord& query : igmp.queries) {
-    queries.push_back({{"sender", query.sender},
-                       {"destination", query.destination},
+  for (const ObservedQuery& seen : igmp.queries) {
+    const MembershipQuery& query = seen.query;
+    queries.push_back({{"sender", query.sender.toString()},
+                       {"destination", query.destination.toString()},
                        {"version", query.version},
-                       {"group", query.group},
+                       {"group", query.group.toString()},
                        {"max_response_ms", query.maxResponseMs},
-                       {"since_probe_ms", toMicroseconds(query.sinceProbeMs)}});
+                       {"since_probe_ms", toMicroseconds(seen.sinceProbeMs)}});
   }
   test["queries"] = queries;
 }
 
 void addDetails(json& test, const PimDetails& pim) {
   json hellos = json::array();
-  for (const HelloRecord& hello : pim.hellos) {
-    hellos.push_back({{"sender", hello.sender},
-                      {"holdtime_s", orNull(hello.holdtimeSeconds)},
-                      {"dr_priority", orNull(hello.drPriority)},
-                      {"generation_id", orNull(hello.generationId)}});
+  for (const NeighbourHello& hello : pim.hellos) {
+    hellos.push_back({{"sender", hello.sender.toString()},
+                      {"holdtime_s", orNull(hello.options.holdtimeSeconds)},
+                      {"dr_priority", orNull(hello.options.drPriority)},
+                      {"generation_id", orNull(hello.options.generationId)}});
   }
   test["hellos"] = hellos;
-  test["rp_advertisers"] = pim.rpAdvertisers;
+  json advertisers = json::array();
+  for (const net::Address& rp : pim.rpAdvertisers) advertisers.push_back(rp.toString());
+  test["rp_advertisers"] = advertisers;
 }
 
 void addDetails(json& /*test*/, const std::monostate& /*none*/) {}
 
 json testJson(const TestRecord& record) {
   json test = {{"number", record.number},
-               {"header", record.header},
+               {"name", batteryTest(record.id).name},
+               {"header", testHeader(record)},
                {"outcome", outcomeName(record.outcome)},
                {"duration_ms", record.durationMs}};
   if (record.error) {
@@ -113,21 +119,22 @@ json flagsJson(const PassFlags& f) {
 
 }  // namespace
 
-std::vector<std::string> reportLines(const PassFindings& findings) {
-  std::ostringstream text;
-  printReport(text, findings);
-  std::istringstream lines(text.str());
-  std::vector<std::string> conclusions;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("=> ", 0) == 0) conclusions.push_back(line);
+json verdictsJson(const PassFindings& findings) {
+  json report = json::array();
+  json ids = json::array();
+  for (const HeldConclusion& held : conclusionsThatHold(findings)) {
+    report.push_back(held.line);
+    ids.push_back(held.rule->id);
   }
-  return conclusions;
+  return {{"flags", flagsJson(flagsOf(findings))}, {"report", report}, {"conclusions", ids}};
 }
 
 std::string passJson(const PassTiming& timing, const PassFindings& findings) {
   const InterfaceSummary& chosen = findings.chosenInterface;
   json tests = json::array();
-  for (const TestRecord& record : findings.tests) tests.push_back(testJson(record));
+  for (const TestRecord& record : findings.tests) {
+    if (record.ran) tests.push_back(testJson(record));
+  }
   const json pass = {
       {"tool", {{"name", "corvanite"}, {"version", CORVANITE_VERSION}}},
       {"start_time", rfc3339Utc(timing.start)},
@@ -137,11 +144,23 @@ std::string passJson(const PassTiming& timing, const PassFindings& findings) {
         {"address", orNull(chosen.address)},
         {"chosen_by", orNull(chosen.chosenBy)}}},
       {"tests", tests},
-      {"verdicts", {{"flags", flagsJson(findings.flags)}, {"report", reportLines(findings)}}},
+      {"verdicts", verdictsJson(findings)},
   };
   // Anything a sender put into a text must not break the line: dump escapes
   // control characters, and invalid UTF-8 is replaced rather than thrown on.
   return pass.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+JsonOutput::JsonOutput(std::ostream& out)
+    : out_(out),
+      start_(std::chrono::system_clock::now()),
+      startTick_(std::chrono::steady_clock::now()) {}
+
+void JsonOutput::passEnds(const PassFindings& findings) {
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - startTick_);
+  out_ << passJson(PassTiming{start_, static_cast<std::uint32_t>(took.count())}, findings)
+       << std::endl;
 }
 
 std::string rfc3339Utc(std::chrono::system_clock::time_point when) {

@@ -18,10 +18,10 @@ struct PassSetup {
     if (!link.chosen) return std::nullopt;
     return link.chosen->chosenBy;
   }
-  // The address that joins go out on: the interface's, or 0.0.0.0 (the
-  // platform's pick) when none was found.
-  [[nodiscard]] in_addr joinInterface() const {
-    return link.chosen ? link.chosen->address : in_addr{};
+  // The interface that joins go out on; 0 (the platform's pick) when none
+  // was found.
+  [[nodiscard]] unsigned int interfaceIndex() const {
+    return link.chosen ? link.chosen->index : 0U;
   }
 };
 

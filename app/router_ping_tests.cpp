@@ -1,43 +1,32 @@
-#include "app/battery.h"
 #include "app/battery_constants.h"
-#include "app/failure_scope.h"
-#include "net/address.h"
+#include "app/battery_tests.h"
 #include "probes/group_pinger.h"
 
 namespace {
 
-void runRouterPingTest(std::ostream& out, const PassSetup& setup, TestRecord& record,
-                       const char* header, std::uint32_t groupNumber, bool& answered) {
-  const in_addr group = net::addressOf(groupNumber);
-  auto& details = record.details.emplace<PingDetails>(PingDetails{net::addressText(group), {}});
-  runInRawSocketScope(out, record, [&] {
-    printHeader(out, record, header);
-    GroupPinger pinger(setup.link);
+// Pings the group once; the first reply ends the wait.
+void runRouterPingTest(const TestContext& context, const net::Address& group) {
+  auto& details = context.record.details.emplace<PingDetails>();
+  details.group = group;
+  context.begins();
+  recordingSocketFailures(context.record, [&] {
+    GroupPinger pinger(context.network, context.test.family, context.setup.link);
     pinger.ping(group);
-    pinger.receiveReplies(battery::kEchoReplyWaitMs, false);
-    for (const auto& reply : pinger.replies()) {
-      details.replies.push_back(RouterReply{net::addressText(reply.from), reply.roundTripMs});
-    }
-    if (pinger.hasReplies()) answered = true;
+    pinger.receiveReplies(battery::kEchoReplyWaitMs, net::AfterDatagram::StopListening);
+    details.replies = pinger.replies();
   });
 }
 
 }  // namespace
 
-void runAllRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
-  runRouterPingTest(out, setup, findings.tests[2],
-                    "\t3.  Checking presence of multicast capable router in the neighborhood \n",
-                    net::kAllRoutersGroup, findings.flags.allRoutersAnswered);
+void runAllRoutersPingTest(const TestContext& context) {
+  runRouterPingTest(context, net::kAllRoutersGroup);
 }
 
-void runSsmRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
-  runRouterPingTest(out, setup, findings.tests[3],
-                    "\t4.  Checking presence of SSM capable router in the neighborhood \n",
-                    net::kIgmpV3RoutersGroup, findings.flags.ssmRoutersAnswered);
+void runSsmRoutersPingTest(const TestContext& context) {
+  runRouterPingTest(context, net::kIgmpV3RoutersGroup);
 }
 
-void runPimRoutersPingTest(std::ostream& out, const PassSetup& setup, PassFindings& findings) {
-  runRouterPingTest(out, setup, findings.tests[6],
-                    "\t7.  Detecting presence of PIM-SM capable router \n",
-                    net::kAllPimRoutersGroup, findings.flags.pimRoutersAnswered);
+void runPimRoutersPingTest(const TestContext& context) {
+  runRouterPingTest(context, net::kAllPimRoutersGroup);
 }

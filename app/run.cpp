@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <sstream>
 
 #include "app/pass_json.h"
 #include "app/prompt.h"
+#include "app/text_output.h"
 #include "net/platform.h"
 #include "net/socket_exceptions.h"
 #include "net/winsock_scope.h"
@@ -20,26 +20,22 @@ void printBanner(std::ostream& out) {
 }
 
 bool everyTestSucceeded(const PassFindings& findings) {
-  return std::all_of(findings.tests.begin(), findings.tests.end(),
+  return !findings.tests.empty() &&
+         std::all_of(findings.tests.begin(), findings.tests.end(),
                      [](const TestRecord& test) { return test.outcome == TestOutcome::Succeeded; });
 }
 
-// One pass of a scripted run; returns whether all eight tests succeeded.
+// One pass of a scripted run; returns whether every test succeeded.
 bool runScriptedPass(std::ostream& out, const PassRunner& pass, const ScriptedRun& how) {
   PassFindings findings;
-  const PassTiming began{std::chrono::system_clock::now(), 0};
-  const std::uint32_t startTick = net::tickCountMs();
-  if (!how.json) {
-    if (how.repeatSeconds) out << rfc3339Utc(began.start) << "\n";
-    pass(out, findings);
-    return everyTestSucceeded(findings);
+  if (how.json) {
+    JsonOutput json(out);
+    pass(json, findings);
+  } else {
+    if (how.repeatSeconds) out << rfc3339Utc(std::chrono::system_clock::now()) << "\n";
+    TextOutput text(out);
+    pass(text, findings);
   }
-  // The text is still written, unseen, so that the report's lines are the
-  // text mode's own.
-  std::ostringstream text;
-  pass(text, findings);
-  const PassTiming timing{began.start, net::tickCountMs() - startTick};
-  out << passJson(timing, findings) << std::endl;
   return everyTestSucceeded(findings);
 }
 
@@ -47,13 +43,15 @@ bool runScriptedPass(std::ostream& out, const PassRunner& pass, const ScriptedRu
 
 int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass) {
   try {
-    const net::WinsockScope sockets;
+    net::WinsockScope sockets;
     printBanner(out);
+    TextOutput text(out);
     do {
       // Nothing found in one pass carries over to the next.
       PassFindings findings;
-      pass(out, findings);
+      pass(text, findings);
     } while (askWhatNext(in, out) == NextStep::RunAgain);
+    sockets.close();
   } catch (const net::CV_SocketException& failure) {
     out << "Caught Exception:" << failure.description() << std::endl;
   }
@@ -62,12 +60,15 @@ int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass) 
 
 int runScripted(std::ostream& out, const PassRunner& pass, const ScriptedRun& how) {
   try {
-    const net::WinsockScope sockets;
+    net::WinsockScope sockets;
     if (!how.json) printBanner(out);
     for (;;) {
       const bool succeeded = runScriptedPass(out, pass, how);
       // Passes nobody can read are not run.
-      if (!how.repeatSeconds || !out) return succeeded ? 0 : 1;
+      if (!how.repeatSeconds || !out) {
+        sockets.close();
+        return succeeded ? 0 : 1;
+      }
       net::pauseMs(static_cast<std::uint32_t>(*how.repeatSeconds) * 1000U);
     }
   } catch (const net::CV_SocketException& failure) {

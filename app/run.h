@@ -6,9 +6,11 @@
 #include <optional>
 #include <ostream>
 
-#include "app/pass_findings.h"
+#include "app/findings.h"
+#include "app/pass_observer.h"
 
-using PassRunner = std::function<void(std::ostream&, PassFindings&)>;
+// Runs one pass, telling `observer` as it goes, into fresh findings.
+using PassRunner = std::function<void(PassObserver& observer, PassFindings& findings)>;
 
 // The whole run: banner, passes until the user quits, and the outermost
 // failure scope. Returns the process's exit status, always 0.

@@ -40,12 +40,17 @@ inline bool laterFragment(std::span<const std::uint8_t> datagram) {
   return datagram.size() >= 8 && ((datagram[6] & 0x1FU) | datagram[7]) != 0U;
 }
 
-// Whether `needed` bytes follow a well-formed header (RFC 791: at least 20
-// bytes, all of it within the datagram) in a datagram that is no later
+// An IPv4 header by its version number.
+inline bool versionFour(std::span<const std::uint8_t> datagram) {
+  return !datagram.empty() && (datagram[0] >> 4U) == 4U;
+}
+
+// Whether `needed` bytes follow a well-formed IPv4 header (RFC 791: at least
+// 20 bytes, all of it within the datagram) in a datagram that is no later
 // fragment.
 inline bool carriesPayload(std::span<const std::uint8_t> datagram, std::size_t needed) {
   const std::size_t header = declaredHeaderLength(datagram);
-  return header >= 20 && !laterFragment(datagram) &&
+  return versionFour(datagram) && header >= 20 && !laterFragment(datagram) &&
          declaredDatagramLength(datagram) >= header + needed;
 }
 

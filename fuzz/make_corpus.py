@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Writes the fuzzers' seed corpus: real IPv4 datagrams, header first, as the
-tool's raw sockets and captures hand them over, one file each.
+tool's raw sockets and captures hand them over, one file each; and address
+texts of both families for the address parser.
 
 Run with the interpreter that has scapy (Debian's /usr/bin/python3):
     /usr/bin/python3 fuzz/make_corpus.py fuzz/corpus
@@ -123,11 +124,23 @@ def packets():
     yield "ip-header-length-15", bytes(long_header)
 
 
+# Address texts as options and interfaces give them.
+ADDRESS_TEXTS = {
+    "asm-group": ASM_GROUP,
+    "v6-group": "ff3e:20:2001:db8::19",
+    "v6-mapped": "::ffff:198.51.100.20",
+    "v6-source": "2001:db8::20",
+    "v6-link-local": "fe80::1:2:3:4",
+}
+
+
 def main():
     out = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "corpus")
     out.mkdir(parents=True, exist_ok=True)
     for name, packet in packets():
         (out / f"{name}.bin").write_bytes(packet if isinstance(packet, bytes) else raw(packet))
+    for name, text in ADDRESS_TEXTS.items():
+        (out / f"address-{name}.txt").write_text(text)
     return 0
 
 

@@ -1,32 +1,88 @@
-// IPv4 addresses: parsed from dotted-quad text once, at the edge, and
-// written back as text for the report.
+// Addresses of either family, as a value: parsed from text once, at the edge,
+// carried as they are, and turned into the platform's socket addresses only
+// inside net/.
 #pragma once
 
+#include <array>
+#include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
-
-#include "net/platform.h"
+#include <string_view>
 
 namespace net {
 
-// The link-local groups the battery speaks to, in host byte order: all
-// routers (RFC 1112), IGMPv3-capable routers (RFC 3376) and PIM routers
-// (RFC 7761).
-inline constexpr std::uint32_t kAllRoutersGroup = 0xE0000002U;     // 224.0.0.2
-inline constexpr std::uint32_t kIgmpV3RoutersGroup = 0xE0000016U;  // 224.0.0.22
-inline constexpr std::uint32_t kAllPimRoutersGroup = 0xE000000DU;  // 224.0.0.13
+enum class Family { V4, V6 };
 
-// The address of a host-byte-order number.
-in_addr addressOf(std::uint32_t hostOrder);
+class Address {
+ public:
+  // 0.0.0.0
+  constexpr Address() = default;
 
-// Four decimal numbers of 0 to 255 joined by points; nothing for any other text.
-std::optional<in_addr> parseAddress(const std::string& text);
+  // From an IPv4 address as a number in host byte order (0xE0000002 is 224.0.0.2).
+  static constexpr Address v4(std::uint32_t hostOrder) {
+    Address address;
+    address.bytes_ = {
+        static_cast<std::uint8_t>(hostOrder >> 24U), static_cast<std::uint8_t>(hostOrder >> 16U),
+        static_cast<std::uint8_t>(hostOrder >> 8U), static_cast<std::uint8_t>(hostOrder)};
+    return address;
+  }
+  // From the 16 bytes of an IPv6 address in network order; a link-local one
+  // may name the interface it belongs to.
+  static Address v6(const std::array<std::uint8_t, 16>& bytes, std::uint32_t scopeId = 0);
+  // From 4 bytes (IPv4) or 16 (IPv6) in network order; nothing for any other length.
+  static std::optional<Address> fromBytes(std::span<const std::uint8_t> bytes);
 
-// Four decimal numbers without leading zeros, joined by points.
-std::string addressText(const in_addr& address);
+  // Four decimal numbers of 0 to 255 joined by points, without leading zeros,
+  // signs or blanks; nothing for any other text.
+  static std::optional<Address> parseV4(std::string_view text);
+  // An IPv6 address in any of the text forms of RFC 4291 2.2, without a zone.
+  static std::optional<Address> parseV6(std::string_view text);
 
-// {AF_INET, port 0, address}, every other byte zero.
-sockaddr_in socketAddress(const in_addr& address);
+  [[nodiscard]] constexpr Family family() const { return family_; }
+  [[nodiscard]] constexpr bool isV4() const { return family_ == Family::V4; }
+  // The address in network order: 4 bytes or 16.
+  [[nodiscard]] std::span<const std::uint8_t> bytes() const {
+    return std::span<const std::uint8_t>(bytes_).first(isV4() ? 4U : 16U);
+  }
+  // An IPv4 address as a number in host byte order; 0 for IPv6.
+  [[nodiscard]] std::uint32_t v4HostOrder() const;
+  [[nodiscard]] std::uint32_t scopeId() const { return scopeId_; }
+
+  [[nodiscard]] bool isUnspecified() const;
+  [[nodiscard]] bool isMulticast() const;
+
+  // Dotted-quad for IPv4 (no leading zeros), RFC 5952 for IPv6.
+  [[nodiscard]] std::string toString() const;
+
+  friend constexpr bool operator==(const Address&, const Address&) = default;
+  // clang-tidy reads the 0 of the synthesized comparison as a null pointer.
+  friend constexpr auto operator<=>(const Address&,
+                                    const Address&) = default;  // NOLINT(modernize-use-nullptr)
+
+ private:
+  Family family_ = Family::V4;
+  std::array<std::uint8_t, 16> bytes_{};
+  std::uint32_t scopeId_ = 0;
+};
+
+// An address and a port (0 where none applies, as on raw sockets).
+struct Endpoint {
+  Address address;
+  std::uint16_t port = 0;
+
+  friend constexpr bool operator==(const Endpoint&, const Endpoint&) = default;
+};
+
+// The wildcard address of a family: 0.0.0.0 or ::.
+Address anyAddress(Family family);
+
+// The link-local groups the IPv4 battery speaks to: all routers (RFC 1112),
+// IGMPv3-capable routers (RFC 3376) and PIM routers (RFC 7761).
+inline constexpr Address kAllRoutersGroup = Address::v4(0xE0000002U);     // 224.0.0.2
+inline constexpr Address kIgmpV3RoutersGroup = Address::v4(0xE0000016U);  // 224.0.0.22
+inline constexpr Address kAllPimRoutersGroup = Address::v4(0xE000000DU);  // 224.0.0.13
 
 }  // namespace net

@@ -18,7 +18,7 @@ using AddressInfoList = std::unique_ptr<addrinfo, FreeAddressInfo>;
 
 }  // namespace
 
-std::vector<in_addr> hostNameAddresses() {
+std::vector<Address> hostNameAddresses() {
   std::array<char, 1024> hostName{};
   if (os::hostName(hostName) == -1) throwSocketError("gethostname");
   addrinfo hints;
@@ -33,10 +33,12 @@ std::vector<in_addr> hostNameAddresses() {
   // The lookup returns its own error; the last-error value may be stale.
   if (lookup != 0) throw CV_SocketException(lookup, "getaddrinfo");
   const AddressInfoList resolved(first);
-  std::vector<in_addr> addresses;
+  std::vector<Address> addresses;
   for (const addrinfo* entry = resolved.get(); entry != nullptr; entry = entry->ai_next) {
     if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) continue;
-    addresses.push_back(reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr);
+    SocketAddress address;
+    std::memcpy(&address.storage, entry->ai_addr, sizeof(sockaddr_in));
+    addresses.push_back(endpointOf(address).address);
   }
   return addresses;
 }

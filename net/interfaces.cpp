@@ -1,9 +1,8 @@
 #include "net/interfaces.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "net/address.h"
+#include "net/platform.h"
 #include "net/unique_socket.h"
 
 namespace net {
@@ -15,10 +14,9 @@ bool upAndNotLoopback(const HostInterface& candidate) {
 }
 
 const HostInterface* holderOf(const std::vector<HostInterface>& interfaces,
-                              const in_addr& address) {
-  const auto found = std::find_if(interfaces.begin(), interfaces.end(), [&](const auto& c) {
-    return c.hasIpv4 && c.address.s_addr == address.s_addr;
-  });
+                              const Address& address) {
+  const auto found = std::find_if(interfaces.begin(), interfaces.end(),
+                                  [&](const auto& c) { return c.hasIpv4 && c.address == address; });
   return found == interfaces.end() ? nullptr : &*found;
 }
 
@@ -43,15 +41,15 @@ const char* chosenByText(ChosenBy how) {
 }
 
 std::optional<LinkInterface> chooseDefaultInterface(const std::vector<HostInterface>& interfaces,
-                                                    const std::vector<in_addr>& nameAddresses,
+                                                    const std::vector<Address>& nameAddresses,
                                                     const RouteSource& routeSource) {
   // Debian maps the host name to 127.0.1.1, where a raw socket sends into
   // nothing: only an address on a real, switched-on link counts.
-  for (const in_addr& address : nameAddresses) {
+  for (const Address& address : nameAddresses) {
     const HostInterface* holder = holderOf(interfaces, address);
     if (holder != nullptr && upAndNotLoopback(*holder)) return linkOf(*holder, ChosenBy::HostName);
   }
-  if (const std::optional<in_addr> source = routeSource()) {
+  if (const std::optional<Address> source = routeSource()) {
     const HostInterface* holder = holderOf(interfaces, *source);
     if (holder != nullptr && upAndNotLoopback(*holder)) {
       return linkOf(*holder, ChosenBy::MulticastRoute);
@@ -70,7 +68,7 @@ std::optional<LinkInterface> chooseDefaultInterface(const std::vector<HostInterf
 std::variant<LinkInterface, std::string> interfaceForOption(
     const std::vector<HostInterface>& interfaces, const std::string& nameOrAddress) {
   const HostInterface* chosen = nullptr;
-  if (const auto address = parseAddress(nameOrAddress)) {
+  if (const auto address = Address::parseV4(nameOrAddress)) {
     chosen = holderOf(interfaces, *address);
     if (chosen == nullptr) return "--interface: no interface of this host holds " + nameOrAddress;
   } else {
@@ -92,31 +90,36 @@ std::variant<LinkInterface, std::string> interfaceForOption(
   return linkOf(*chosen, ChosenBy::Option);
 }
 
-std::optional<in_addr> multicastRouteSource() {
+std::optional<Address> multicastRouteSource() {
   // Connecting a UDP socket sends nothing; it only fixes the route.
   const UniqueSocket probe(os::openSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   if (!probe.valid()) return std::nullopt;
-  sockaddr_in target = socketAddress(addressOf(kAllRoutersGroup));
-  target.sin_port = htons(9);
-  sockaddr_in local;
-  std::memset(&local, 0, sizeof local);
-  if (os::connectTo(probe.get(), target) != 0 || os::localAddressOf(probe.get(), local) != 0 ||
-      local.sin_addr.s_addr == htonl(INADDR_ANY)) {
+  SocketAddress local;
+  if (os::connectTo(probe.get(), socketAddressOf(Endpoint{kAllRoutersGroup, 9})) != 0 ||
+      os::localAddressOf(probe.get(), local) != 0) {
     return std::nullopt;
   }
-  return local.sin_addr;
+  const Address source = endpointOf(local).address;
+  if (source.isUnspecified()) return std::nullopt;
+  return source;
 }
 
 PassLink defaultPassLink() {
   PassLink link;
   try {
     // The name first: its failure is what the raw-socket tests report.
-    const std::vector<in_addr> nameAddresses = hostNameAddresses();
+    const std::vector<Address> nameAddresses = hostNameAddresses();
     link.chosen = chooseDefaultInterface(hostInterfaces(), nameAddresses, multicastRouteSource);
   } catch (const CV_SocketException& failure) {
     link.failure = failure;
   }
   return link;
+}
+
+const LinkInterface& requireLinkToBindTo(const PassLink& link) {
+  if (link.failure) throw *link.failure;
+  if (!link.chosen) throw CV_SocketException(kNoSuchDeviceError, "Bind");
+  return *link.chosen;
 }
 
 void requireInterfaceUp(const LinkInterface& link, const char* operation) {

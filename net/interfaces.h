@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "net/platform.h"
+#include "net/address.h"
 #include "net/socket_exceptions.h"
 
 namespace net {
@@ -17,7 +17,7 @@ namespace net {
 struct HostInterface {
   std::string name;
   unsigned int index = 0;
-  in_addr address{};
+  Address address;
   bool hasIpv4 = false;
   bool up = false;       // switched on
   bool running = false;  // and its link has carrier
@@ -33,7 +33,7 @@ struct LinkInterface {
   std::string name;
   // 0 when no interface qualified and only the host name's address is known.
   unsigned int index = 0;
-  in_addr address{};
+  Address address;
   ChosenBy chosenBy = ChosenBy::HostName;
 };
 
@@ -45,13 +45,18 @@ struct PassLink {
   std::optional<CV_SocketException> failure;
 };
 
+// The interface a socket of the pass binds to. Throws the failure that
+// finding it met, if it met one, or "no such device" from Bind when there is
+// none.
+const LinkInterface& requireLinkToBindTo(const PassLink& link);
+
 // What the platform tells; each throws CV_SocketException on failure.
 std::vector<HostInterface> hostInterfaces();
 // The IPv4 addresses the host's own name resolves to, in the resolver's order.
-std::vector<in_addr> hostNameAddresses();
+std::vector<Address> hostNameAddresses();
 // The source address of a UDP socket connected to 224.0.0.2: where the
 // kernel would send multicast from. Nothing when it has no route.
-std::optional<in_addr> multicastRouteSource();
+std::optional<Address> multicastRouteSource();
 
 // Without an option: (a) the up, non-loopback interface holding the first of
 // the host name's addresses that one holds; else (b) the up, non-loopback
@@ -59,9 +64,9 @@ std::optional<in_addr> multicastRouteSource();
 // interface that is up, running, multicast-capable and not loopback. With
 // none of them, the host name's first address alone (index 0). The route is
 // asked for only when the name decides nothing.
-using RouteSource = std::function<std::optional<in_addr>()>;
+using RouteSource = std::function<std::optional<Address>()>;
 std::optional<LinkInterface> chooseDefaultInterface(const std::vector<HostInterface>& interfaces,
-                                                    const std::vector<in_addr>& nameAddresses,
+                                                    const std::vector<Address>& nameAddresses,
                                                     const RouteSource& routeSource);
 
 // The interface named by -i (a name or one of its IPv4 addresses), or why it

@@ -3,6 +3,7 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -46,7 +47,9 @@ std::vector<HostInterface> hostInterfaces() {
     found.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0U;
     if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET) {
       found.hasIpv4 = true;
-      found.address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
+      SocketAddress address;
+      std::memcpy(&address.storage, entry->ifa_addr, sizeof(sockaddr_in));
+      found.address = endpointOf(address).address;
       interfaces.push_back(found);
     } else if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_PACKET) {
       // Every interface has one link-layer entry: it names those without IPv4.

@@ -4,6 +4,7 @@
 #include <iphlpapi.h>
 // clang-format on
 
+#include <cstring>
 #include <vector>
 
 #include "net/interfaces.h"
@@ -57,7 +58,9 @@ std::vector<HostInterface> hostInterfaces() {
       if (address == nullptr || address->sa_family != AF_INET) continue;
       HostInterface withAddress = found;
       withAddress.hasIpv4 = true;
-      withAddress.address = reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
+      SocketAddress copied;
+      std::memcpy(&copied.storage, address, sizeof(sockaddr_in));
+      withAddress.address = endpointOf(copied).address;
       interfaces.push_back(withAddress);
       listed = true;
     }

@@ -1,4 +1,4 @@
-// Reading captured IPv4 datagrams without trusting them: every offset is
+// Reading captured IP datagrams without trusting them: every offset is
 // checked against the bytes actually received.
 #pragma once
 
@@ -7,29 +7,30 @@
 #include <optional>
 #include <span>
 
-#include "net/platform.h"
+#include "net/address.h"
 
 namespace net {
 
 inline constexpr std::size_t kMinIpv4HeaderLength = 20;
 
-struct Ipv4Datagram {
-  std::uint8_t protocol;
-  in_addr source;
-  in_addr destination;
+// One datagram as a raw socket or a capture hands it over, its header read.
+struct IpDatagram {
+  Family family = Family::V4;
+  // The protocol of the payload (IPv4's protocol field).
+  std::uint8_t protocol = 0;
+  Address source;
+  Address destination;
+  // The TTL it arrived with.
+  std::uint8_t hopLimit = 0;
+  // The message it carries: the bytes after the header, up to the length the
+  // header declares or the end of what arrived, whichever is sooner.
   std::span<const std::uint8_t> payload;
 };
 
-// Splits a datagram at the header length its first byte gives; the payload
-// ends where the header's total length says, or where the bytes received end
-// if that is sooner. A runt (a header length under 20, a header longer than
-// the datagram, or fewer than `payloadBytesNeeded` bytes after it) gives
-// nothing, and so does a fragment other than the first.
-std::optional<Ipv4Datagram> parseIpv4(std::span<const std::uint8_t> datagram,
-                                      std::size_t payloadBytesNeeded);
-
-// The datagram's source address as a socket address; 0.0.0.0 when the
-// datagram is too short to carry one.
-sockaddr_in ipSourceOf(std::span<const std::uint8_t> datagram);
+// Reads the header the first byte announces. Nothing for a runt (an IPv4
+// header length under 20, or a header longer than the datagram), for a
+// fragment other than the first (its data begins mid-message), and for a
+// version this reader does not know.
+std::optional<IpDatagram> parseDatagram(std::span<const std::uint8_t> datagram);
 
 }  // namespace net

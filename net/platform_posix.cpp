@@ -30,34 +30,47 @@ std::uint32_t tickCountMs() {
   return static_cast<std::uint32_t>(ms.count());
 }
 
-namespace {
-
-// Arms `timer` to fire once, `ms` from now; false if the kernel refused.
-bool armOnce(int timer, std::int64_t ms) {
+OneShotTimer::OneShotTimer(std::chrono::milliseconds fromNow)
+    : handle_(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC)) {
+  if (handle_ == -1) return;
+  const auto ms = std::max<std::int64_t>(fromNow.count(), 0);
   itimerspec arm{};
   arm.it_value.tv_sec = static_cast<time_t>(ms / 1000);
   arm.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-  return ::timerfd_settime(timer, 0, &arm, nullptr) == 0;
+  // An all-zero value would disarm it: the shortest timer fires at once.
+  if (ms == 0) arm.it_value.tv_nsec = 1;
+  if (::timerfd_settime(handle_, 0, &arm, nullptr) != 0) {
+    ::close(handle_);
+    handle_ = -1;
+  }
 }
 
-}  // namespace
+OneShotTimer::~OneShotTimer() {
+  // Don't retry close on EINTR: the descriptor is gone either way.
+  if (handle_ != -1) ::close(handle_);
+}
 
-// A pause ends on a timerfd for the same reason a listening wait does:
+bool OneShotTimer::waitUntilFired() const {
+  if (handle_ == -1) return false;
+  std::uint64_t expirations = 0;
+  // A signal may interrupt the read; the timer still fires when it fires.
+  for (;;) {
+    if (::read(handle_, &expirations, sizeof expirations) != -1) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+// A pause ends on a timer for the same reason a listening wait does:
 // nanosleep() is allowed the thread's timer slack (50 us by default) on top of
 // the machine's own wake-up latency; a timerfd has none.
 void pauseMs(std::uint32_t milliseconds) {
   if (milliseconds == 0) return;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  const int timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-  if (timer != -1) {
-    std::uint64_t expirations = 0;
-    if (armOnce(timer, milliseconds)) {
-      while (::read(timer, &expirations, sizeof expirations) == -1 && errno == EINTR) {
-      }
-    }
-    ::close(timer);
+  {
+    const OneShotTimer timer{std::chrono::milliseconds(milliseconds)};
+    timer.waitUntilFired();
   }
-  // Without a timer, or should the read have failed, the pause still lasts
+  // Without a timer, or should the wait have failed, the pause still lasts
   // its whole length.
   std::this_thread::sleep_until(end);
 }
@@ -72,33 +85,29 @@ int msUntil(std::chrono::steady_clock::time_point end) {
   return static_cast<int>(std::max<std::int64_t>(left.count(), 0));
 }
 
+std::chrono::milliseconds timerLength(std::int32_t fromNowMs) {
+  return std::chrono::milliseconds(fromNowMs > 0 ? fromNowMs : 0);
+}
+
 }  // namespace
 
+// The timer is armed after end_ was read, so it never fires before end_. A
+// deadline that has passed already needs none.
 Deadline::Deadline(std::int32_t fromNowMs)
-    : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(fromNowMs, 0))) {
-  if (fromNowMs <= 0) return;
-  timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-  if (timer_ == -1) return;
-  // Armed after end_ was read, so it never fires before end_.
-  if (!armOnce(timer_, fromNowMs)) {
-    ::close(timer_);
-    timer_ = -1;
-  }
-}
+    : end_(std::chrono::steady_clock::now() + timerLength(fromNowMs)),
+      timer_(fromNowMs > 0 ? OneShotTimer(timerLength(fromNowMs)) : OneShotTimer()) {}
 
-Deadline::~Deadline() {
-  if (timer_ != -1) ::close(timer_);
-}
+Deadline::~Deadline() = default;
 
 bool Deadline::passed() const { return std::chrono::steady_clock::now() >= end_; }
 
 int Deadline::waitReadable(NativeSocket handle) {
   if (passed()) return 0;
-  if (timer_ == -1) {
+  if (!timer_.armed()) {
     pollfd entry{handle, POLLIN, 0};
     return ::poll(&entry, 1, msUntil(end_));
   }
-  std::array<pollfd, 2> entries{{{handle, POLLIN, 0}, {timer_, POLLIN, 0}}};
+  std::array<pollfd, 2> entries{{{handle, POLLIN, 0}, {timer_.handle(), POLLIN, 0}}};
   const int ready = ::poll(entries.data(), entries.size(), -1);
   if (ready == -1) return -1;
   // A datagram already queued is still read; the next wait sees the deadline.
@@ -124,26 +133,20 @@ void endProcessOnInterrupt() {
 
 namespace os {
 
-namespace {
-const sockaddr* asSockaddr(const sockaddr_in& address) {
-  return reinterpret_cast<const sockaddr*>(&address);
-}
-}  // namespace
-
 NativeSocket openSocket(int family, int type, int protocol) {
   return ::socket(family, type | SOCK_CLOEXEC, protocol);
 }
 
 int sendTo(NativeSocket handle, std::span<const std::uint8_t> message,
-           const sockaddr_in& destination) {
-  return static_cast<int>(::sendto(handle, message.data(), message.size(), 0,
-                                   asSockaddr(destination), sizeof destination));
+           const SocketAddress& destination) {
+  return static_cast<int>(
+      ::sendto(handle, message.data(), message.size(), 0, destination.get(), destination.length));
 }
 
-int recvFrom(NativeSocket handle, std::span<std::uint8_t> buffer, sockaddr_in& source) {
-  socklen_t length = sizeof source;
-  return static_cast<int>(::recvfrom(handle, buffer.data(), buffer.size(), 0,
-                                     reinterpret_cast<sockaddr*>(&source), &length));
+int recvFrom(NativeSocket handle, std::span<std::uint8_t> buffer, SocketAddress& source) {
+  source.length = sizeof source.storage;
+  return static_cast<int>(
+      ::recvfrom(handle, buffer.data(), buffer.size(), 0, source.get(), &source.length));
 }
 
 int selectReadable(NativeSocket handle, std::int32_t timeOutMs) {
@@ -155,19 +158,6 @@ int selectReadable(NativeSocket handle, std::int32_t timeOutMs) {
 
 int setOption(NativeSocket handle, int level, int option, const void* value, int length) {
   return ::setsockopt(handle, level, option, value, static_cast<socklen_t>(length));
-}
-
-int bindTo(NativeSocket handle, const sockaddr_in& address) {
-  return ::bind(handle, asSockaddr(address), sizeof address);
-}
-
-int connectTo(NativeSocket handle, const sockaddr_in& address) {
-  return ::connect(handle, asSockaddr(address), sizeof address);
-}
-
-int localAddressOf(NativeSocket handle, sockaddr_in& address) {
-  socklen_t length = sizeof address;
-  return ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length);
 }
 
 int bindToDevice(NativeSocket handle, const std::string& interfaceName) {

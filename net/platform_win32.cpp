@@ -16,6 +16,13 @@ std::uint32_t tickCountMs() { return static_cast<std::uint32_t>(::GetTickCount()
 
 void pauseMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+// Waits here are select() timeouts; no timer handle takes part in them.
+OneShotTimer::OneShotTimer(std::chrono::milliseconds /*fromNow*/) {}
+
+OneShotTimer::~OneShotTimer() = default;
+
+bool OneShotTimer::waitUntilFired() const { return false; }
+
 Deadline::Deadline(std::int32_t fromNowMs)
     : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(fromNowMs, 0))) {}
 
@@ -48,29 +55,21 @@ void endProcessOnInterrupt() { ::SetConsoleCtrlHandler(endAtOnce, TRUE); }
 
 namespace os {
 
-namespace {
-const sockaddr* asSockaddr(const sockaddr_in& address) {
-  return reinterpret_cast<const sockaddr*>(&address);
-}
-
-constexpr int kAddressLength = sizeof(sockaddr_in);
-}  // namespace
-
 NativeSocket openSocket(int family, int type, int protocol) {
   return ::socket(family, type, protocol);
 }
 
 int sendTo(NativeSocket handle, std::span<const std::uint8_t> message,
-           const sockaddr_in& destination) {
+           const SocketAddress& destination) {
   return ::sendto(handle, reinterpret_cast<const char*>(message.data()),
-                  static_cast<int>(message.size()), 0, asSockaddr(destination), kAddressLength);
+                  static_cast<int>(message.size()), 0, destination.get(), destination.length);
 }
 
-int recvFrom(NativeSocket handle, std::span<std::uint8_t> buffer, sockaddr_in& source) {
-  int length = kAddressLength;
+int recvFrom(NativeSocket handle, std::span<std::uint8_t> buffer, SocketAddress& source) {
+  source.length = sizeof source.storage;
   const int capacity = static_cast<int>(buffer.size());
   const int received = ::recvfrom(handle, reinterpret_cast<char*>(buffer.data()), capacity, 0,
-                                  reinterpret_cast<sockaddr*>(&source), &length);
+                                  source.get(), &source.length);
   // A datagram longer than the buffer has still arrived, cut to the buffer, as
   // elsewhere; one outsized datagram on the link must not end a test.
   if (received == SOCKET_ERROR && ::WSAGetLastError() == WSAEMSGSIZE) return capacity;
@@ -88,19 +87,6 @@ int selectReadable(NativeSocket handle, std::int32_t timeOutMs) {
 
 int setOption(NativeSocket handle, int level, int option, const void* value, int length) {
   return ::setsockopt(handle, level, option, static_cast<const char*>(value), length);
-}
-
-int bindTo(NativeSocket handle, const sockaddr_in& address) {
-  return ::bind(handle, asSockaddr(address), kAddressLength);
-}
-
-int connectTo(NativeSocket handle, const sockaddr_in& address) {
-  return ::connect(handle, asSockaddr(address), kAddressLength);
-}
-
-int localAddressOf(NativeSocket handle, sockaddr_in& address) {
-  int length = kAddressLength;
-  return ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length);
 }
 
 // A Winsock socket bound to an interface's address already belongs to it.

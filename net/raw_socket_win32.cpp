@@ -10,8 +10,6 @@
 #include <mstcpip.h>
 // clang-format on
 
-#include <cstring>
-
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 #include "net/unique_socket.h"
@@ -31,19 +29,17 @@ void switchOn(NativeSocket socket, DWORD controlCode) {
   }
 }
 
-sockaddr_in boundAddressOf(NativeSocket socket) {
-  sockaddr_in bound;
-  std::memset(&bound, 0, sizeof bound);
+Address boundAddressOf(NativeSocket socket) {
+  SocketAddress bound;
   if (os::localAddressOf(socket, bound) == SOCKET_ERROR) throwSocketError(kReceiveAllOperation);
-  return bound;
+  return endpointOf(bound).address;
 }
 
-UniqueSocket openCapture(sockaddr_in local) {
-  local.sin_port = 0;
-  UniqueSocket capture(os::openSocket(AF_INET, SOCK_RAW, IPPROTO_IP));
+UniqueSocket openCapture(const Address& local) {
+  UniqueSocket capture(os::openSocket(nativeFamily(local.family()), SOCK_RAW, IPPROTO_IP));
   if (!capture.valid()) throwSocketError(kReceiveAllOperation);
   // The mode needs one explicit interface address: the sending socket's.
-  if (os::bindTo(capture.get(), local) == SOCKET_ERROR) {
+  if (os::bindTo(capture.get(), socketAddressOf(Endpoint{local, 0})) == SOCKET_ERROR) {
     throwSocketError(kReceiveAllOperation);
   }
   switchOn(capture.get(), SIO_RCVALL);
@@ -56,8 +52,8 @@ void RawSocket::enableReceiveAll() {
   // The PIM prober switches the mode on before every listening period; one
   // capture serves them all.
   if (capturing()) return;
-  const sockaddr_in own = boundAddressOf(native());
-  attachCapture(openCapture(own), own.sin_addr);
+  const Address own = boundAddressOf(native());
+  attachCapture(openCapture(own), own);
 }
 
 void RawSocket::enableReceiveAllIgmp() { switchOn(native(), SIO_RCVALL_IGMPMCAST); }

@@ -40,14 +40,13 @@ void attachFilter(NativeSocket socket, std::vector<sock_filter> program) {
   setCaptureOption(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
 }
 
-in_addr boundAddressOf(NativeSocket boundSocket) {
-  sockaddr_in bound;
-  std::memset(&bound, 0, sizeof bound);
+Address boundAddressOf(NativeSocket boundSocket) {
+  SocketAddress bound;
   if (os::localAddressOf(boundSocket, bound) == -1) throwSocketError(kOperation);
-  return bound.sin_addr;
+  return endpointOf(bound).address;
 }
 
-int interfaceIndexOf(const in_addr& address) {
+int interfaceIndexOf(const Address& address) {
   std::vector<HostInterface> interfaces;
   try {
     interfaces = hostInterfaces();
@@ -55,7 +54,7 @@ int interfaceIndexOf(const in_addr& address) {
     throw CV_SocketException(failure.errorCode, kOperation);
   }
   for (const HostInterface& candidate : interfaces) {
-    if (candidate.hasIpv4 && candidate.address.s_addr == address.s_addr && candidate.index != 0) {
+    if (candidate.hasIpv4 && candidate.address == address && candidate.index != 0) {
       return static_cast<int>(candidate.index);
     }
   }
@@ -65,7 +64,7 @@ int interfaceIndexOf(const in_addr& address) {
 
 // `knownIndex` is the interface the socket is tied to, when it is known;
 // otherwise the interface is the one holding `address`.
-UniqueSocket openCapture(const in_addr& address, unsigned int knownIndex, int ipProtocol) {
+UniqueSocket openCapture(const Address& address, unsigned int knownIndex, int ipProtocol) {
   const int interfaceIndex =
       knownIndex != 0 ? static_cast<int>(knownIndex) : interfaceIndexOf(address);
   // Protocol 0 until bound: nothing is queued before the filter is in place.
@@ -109,7 +108,7 @@ UniqueSocket openCapture(const in_addr& address, unsigned int knownIndex, int ip
 void RawSocket::enableReceiveAll() {
   // The only user wants PIM; the capture carries the socket's own protocol.
   if (capturing()) return;
-  const in_addr own = boundAddressOf(native());
+  const Address own = boundAddressOf(native());
   attachCapture(openCapture(own, linkIndex_, protocol_), own);
   // From now on only the capture is read: the raw socket itself only sends.
   attachFilter(native(), linux_if::dropAllProgram());
@@ -117,7 +116,7 @@ void RawSocket::enableReceiveAll() {
 
 void RawSocket::enableReceiveAllIgmp() {
   if (capturing()) return;
-  const in_addr own = boundAddressOf(native());
+  const Address own = boundAddressOf(native());
   attachCapture(openCapture(own, linkIndex_, IPPROTO_IGMP), own);
   attachFilter(native(), linux_if::dropAllProgram());
 }

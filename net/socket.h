@@ -1,44 +1,59 @@
-// Owning wrappers of one IPv4 socket each. Every failed call throws at once
-// with the platform's error number; nothing is retried or returned as a code.
+// Owning wrappers of one socket each, of either family. Every failed call
+// throws at once with the platform's error number; nothing is retried or
+// returned as a code.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <utility>
 
 #include "net/interfaces.h"
+#include "net/network.h"
 #include "net/platform.h"
 #include "net/unique_socket.h"
 
 namespace net {
 
-class Socket {
- public:
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  Socket(Socket&&) = delete;
-  Socket& operator=(Socket&&) = delete;
-  ~Socket() = default;
+// The most a listening loop reads of one datagram.
+inline constexpr std::size_t kReceiveBufferSize = 4096;
 
-  int sendTo(std::span<const std::uint8_t> message, const sockaddr_in& destination);
-  // Reads one datagram. On a raw socket it starts with its IPv4 header.
-  int recvFrom(std::span<std::uint8_t> buffer, sockaddr_in& source);
-  // True when a datagram can be read; waits at most timeOutMs (-1: no limit).
-  bool waitReadable(std::int32_t timeOutMs);
+// What one read brought: a datagram, or one of this host's own packets that
+// a capture handed back, which is never evidence of anything.
+struct ReadResult {
+  enum class Kind { Datagram, OwnPacket };
+  Kind kind = Kind::Datagram;
+  std::size_t size = 0;
+  Endpoint sender;
+};
+
+class Socket : public ProbeSocket {
+ public:
+  [[nodiscard]] Family family() const { return family_; }
+
+  void sendTo(std::span<const std::uint8_t> message, const Endpoint& destination) override;
+  // The one listening loop: a deadline fixed at entry, a wait that ends at it
+  // or at a datagram, one read, then the same deadline again.
+  void listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) override;
+  void changeMembership(Membership change, const Address& group,
+                        const std::optional<Address>& source, unsigned int interfaceIndex) override;
+
+  // Reads one datagram. On a raw socket it starts with its IP header.
+  ReadResult read(std::span<std::uint8_t> buffer);
   // True when a datagram can be read before `deadline`; false once it has come.
   bool waitReadable(Deadline& deadline);
   void setOption(int level, int option, const void* value, int length);
-  void bind(const sockaddr_in& address);
+  void bind(const Endpoint& local);
 
  protected:
-  explicit Socket(UniqueSocket opened) : handle_(std::move(opened)) {}
+  Socket(Family family, UniqueSocket opened) : handle_(std::move(opened)), family_(family) {}
 
   [[nodiscard]] NativeSocket native() const { return handle_.get(); }
 
   // Hands the socket a capture of its interface, on platforms where a
   // receive-all mode is a socket of its own: from now on waits and reads go
   // to it. `ownAddress` is this socket's bound address.
-  void attachCapture(UniqueSocket capture, const in_addr& ownAddress);
+  void attachCapture(UniqueSocket capture, const Address& ownAddress);
   [[nodiscard]] bool capturing() const { return capture_.valid(); }
 
  private:
@@ -47,18 +62,20 @@ class Socket {
   // Declared first, closed last: the capture goes before the socket it serves.
   UniqueSocket handle_;
   UniqueSocket capture_;
-  in_addr captureOwnAddress_{};
+  Address captureOwnAddress_;
+  Family family_;
 };
 
 class UdpSocket : public Socket {
  public:
-  // Opens the socket and binds it to address:port (both in host byte order).
-  UdpSocket(int type, int protocol, std::uint32_t address, std::uint16_t port);
+  // Opens a datagram socket and binds it to the family's wildcard address on
+  // `port`, without address reuse: a held port is an error.
+  UdpSocket(Family family, std::uint16_t port);
 };
 
 class RawSocket : public Socket {
  public:
-  explicit RawSocket(int protocol);
+  RawSocket(Family family, int protocol);
 
   // Binds to the pass's interface (its address, and the device itself where
   // the platform allows) and sends this socket's multicast out of it. Throws

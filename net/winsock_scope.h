@@ -6,15 +6,23 @@ namespace net {
 // and ended; elsewhere it does nothing.
 class WinsockScope {
  public:
+  // Throws CV_SocketException when the library cannot be started.
   WinsockScope();
-  // Cleanup can fail and is reported like any socket failure. Trivial on
+  // Ends the library's use now. Cleanup can fail, and is then reported like
+  // any socket failure: CV_SocketException("WSACleanup").
+  void close();
+  // Ends it, if close() has not, and never throws: a failure here could only
+  // replace an exception already on its way or end the process. Trivial on
   // POSIX, but not on Windows, so not defaulted here.
-  ~WinsockScope() noexcept(false);  // NOLINT(performance-trivially-destructible)
+  ~WinsockScope();  // NOLINT(performance-trivially-destructible)
 
   WinsockScope(const WinsockScope&) = delete;
   WinsockScope& operator=(const WinsockScope&) = delete;
   WinsockScope(WinsockScope&&) = delete;
   WinsockScope& operator=(WinsockScope&&) = delete;
+
+ private:
+  bool open_ = true;
 };
 
 }  // namespace net

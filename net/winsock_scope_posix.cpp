@@ -5,6 +5,8 @@ namespace net {
 // POSIX sockets need no library start or cleanup.
 WinsockScope::WinsockScope() = default;
 
-WinsockScope::~WinsockScope() noexcept(false) = default;
+void WinsockScope::close() { open_ = false; }
+
+WinsockScope::~WinsockScope() = default;
 
 }  // namespace net

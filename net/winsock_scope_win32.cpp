@@ -1,5 +1,3 @@
-#include <exception>
-
 #include "net/platform.h"
 #include "net/socket_exceptions.h"
 #include "net/winsock_scope.h"
@@ -19,13 +17,15 @@ WinsockScope::WinsockScope() {
   if (result != 0) throw CV_SocketException(result, "WSAStartup");
 }
 
-WinsockScope::~WinsockScope() noexcept(false) {
+void WinsockScope::close() {
+  if (!open_) return;
+  open_ = false;
   if (::WSACleanup() == 0) return;
-  const int error = ::WSAGetLastError();
-  // A second exception during unwinding would end the process; the first one
-  // says more about what went wrong.
-  if (std::uncaught_exceptions() > 0) return;
-  throw CV_SocketException(error, "WSACleanup");
+  throw CV_SocketException(::WSAGetLastError(), "WSACleanup");
+}
+
+WinsockScope::~WinsockScope() {
+  if (open_) ::WSACleanup();
 }
 
 }  // namespace net

@@ -2,40 +2,32 @@
 
 #include <algorithm>
 
-#include "net/address.h"
-#include "net/listen_loop.h"
+#include "net/platform.h"
 #include "probes/icmp_echo.h"
 
-GroupPinger::GroupPinger(const net::PassLink& link) : net::RawSocket(IPPROTO_ICMP) {
-  acceptOnlyEchoReplies(echoIdentifier(net::processId()));
-  if (link.chosen) bindToLink(link);
-}
+GroupPinger::GroupPinger(net::Network& network, net::Family family, const net::PassLink& link)
+    : network_(network),
+      identifier_(echoIdentifier(net::processId())),
+      socket_(network.openPinger(family, link, identifier_)) {}
 
-void GroupPinger::ping(const in_addr& group) {
-  const auto request =
-      echoRequest(echoIdentifier(net::processId()), static_cast<std::uint16_t>(sequence_ & 0xFFFF));
+void GroupPinger::ping(const net::Address& group) {
+  const auto request = echoRequest(identifier_, sequence_);
   ++sequence_;
-  sentAt_ = std::chrono::steady_clock::now();
-  sendTo(request, net::socketAddress(group));
+  sentAt_ = network_.now();
+  socket_->sendTo(request, net::Endpoint{group, 0});
 }
 
-void GroupPinger::receiveReplies(std::int32_t timeOutMs, bool keepListening) {
-  const std::uint16_t identifier = echoIdentifier(net::processId());
-  net::listenFor(
-      *this, timeOutMs, [&](std::span<const std::uint8_t> datagram, const sockaddr_in& sender) {
-        // Only a counted reply may end the wait.
-        if (!isEchoReplyFor(datagram, identifier)) {
-          return net::AfterDatagram::KeepListening;
-        }
-        const bool heardBefore =
-            std::any_of(firstReplies_.begin(), firstReplies_.end(),
-                        [&](const auto& r) { return r.from.s_addr == sender.sin_addr.s_addr; });
-        if (!heardBefore) {
-          const std::chrono::duration<double, std::milli> roundTrip =
-              std::chrono::steady_clock::now() - sentAt_;
-          firstReplies_.push_back(Reply{sender.sin_addr, roundTrip.count()});
-        }
-        return keepListening ? net::AfterDatagram::KeepListening
-                             : net::AfterDatagram::StopListening;
-      });
+void GroupPinger::receiveReplies(std::int32_t timeOutMs, net::AfterDatagram afterEachReply) {
+  socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
+    // Only a counted reply may end the wait.
+    const auto from = echoReplySender(datagram.bytes, identifier_);
+    if (!from) return net::AfterDatagram::KeepListening;
+    const bool heardBefore = std::any_of(firstReplies_.begin(), firstReplies_.end(),
+                                         [&](const EchoReply& r) { return r.from == *from; });
+    if (!heardBefore) {
+      const std::chrono::duration<double, std::milli> roundTrip = datagram.arrival - sentAt_;
+      firstReplies_.push_back(EchoReply{*from, roundTrip.count()});
+    }
+    return afterEachReply;
+  });
 }

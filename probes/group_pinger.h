@@ -3,32 +3,37 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-#include "net/socket.h"
+#include "net/network.h"
 
-class GroupPinger : public net::RawSocket {
+// The first echo reply of one host.
+struct EchoReply {
+  net::Address from;
+  double roundTripMs = 0;
+};
+
+class GroupPinger {
  public:
   // On the pass's interface, replies from it alone; unbound when finding the
   // interface failed, so that the platform picks one as it would for any ping.
-  explicit GroupPinger(const net::PassLink& link);
+  GroupPinger(net::Network& network, net::Family family, const net::PassLink& link);
 
   // Sends one echo request to the group.
-  void ping(const in_addr& group);
+  void ping(const net::Address& group);
   // Records the sender of every echo reply to this process; with
-  // keepListening false, returns at the first one recorded.
-  void receiveReplies(std::int32_t timeOutMs, bool keepListening);
-  bool hasReplies() const { return !firstReplies_.empty(); }
+  // StopListening, returns at the first one recorded.
+  void receiveReplies(std::int32_t timeOutMs, net::AfterDatagram afterEachReply);
 
-  struct Reply {
-    in_addr from{};
-    double roundTripMs = 0;
-  };
   // Each replying host once, in the order their first replies came.
-  const std::vector<Reply>& replies() const { return firstReplies_; }
+  [[nodiscard]] const std::vector<EchoReply>& replies() const { return firstReplies_; }
 
  private:
-  std::int32_t sequence_ = 0;
-  std::vector<Reply> firstReplies_;
+  net::Network& network_;
+  std::uint16_t identifier_;
+  std::unique_ptr<net::ProbeSocket> socket_;
+  std::uint16_t sequence_ = 0;
+  std::vector<EchoReply> firstReplies_;
   std::chrono::steady_clock::time_point sentAt_;
 };

@@ -3,31 +3,33 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
 
-#include "net/membership.h"
-#include "net/socket.h"
-#include "probes/address_tables.h"
+#include "net/network.h"
 
-class GroupReceiver : public net::UdpSocket {
+class GroupReceiver {
  public:
-  // Binds 0.0.0.0:port, without address reuse: a held port is an error.
-  explicit GroupReceiver(std::uint16_t port);
+  // Binds the family's wildcard address on `port`, without address reuse: a
+  // held port is an error.
+  GroupReceiver(net::Network& network, net::Family family, std::uint16_t port);
 
-  // Each on the interface holding `interfaceAddress`; 0.0.0.0: the platform's pick.
-  void joinGroup(const in_addr& group, const in_addr& interfaceAddress = net::kAnyInterface);
-  void leaveGroup(const in_addr& group, const in_addr& interfaceAddress = net::kAnyInterface);
-  void joinSourceGroup(const in_addr& group, const in_addr& source,
-                       const in_addr& interfaceAddress = net::kAnyInterface);
-  void leaveSourceGroup(const in_addr& group, const in_addr& source,
-                        const in_addr& interfaceAddress = net::kAnyInterface);
+  // Joins or leaves `group`, from `source` alone when one is given (a
+  // source-specific channel), on the interface with `interfaceIndex`; 0
+  // lets the platform pick it.
+  void join(const net::Address& group, const std::optional<net::Address>& source,
+            unsigned int interfaceIndex);
+  void leave(const net::Address& group, const std::optional<net::Address>& source,
+             unsigned int interfaceIndex);
 
   // Records the sender of every datagram until timeOutMs has passed, or
-  // until the first one when keepListening is false.
-  void receive(std::int32_t timeOutMs, bool keepListening);
-  std::int32_t memberCount() const;
-  // Datagrams heard from each member, for the machine-read report.
-  const AddressCounts& memberTable() const { return members_; }
+  // until the first one with StopListening.
+  void receive(std::int32_t timeOutMs, net::AfterDatagram afterEachDatagram);
+  // Datagrams heard from each member, a member being a distinct sender address.
+  [[nodiscard]] const std::map<net::Address, std::int32_t>& members() const { return members_; }
 
  private:
-  AddressCounts members_;
+  std::unique_ptr<net::ProbeSocket> socket_;
+  std::map<net::Address, std::int32_t> members_;
 };

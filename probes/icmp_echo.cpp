@@ -17,6 +17,10 @@ void putLittleEndian16(std::span<std::uint8_t> message, std::size_t offset, std:
   message[offset + 1] = static_cast<std::uint8_t>(value >> 8U);
 }
 
+std::uint16_t swapBytes(std::uint16_t value) {
+  return static_cast<std::uint16_t>((value << 8U) | (value >> 8U));
+}
+
 }  // namespace
 
 std::uint16_t echoIdentifier(std::uint32_t processId) {
@@ -32,10 +36,12 @@ std::array<std::uint8_t, 8> echoRequest(std::uint16_t identifier, std::uint16_t 
   return message;
 }
 
-bool isEchoReplyFor(std::span<const std::uint8_t> datagram, std::uint16_t identifier) {
-  const auto ip = net::parseIpv4(datagram, kIdentifierOffset + 2);
-  if (!ip || ip->payload[kTypeOffset] != kEchoReply) return false;
-  const auto carried = static_cast<std::uint16_t>(ip->payload[kIdentifierOffset] |
-                                                  (ip->payload[kIdentifierOffset + 1] << 8U));
-  return carried == identifier;
+std::optional<net::Address> echoReplySender(std::span<const std::uint8_t> datagram,
+                                            std::uint16_t identifier) {
+  const auto ip = net::parseDatagram(datagram);
+  if (!ip || net::readByte(ip->payload, kTypeOffset) != kEchoReply) return std::nullopt;
+  // The identifier travels low byte first: read big-endian, it comes swapped.
+  const auto carried = net::readBe16(ip->payload, kIdentifierOffset);
+  if (!carried || swapBytes(*carried) != identifier) return std::nullopt;
+  return ip->source;
 }

@@ -3,7 +3,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
+
+#include "net/address.h"
 
 // +---------------+---------------+-------------------------------+
 // |   Type = 8    |   Code = 0    |           Checksum            |
@@ -18,6 +21,7 @@ std::array<std::uint8_t, 8> echoRequest(std::uint16_t identifier, std::uint16_t 
 // process ID, so that replies to other pingers on the host are told apart.
 std::uint16_t echoIdentifier(std::uint32_t processId);
 
-// True for a captured datagram (IPv4 header first) that is an echo reply
-// carrying `identifier`. Requests, other identifiers and runts are not.
-bool isEchoReplyFor(std::span<const std::uint8_t> datagram, std::uint16_t identifier);
+// The sender of a captured datagram (IP header first) that is an echo reply
+// carrying `identifier`; nothing for requests, other identifiers and runts.
+std::optional<net::Address> echoReplySender(std::span<const std::uint8_t> datagram,
+                                            std::uint16_t identifier);

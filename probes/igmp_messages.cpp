@@ -1,16 +1,20 @@
 #include "probes/igmp_messages.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "net/ip_datagram.h"
 #include "net/wire.h"
 
 namespace {
 
+constexpr std::uint8_t kMembershipQuery = 0x11;
 constexpr std::uint8_t kV2MembershipReport = 0x16;
 constexpr std::uint8_t kV2LeaveGroup = 0x17;
 constexpr std::uint8_t kV3MembershipReport = 0x22;
+constexpr std::size_t kTypeOffset = 0;
+constexpr std::size_t kMaxResponseOffset = 1;
 constexpr std::size_t kChecksumOffset = 2;
+constexpr std::size_t kGroupOffset = 4;
 // The IGMPv3 report's offsets, with its one group record from kRecordOffset.
 constexpr std::size_t kRecordCountOffset = 6;
 constexpr std::size_t kRecordOffset = 8;
@@ -19,33 +23,36 @@ constexpr std::size_t kSourceCountOffset = kRecordOffset + 2;
 constexpr std::size_t kRecordGroupOffset = kRecordOffset + 4;
 constexpr std::size_t kRecordSourceOffset = kRecordOffset + 8;
 
-// Addresses arrive in network byte order and are copied as they stand.
-void putAddress(std::span<std::uint8_t> message, std::size_t offset, const in_addr& address) {
-  std::memcpy(message.data() + offset, &address.s_addr, 4);
+constexpr std::size_t kV2QueryLength = 8;
+constexpr std::size_t kV3MinimumQueryLength = 12;
+
+void putAddress(std::span<std::uint8_t> message, std::size_t offset, const net::Address& address) {
+  const auto bytes = address.bytes();
+  std::copy(bytes.begin(), bytes.end(), message.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-std::array<std::uint8_t, 8> igmpV2Message(std::uint8_t type, const in_addr& group) {
+std::array<std::uint8_t, 8> igmpV2Message(std::uint8_t type, const net::Address& group) {
   std::array<std::uint8_t, 8> message{};
-  message[kIgmpTypeOffset] = type;
-  putAddress(message, kIgmpGroupOffset, group);
+  message[kTypeOffset] = type;
+  putAddress(message, kGroupOffset, group);
   net::putChecksum(message, kChecksumOffset);
   return message;
 }
 
 }  // namespace
 
-std::array<std::uint8_t, 8> igmpV2Report(const in_addr& group) {
+std::array<std::uint8_t, 8> igmpV2Report(const net::Address& group) {
   return igmpV2Message(kV2MembershipReport, group);
 }
 
-std::array<std::uint8_t, 8> igmpV2Leave(const in_addr& group) {
+std::array<std::uint8_t, 8> igmpV2Leave(const net::Address& group) {
   return igmpV2Message(kV2LeaveGroup, group);
 }
 
-std::array<std::uint8_t, 20> igmpV3Report(const in_addr& group, const in_addr& source,
+std::array<std::uint8_t, 20> igmpV3Report(const net::Address& group, const net::Address& source,
                                           std::uint8_t recordType) {
   std::array<std::uint8_t, 20> message{};
-  message[kIgmpTypeOffset] = kV3MembershipReport;
+  message[kTypeOffset] = kV3MembershipReport;
   net::putBe16(message, kRecordCountOffset, 1);
   message[kRecordTypeOffset] = recordType;
   net::putBe16(message, kSourceCountOffset, 1);
@@ -55,11 +62,36 @@ std::array<std::uint8_t, 20> igmpV3Report(const in_addr& group, const in_addr& s
   return message;
 }
 
-std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t> datagram,
-                                                   const in_addr& group) {
-  const auto ip = net::parseIpv4(datagram, kIgmpGroupOffset + 4);
-  if (!ip || ip->payload[kIgmpTypeOffset] != kIgmpMembershipQuery) return std::nullopt;
-  std::uint32_t named = 0;
-  std::memcpy(&named, ip->payload.data() + kIgmpGroupOffset, 4);
-  return MembershipQuery{named == group.s_addr || named == 0};
+std::uint32_t igmpV3MaxResponseMs(std::uint8_t code) {
+  if (code < 128) return code * 100U;
+  const std::uint32_t mantissa = code & 0x0FU;
+  const std::uint32_t exponent = (code >> 4U) & 0x07U;
+  return ((mantissa | 0x10U) << (exponent + 3U)) * 100U;
+}
+
+std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t> datagram) {
+  const auto ip = net::parseDatagram(datagram);
+  if (!ip || ip->family != net::Family::V4 || ip->protocol != kIgmpProtocol) return std::nullopt;
+  const std::span<const std::uint8_t> igmp = ip->payload;
+  if (net::readByte(igmp, kTypeOffset) != kMembershipQuery) return std::nullopt;
+  if (igmp.size() != kV2QueryLength && igmp.size() < kV3MinimumQueryLength) return std::nullopt;
+
+  MembershipQuery query;
+  query.sender = ip->source;
+  query.destination = ip->destination;
+  query.group = *net::Address::fromBytes(igmp.subspan(kGroupOffset, 4));
+  const std::uint8_t code = igmp[kMaxResponseOffset];
+  if (igmp.size() >= kV3MinimumQueryLength) {
+    query.version = 3;
+    query.maxResponseMs = igmpV3MaxResponseMs(code);
+  } else {
+    // An IGMPv1 query leaves the field zero; IGMPv2 counts tenths of a second.
+    query.version = code == 0 ? 1 : 2;
+    query.maxResponseMs = code * 100U;
+  }
+  return query;
+}
+
+bool asksAbout(const MembershipQuery& query, const net::Address& group) {
+  return query.group.isUnspecified() || query.group == group;
 }

@@ -1,5 +1,6 @@
 // IGMP as a host speaks it (RFC 2236, RFC 3376), and the reading of the
-// queries a router sends back.
+// queries a router sends back. IGMP is IPv4's alone: every address here is
+// an IPv4 one.
 #pragma once
 
 #include <array>
@@ -8,12 +9,9 @@
 #include <optional>
 #include <span>
 
-#include "net/platform.h"
+#include "net/address.h"
 
-// The fields every IGMP message begins with (RFC 2236, RFC 3376 4.1).
-inline constexpr std::uint8_t kIgmpMembershipQuery = 0x11;
-inline constexpr std::size_t kIgmpTypeOffset = 0;
-inline constexpr std::size_t kIgmpGroupOffset = 4;
+inline constexpr int kIgmpProtocol = 2;
 
 inline constexpr std::uint8_t kIgmpV3AllowNewSources = 5;
 inline constexpr std::uint8_t kIgmpV3BlockOldSources = 6;
@@ -25,8 +23,8 @@ inline constexpr std::uint8_t kIgmpV3BlockOldSources = 6;
 // +---------------+---------------+-------------------------------+
 // |                         Group Address                         |
 // +---------------------------------------------------------------+
-std::array<std::uint8_t, 8> igmpV2Report(const in_addr& group);
-std::array<std::uint8_t, 8> igmpV2Leave(const in_addr& group);
+std::array<std::uint8_t, 8> igmpV2Report(const net::Address& group);
+std::array<std::uint8_t, 8> igmpV2Leave(const net::Address& group);
 
 // +---------------+---------------+-------------------------------+
 // |  Type = 0x22  |   Reserved    |           Checksum            |
@@ -39,16 +37,29 @@ std::array<std::uint8_t, 8> igmpV2Leave(const in_addr& group);
 // +---------------------------------------------------------------+
 // |                        Source Address                         |
 // +---------------------------------------------------------------+
-std::array<std::uint8_t, 20> igmpV3Report(const in_addr& group, const in_addr& source,
+std::array<std::uint8_t, 20> igmpV3Report(const net::Address& group, const net::Address& source,
                                           std::uint8_t recordType);
 
+// What a captured Membership Query says about the router that sent it.
 struct MembershipQuery {
-  // The query names `group`, or no group at all (a general query): either
-  // way a router answered for the group the host spoke of.
-  bool asksAboutGroup = false;
+  net::Address sender;
+  net::Address destination;
+  // 1, 2 or 3, as the message's length and Max Resp Code show (RFC 3376 7.1).
+  int version = 0;
+  // 0.0.0.0 for a general query.
+  net::Address group;
+  std::uint32_t maxResponseMs = 0;
 };
 
-// For a captured datagram (IPv4 header first): nothing when it is not a
-// Membership Query or is cut short.
-std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t> datagram,
-                                                   const in_addr& group);
+// For a captured datagram (IPv4 header first): nothing unless it is an IGMP
+// Membership Query of 8 bytes, or of 12 bytes or more (IGMPv3); RFC 3376 7.1
+// has a router ignore any other length, and so does this reader.
+std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t> datagram);
+
+// The query names `group`, or no group at all (a general query): either way
+// a router answered for the group the host spoke of.
+bool asksAbout(const MembershipQuery& query, const net::Address& group);
+
+// The Max Resp Code of an IGMPv3 query in milliseconds: below 128 it counts
+// tenths of a second, from 128 on it is a floating-point value.
+std::uint32_t igmpV3MaxResponseMs(std::uint8_t code);

@@ -1,40 +1,35 @@
 #include "probes/igmp_prober.h"
 
-#include "net/address.h"
-#include "net/listen_loop.h"
+#include "probes/probe_limits.h"
 
-IgmpProber::IgmpProber(const in_addr& group, const net::PassLink& link)
-    : net::RawSocket(IPPROTO_IGMP), group_(group), probeBegan_(std::chrono::steady_clock::now()) {
-  bindToLink(link);
-  enableReceiveAllIgmp();
+IgmpProber::IgmpProber(net::Network& network, const net::Address& group, const net::PassLink& link)
+    : socket_(network.openCapturing(net::Family::V4, kIgmpProtocol, link)),
+      group_(group),
+      probeBegan_(network.now()) {}
+
+void IgmpProber::sendReportV2(const net::Address& group) {
+  socket_->sendTo(igmpV2Report(group), net::Endpoint{group, 0});
 }
 
-int IgmpProber::sendReportV2(const in_addr& group) {
-  return sendTo(igmpV2Report(group), net::socketAddress(group));
+void IgmpProber::sendLeaveV2(const net::Address& group) {
+  socket_->sendTo(igmpV2Leave(group), net::Endpoint{net::kAllRoutersGroup, 0});
 }
 
-int IgmpProber::sendLeaveV2(const in_addr& group) {
-  return sendTo(igmpV2Leave(group), net::socketAddress(net::addressOf(net::kAllRoutersGroup)));
+void IgmpProber::sendReportV3(const net::Address& group, const net::Address& source,
+                              std::uint8_t recordType) {
+  socket_->sendTo(igmpV3Report(group, source, recordType),
+                  net::Endpoint{net::kIgmpV3RoutersGroup, 0});
 }
 
-int IgmpProber::sendReportV3(const in_addr& group, const in_addr& source, std::uint8_t recordType) {
-  return sendTo(igmpV3Report(group, source, recordType),
-                net::socketAddress(net::addressOf(net::kIgmpV3RoutersGroup)));
-}
-
-void IgmpProber::receiveQueries(std::int32_t timeOutMs, bool keepListening) {
-  net::listenFor(*this, timeOutMs,
-                 [&](std::span<const std::uint8_t> datagram, const sockaddr_in& /*sender*/) {
-                   const auto query = readMembershipQuery(datagram, group_);
-                   if (!query) return net::AfterDatagram::KeepListening;
-                   if (const auto details = readQueryDetails(datagram);
-                       details && seenQueries_.size() < kMaxQueriesKept) {
-                     const std::chrono::duration<double, std::milli> since =
-                         std::chrono::steady_clock::now() - probeBegan_;
-                     seenQueries_.push_back(SeenQuery{*details, since.count()});
-                   }
-                   if (query->asksAboutGroup) sawQueryForGroup_ = true;
-                   return keepListening ? net::AfterDatagram::KeepListening
-                                        : net::AfterDatagram::StopListening;
-                 });
+void IgmpProber::receiveQueries(std::int32_t timeOutMs, net::AfterDatagram afterEachQuery) {
+  socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
+    const auto query = readMembershipQuery(datagram.bytes);
+    if (!query) return net::AfterDatagram::KeepListening;
+    if (seenQueries_.size() < kMaxKeptPerTest) {
+      const std::chrono::duration<double, std::milli> since = datagram.arrival - probeBegan_;
+      seenQueries_.push_back(ObservedQuery{*query, since.count()});
+    }
+    if (asksAbout(*query, group_)) sawQueryForGroup_ = true;
+    return afterEachQuery;
+  });
 }

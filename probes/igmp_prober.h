@@ -1,43 +1,45 @@
-// Speaks IGMP as a host on a raw socket bound to this host's interface, and
+// Speaks IGMP as a host on a raw socket bound to the pass's interface, and
 // watches the same interface for the queries a first-hop router answers with.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-#include "net/socket.h"
+#include "net/network.h"
 #include "probes/igmp_messages.h"
-#include "probes/igmp_query_details.h"
 
-class IgmpProber : public net::RawSocket {
+// A Membership Query as the prober saw it.
+struct ObservedQuery {
+  MembershipQuery query;
+  // From the moment the capture began.
+  double sinceProbeMs = 0;
+};
+
+class IgmpProber {
  public:
   // Captures IGMP from here on, so that no query is missed between sends.
-  IgmpProber(const in_addr& group, const net::PassLink& link);
+  // `group` is the one whose queries count as the router's answer.
+  IgmpProber(net::Network& network, const net::Address& group, const net::PassLink& link);
 
-  // Each returns the byte count that the send reports.
-  int sendReportV2(const in_addr& group);
-  int sendLeaveV2(const in_addr& group);
-  int sendReportV3(const in_addr& group, const in_addr& source, std::uint8_t recordType);
+  void sendReportV2(const net::Address& group);
+  void sendLeaveV2(const net::Address& group);
+  void sendReportV3(const net::Address& group, const net::Address& source, std::uint8_t recordType);
 
-  // Watches for queries; with keepListening false, returns at the first
-  // Membership Query of any group.
-  void receiveQueries(std::int32_t timeOutMs, bool keepListening);
+  // Watches for Membership Queries of any group; with StopListening, returns
+  // at the first one.
+  void receiveQueries(std::int32_t timeOutMs, net::AfterDatagram afterEachQuery);
   // A query for the prober's group, or a general one, was seen.
-  bool sawQueryForGroup() const { return sawQueryForGroup_; }
+  [[nodiscard]] bool sawQueryForGroup() const { return sawQueryForGroup_; }
 
-  struct SeenQuery {
-    QueryDetails details;
-    double sinceProbeMs = 0;
-  };
-  // Every Membership Query read, of any group, up to kMaxQueriesKept: a flood
-  // of queries must not grow the record without bound.
-  static constexpr std::size_t kMaxQueriesKept = 256;
-  const std::vector<SeenQuery>& queries() const { return seenQueries_; }
+  // Every Membership Query read, of any group, up to kMaxKeptPerTest.
+  [[nodiscard]] const std::vector<ObservedQuery>& queries() const { return seenQueries_; }
 
  private:
-  in_addr group_;
+  std::unique_ptr<net::ProbeSocket> socket_;
+  net::Address group_;
   bool sawQueryForGroup_ = false;
   std::chrono::steady_clock::time_point probeBegan_;
-  std::vector<SeenQuery> seenQueries_;
+  std::vector<ObservedQuery> seenQueries_;
 };

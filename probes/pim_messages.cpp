@@ -8,43 +8,86 @@
 
 namespace {
 
-constexpr std::uint16_t kHoldtimeSeconds = 30;
-
-// The Hello's fields; each option is type, length, then its value.
+// The header: version and type in the first byte, then reserved and checksum.
+constexpr std::size_t kVersionTypeOffset = 0;
 constexpr std::size_t kChecksumOffset = 2;
+constexpr std::size_t kHeaderLength = 4;
+constexpr std::uint8_t kVersion2 = 0x20;
+constexpr std::uint8_t kVersionMask = 0xF0;
+constexpr std::uint8_t kTypeMask = 0x0F;
+constexpr std::uint8_t kHelloType = 0;
+constexpr std::uint8_t kCandidateRpAdvertisementType = 8;
+
+// Hello options are type, length, then the value.
+constexpr std::uint16_t kHoldtimeOption = 1;
+constexpr std::uint16_t kDrPriorityOption = 19;
+constexpr std::uint16_t kGenerationIdOption = 20;
+constexpr std::size_t kOptionLengthOffset = 2;
+constexpr std::size_t kOptionValueOffset = 4;
+
+// Where each option of the Hello this tool sends begins.
 constexpr std::size_t kHoldtimeAt = 4;
 constexpr std::size_t kDrPriorityAt = 10;
 constexpr std::size_t kGenerationIdAt = 18;
+
+HelloOptions readHelloOptions(std::span<const std::uint8_t> options) {
+  HelloOptions read;
+  std::size_t at = 0;
+  while (const auto type = net::readBe16(options, at)) {
+    const auto length = net::readBe16(options, at + kOptionLengthOffset);
+    const std::size_t value = at + kOptionValueOffset;
+    if (!length || !net::holds(options, value, *length)) break;
+    if (*type == kHoldtimeOption && *length == 2) {
+      read.holdtimeSeconds = net::readBe16(options, value);
+    } else if (*type == kDrPriorityOption && *length == 4) {
+      read.drPriority = net::readBe32(options, value);
+    } else if (*type == kGenerationIdOption && *length == 4) {
+      read.generationId = net::readBe32(options, value);
+    }
+    at = value + *length;
+  }
+  return read;
+}
 
 }  // namespace
 
 std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId) {
   std::array<std::uint8_t, 26> message{};
-  message[kPimVersionTypeOffset] = kPimVersion2Hello;
-  net::putBe16(message, kHoldtimeAt, kPimHoldtimeOption);
-  net::putBe16(message, kHoldtimeAt + kPimOptionLengthOffset, 2);
-  net::putBe16(message, kHoldtimeAt + kPimOptionValueOffset, kHoldtimeSeconds);
-  net::putBe16(message, kDrPriorityAt, kPimDrPriorityOption);
-  net::putBe16(message, kDrPriorityAt + kPimOptionLengthOffset, 4);
-  net::putBe32(message, kDrPriorityAt + kPimOptionValueOffset, 0);
-  net::putBe16(message, kGenerationIdAt, kPimGenerationIdOption);
-  net::putBe16(message, kGenerationIdAt + kPimOptionLengthOffset, 4);
-  net::putBe32(message, kGenerationIdAt + kPimOptionValueOffset, generationId);
+  message[kVersionTypeOffset] = kVersion2 | kHelloType;
+  net::putBe16(message, kHoldtimeAt, kHoldtimeOption);
+  net::putBe16(message, kHoldtimeAt + kOptionLengthOffset, 2);
+  net::putBe16(message, kHoldtimeAt + kOptionValueOffset, kPimHelloHoldtimeSeconds);
+  net::putBe16(message, kDrPriorityAt, kDrPriorityOption);
+  net::putBe16(message, kDrPriorityAt + kOptionLengthOffset, 4);
+  net::putBe32(message, kDrPriorityAt + kOptionValueOffset, 0);
+  net::putBe16(message, kGenerationIdAt, kGenerationIdOption);
+  net::putBe16(message, kGenerationIdAt + kOptionLengthOffset, 4);
+  net::putBe32(message, kGenerationIdAt + kOptionValueOffset, generationId);
   net::putChecksum(message, kChecksumOffset);
   return message;
 }
 
-PimMessage readPimMessage(std::span<const std::uint8_t> datagram) {
-  const auto ip = net::parseIpv4(datagram, 1);
-  if (!ip || ip->protocol != kPimProtocol) return PimMessage::Other;
-  switch (ip->payload[kPimVersionTypeOffset]) {
-    case kPimVersion2Hello:
-      return PimMessage::Hello;
-    case kPimVersion2CandidateRpAdvertisement:
-      return PimMessage::CandidateRpAdvertisement;
-    default:
-      return PimMessage::Other;
+std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram) {
+  const auto ip = net::parseDatagram(datagram);
+  if (!ip || ip->protocol != kPimProtocol || ip->payload.size() < kHeaderLength) {
+    return std::nullopt;
   }
+  const std::uint8_t versionType = ip->payload[kVersionTypeOffset];
+  if ((versionType & kVersionMask) != kVersion2) return std::nullopt;
+  PimMessage message;
+  message.sender = ip->source;
+  switch (versionType & kTypeMask) {
+    case kHelloType:
+      message.type = PimMessage::Type::Hello;
+      message.hello = readHelloOptions(ip->payload.subspan(kHeaderLength));
+      break;
+    case kCandidateRpAdvertisementType:
+      message.type = PimMessage::Type::CandidateRpAdvertisement;
+      break;
+    default:
+      break;
+  }
+  return message;
 }
 
 std::uint32_t generationIdFrom(const std::function<std::uint32_t()>& entropy) {

@@ -6,19 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
-inline constexpr int kPimProtocol = 103;
+#include "net/address.h"
 
-// The version-and-type byte first; Hello options are type, length, value.
-inline constexpr std::size_t kPimVersionTypeOffset = 0;
-inline constexpr std::uint8_t kPimVersion2Hello = 0x20;
-inline constexpr std::uint8_t kPimVersion2CandidateRpAdvertisement = 0x28;
-inline constexpr std::uint16_t kPimHoldtimeOption = 1;
-inline constexpr std::uint16_t kPimDrPriorityOption = 19;
-inline constexpr std::uint16_t kPimGenerationIdOption = 20;
-inline constexpr std::size_t kPimOptionLengthOffset = 2;
-inline constexpr std::size_t kPimOptionValueOffset = 4;
+inline constexpr int kPimProtocol = 103;
 
 // +-------+-------+---------------+-------------------------------+
 // |PIM v2 |Hello 0|   Reserved    |           Checksum            |
@@ -34,13 +27,31 @@ inline constexpr std::size_t kPimOptionValueOffset = 4;
 // makes every Hello a new neighbour's, which a router answers at once.
 std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId);
 
+// The Holdtime the Hello announces, in seconds.
+inline constexpr std::uint16_t kPimHelloHoldtimeSeconds = 30;
+
 // A Generation ID drawn from `entropy`. A host without a working entropy
 // source (std::random_device throws there) still gets one, mixed from the
 // clock and the process ID: it only has to differ from the last run's.
 std::uint32_t generationIdFrom(const std::function<std::uint32_t()>& entropy);
 
-enum class PimMessage { Other, Hello, CandidateRpAdvertisement };
+// The options of a Hello that tell a neighbour apart: how long it holds, how
+// it stands for DR, and its Generation ID.
+struct HelloOptions {
+  std::optional<std::uint16_t> holdtimeSeconds;
+  std::optional<std::uint32_t> drPriority;
+  std::optional<std::uint32_t> generationId;
+};
 
-// What a captured datagram (IPv4 header first) carries. Only IP protocol 103
-// is PIM; of it only the version and type byte is read.
-PimMessage readPimMessage(std::span<const std::uint8_t> datagram);
+struct PimMessage {
+  enum class Type { Hello, CandidateRpAdvertisement, Other };
+  Type type = Type::Other;
+  net::Address sender;
+  // Read from a Hello only. Options are read while whole; an option cut
+  // short ends the reading, and one of the wrong length is passed over.
+  HelloOptions hello;
+};
+
+// For a captured datagram (IP header first): nothing unless it carries a
+// PIM version 2 message (IP protocol 103) with its whole 4-byte header.
+std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram);

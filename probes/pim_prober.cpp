@@ -1,10 +1,9 @@
 #include "probes/pim_prober.h"
 
+#include <algorithm>
 #include <random>
 
-#include "net/address.h"
-#include "net/listen_loop.h"
-#include "probes/pim_messages.h"
+#include "probes/probe_limits.h"
 
 namespace {
 
@@ -14,49 +13,42 @@ std::uint32_t freshGenerationId() {
     return static_cast<std::uint32_t>(entropy());
   });
 }
+
 }  // namespace
 
-PimProber::PimProber(const net::PassLink& link)
-    : net::RawSocket(kPimProtocol), generationId_(freshGenerationId()) {
-  bindToLink(link);
-  enableReceiveAll();
-}
+PimProber::PimProber(net::Network& network, net::Family family, const net::PassLink& link)
+    : socket_(network.openCapturing(family, kPimProtocol, link)),
+      generationId_(freshGenerationId()) {}
 
-int PimProber::sendHello() {
-  const auto hello = pimHello(generationId_);
-  return sendTo(hello, net::socketAddress(net::addressOf(net::kAllPimRoutersGroup)));
+void PimProber::sendHello() {
+  socket_->sendTo(pimHello(generationId_), net::Endpoint{net::kAllPimRoutersGroup, 0});
 }
 
 void PimProber::receiveMessages(std::int32_t timeOutMs) {
-  enableReceiveAll();
-  net::listenFor(
-      *this, timeOutMs, [&](std::span<const std::uint8_t> datagram, const sockaddr_in& sender) {
-        switch (readPimMessage(datagram)) {
-          case PimMessage::Hello:
-            responders_.add(net::addressText(sender.sin_addr));
-            if (const auto hello = readHelloDetails(datagram)) keepHello(*hello);
-            break;
-          case PimMessage::CandidateRpAdvertisement: {
-            const std::string text = net::addressText(sender.sin_addr);
-            if (rpSenders_.size() < kMaxHellosKept && !rendezvousPoints_.contains(text)) {
-              rpSenders_.push_back(text);
-            }
-            rendezvousPoints_.add(text);
-            break;
-          }
-          case PimMessage::Other:
-            break;
-        }
-        return net::AfterDatagram::KeepListening;
-      });
+  socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
+    if (const auto message = readPimMessage(datagram.bytes)) {
+      if (message->type == PimMessage::Type::Hello) keepHello(*message);
+      if (message->type == PimMessage::Type::CandidateRpAdvertisement) {
+        keepRpAdvertiser(message->sender);
+      }
+    }
+    return net::AfterDatagram::KeepListening;
+  });
 }
 
-void PimProber::keepHello(const HelloDetails& hello) {
-  for (HelloDetails& kept : helloDetails_) {
-    if (kept.sender.s_addr == hello.sender.s_addr) {
-      kept = hello;
-      return;
-    }
+void PimProber::keepHello(const PimMessage& hello) {
+  const auto kept = std::find_if(hellos_.begin(), hellos_.end(),
+                                 [&](const NeighbourHello& h) { return h.sender == hello.sender; });
+  if (kept != hellos_.end()) {
+    kept->options = hello.hello;
+  } else if (hellos_.size() < kMaxKeptPerTest) {
+    hellos_.push_back(NeighbourHello{hello.sender, hello.hello});
   }
-  if (helloDetails_.size() < kMaxHellosKept) helloDetails_.push_back(hello);
+}
+
+void PimProber::keepRpAdvertiser(const net::Address& sender) {
+  if (rpAdvertisers_.size() < kMaxKeptPerTest &&
+      std::find(rpAdvertisers_.begin(), rpAdvertisers_.end(), sender) == rpAdvertisers_.end()) {
+    rpAdvertisers_.push_back(sender);
+  }
 }

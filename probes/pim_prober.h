@@ -3,40 +3,41 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <memory>
 #include <vector>
 
-#include "net/socket.h"
-#include "probes/address_tables.h"
-#include "probes/pim_hello_options.h"
+#include "net/network.h"
+#include "probes/pim_messages.h"
 
-class PimProber : public net::RawSocket {
+// The last Hello heard from one neighbour.
+struct NeighbourHello {
+  net::Address sender;
+  HelloOptions options;
+};
+
+class PimProber {
  public:
   // Captures PIM from here on: routers answer a new neighbour within a few
   // milliseconds of its Hello.
-  explicit PimProber(const net::PassLink& link);
+  PimProber(net::Network& network, net::Family family, const net::PassLink& link);
 
-  // Returns the byte count that the send reports.
-  int sendHello();
+  void sendHello();
   // Records PIM senders for the whole timeOutMs, never less.
   void receiveMessages(std::int32_t timeOutMs);
 
-  std::string respondersText() const { return responders_.text(); }
-  std::string rpText() const { return rendezvousPoints_.text(); }
-
   // The last Hello of each sender, in the order senders were first heard, up
-  // to kMaxHellosKept senders: Hellos from a flood of forged sources must not
-  // grow the record without bound.
-  static constexpr std::size_t kMaxHellosKept = 256;
-  const std::vector<HelloDetails>& hellos() const { return helloDetails_; }
-  const std::vector<std::string>& rpAdvertisers() const { return rpSenders_; }
+  // to kMaxKeptPerTest senders.
+  [[nodiscard]] const std::vector<NeighbourHello>& hellos() const { return hellos_; }
+  // The senders of Candidate-RP-Advertisements, in the order first heard, up
+  // to kMaxKeptPerTest.
+  [[nodiscard]] const std::vector<net::Address>& rpAdvertisers() const { return rpAdvertisers_; }
 
  private:
-  void keepHello(const HelloDetails& hello);
+  void keepHello(const PimMessage& hello);
+  void keepRpAdvertiser(const net::Address& sender);
 
-  std::vector<HelloDetails> helloDetails_;
-  std::vector<std::string> rpSenders_;
-  AddressSet responders_;
-  AddressSet rendezvousPoints_;
+  std::unique_ptr<net::ProbeSocket> socket_;
   std::uint32_t generationId_;
+  std::vector<NeighbourHello> hellos_;
+  std::vector<net::Address> rpAdvertisers_;
 };

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
+#include "net/address.h"
 #include "net/checksum.h"
 #include "tests/unit/datagram_builder.h"
 
@@ -31,17 +33,30 @@ TEST(IcmpEcho, RequestCarriesIdentifierAndSequenceLowByteFirst) {
 }
 
 std::vector<std::uint8_t> echo(std::uint8_t type, std::uint8_t idLow, std::uint8_t idHigh,
-                               std::uint8_t optionWords = 0) {
-  return ipv4Datagram(1, {type, 0, 0x12, 0x34, idLow, idHigh, 0, 0}, optionWords);
+                               std::uint8_t optionWords = 0,
+                               std::vector<std::uint8_t> source = {10, 0, 1, 1}) {
+  return ipv4Datagram(1, {type, 0, 0x12, 0x34, idLow, idHigh, 0, 0}, optionWords,
+                      std::move(source));
+}
+
+bool counts(const std::vector<std::uint8_t>& datagram, std::uint16_t identifier) {
+  return echoReplySender(datagram, identifier).has_value();
 }
 
 TEST(IcmpEcho, OnlyRepliesWithOurIdentifierMatch) {
-  EXPECT_TRUE(isEchoReplyFor(echo(0, 0x34, 0x12), 0x1234));
-  EXPECT_FALSE(isEchoReplyFor(echo(0, 0x12, 0x34), 0x1234)) << "identifier read big-endian";
-  EXPECT_FALSE(isEchoReplyFor(echo(0, 0x35, 0x12), 0x1234));
-  EXPECT_FALSE(isEchoReplyFor(echo(8, 0x34, 0x12), 0x1234)) << "our own looped request";
-  EXPECT_FALSE(isEchoReplyFor(echo(3, 0x34, 0x12), 0x1234));
-  EXPECT_TRUE(isEchoReplyFor(echo(0, 0x34, 0x12, 1), 0x1234)) << "IP options";
+  EXPECT_TRUE(counts(echo(0, 0x34, 0x12), 0x1234));
+  EXPECT_FALSE(counts(echo(0, 0x12, 0x34), 0x1234)) << "identifier read big-endian";
+  EXPECT_FALSE(counts(echo(0, 0x35, 0x12), 0x1234));
+  EXPECT_FALSE(counts(echo(8, 0x34, 0x12), 0x1234)) << "our own looped request";
+  EXPECT_FALSE(counts(echo(3, 0x34, 0x12), 0x1234));
+  EXPECT_TRUE(counts(echo(0, 0x34, 0x12, 1), 0x1234)) << "IP options";
+}
+
+TEST(IcmpEcho, TheSenderIsTheDatagramsIpSource) {
+  EXPECT_EQ(echoReplySender(echo(0, 0x34, 0x12, 0, {192, 0, 2, 77}), 0x1234),
+            net::Address::v4(0xC000024DU));
+  EXPECT_EQ(echoReplySender(echo(0, 0x34, 0x12, 2, {10, 0, 1, 1}), 0x1234),
+            net::Address::v4(0x0A000101U));
 }
 
 TEST(IcmpEcho, IdentifierIsTheProcessIdsLowSixteenBits) {
@@ -56,21 +71,25 @@ TEST(IcmpEcho, IdentifierIsTheProcessIdsLowSixteenBits) {
   const auto request = echoRequest(identifier, 0);
   EXPECT_EQ(request[4], 0xCD);
   EXPECT_EQ(request[5], 0xAB);
-  EXPECT_TRUE(isEchoReplyFor(echo(0, 0xCD, 0xAB), identifier));
-  EXPECT_FALSE(isEchoReplyFor(echo(0, 0xCD, 0xAB), echoIdentifier(0x0012ABCE)))
+  EXPECT_TRUE(counts(echo(0, 0xCD, 0xAB), identifier));
+  EXPECT_FALSE(counts(echo(0, 0xCD, 0xAB), echoIdentifier(0x0012ABCE)))
       << "another process's reply";
 }
 
-TEST(IcmpEcho, RuntRepliesAreDropped) {
+TEST(IcmpEcho, RuntRepliesAndLaterFragmentsAreDropped) {
   const auto reply = echo(0, 0x34, 0x12);
   // Header plus type, code, checksum and identifier: 26 bytes are needed.
   for (std::size_t length = 0; length < 26; ++length) {
     const std::vector<std::uint8_t> runt(reply.begin(),
                                          reply.begin() + static_cast<std::ptrdiff_t>(length));
-    EXPECT_FALSE(isEchoReplyFor(runt, 0x1234)) << length << " bytes";
+    EXPECT_FALSE(counts(runt, 0x1234)) << length << " bytes";
   }
   const std::vector<std::uint8_t> exact(reply.begin(), reply.begin() + 26);
-  EXPECT_TRUE(isEchoReplyFor(exact, 0x1234));
+  EXPECT_TRUE(counts(exact, 0x1234));
+  // A later fragment's bytes only look like an ICMP header.
+  auto later = reply;
+  later[7] = 1;
+  EXPECT_FALSE(counts(later, 0x1234));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <variant>
 #include <vector>
 
+#include "net/address.h"
 #include "net/interfaces.h"
 
 namespace {
@@ -11,11 +12,7 @@ namespace {
 using net::ChosenBy;
 using net::HostInterface;
 
-in_addr address(std::uint32_t hostOrder) {
-  in_addr a{};
-  a.s_addr = htonl(hostOrder);
-  return a;
-}
+net::Address address(std::uint32_t hostOrder) { return net::Address::v4(hostOrder); }
 
 HostInterface link(const char* name, unsigned int index, std::uint32_t at, bool up = true,
                    bool running = true) {
@@ -23,7 +20,7 @@ HostInterface link(const char* name, unsigned int index, std::uint32_t at, bool 
 }
 
 net::RouteSource route(std::optional<std::uint32_t> hostOrder) {
-  return [hostOrder]() -> std::optional<in_addr> {
+  return [hostOrder]() -> std::optional<net::Address> {
     if (!hostOrder) return std::nullopt;
     return address(*hostOrder);
   };
@@ -50,7 +47,7 @@ TEST(InterfaceChoice, HostNameAddressOnAnUpLinkWins) {
 
 TEST(InterfaceChoice, TheRouteIsOnlyAskedForWhenTheNameDecidesNothing) {
   int asked = 0;
-  const net::RouteSource counted = [&asked]() -> std::optional<in_addr> {
+  const net::RouteSource counted = [&asked]() -> std::optional<net::Address> {
     ++asked;
     return address(0x0A000102U);
   };
@@ -91,7 +88,7 @@ TEST(InterfaceChoice, NoUsableLinkLeavesTheNamesFirstAddress) {
   const auto chosen = net::chooseDefaultInterface(onlyLoopback, {address(0x7F000101U)}, route({}));
   ASSERT_TRUE(chosen);
   EXPECT_EQ(chosen->index, 0U);
-  EXPECT_EQ(ntohl(chosen->address.s_addr), 0x7F000101U);
+  EXPECT_EQ(chosen->address, address(0x7F000101U));
   EXPECT_FALSE(net::chooseDefaultInterface(onlyLoopback, {}, route({})));
 }
 

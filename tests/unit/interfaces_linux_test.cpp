@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "net/address.h"
 #include "net/interfaces.h"
 
 namespace {
@@ -21,7 +22,8 @@ TEST(HostInterfaces, EveryEntryCarriesTheIndexTheKernelGivesItsName) {
     names.insert(entry.name);
     if (entry.loopback && entry.hasIpv4) {
       loopbackSeen = true;
-      EXPECT_EQ(entry.address.s_addr, htonl(INADDR_LOOPBACK)) << entry.name;
+      EXPECT_EQ(entry.address, net::Address::v4(0x7F000001U)) << entry.name;
+      EXPECT_EQ(entry.address.family(), net::Family::V4) << entry.name;
     }
   }
   EXPECT_TRUE(loopbackSeen) << "no loopback address in the list";

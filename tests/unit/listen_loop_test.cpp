@@ -1,5 +1,3 @@
-#include "net/listen_loop.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -22,50 +20,53 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 using testing_support::freeUdpPort;
+using testing_support::queued;
 using testing_support::Sender;
 
+// A socket of the tool's on a free port, and the test's own sender to it.
+struct Listening {
+  std::uint16_t port = freeUdpPort();
+  net::UdpSocket socket{net::Family::V4, port};
+  Sender sender;
+};
+
 TEST(Deadline, NoTimeLeftEndsTheWaitAtOnceEvenWithADatagramQueued) {
-  const std::uint16_t port = freeUdpPort();
-  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
-  Sender().send(port);
-  ASSERT_TRUE(socket.waitReadable(1000));
+  Listening at;
+  at.sender.send(at.port);
+  ASSERT_TRUE(queued(at.socket));
   for (const std::int32_t none : {0, -5}) {
     net::Deadline deadline(none);
     EXPECT_TRUE(deadline.passed());
-    EXPECT_FALSE(socket.waitReadable(deadline)) << none;
+    EXPECT_FALSE(at.socket.waitReadable(deadline)) << none;
   }
 }
 
 TEST(Deadline, AQueuedDatagramIsReadBeforeTheDeadlineAndTheWaitNeverEndsEarly) {
-  const std::uint16_t port = freeUdpPort();
-  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
+  Listening at;
   const auto start = steady_clock::now();
   net::Deadline deadline(150);
-  Sender().send(port);
-  ASSERT_TRUE(socket.waitReadable(deadline));
+  at.sender.send(at.port);
+  ASSERT_TRUE(at.socket.waitReadable(deadline));
   std::array<std::uint8_t, 64> buffer{};
-  sockaddr_in from{};
-  EXPECT_EQ(socket.recvFrom(buffer, from), 6);
+  EXPECT_EQ(at.socket.read(buffer).size, 6U);
   // Lower bounds only: a loaded machine may end a wait late, never early.
-  EXPECT_FALSE(socket.waitReadable(deadline));
+  EXPECT_FALSE(at.socket.waitReadable(deadline));
   EXPECT_GE(steady_clock::now() - start, milliseconds(150));
   EXPECT_TRUE(deadline.passed());
   // A deadline that has come stays come.
-  EXPECT_FALSE(socket.waitReadable(deadline));
+  EXPECT_FALSE(at.socket.waitReadable(deadline));
 }
 
-TEST(ListenFor, DatagramsThatKeepComingCannotHoldTheLoopPastItsDeadline) {
-  const std::uint16_t port = freeUdpPort();
-  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
-  const Sender sender;
+TEST(Listen, DatagramsThatKeepComingCannotHoldTheLoopPastItsDeadline) {
+  Listening at;
   constexpr int kQueued = 100;
-  for (int i = 0; i < kQueued; ++i) sender.send(port, std::to_string(i));
-  ASSERT_TRUE(socket.waitReadable(1000));
+  for (int i = 0; i < kQueued; ++i) at.sender.send(at.port, std::to_string(i));
+  ASSERT_TRUE(queued(at.socket));
   // Each datagram takes the handler at least 1 ms, so a loop that honours its
   // 20 ms cannot reach the end of the queue.
   int handled = 0;
   const auto start = steady_clock::now();
-  net::listenFor(socket, 20, [&](std::span<const std::uint8_t>, const sockaddr_in&) {
+  at.socket.listen(20, [&](const net::ReceivedDatagram&) {
     ++handled;
     net::pauseMs(1);
     return net::AfterDatagram::KeepListening;
@@ -75,19 +76,27 @@ TEST(ListenFor, DatagramsThatKeepComingCannotHoldTheLoopPastItsDeadline) {
   EXPECT_LT(handled, kQueued);
 }
 
-TEST(ListenFor, TheHandlerEndsTheWaitAndItsDatagramIsWhatWasSent) {
-  const std::uint16_t port = freeUdpPort();
-  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, INADDR_ANY, port);
-  const Sender sender;
-  sender.send(port, "first");
-  sender.send(port, "second");
+TEST(Listen, TheHandlerEndsTheWaitAndItsDatagramIsWhatWasSent) {
+  Listening at;
+  at.sender.send(at.port, "first");
+  at.sender.send(at.port, "second");
   std::string seen;
-  net::listenFor(socket, 60000, [&](std::span<const std::uint8_t> datagram, const sockaddr_in&) {
-    seen.assign(datagram.begin(), datagram.end());
+  net::Endpoint from;
+  const auto before = steady_clock::now();
+  steady_clock::time_point arrival;
+  at.socket.listen(60000, [&](const net::ReceivedDatagram& datagram) {
+    seen.assign(datagram.bytes.begin(), datagram.bytes.end());
+    from = datagram.sender;
+    arrival = datagram.arrival;
     return net::AfterDatagram::StopListening;
   });
   EXPECT_EQ(seen, "first");
-  ASSERT_TRUE(socket.waitReadable(0)) << "the loop read past the datagram that stopped it";
+  EXPECT_EQ(from, (net::Endpoint{testing_support::kLoopback, at.sender.port()}));
+  EXPECT_GE(arrival, before);
+  EXPECT_LE(arrival, steady_clock::now());
+  ASSERT_TRUE(queued(at.socket)) << "the loop read past the datagram that stopped it";
+  std::array<std::uint8_t, 64> buffer{};
+  EXPECT_EQ(at.socket.read(buffer).size, 6U);
 }
 
 TEST(PauseMs, LastsItsWholeLength) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "net/address.h"
+
 namespace {
 
 using options::EarlyExit;
@@ -40,11 +42,7 @@ std::string refusal(std::initializer_list<const char*> words) {
   return early->standardError.substr(0, early->standardError.find('\n'));
 }
 
-std::string text(const in_addr& address) {
-  const std::uint32_t a = ntohl(address.s_addr);
-  return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." +
-         std::to_string((a >> 8) & 255) + "." + std::to_string(a & 255);
-}
+std::string text(const net::Address& address) { return address.toString(); }
 
 TEST(Options, NoArgumentsGiveTheBuiltInBattery) {
   const RunOptions options = parsedOptions({});
@@ -58,10 +56,10 @@ TEST(Options, NoArgumentsGiveTheBuiltInBattery) {
   EXPECT_FALSE(options.repeatSeconds.has_value());
   // No arguments skip the parser; its defaults must be the same.
   const RunOptions parsed = parsedOptions({"--once"});
-  EXPECT_EQ(parsed.asmGroup.group.s_addr, options.asmGroup.group.s_addr);
+  EXPECT_EQ(parsed.asmGroup.group, options.asmGroup.group);
   EXPECT_EQ(parsed.asmGroup.port, options.asmGroup.port);
-  EXPECT_EQ(parsed.ssmChannel.source.s_addr, options.ssmChannel.source.s_addr);
-  EXPECT_EQ(parsed.ssmChannel.group.s_addr, options.ssmChannel.group.s_addr);
+  EXPECT_EQ(parsed.ssmChannel.source, options.ssmChannel.source);
+  EXPECT_EQ(parsed.ssmChannel.group, options.ssmChannel.group);
   EXPECT_EQ(parsed.ssmChannel.port, options.ssmChannel.port);
   EXPECT_FALSE(parsed.interfaceChoice.has_value());
 }
@@ -145,12 +143,20 @@ TEST(Options, MalformedValuesAreNamed) {
   EXPECT_EQ(refusal({"-i", ""}), "corvanite: --interface: the name or address is empty");
 }
 
-TEST(Options, DottedQuadsAreExact) {
-  EXPECT_TRUE(options::parseDottedQuad("0.0.0.0"));
-  EXPECT_TRUE(options::parseDottedQuad("255.255.255.255"));
-  for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.04", "1..2.3", "1.2.3.4 ",
-                          " 1.2.3.4", "0x1.2.3.4", "1.2.3.-4", "1.2.3.4."}) {
-    EXPECT_FALSE(options::parseDottedQuad(bad)) << '"' << bad << '"';
+// The addresses in option values are exact dotted quads, as net::Address
+// reads them; anything looser is named as no IPv4 address.
+TEST(Options, AddressesInValuesAreExactDottedQuads) {
+  EXPECT_TRUE(options::parseAsmGroup("239.0.0.0:1"));
+  EXPECT_TRUE(options::parseSsmChannel("1.2.3.4,232.255.255.255:65535"));
+  for (const std::string bad :
+       {"", "239.1.2", "239.1.2.3.4", "239.1.2.256", "239.1.2.04", "239..2.3", " 239.1.2.3",
+        "239.1.2.3 ", "0xEF.1.2.3", "+239.1.2.3", "239.1.2.3.", "ff3e::1"}) {
+    EXPECT_EQ(refusal({"--asm-group", (bad + ":5000").c_str()}),
+              "corvanite: --asm-group: '" + bad + "' is not an IPv4 address")
+        << '"' << bad << '"';
+    EXPECT_EQ(refusal({"--ssm-channel", (bad + ",232.1.1.1:8020").c_str()}),
+              "corvanite: --ssm-channel: '" + bad + "' is not an IPv4 address")
+        << '"' << bad << '"';
   }
 }
 

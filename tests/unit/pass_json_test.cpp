@@ -4,11 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/conclusions.h"
 #include "tests/unit/pass_sample.h"
 
 namespace {
 
 using nlohmann::json;
+using testing_support::passThatFoundNothing;
 using testing_support::samplePass;
 
 const PassTiming kTiming{std::chrono::sys_days{std::chrono::year{2026} / 12 / 8} +
@@ -30,19 +32,26 @@ TEST(PassJson, OneLineWithToolTimeAndInterface) {
                                                "chosen_by":"host-name"})"));
   // The order a reader sees is the order of the description.
   EXPECT_EQ(line.rfind(R"({"tool":{"name":"corvanite","version":)", 0), 0U);
+  // What is not known about the link is null.
+  EXPECT_EQ(parsed(passThatFoundNothing())["interface"],
+            json::parse(R"({"name":null,"address":null,"chosen_by":null})"));
 }
 
 TEST(PassJson, EveryTestWithItsOutcomeErrorAndDetails) {
   const json tests = parsed(samplePass())["tests"];
   ASSERT_EQ(tests.size(), 8U);
-  EXPECT_EQ(tests[0], json::parse(R"({"number":1,"header":"1.  header ","outcome":"succeeded",
-      "duration_ms":2000,"error":null,"group":"233.4.200.19","port":10002,"source":null,
-      "members":[{"address":"198.51.100.20","datagrams":20},
-                 {"address":"198.51.100.21","datagrams":3}]})"));
+  EXPECT_EQ(tests[0], json::parse(R"({"number":1,"name":"asm-beacon",
+      "header":"1.  Joining NLAR Multicast Beacon Group 233.4.200.19, port 10002 ",
+      "outcome":"succeeded","duration_ms":2000,"error":null,"group":"233.4.200.19","port":10002,
+      "source":null,"members":[{"address":"198.51.100.20","datagrams":20},
+                               {"address":"198.51.100.21","datagrams":3}]})"));
   EXPECT_EQ(tests[1]["outcome"], "error");
   EXPECT_EQ(tests[1]["error"], json::parse(R"({"call":"SetOption","code":105})"));
   EXPECT_EQ(tests[1]["source"], "198.51.100.20");
+  EXPECT_EQ(tests[1]["header"],
+            "2.  Joining SSM Video Group 232.64.133.120, 198.51.100.20 port 8020 ");
   EXPECT_EQ(tests[2]["replies"], json::parse(R"([{"address":"10.0.1.1","round_trip_ms":0.413}])"));
+  EXPECT_EQ(tests[2]["group"], "224.0.0.2");
   EXPECT_EQ(tests[3]["outcome"], "failed");
   EXPECT_EQ(tests[3]["replies"], json::array());
   EXPECT_EQ(tests[4]["queries"], json::parse(R"([{"sender":"10.0.1.1",
@@ -54,33 +63,57 @@ TEST(PassJson, EveryTestWithItsOutcomeErrorAndDetails) {
       {"sender":"10.0.1.1","holdtime_s":105,"dr_priority":1,"generation_id":3735928559},
       {"sender":"10.0.1.9","holdtime_s":null,"dr_priority":null,"generation_id":null}])"));
   EXPECT_EQ(tests[7]["rp_advertisers"], json::parse(R"(["10.255.0.1"])"));
+  // Names scripts can rely on, in the battery's order.
+  const std::vector<std::string> names{"asm-beacon",          "ssm-beacon",   "all-routers-ping",
+                                       "igmpv3-routers-ping", "igmpv2-query", "igmpv3-query",
+                                       "pim-routers-ping",    "pim-hello"};
+  for (std::size_t i = 0; i < tests.size(); ++i) {
+    EXPECT_EQ(tests[i]["name"], names[i]);
+    EXPECT_EQ(tests[i]["number"], i + 1);
+    EXPECT_EQ(tests[i]["header"].get<std::string>().rfind(std::to_string(i + 1) + ".  ", 0), 0U);
+  }
 }
 
 TEST(PassJson, VerdictsCarryTheFlagsAndTheReportLinesAsPrinted) {
   const json verdicts = parsed(samplePass())["verdicts"];
-  EXPECT_EQ(verdicts["flags"]["host_asm_capable"], true);
-  EXPECT_EQ(verdicts["flags"]["ssm_beacon_heard"], false);
-  EXPECT_EQ(verdicts["flags"]["igmp_v3_query_seen"], false);
-  EXPECT_EQ(verdicts["flags"].size(), 10U);
+  // Read off the records: test 2 ended in an error, test 4 heard no router.
+  EXPECT_EQ(verdicts["flags"], json::parse(R"({"host_asm_capable":true,"host_ssm_capable":false,
+      "all_routers_answered":true,"ssm_routers_answered":false,"pim_routers_answered":true,
+      "pim_hello_answered":true,"asm_beacon_heard":true,"ssm_beacon_heard":false,
+      "igmp_v2_query_seen":true,"igmp_v3_query_seen":false})"));
   const json report = verdicts["report"];
-  ASSERT_FALSE(report.empty());
+  ASSERT_EQ(report.size(), 6U);
   EXPECT_EQ(report[0], "=> Host Operating System is capable of Any Source Multicast (IGMP v2) ");
   // The PIM line ends in the responder list, whose ", " is kept.
-  bool sawResponders = false;
-  for (const auto& line : report) {
-    sawResponders |= line.get<std::string>().ends_with("The reponders are 10.0.1.1, ");
-  }
-  EXPECT_TRUE(sawResponders);
-  EXPECT_EQ(reportLines(samplePass()).size(), report.size());
+  EXPECT_EQ(report[4],
+            "=> PIM-SM is active at first hop router and responds to Hello message. The reponders "
+            "are 10.0.1.1, 10.0.1.9, ");
+  EXPECT_EQ(verdicts["conclusions"], json::parse(R"(["host-asm","router-asm","path-asm",
+      "router-pim","pim-active","asm-beacon-working"])"));
+  const auto held = conclusionsThatHold(samplePass());
+  ASSERT_EQ(held.size(), report.size());
+  for (std::size_t i = 0; i < held.size(); ++i) EXPECT_EQ(report[i], held[i].line);
+
+  const json nothing = parsed(passThatFoundNothing())["verdicts"];
+  EXPECT_EQ(nothing["report"],
+            json::array({"=> Host Operating System is capable of Any Source Multicast (IGMP v2) ",
+                         "=> Host Operating System is capable of Source Specific Multicast (IGMP "
+                         "v3) "}));
+  EXPECT_EQ(nothing["conclusions"], json::parse(R"(["host-asm","host-ssm"])"));
 }
 
-TEST(PassJson, TextsFromTheNetworkCannotBreakTheLine) {
+// An interface's name is the host's, and may hold any byte but '/', ':' and
+// blanks; a failed call's name is the platform's.
+TEST(PassJson, TextsCannotBreakTheLine) {
   PassFindings pass = samplePass();
-  pass.tests[0].header = "quote \" back\\slash\nnewline \x01 and \xff bad UTF-8";
+  pass.chosenInterface.name = "quote\" back\\slash\x01 and \xff bad UTF-8";
+  pass.tests[1].error->call = "line\nbreak";
   const std::string line = passJson(kTiming, pass);
   EXPECT_EQ(line.find('\n'), std::string::npos);
-  const json header = json::parse(line)["tests"][0]["header"];
-  EXPECT_EQ(header.get<std::string>().substr(0, 27), "quote \" back\\slash\nnewline ");
+  const json parsedPass = json::parse(line);
+  EXPECT_EQ(parsedPass["interface"]["name"].get<std::string>().substr(0, 23),
+            "quote\" back\\slash\x01 and ");
+  EXPECT_EQ(parsedPass["tests"][1]["error"]["call"], "line\nbreak");
 }
 
 TEST(PassJson, TimesAreUtcToTheMillisecond) {

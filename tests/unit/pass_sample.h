@@ -1,38 +1,59 @@
-// A pass with something in every field, for the JSON tests.
+// Passes with their records filled, for the tests of what renders them.
 #pragma once
 
-#include "app/pass_findings.h"
+#include <optional>
+
+#include "app/battery.h"
+#include "app/findings.h"
+#include "net/address.h"
 
 namespace testing_support {
 
-inline PassFindings samplePass() {
-  PassFindings pass;
-  pass.flags = PassFlags{true, true, true, true, true, true, true, false, true, false};
-  pass.pimResponderText = "10.0.1.1, ";
-  pass.chosenInterface = InterfaceSummary{"eth0", "10.0.1.2", "host-name"};
-  for (std::size_t i = 0; i < pass.tests.size(); ++i) {
-    pass.tests[i].number = static_cast<int>(i + 1);
-    pass.tests[i].header = std::to_string(i + 1) + ".  header ";
-    pass.tests[i].outcome = TestOutcome::Succeeded;
-    pass.tests[i].durationMs = 2000;
+inline net::Address ipv4(const char* text) { return *net::Address::parseV4(text); }
+
+// Every test ran and found nothing: the details name what each probed.
+inline PassFindings passThatFoundNothing() {
+  PassFindings pass = freshFindings();
+  for (TestRecord& record : pass.tests) {
+    record.ran = true;
+    record.outcome = TestOutcome::Failed;
+    record.durationMs = 2000;
   }
-  pass.tests[0].details = BeaconDetails{
-      "233.4.200.19", 10002, std::nullopt, {{"198.51.100.20", 20}, {"198.51.100.21", 3}}};
-  pass.tests[1].details = BeaconDetails{"232.64.133.120", 8020, "198.51.100.20", {}};
+  pass.find(TestId::AsmBeacon)->details = BeaconDetails{ipv4("233.4.200.19"), 10002, {}, true, {}};
+  pass.find(TestId::SsmBeacon)->details =
+      BeaconDetails{ipv4("232.64.133.120"), 8020, ipv4("198.51.100.20"), true, {}};
+  pass.find(TestId::AllRoutersPing)->details = PingDetails{net::kAllRoutersGroup, {}};
+  pass.find(TestId::SsmRoutersPing)->details = PingDetails{net::kIgmpV3RoutersGroup, {}};
+  pass.find(TestId::IgmpV2)->details = IgmpDetails{ipv4("233.4.200.19"), {}, false};
+  pass.find(TestId::IgmpV3)->details = IgmpDetails{ipv4("232.64.133.120"), {}, false};
+  pass.find(TestId::PimRoutersPing)->details = PingDetails{net::kAllPimRoutersGroup, {}};
+  pass.find(TestId::PimHello)->details = PimDetails{};
+  return pass;
+}
+
+// A pass with something in every field.
+inline PassFindings samplePass() {
+  PassFindings pass = passThatFoundNothing();
+  pass.chosenInterface = InterfaceSummary{"eth0", "10.0.1.2", "host-name"};
+  for (TestRecord& record : pass.tests) record.outcome = TestOutcome::Succeeded;
+  std::get<BeaconDetails>(pass.tests[0].details).members = {{ipv4("198.51.100.20"), 20},
+                                                            {ipv4("198.51.100.21"), 3}};
   pass.tests[1].outcome = TestOutcome::Error;
-  pass.tests[1].error = TestError{"SetOption", 105};
-  pass.tests[2].details = PingDetails{"224.0.0.2", {{"10.0.1.1", 0.4125}}};
-  pass.tests[3].details = PingDetails{"224.0.0.22", {}};
+  pass.tests[1].error = TestError{TestError::Kind::SocketCall, "SetOption", 105};
+  std::get<PingDetails>(pass.tests[2].details).replies = {{ipv4("10.0.1.1"), 0.4125}};
   pass.tests[3].outcome = TestOutcome::Failed;
-  pass.tests[4].details =
-      IgmpDetails{{{"10.0.1.1", "233.4.200.19", 3, "233.4.200.19", 1000, 2004.5}}};
-  pass.tests[5].details = IgmpDetails{};
+  pass.tests[4].details = IgmpDetails{
+      ipv4("233.4.200.19"),
+      {{MembershipQuery{ipv4("10.0.1.1"), ipv4("233.4.200.19"), 3, ipv4("233.4.200.19"), 1000},
+        2004.5}},
+      true};
   pass.tests[5].outcome = TestOutcome::Error;
-  pass.tests[5].error = TestError{std::nullopt, 1};
-  pass.tests[6].details = PingDetails{"224.0.0.13", {{"10.0.1.1", 1.0}}};
-  pass.tests[7].details = PimDetails{
-      {{"10.0.1.1", 105, 1, 0xDEADBEEF}, {"10.0.1.9", std::nullopt, std::nullopt, std::nullopt}},
-      {"10.255.0.1"}};
+  pass.tests[5].error = TestError{TestError::Kind::RawSocket, std::nullopt, 1};
+  std::get<PingDetails>(pass.tests[6].details).replies = {{ipv4("10.0.1.1"), 1.0}};
+  pass.tests[7].details =
+      PimDetails{{{ipv4("10.0.1.1"), HelloOptions{105, 1, 0xDEADBEEF}},
+                  {ipv4("10.0.1.9"), HelloOptions{std::nullopt, std::nullopt, std::nullopt}}},
+                 {ipv4("10.255.0.1")}};
   return pass;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -13,19 +14,20 @@ namespace {
 
 using testing_support::ipv4Datagram;
 
+// The checksums are scapy's: its PIMv2 Hello layer with the same three
+// options, not this tool's.
 TEST(PimMessages, HelloCarriesHoldtimeDrPriorityZeroAndGenerationId) {
-  const auto hello = pimHello(0xA1B2C3D4);
-  const std::array<std::uint8_t, 26> expected{
-      0x20, 0x00, hello[2], hello[3],                          // version 2 Hello, checksum
-      0x00, 0x01, 0x00,     0x02,     0x00, 0x1E,              // Holdtime 30
-      0x00, 0x13, 0x00,     0x04,     0x00, 0x00, 0x00, 0x00,  // DR Priority 0
-      0x00, 0x14, 0x00,     0x04,     0xA1, 0xB2, 0xC3, 0xD4,  // Generation ID
-  };
-  EXPECT_EQ(hello, expected);
-  EXPECT_EQ(net::internetChecksum(hello), 0);
-  const auto other = pimHello(0);
-  EXPECT_EQ(net::internetChecksum(other), 0);
-  EXPECT_NE(other[2] << 8 | other[3], hello[2] << 8 | hello[3]);
+  EXPECT_EQ(pimHello(0xA1B2C3D4),
+            (std::array<std::uint8_t, 26>{
+                0x20, 0x00, 0x7A, 0x28,                          // Hello
+                0x00, 0x01, 0x00, 0x02, 0x00, 0x1E,              // Holdtime 30
+                0x00, 0x13, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00,  // DR Priority 0
+                0x00, 0x14, 0x00, 0x04, 0xA1, 0xB2, 0xC3, 0xD4,  // Generation ID
+            }));
+  const auto zero = pimHello(0);
+  EXPECT_EQ(zero[2], 0xDF);
+  EXPECT_EQ(zero[3], 0xAF);
+  EXPECT_EQ(net::internetChecksum(zero), 0);
 }
 
 std::vector<std::uint8_t> pim(std::uint8_t first, std::uint8_t protocol = 103,
@@ -33,16 +35,26 @@ std::vector<std::uint8_t> pim(std::uint8_t first, std::uint8_t protocol = 103,
   return ipv4Datagram(protocol, {first, 0, 0x12, 0x34, 0, 1, 0, 2, 0, 105}, optionWords);
 }
 
-TEST(PimMessages, HellosAndCandidateRpAdvertisementsAreRecognised) {
-  EXPECT_EQ(readPimMessage(pim(0x20)), PimMessage::Hello);
-  EXPECT_EQ(readPimMessage(pim(0x28)), PimMessage::CandidateRpAdvertisement);
-  EXPECT_EQ(readPimMessage(pim(0x20, 103, 1)), PimMessage::Hello) << "IP options";
+std::optional<PimMessage::Type> typeOf(const std::vector<std::uint8_t>& datagram) {
+  const auto message = readPimMessage(datagram);
+  if (!message) return std::nullopt;
+  return message->type;
 }
 
-TEST(PimMessages, OtherPimTypesAndVersionsCountForNothing) {
-  for (const std::uint8_t first :
-       std::vector<std::uint8_t>{0x23, 0x24, 0x25, 0x21, 0x10, 0x30, 0x00, 0x18}) {
-    EXPECT_EQ(readPimMessage(pim(first)), PimMessage::Other) << std::hex << int{first};
+TEST(PimMessages, HellosAndCandidateRpAdvertisementsAreRecognised) {
+  EXPECT_EQ(typeOf(pim(0x20)), PimMessage::Type::Hello);
+  EXPECT_EQ(typeOf(pim(0x28)), PimMessage::Type::CandidateRpAdvertisement);
+  EXPECT_EQ(typeOf(pim(0x20, 103, 1)), PimMessage::Type::Hello) << "IP options";
+  EXPECT_EQ(readPimMessage(pim(0x28))->sender, net::Address::v4(0x0A000101U));
+}
+
+TEST(PimMessages, OtherPimTypesCountForNothingAndOtherVersionsAreNoPim) {
+  // Register, Join/Prune, Bootstrap, Assert, Register-Stop: version 2 PIM of no interest.
+  for (const std::uint8_t first : std::vector<std::uint8_t>{0x21, 0x23, 0x24, 0x25, 0x22}) {
+    EXPECT_EQ(typeOf(pim(first)), PimMessage::Type::Other) << std::hex << int{first};
+  }
+  for (const std::uint8_t first : std::vector<std::uint8_t>{0x10, 0x30, 0x00, 0x18, 0xF0}) {
+    EXPECT_FALSE(readPimMessage(pim(first))) << std::hex << int{first};
   }
 }
 
@@ -50,19 +62,21 @@ TEST(PimMessages, OnlyIpProtocol103IsPim) {
   // A TCP segment from port 8443 and a UDP datagram from 8192-8447 begin
   // with the bytes of a Hello or a C-RP-Advertisement.
   for (const std::uint8_t protocol : std::vector<std::uint8_t>{6, 17, 2, 1, 0}) {
-    EXPECT_EQ(readPimMessage(pim(0x20, protocol)), PimMessage::Other) << int{protocol};
-    EXPECT_EQ(readPimMessage(pim(0x28, protocol)), PimMessage::Other) << int{protocol};
+    EXPECT_FALSE(readPimMessage(pim(0x20, protocol))) << int{protocol};
+    EXPECT_FALSE(readPimMessage(pim(0x28, protocol))) << int{protocol};
   }
 }
 
-TEST(PimMessages, DatagramsEndingAtTheHeaderAreSkipped) {
-  EXPECT_EQ(readPimMessage(ipv4Datagram(103, {})), PimMessage::Other);
+TEST(PimMessages, DatagramsEndingInsideTheHeaderAreSkipped) {
+  EXPECT_FALSE(readPimMessage(ipv4Datagram(103, {})));
+  EXPECT_FALSE(readPimMessage(ipv4Datagram(103, {0x20, 0, 0})));
+  EXPECT_TRUE(readPimMessage(ipv4Datagram(103, {0x20, 0, 0, 0})));
   auto lying = pim(0x20);
   lying[0] = 0x4F;  // claims 60 header bytes of 30
-  EXPECT_EQ(readPimMessage(lying), PimMessage::Other);
+  EXPECT_FALSE(readPimMessage(lying));
   lying[0] = 0x43;
-  EXPECT_EQ(readPimMessage(lying), PimMessage::Other);
-  EXPECT_EQ(readPimMessage({}), PimMessage::Other);
+  EXPECT_FALSE(readPimMessage(lying));
+  EXPECT_FALSE(readPimMessage({}));
 }
 
 TEST(PimMessages, GenerationIdComesFromEntropyOrAFallbackWhenThatFails) {

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
-#include "probes/igmp_query_details.h"
-#include "probes/pim_hello_options.h"
+#include "probes/igmp_messages.h"
+#include "probes/pim_messages.h"
 #include "tests/unit/datagram_builder.h"
 
 namespace {
@@ -13,32 +14,36 @@ using testing_support::ipv4Datagram;
 constexpr std::uint8_t kIgmp = 2;
 constexpr std::uint8_t kPim = 103;
 
-std::uint32_t hostOrder(const in_addr& address) { return ntohl(address.s_addr); }
+std::optional<HelloOptions> readHelloDetails(const std::vector<std::uint8_t>& datagram) {
+  const auto message = readPimMessage(datagram);
+  if (!message || message->type != PimMessage::Type::Hello) return std::nullopt;
+  return message->hello;
+}
 
 TEST(QueryDetails, VersionFollowsLengthAndMaxResponseCode) {
   // General IGMPv1 query: 8 bytes, Max Resp 0.
-  auto v1 = readQueryDetails(ipv4Datagram(kIgmp, {0x11, 0, 0xEE, 0xFF, 0, 0, 0, 0}));
+  auto v1 = readMembershipQuery(ipv4Datagram(kIgmp, {0x11, 0, 0xEE, 0xFF, 0, 0, 0, 0}));
   ASSERT_TRUE(v1);
   EXPECT_EQ(v1->version, 1);
   EXPECT_EQ(v1->maxResponseMs, 0U);
-  EXPECT_EQ(hostOrder(v1->sender), 0x0A000101U);
-  EXPECT_EQ(hostOrder(v1->destination), 0xE0000001U);
-  EXPECT_EQ(v1->group.s_addr, 0U);
+  EXPECT_EQ(v1->sender.v4HostOrder(), 0x0A000101U);
+  EXPECT_EQ(v1->destination.v4HostOrder(), 0xE0000001U);
+  EXPECT_TRUE(v1->group.isUnspecified());
 
   // Group-specific IGMPv2 query for 233.4.200.19, 1 s, behind Router Alert.
-  auto v2 = readQueryDetails(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 233, 4, 200, 19}, 1));
+  auto v2 = readMembershipQuery(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 233, 4, 200, 19}, 1));
   ASSERT_TRUE(v2);
   EXPECT_EQ(v2->version, 2);
   EXPECT_EQ(v2->maxResponseMs, 1000U);
-  EXPECT_EQ(hostOrder(v2->group), 0xE904C813U);
+  EXPECT_EQ(v2->group.v4HostOrder(), 0xE904C813U);
 
   // IGMPv3 group-and-source query: 16 bytes with one source.
-  auto v3 = readQueryDetails(ipv4Datagram(
+  auto v3 = readMembershipQuery(ipv4Datagram(
       kIgmp, {0x11, 100, 0, 0, 232, 64, 133, 120, 0x02, 125, 0, 1, 198, 51, 100, 20}, 1));
   ASSERT_TRUE(v3);
   EXPECT_EQ(v3->version, 3);
   EXPECT_EQ(v3->maxResponseMs, 10000U);
-  EXPECT_EQ(hostOrder(v3->group), 0xE8408578U);
+  EXPECT_EQ(v3->group.v4HostOrder(), 0xE8408578U);
 }
 
 TEST(QueryDetails, Igmpv3FloatingPointResponseCode) {
@@ -47,26 +52,26 @@ TEST(QueryDetails, Igmpv3FloatingPointResponseCode) {
   EXPECT_EQ(igmpV3MaxResponseMs(0x80), 12800U);
   // 0xFF: exponent 7, mantissa 15 -> 31 << 10 = 31744 tenths.
   EXPECT_EQ(igmpV3MaxResponseMs(0xFF), 3174400U);
-  auto query = readQueryDetails(ipv4Datagram(kIgmp, {0x11, 0x8A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  auto query = readMembershipQuery(ipv4Datagram(kIgmp, {0x11, 0x8A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   ASSERT_TRUE(query);
   EXPECT_EQ(query->maxResponseMs, (26U << 3U) * 100U);
 }
 
 TEST(QueryDetails, OnlyWholeQueriesOfAKnownFormAreRead) {
   // Reports, leaves, 9 to 11 bytes, runts and other protocols are no queries.
-  EXPECT_FALSE(readQueryDetails(ipv4Datagram(kIgmp, {0x16, 0, 0, 0, 233, 4, 200, 19})));
-  EXPECT_FALSE(readQueryDetails(ipv4Datagram(kIgmp, {0x17, 0, 0, 0, 233, 4, 200, 19})));
-  EXPECT_FALSE(readQueryDetails(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0, 0})));
-  EXPECT_FALSE(readQueryDetails(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
-  EXPECT_FALSE(readQueryDetails(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0})));
-  EXPECT_FALSE(readQueryDetails(ipv4Datagram(17, {0x11, 10, 0, 0, 0, 0, 0, 0})));
+  EXPECT_FALSE(readMembershipQuery(ipv4Datagram(kIgmp, {0x16, 0, 0, 0, 233, 4, 200, 19})));
+  EXPECT_FALSE(readMembershipQuery(ipv4Datagram(kIgmp, {0x17, 0, 0, 0, 233, 4, 200, 19})));
+  EXPECT_FALSE(readMembershipQuery(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0, 0})));
+  EXPECT_FALSE(readMembershipQuery(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
+  EXPECT_FALSE(readMembershipQuery(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0})));
+  EXPECT_FALSE(readMembershipQuery(ipv4Datagram(17, {0x11, 10, 0, 0, 0, 0, 0, 0})));
   auto later = ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0});
   later[7] = 1;  // fragment offset 8 bytes
-  EXPECT_FALSE(readQueryDetails(later));
+  EXPECT_FALSE(readMembershipQuery(later));
   // A capture's link padding after the header's total length is no part of it.
   auto padded = ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0});
   padded.insert(padded.end(), {0, 0, 0, 0, 0, 0});
-  auto read = readQueryDetails(padded);
+  auto read = readMembershipQuery(padded);
   ASSERT_TRUE(read);
   EXPECT_EQ(read->version, 2);
 }
@@ -78,15 +83,16 @@ std::vector<std::uint8_t> hello(std::vector<std::uint8_t> options) {
 }
 
 TEST(HelloDetails, ReadsHoldtimeDrPriorityAndGenerationId) {
-  auto details = readHelloDetails(hello({0, 1,  0, 2, 0,    105,            // Holdtime 105
-                                         0, 24, 0, 4, 1,    2,    3,    4,  // other option
-                                         0, 19, 0, 4, 0,    0,    0,    1,  // DR Priority 1
-                                         0, 20, 0, 4, 0xDE, 0xAD, 0xBE, 0xEF}));
-  ASSERT_TRUE(details);
-  EXPECT_EQ(hostOrder(details->sender), 0x0A000101U);
-  EXPECT_EQ(details->holdtimeSeconds, 105);
-  EXPECT_EQ(details->drPriority, 1U);
-  EXPECT_EQ(details->generationId, 0xDEADBEEFU);
+  const auto message = readPimMessage(hello({0, 1,  0, 2, 0,    105,            // Holdtime 105
+                                             0, 24, 0, 4, 1,    2,    3,    4,  // other option
+                                             0, 19, 0, 4, 0,    0,    0,    1,  // DR Priority 1
+                                             0, 20, 0, 4, 0xDE, 0xAD, 0xBE, 0xEF}));
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->type, PimMessage::Type::Hello);
+  EXPECT_EQ(message->sender.v4HostOrder(), 0x0A000101U);
+  EXPECT_EQ(message->hello.holdtimeSeconds, 105);
+  EXPECT_EQ(message->hello.drPriority, 1U);
+  EXPECT_EQ(message->hello.generationId, 0xDEADBEEFU);
 }
 
 TEST(HelloDetails, OptionsAreReadOnlyWhileWhole) {
@@ -110,12 +116,24 @@ TEST(HelloDetails, OptionsAreReadOnlyWhileWhole) {
   auto huge = readHelloDetails(hello({0, 20, 0xFF, 0xFF, 1, 2, 3, 4}));
   ASSERT_TRUE(huge);
   EXPECT_FALSE(huge->generationId);
+
+  // Link padding after the datagram's declared length holds no options.
+  auto padded = hello({0, 1, 0, 2, 0, 30});
+  padded.insert(padded.end(), {0, 19, 0, 4, 0, 0, 0, 9});
+  auto unpadded = readHelloDetails(padded);
+  ASSERT_TRUE(unpadded);
+  EXPECT_EQ(unpadded->holdtimeSeconds, 30);
+  EXPECT_FALSE(unpadded->drPriority);
 }
 
 TEST(HelloDetails, OnlyPimv2HellosAreRead) {
-  auto other = hello({});
-  other[20] = 0x23;  // Join/Prune
-  EXPECT_FALSE(readHelloDetails(other));
+  // A Join/Prune's bytes after the header are no Hello options.
+  auto other = hello({0, 1, 0, 2, 0, 30});
+  other[20] = 0x23;
+  const auto joinPrune = readPimMessage(other);
+  ASSERT_TRUE(joinPrune);
+  EXPECT_EQ(joinPrune->type, PimMessage::Type::Other);
+  EXPECT_FALSE(joinPrune->hello.holdtimeSeconds);
   auto notPim = hello({});
   notPim[9] = kIgmp;
   EXPECT_FALSE(readHelloDetails(notPim));

@@ -1,9 +1,15 @@
-#include "app/report.h"
-
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <sstream>
 #include <string>
+#include <variant>
+#include <vector>
+
+#include "app/battery.h"
+#include "app/findings.h"
+#include "app/text_output.h"
+#include "net/address.h"
 
 namespace {
 
@@ -47,113 +53,175 @@ const std::string kRow10b =
     "=> Path to first hop router seems to be working for SSM, but not receiving traffic from "
     "the Internet. This is likely to be a problem beyond the first-hop router. \n";
 
-std::string reportFor(const PassFlags& flags, const std::string& responders = "") {
+// The record of test `id`, marked as run, with details of its kind.
+template <typename Details>
+Details& ran(PassFindings& findings, TestId id) {
+  TestRecord& record = *findings.find(id);
+  record.ran = true;
+  if (!std::holds_alternative<Details>(record.details)) record.details.emplace<Details>();
+  return std::get<Details>(record.details);
+}
+
+const net::Address kRouter = net::Address::v4(0x0A000001U);  // 10.0.0.1
+
+// What a pass found, one fact at a time, each as the test's record shows it.
+using Finding = void (*)(PassFindings&);
+
+// The beacon tests completed (joined, listened, left) without hearing anyone.
+void hostAsm(PassFindings& f) { ran<BeaconDetails>(f, TestId::AsmBeacon); }
+void hostSsm(PassFindings& f) { ran<BeaconDetails>(f, TestId::SsmBeacon); }
+// A member was heard, though the leave after it failed.
+void asmBeaconOnly(PassFindings& f) {
+  ran<BeaconDetails>(f, TestId::AsmBeacon).members.push_back({kRouter, 3});
+  f.find(TestId::AsmBeacon)->error = TestError{TestError::Kind::SocketCall, "SetOption", 99};
+}
+void ssmBeaconOnly(PassFindings& f) {
+  ran<BeaconDetails>(f, TestId::SsmBeacon).members.push_back({kRouter, 3});
+  f.find(TestId::SsmBeacon)->error = TestError{TestError::Kind::SocketCall, "SetOption", 99};
+}
+// The beacon heard, and the test complete.
+void asmBeacon(PassFindings& f) {
+  ran<BeaconDetails>(f, TestId::AsmBeacon).members.push_back({kRouter, 3});
+}
+void ssmBeacon(PassFindings& f) {
+  ran<BeaconDetails>(f, TestId::SsmBeacon).members.push_back({kRouter, 3});
+}
+void allRouters(PassFindings& f) {
+  ran<PingDetails>(f, TestId::AllRoutersPing).replies.push_back({kRouter, 0.5});
+}
+void ssmRouters(PassFindings& f) {
+  ran<PingDetails>(f, TestId::SsmRoutersPing).replies.push_back({kRouter, 0.5});
+}
+void pimRouters(PassFindings& f) {
+  ran<PingDetails>(f, TestId::PimRoutersPing).replies.push_back({kRouter, 0.5});
+}
+void v2QueryForGroup(PassFindings& f) {
+  ran<IgmpDetails>(f, TestId::IgmpV2).sawQueryForGroup = true;
+}
+void v3QueryForGroup(PassFindings& f) {
+  ran<IgmpDetails>(f, TestId::IgmpV3).sawQueryForGroup = true;
+}
+void helloFrom(PassFindings& f, const char* sender) {
+  ran<PimDetails>(f, TestId::PimHello).hellos.push_back({*net::Address::parseV4(sender), {}});
+}
+void pimNeighbour(PassFindings& f) { helloFrom(f, "10.0.0.1"); }
+
+PassFindings found(std::initializer_list<Finding> findings) {
+  PassFindings pass = freshFindings();
+  for (const Finding finding : findings) finding(pass);
+  return pass;
+}
+
+std::string reportFor(const PassFindings& findings) {
   std::ostringstream out;
-  PassFindings findings;
-  findings.flags = flags;
-  findings.pimResponderText = responders;
   printReport(out, findings);
   return out.str();
 }
 
-PassFlags allTrue() {
-  return PassFlags{true, true, true, true, true, true, true, true, true, true};
+TEST(Report, NothingFoundPrintsOnlyTheBanner) {
+  EXPECT_EQ(reportFor(found({})), kHeader);
+  // Tests that ran and failed, or ended in errors, found nothing either.
+  PassFindings failed = freshFindings();
+  for (TestRecord& record : failed.tests) {
+    record.ran = true;
+    record.error = TestError{TestError::Kind::RawSocket, std::nullopt, 1};
+  }
+  EXPECT_EQ(reportFor(failed), kHeader);
 }
-
-TEST(Report, NothingFoundPrintsOnlyTheBanner) { EXPECT_EQ(reportFor(PassFlags{}), kHeader); }
 
 TEST(Report, EverythingFoundPrintsEveryPositiveRowInOrder) {
-  EXPECT_EQ(reportFor(allTrue(), "10.0.0.1, "), kHeader + kRow1 + kRow2 + kRow3 + kRow4 + kRow5 +
-                                                    kRow6a + kRow7 + kRow8Lead + "10.0.0.1, \n" +
-                                                    kRow9a + kRow10a);
+  EXPECT_EQ(reportFor(found({asmBeacon, ssmBeacon, allRouters, ssmRouters, pimRouters,
+                             v2QueryForGroup, v3QueryForGroup, pimNeighbour})),
+            kHeader + kRow1 + kRow2 + kRow3 + kRow4 + kRow5 + kRow6a + kRow7 + kRow8Lead +
+                "10.0.0.1, \n" + kRow9a + kRow10a);
 }
 
-TEST(Report, EachFlagAloneMapsToItsOwnRow) {
+TEST(Report, EachFindingAloneMapsToItsOwnRow) {
   struct Case {
-    bool PassFlags::*flag;
+    Finding finding;
     std::string row;
   };
   const Case cases[] = {
-      {&PassFlags::hostAsmCapable, kRow1},     {&PassFlags::hostSsmCapable, kRow2},
-      {&PassFlags::allRoutersAnswered, kRow3}, {&PassFlags::igmpV2QuerySeen, kRow4},
-      {&PassFlags::ssmRoutersAnswered, kRow5}, {&PassFlags::igmpV3QuerySeen, kRow6a},
-      {&PassFlags::pimRoutersAnswered, kRow7}, {&PassFlags::asmBeaconHeard, kRow9a},
-      {&PassFlags::ssmBeaconHeard, kRow10a},
+      {hostAsm, kRow1},         {hostSsm, kRow2},
+      {allRouters, kRow3},      {v2QueryForGroup, kRow4},
+      {ssmRouters, kRow5},      {v3QueryForGroup, kRow6a},
+      {pimRouters, kRow7},      {asmBeaconOnly, kRow9a},
+      {ssmBeaconOnly, kRow10a}, {pimNeighbour, kRow8Lead + "10.0.0.1, \n"},
   };
-  for (const Case& c : cases) {
-    PassFlags flags;
-    flags.*c.flag = true;
-    EXPECT_EQ(reportFor(flags), kHeader + c.row);
-  }
+  for (const Case& c : cases) EXPECT_EQ(reportFor(found({c.finding})), kHeader + c.row) << c.row;
 }
 
 TEST(Report, SsmPathNotSetUpNeedsHostAndRouterButNoV3Query) {
-  PassFlags flags;
-  flags.hostSsmCapable = true;
-  flags.ssmRoutersAnswered = true;
-  EXPECT_EQ(reportFor(flags), kHeader + kRow2 + kRow5 + kRow6b);
-
-  flags.igmpV3QuerySeen = true;
-  EXPECT_EQ(reportFor(flags), kHeader + kRow2 + kRow5 + kRow6a);
-
-  PassFlags hostOnly;
-  hostOnly.hostSsmCapable = true;
-  EXPECT_EQ(reportFor(hostOnly), kHeader + kRow2);
+  EXPECT_EQ(reportFor(found({hostSsm, ssmRouters})), kHeader + kRow2 + kRow5 + kRow6b);
+  EXPECT_EQ(reportFor(found({hostSsm, ssmRouters, v3QueryForGroup})),
+            kHeader + kRow2 + kRow5 + kRow6a);
+  EXPECT_EQ(reportFor(found({hostSsm})), kHeader + kRow2);
+  // A host whose source-specific join failed is no SSM-capable host.
+  PassFindings refused = found({ssmRouters});
+  ran<BeaconDetails>(refused, TestId::SsmBeacon);
+  refused.find(TestId::SsmBeacon)->error = TestError{TestError::Kind::SocketCall, "SetOption", 22};
+  EXPECT_EQ(reportFor(refused), kHeader + kRow5);
 }
 
 TEST(Report, V3QueryAloneNeverPrintsTheSwitchProblem) {
-  PassFlags flags;
-  flags.igmpV3QuerySeen = true;
-  EXPECT_EQ(reportFor(flags).find(kRow6b), std::string::npos);
+  EXPECT_EQ(reportFor(found({v3QueryForGroup})).find(kRow6b), std::string::npos);
 }
 
-TEST(Report, AsmPathWorksButNoBeaconNeedsAllFourAsmFlags) {
-  PassFlags flags;
-  flags.hostAsmCapable = true;
-  flags.allRoutersAnswered = true;
-  flags.igmpV2QuerySeen = true;
-  flags.pimRoutersAnswered = true;
-  EXPECT_EQ(reportFor(flags), kHeader + kRow1 + kRow3 + kRow4 + kRow7 + kRow9b);
+TEST(Report, AsmPathWorksButNoBeaconNeedsAllFourAsmFindings) {
+  const std::vector<Finding> path{hostAsm, allRouters, v2QueryForGroup, pimRouters};
+  EXPECT_EQ(reportFor(found({hostAsm, allRouters, v2QueryForGroup, pimRouters})),
+            kHeader + kRow1 + kRow3 + kRow4 + kRow7 + kRow9b);
 
-  for (bool PassFlags::*missing : {&PassFlags::hostAsmCapable, &PassFlags::allRoutersAnswered,
-                                   &PassFlags::igmpV2QuerySeen, &PassFlags::pimRoutersAnswered}) {
-    PassFlags partial = flags;
-    partial.*missing = false;
-    EXPECT_EQ(reportFor(partial).find(kRow9b), std::string::npos);
+  for (std::size_t missing = 0; missing < path.size(); ++missing) {
+    PassFindings partial = freshFindings();
+    for (std::size_t i = 0; i < path.size(); ++i) {
+      if (i != missing) path[i](partial);
+    }
+    EXPECT_EQ(reportFor(partial).find(kRow9b), std::string::npos) << missing;
   }
 
-  flags.asmBeaconHeard = true;
-  const std::string withBeacon = reportFor(flags);
+  const std::string withBeacon =
+      reportFor(found({asmBeacon, allRouters, v2QueryForGroup, pimRouters}));
   EXPECT_NE(withBeacon.find(kRow9a), std::string::npos);
   EXPECT_EQ(withBeacon.find(kRow9b), std::string::npos);
 }
 
-TEST(Report, SsmPathWorksButNoBeaconNeedsAllFourSsmFlags) {
-  PassFlags flags;
-  flags.hostSsmCapable = true;
-  flags.ssmRoutersAnswered = true;
-  flags.igmpV3QuerySeen = true;
-  flags.pimRoutersAnswered = true;
-  EXPECT_EQ(reportFor(flags), kHeader + kRow2 + kRow5 + kRow6a + kRow7 + kRow10b);
+TEST(Report, SsmPathWorksButNoBeaconNeedsAllFourSsmFindings) {
+  const std::vector<Finding> path{hostSsm, ssmRouters, v3QueryForGroup, pimRouters};
+  EXPECT_EQ(reportFor(found({hostSsm, ssmRouters, v3QueryForGroup, pimRouters})),
+            kHeader + kRow2 + kRow5 + kRow6a + kRow7 + kRow10b);
 
-  for (bool PassFlags::*missing : {&PassFlags::hostSsmCapable, &PassFlags::ssmRoutersAnswered,
-                                   &PassFlags::igmpV3QuerySeen, &PassFlags::pimRoutersAnswered}) {
-    PassFlags partial = flags;
-    partial.*missing = false;
-    EXPECT_EQ(reportFor(partial).find(kRow10b), std::string::npos);
+  for (std::size_t missing = 0; missing < path.size(); ++missing) {
+    PassFindings partial = freshFindings();
+    for (std::size_t i = 0; i < path.size(); ++i) {
+      if (i != missing) path[i](partial);
+    }
+    EXPECT_EQ(reportFor(partial).find(kRow10b), std::string::npos) << missing;
   }
 
-  flags.ssmBeaconHeard = true;
-  const std::string withBeacon = reportFor(flags);
+  const std::string withBeacon =
+      reportFor(found({ssmBeacon, ssmRouters, v3QueryForGroup, pimRouters}));
   EXPECT_NE(withBeacon.find(kRow10a), std::string::npos);
   EXPECT_EQ(withBeacon.find(kRow10b), std::string::npos);
 }
 
-TEST(Report, PimRowCarriesTheStoredTextAsItStands) {
-  PassFlags flags;
-  flags.pimHelloAnswered = true;
-  EXPECT_EQ(reportFor(flags, "10.0.0.1, "), kHeader + kRow8Lead + "10.0.0.1, \n");
-  EXPECT_EQ(reportFor(flags, "10.0.0.1, 9.0.0.1, "), kHeader + kRow8Lead + "10.0.0.1, 9.0.0.1, \n");
+// The responders are every Hello sender, in the byte-wise order of their
+// texts (10.x before 9.x), each followed by ", "; the RP advertisers only
+// when no Hello came.
+TEST(Report, PimRowNamesTheRespondersInTextOrder) {
+  PassFindings two = freshFindings();
+  helloFrom(two, "9.0.0.1");
+  helloFrom(two, "10.0.0.1");
+  EXPECT_EQ(reportFor(two), kHeader + kRow8Lead + "10.0.0.1, 9.0.0.1, \n");
+
+  PassFindings rpOnly = freshFindings();
+  ran<PimDetails>(rpOnly, TestId::PimHello).rpAdvertisers = {*net::Address::parseV4("10.255.0.2"),
+                                                             *net::Address::parseV4("10.255.0.10")};
+  EXPECT_EQ(reportFor(rpOnly), kHeader + kRow8Lead + "10.255.0.10, 10.255.0.2, \n");
+
+  PassFindings both = rpOnly;
+  helloFrom(both, "10.0.1.1");
+  EXPECT_EQ(reportFor(both), kHeader + kRow8Lead + "10.0.1.1, \n");
 }
 
 }  // namespace

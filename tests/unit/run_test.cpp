@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "app/battery.h"
+#include "net/socket_exceptions.h"
+#include "tests/unit/pass_sample.h"
+
 namespace {
 
 const std::string kBanner =
@@ -14,23 +18,33 @@ const std::string kBanner =
     "*****************************************\n"
     "\n\n";
 const std::string kPrompt = "\n +> To exit enter 'q' , to re run the test enter 'y' \n";
+// What the text prints of a pass in which every test ran and found nothing.
+const std::string kPassText =
+    "Running 8 Tests : \n"
+    "\n\n"
+    "*****************************************\n"
+    "*     Multicast Corvanite Report        *\n"
+    "*****************************************\n"
+    "=> Host Operating System is capable of Any Source Multicast (IGMP v2) \n"
+    "=> Host Operating System is capable of Source Specific Multicast (IGMP v3) \n";
 
-// Stands in for the battery: marks each pass in the output and remembers the
-// findings it was handed.
+// Stands in for the battery: remembers the findings it was handed, fills
+// them as a pass would and tells the output where the pass begins and ends.
 struct RecordingPass {
   std::vector<PassFindings> seen;
-  void operator()(std::ostream& out, PassFindings& findings) {
+  void operator()(PassObserver& observer, PassFindings& findings) {
     seen.push_back(findings);
-    out << "<pass>";
-    findings.flags = PassFlags{true, true, true, true, true, true, true, true, true, true};
-    findings.pimResponderText = "10.0.0.1, ";
+    findings = testing_support::passThatFoundNothing();
+    findings.chosenInterface.name = "eth0";
+    observer.passBegins(findings);
+    observer.passEnds(findings);
   }
 };
 
 std::string runWith(const std::string& input, RecordingPass& pass, int* status = nullptr) {
   std::istringstream in(input);
   std::ostringstream out;
-  const int result = runDiagnostics(in, out, [&](std::ostream& o, PassFindings& f) { pass(o, f); });
+  const int result = runDiagnostics(in, out, [&](PassObserver& o, PassFindings& f) { pass(o, f); });
   if (status != nullptr) *status = result;
   return out.str();
 }
@@ -39,7 +53,7 @@ TEST(Run, BannerOnceThenPassesUntilQuit) {
   RecordingPass pass;
   int status = -1;
   EXPECT_EQ(runWith("y\nx\nq\n", pass, &status),
-            kBanner + "<pass>" + kPrompt + "<pass>" + kPrompt + kPrompt);
+            kBanner + kPassText + kPrompt + kPassText + kPrompt + kPrompt);
   EXPECT_EQ(status, 0);
 }
 
@@ -48,29 +62,48 @@ TEST(Run, EveryPassStartsFromNothingFound) {
   runWith("y y q", pass);
   ASSERT_EQ(pass.seen.size(), 3U);
   for (const PassFindings& findings : pass.seen) {
-    EXPECT_FALSE(findings.flags.hostAsmCapable);
-    EXPECT_FALSE(findings.flags.pimHelloAnswered);
-    EXPECT_FALSE(findings.flags.igmpV3QuerySeen);
-    EXPECT_TRUE(findings.pimResponderText.empty());
+    EXPECT_TRUE(findings.tests.empty());
+    EXPECT_FALSE(findings.chosenInterface.name.has_value());
   }
 }
 
 TEST(Run, EndOfInputAtThePromptEndsTheRun) {
   RecordingPass pass;
   int status = -1;
-  EXPECT_EQ(runWith("", pass, &status), kBanner + "<pass>" + kPrompt);
+  EXPECT_EQ(runWith("", pass, &status), kBanner + kPassText + kPrompt);
   EXPECT_EQ(status, 0);
+}
+
+TEST(Run, ASocketFailureOutsideAnyTestEndsTheRunWithItsDescription) {
+  std::istringstream in("y\n");
+  std::ostringstream out;
+  int passes = 0;
+  const PassRunner failing = [&passes](PassObserver&, PassFindings&) {
+    ++passes;
+    throw net::CV_SocketException(19, "getaddrinfo");
+  };
+  EXPECT_EQ(runDiagnostics(in, out, failing), 0);
+  EXPECT_EQ(passes, 1);
+  EXPECT_EQ(out.str(), kBanner +
+                           "Caught Exception:Exception while running test : getaddrinfofailed "
+                           "with error code : 19\n\n");
+  std::ostringstream scripted;
+  EXPECT_EQ(runScripted(scripted, failing, ScriptedRun{}), 1);
 }
 
 // Stands in for the battery in a scripted run: every test ends as told.
 PassRunner passEnding(TestOutcome outcome, int* passes) {
-  return [outcome, passes](std::ostream& out, PassFindings& findings) {
+  return [outcome, passes](PassObserver& observer, PassFindings& findings) {
     ++*passes;
-    out << "<pass>";
-    for (std::size_t i = 0; i < findings.tests.size(); ++i) {
-      findings.tests[i].number = static_cast<int>(i + 1);
-      findings.tests[i].outcome = i == 5 ? outcome : TestOutcome::Succeeded;
+    findings = testing_support::passThatFoundNothing();
+    observer.passBegins(findings);
+    for (TestRecord& record : findings.tests) {
+      record.outcome = record.id == TestId::IgmpV3 ? outcome : TestOutcome::Succeeded;
+      if (record.outcome == TestOutcome::Error) {
+        record.error = TestError{TestError::Kind::SocketCall, "sendTo", 1};
+      }
     }
+    observer.passEnds(findings);
   };
 }
 
@@ -81,9 +114,16 @@ TEST(Run, OncePrintsThePassWithoutPromptAndTellsTheVerdict) {
     std::ostringstream out;
     int passes = 0;
     EXPECT_EQ(runScripted(out, passEnding(outcome, &passes), ScriptedRun{}), status);
-    EXPECT_EQ(out.str(), kBanner + "<pass>");
+    EXPECT_EQ(out.str(), kBanner + kPassText);
     EXPECT_EQ(passes, 1);
   }
+}
+
+TEST(Run, APassThatRanNoTestIsNoSuccess) {
+  std::ostringstream out;
+  const PassRunner nothing = [](PassObserver&, PassFindings&) {};
+  EXPECT_EQ(runScripted(out, nothing, ScriptedRun{}), 1);
+  EXPECT_EQ(runScripted(out, nothing, ScriptedRun{true, {}}), 1);
 }
 
 TEST(Run, JsonPrintsOneLineInsteadOfTheText) {
@@ -93,16 +133,36 @@ TEST(Run, JsonPrintsOneLineInsteadOfTheText) {
             0);
   const std::string text = out.str();
   EXPECT_EQ(text.rfind("{\"tool\":{\"name\":\"corvanite\"", 0), 0U);
-  EXPECT_EQ(text.find("<pass>"), std::string::npos);
+  EXPECT_EQ(text.find("Running 8 Tests"), std::string::npos);
   EXPECT_EQ(text.find('\n'), text.size() - 1);
+  EXPECT_EQ(passes, 1);
+}
+
+TEST(Run, RepeatedJsonPassesGiveOneLineEach) {
+  std::ostringstream out;
+  int passes = 0;
+  const PassRunner pass = [&](PassObserver& o, PassFindings& f) {
+    passEnding(TestOutcome::Failed, &passes)(o, f);
+    if (passes == 3) out.setstate(std::ios::badbit);
+  };
+  // No wait between the passes.
+  EXPECT_EQ(runScripted(out, pass, ScriptedRun{true, 0}), 1);
+  EXPECT_EQ(passes, 3);
+  std::istringstream lines(out.str());
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    EXPECT_EQ(line.rfind("{\"tool\":", 0), 0U) << line;
+    EXPECT_EQ(line.back(), '}');
+  }
+  EXPECT_EQ(count, 3);
 }
 
 TEST(Run, RepeatedPassesStopOnceNobodyReads) {
   std::ostringstream out;
   int passes = 0;
-  const PassRunner pass = [&](std::ostream& o, PassFindings& f) {
+  const PassRunner pass = [&](PassObserver& o, PassFindings& f) {
     passEnding(TestOutcome::Succeeded, &passes)(o, f);
-    o.setstate(std::ios::badbit);
+    out.setstate(std::ios::badbit);
   };
   EXPECT_EQ(runScripted(out, pass, ScriptedRun{false, 35}), 0);
   EXPECT_EQ(passes, 1);
@@ -111,6 +171,7 @@ TEST(Run, RepeatedPassesStopOnceNobodyReads) {
   ASSERT_GT(text.size(), kBanner.size() + 25);
   EXPECT_EQ(text.substr(kBanner.size() + 4, 1), "-");
   EXPECT_EQ(text.substr(kBanner.size() + 23, 2), "Z\n");
+  EXPECT_EQ(text.substr(kBanner.size() + 25), kPassText);
 }
 
 }  // namespace

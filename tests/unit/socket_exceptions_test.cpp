@@ -59,7 +59,7 @@ TEST(SocketExceptions, HandlersForOneClassLetTheOtherPass) {
 // A call on no socket fails on every platform without touching the network.
 TEST(SocketExceptions, ThrowSocketErrorCarriesTheFailedCallsOwnError) {
   std::array<std::uint8_t, 4> buffer{};
-  sockaddr_in from{};
+  net::SocketAddress from;
   ASSERT_EQ(net::os::recvFrom(net::kInvalidSocket, buffer, from), -1);
   const int error = net::lastSocketError();
   ASSERT_NE(error, 0);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "net/address.h"
+#include "net/network.h"
 #include "net/platform.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
@@ -26,10 +27,10 @@
 namespace {
 
 using testing_support::freeUdpPort;
-using testing_support::loopbackAddress;
+using testing_support::kLoopback;
+using testing_support::queued;
+using testing_support::Sender;
 
-constexpr std::uint32_t kLoopback = 0x7F000001;
-constexpr std::uint32_t kSecondLoopback = 0x7F000002;
 constexpr int kPimProtocol = 103;
 
 bool inOwnNetworkNamespace() { return std::getenv("CORVANITE_TEST_NETNS") != nullptr; }
@@ -51,11 +52,12 @@ TEST(WinsockScope, SocketsExistOnlyWhileAScopeIsOpen) {
   EXPECT_EQ(::WSAGetLastError(), WSANOTINITIALISED);
 }
 
-TEST(WinsockScope, FailedCleanupThrowsWsaCleanup) {
+TEST(WinsockScope, FailedCleanupThrowsWsaCleanupFromClose) {
+  net::WinsockScope sockets;
+  // Ends the library behind the scope's back, so its own cleanup fails.
+  ASSERT_EQ(::WSACleanup(), 0);
   try {
-    const net::WinsockScope sockets;
-    // Ends the library behind the scope's back, so its own cleanup fails.
-    ASSERT_EQ(::WSACleanup(), 0);
+    sockets.close();
   } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "WSACleanup");
     EXPECT_EQ(failure.errorCode, WSANOTINITIALISED);
@@ -81,36 +83,34 @@ TEST(WinsockScope, FailedCleanupDuringUnwindingLetsTheFirstExceptionThrough) {
 class WinsockSockets : public ::testing::Test {
  protected:
   void SetUp() override { sockets_ = std::make_unique<net::WinsockScope>(); }
-  // delete, unlike reset(), lets a cleanup failure reach GoogleTest.
-  void TearDown() override { delete sockets_.release(); }
+  // close() lets a cleanup failure reach GoogleTest.
+  void TearDown() override { sockets_->close(); }
 
  private:
   std::unique_ptr<net::WinsockScope> sockets_;
 };
 
-TEST_F(WinsockSockets, UdpBoundToLoopbackHearsItsSender) {
+TEST_F(WinsockSockets, UdpReceiverHearsItsSenderWithItsPort) {
   const std::uint16_t port = freeUdpPort();
-  net::UdpSocket receiver(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
-  const std::uint16_t senderPort = freeUdpPort();
-  net::UdpSocket sender(SOCK_DGRAM, IPPROTO_UDP, kLoopback, senderPort);
-  const std::array<std::uint8_t, 3> payload{7, 8, 9};
-  ASSERT_EQ(sender.sendTo(payload, loopbackAddress("127.0.0.1", port)), 3);
+  net::UdpSocket receiver(net::Family::V4, port);
+  const Sender sender;
+  sender.send(port, "abc");
 
-  ASSERT_TRUE(receiver.waitReadable(2000));
+  ASSERT_TRUE(queued(receiver));
   std::array<std::uint8_t, 16> buffer{};
-  sockaddr_in from;
-  std::memset(&from, 0, sizeof from);
-  EXPECT_EQ(receiver.recvFrom(buffer, from), 3);
-  EXPECT_EQ(buffer[2], 9);
-  EXPECT_EQ(from.sin_addr.s_addr, htonl(kLoopback));
-  EXPECT_EQ(from.sin_port, htons(senderPort));
+  const net::ReadResult read = receiver.read(buffer);
+  EXPECT_EQ(read.kind, net::ReadResult::Kind::Datagram);
+  EXPECT_EQ(read.size, 3U);
+  EXPECT_EQ(buffer[2], 'c');
+  EXPECT_EQ(read.sender.address, kLoopback);
+  EXPECT_EQ(read.sender.port, sender.port());
 }
 
 TEST_F(WinsockSockets, SecondBindOnAHeldPortFailsWithAddressInUse) {
   const std::uint16_t port = freeUdpPort();
-  const net::UdpSocket holder(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
+  const net::UdpSocket holder(net::Family::V4, port);
   try {
-    const net::UdpSocket second(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
+    const net::UdpSocket second(net::Family::V4, port);
     FAIL() << "two sockets bound one port";
   } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.description(),
@@ -118,25 +118,32 @@ TEST_F(WinsockSockets, SecondBindOnAHeldPortFailsWithAddressInUse) {
   }
 }
 
-TEST_F(WinsockSockets, SelectWaitsOutItsWholeLimitIncludingWholeSeconds) {
-  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, kLoopback, freeUdpPort());
+TEST_F(WinsockSockets, ListeningWaitsOutItsWholeLimitIncludingWholeSeconds) {
+  net::UdpSocket socket(net::Family::V4, freeUdpPort());
   const std::uint32_t start = net::tickCountMs();
-  EXPECT_FALSE(socket.waitReadable(1200));
+  socket.listen(1200,
+                [](const net::ReceivedDatagram&) { return net::AfterDatagram::KeepListening; });
   // GetTickCount moves in steps of 10 to 16 ms; a lost seconds part would
   // end the wait after 200.
   EXPECT_GE(net::tickCountMs() - start, 1180U);
 }
 
-TEST_F(WinsockSockets, SelectWithoutLimitReturnsWhenDataArrive) {
+TEST_F(WinsockSockets, ListeningEndsAtTheDatagramThatSaysStop) {
   const std::uint16_t port = freeUdpPort();
-  net::UdpSocket socket(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
-  EXPECT_FALSE(socket.waitReadable(0));
-  testing_support::Sender().send(port);
-  EXPECT_TRUE(socket.waitReadable(-1));
+  net::UdpSocket socket(net::Family::V4, port);
+  Sender().send(port);
+  const std::uint32_t start = net::tickCountMs();
+  int heard = 0;
+  socket.listen(60000, [&](const net::ReceivedDatagram&) {
+    ++heard;
+    return net::AfterDatagram::StopListening;
+  });
+  EXPECT_EQ(heard, 1);
+  EXPECT_LT(net::tickCountMs() - start, 30000U) << "the wait ran on past the datagram";
 }
 
-TEST_F(WinsockSockets, OptionsTheStackRefusesThrowSetOption) {
-  GroupReceiver receiver(freeUdpPort());
+TEST_F(WinsockSockets, OptionsAndMembershipsTheStackRefusesThrowSetOption) {
+  net::UdpSocket receiver(net::Family::V4, freeUdpPort());
   const int ttl = 1;
   receiver.setOption(IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
   try {
@@ -147,13 +154,15 @@ TEST_F(WinsockSockets, OptionsTheStackRefusesThrowSetOption) {
     EXPECT_EQ(failure.errorCode, WSAEFAULT);
   }
   try {
-    receiver.joinGroup(net::addressOf(INADDR_NONE));
+    receiver.changeMembership(net::Membership::Join, net::Address::v4(0xFFFFFFFFU), std::nullopt,
+                              0);
     FAIL() << "joined 255.255.255.255";
   } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
   }
   try {
-    receiver.leaveSourceGroup(*net::parseAddress("232.1.2.3"), *net::parseAddress("127.0.0.1"));
+    receiver.changeMembership(net::Membership::Leave, *net::Address::parseV4("232.1.2.3"),
+                              kLoopback, 0);
     FAIL() << "left a channel never joined";
   } catch (const net::CV_SocketException& failure) {
     EXPECT_EQ(failure.operation, "SetOption");
@@ -162,47 +171,43 @@ TEST_F(WinsockSockets, OptionsTheStackRefusesThrowSetOption) {
 
 // Sends one datagram to group:port from 127.0.0.1.
 void sendToGroup(const char* group, std::uint16_t port) {
-  net::UdpSocket sender(SOCK_DGRAM, IPPROTO_UDP, kLoopback, 0);
-  const std::array<std::uint8_t, 1> payload{1};
-  ASSERT_EQ(sender.sendTo(payload, loopbackAddress(group, port)), 1);
+  Sender().sendTo(*net::Address::parseV4(group), port, "g");
 }
 
-// Winsock's order, which differs from the Berkeley one; membership requests
-// fill the record by name and rely on the header for it.
-static_assert(offsetof(ip_mreq_source, imr_multiaddr) == 0);
-static_assert(offsetof(ip_mreq_source, imr_sourceaddr) == 4);
-static_assert(offsetof(ip_mreq_source, imr_interface) == 8);
+// The family-neutral requests lay out alike on Windows and elsewhere: the
+// interface index, then whole socket addresses.
+static_assert(offsetof(group_source_req, gsr_group) == 8);
+static_assert(offsetof(group_source_req, gsr_source) == 8 + sizeof(sockaddr_storage));
 
 TEST_F(WinsockSockets, SourceMembershipAdmitsOnlyItsSource) {
   if (!inOwnNetworkNamespace()) GTEST_SKIP() << "needs a network namespace with only loopback";
   if (testing_support::runningUnderWine()) {
-    GTEST_SKIP() << "Wine hands the Winsock source membership record to Linux unreordered, "
-                    "so the source is read as the interface";
+    GTEST_SKIP() << "Wine refuses the family-neutral membership requests (WSAENOPROTOOPT), "
+                    "which Windows has had since Vista";
   }
   try {
+    testing_support::WatchedNetwork network;
     const std::uint16_t port = freeUdpPort();
-    GroupReceiver receiver(port);
+    GroupReceiver receiver(network, net::Family::V4, port);
     const std::uint16_t otherPort = freeUdpPort();
-    GroupReceiver otherChannel(otherPort);
-    // A source and interface swapped in the record would name other channels,
+    GroupReceiver otherChannel(network, net::Family::V4, otherPort);
+    const net::Address group = *net::Address::parseV4("232.1.2.3");
+    // A source and group swapped in the record would name other channels,
     // or be refused outright.
-    receiver.joinSourceGroup(*net::parseAddress("232.1.2.3"), *net::parseAddress("127.0.0.1"));
-    otherChannel.joinSourceGroup(*net::parseAddress("232.1.2.3"), *net::parseAddress("192.0.2.7"));
+    receiver.join(group, kLoopback, 0);
+    otherChannel.join(group, *net::Address::parseV4("192.0.2.7"), 0);
     sendToGroup("232.1.2.3", port);
     sendToGroup("232.1.2.3", otherPort);
-    receiver.receive(500, true);
-    otherChannel.receive(100, true);
-    EXPECT_EQ(receiver.memberCount(), 1);
-    EXPECT_EQ(otherChannel.memberCount(), 0) << "heard a source it did not ask for";
+    receiver.receive(500, net::AfterDatagram::KeepListening);
+    otherChannel.receive(100, net::AfterDatagram::KeepListening);
+    EXPECT_EQ(receiver.members().size(), 1U);
+    EXPECT_TRUE(otherChannel.members().empty()) << "heard a source it did not ask for";
 
-    receiver.leaveSourceGroup(*net::parseAddress("232.1.2.3"), *net::parseAddress("127.0.0.1"));
+    receiver.leave(group, kLoopback, 0);
     sendToGroup("232.1.2.3", port);
-    receiver.receive(300, true);
-    EXPECT_EQ(receiver.memberCount(), 1);
-    EXPECT_EQ(receiver.memberTable().count("127.0.0.1"), 1U);
-    if (!receiver.memberTable().empty()) {
-      EXPECT_EQ(receiver.memberTable().begin()->second, 1) << "heard the channel after leaving it";
-    }
+    receiver.receive(300, net::AfterDatagram::KeepListening);
+    ASSERT_EQ(receiver.members().count(kLoopback), 1U);
+    EXPECT_EQ(receiver.members().at(kLoopback), 1) << "heard the channel after leaving it";
   } catch (const net::CV_SocketException& failure) {
     FAIL() << failure.description();
   }
@@ -210,17 +215,23 @@ TEST_F(WinsockSockets, SourceMembershipAdmitsOnlyItsSource) {
 
 TEST_F(WinsockSockets, AnySourceMembershipHearsTheGroupOnlyWhileJoined) {
   if (!inOwnNetworkNamespace()) GTEST_SKIP() << "needs a network namespace with only loopback";
+  if (testing_support::runningUnderWine()) {
+    GTEST_SKIP() << "Wine refuses the family-neutral membership requests (WSAENOPROTOOPT), "
+                    "which Windows has had since Vista";
+  }
+  testing_support::WatchedNetwork network;
   const std::uint16_t port = freeUdpPort();
-  GroupReceiver receiver(port);
+  GroupReceiver receiver(network, net::Family::V4, port);
+  const net::Address group = *net::Address::parseV4("239.1.2.3");
   sendToGroup("239.1.2.3", port);
-  receiver.joinGroup(*net::parseAddress("239.1.2.3"));
+  receiver.join(group, std::nullopt, 0);
   sendToGroup("239.1.2.3", port);
-  receiver.receive(500, true);
-  receiver.leaveGroup(*net::parseAddress("239.1.2.3"));
+  receiver.receive(500, net::AfterDatagram::KeepListening);
+  receiver.leave(group, std::nullopt, 0);
   sendToGroup("239.1.2.3", port);
-  receiver.receive(300, true);
-  ASSERT_EQ(receiver.memberCount(), 1);
-  EXPECT_EQ(receiver.memberTable().begin()->second, 1)
+  receiver.receive(300, net::AfterDatagram::KeepListening);
+  ASSERT_EQ(receiver.members().size(), 1U);
+  EXPECT_EQ(receiver.members().begin()->second, 1)
       << "only the datagram sent while a member counts";
 }
 
@@ -228,7 +239,9 @@ TEST_F(WinsockSockets, AnySourceMembershipHearsTheGroupOnlyWhileJoined) {
 // any bound raw socket.
 class LoopbackIgmpSocket : public net::RawSocket {
  public:
-  LoopbackIgmpSocket() : net::RawSocket(IPPROTO_IGMP) { bind(loopbackAddress("127.0.0.1", 0)); }
+  LoopbackIgmpSocket() : net::RawSocket(net::Family::V4, IPPROTO_IGMP) {
+    bind(net::Endpoint{kLoopback, 0});
+  }
 };
 
 TEST_F(WinsockSockets, ReceiveAllSeesEveryProtocolOnTheBoundAddress) {
@@ -236,13 +249,12 @@ TEST_F(WinsockSockets, ReceiveAllSeesEveryProtocolOnTheBoundAddress) {
     LoopbackIgmpSocket capture;
     capture.enableReceiveAll();
     const std::uint16_t port = freeUdpPort();
-    const net::UdpSocket target(SOCK_DGRAM, IPPROTO_UDP, kLoopback, port);
-    testing_support::Sender().send(port);
+    const net::UdpSocket target(net::Family::V4, port);
+    Sender().send(port);
     std::array<std::uint8_t, 4096> buffer{};
-    sockaddr_in from;
-    for (int reads = 0; reads < 50 && capture.waitReadable(2000); ++reads) {
-      const int received = capture.recvFrom(buffer, from);
-      if (received >= 28 && buffer[9] == IPPROTO_UDP) return;
+    for (int reads = 0; reads < 50 && queued(capture); ++reads) {
+      const net::ReadResult read = capture.read(buffer);
+      if (read.size >= 28 && buffer[9] == IPPROTO_UDP) return;
     }
     FAIL() << "the capture never showed the UDP datagram";
   } catch (const net::CV_RawSocketException& failure) {
@@ -283,11 +295,10 @@ TEST_F(WinsockSockets, RefusedCaptureLeavesTheSocketReadingItself) {
     }
     // An IGMPv2 report for 239.1.2.3, checksum included, to this host only.
     const std::array<std::uint8_t, 8> report{0x16, 0, 0xF8, 0xFA, 239, 1, 2, 3};
-    ASSERT_EQ(socket.sendTo(report, loopbackAddress("127.0.0.1", 0)), 8);
-    ASSERT_TRUE(socket.waitReadable(2000));
+    socket.sendTo(report, net::Endpoint{kLoopback, 0});
+    ASSERT_TRUE(queued(socket));
     std::array<std::uint8_t, 4096> buffer{};
-    sockaddr_in from;
-    ASSERT_EQ(socket.recvFrom(buffer, from), 28);
+    ASSERT_EQ(socket.read(buffer).size, 28U);
     EXPECT_EQ(buffer[9], IPPROTO_IGMP);
     EXPECT_EQ(buffer[20], 0x16);
   } catch (const net::CV_RawSocketException& failure) {
@@ -298,14 +309,13 @@ TEST_F(WinsockSockets, RefusedCaptureLeavesTheSocketReadingItself) {
 // The Hello's path: a raw socket of protocol 103 sends PIM, not protocol 0.
 TEST_F(WinsockSockets, PimSocketSendsAsProtocol103) {
   try {
-    net::RawSocket socket(kPimProtocol);
-    socket.bind(loopbackAddress("127.0.0.1", 0));
+    net::RawSocket socket(net::Family::V4, kPimProtocol);
+    socket.bind(net::Endpoint{kLoopback, 0});
     const std::array<std::uint8_t, 4> hello{0x20, 0, 0, 0};
-    ASSERT_EQ(socket.sendTo(hello, loopbackAddress("127.0.0.1", 0)), 4);
-    ASSERT_TRUE(socket.waitReadable(2000));
+    socket.sendTo(hello, net::Endpoint{kLoopback, 0});
+    ASSERT_TRUE(queued(socket));
     std::array<std::uint8_t, 4096> buffer{};
-    sockaddr_in from;
-    ASSERT_EQ(socket.recvFrom(buffer, from), 24);
+    ASSERT_EQ(socket.read(buffer).size, 24U);
     EXPECT_EQ(buffer[9], kPimProtocol);
   } catch (const net::CV_RawSocketException& failure) {
     GTEST_SKIP() << "no raw PIM sockets here (Wine grants raw ICMP and IGMP only): "

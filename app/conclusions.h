@@ -1,0 +1,33 @@
+// The report's conclusions as one table: each row a stable id, its condition
+// over the findings and its exact text. The text report, the JSON and any
+// other output read this one list.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/findings.h"
+
+struct Conclusion {
+  // Stable, for scripts: "host-asm", "path-ssm-not-setup", ...
+  std::string_view id;
+  bool (*holds)(const PassFlags& flags, const PassFindings& findings);
+  // The line exactly as printed, without its line end.
+  std::string_view text;
+  // What follows the text on the same line, from the findings; none when null.
+  std::string (*detail)(const PassFindings& findings) = nullptr;
+};
+
+// Every conclusion, in the order the report prints them.
+std::span<const Conclusion> conclusions();
+
+struct HeldConclusion {
+  const Conclusion* rule;
+  // The whole line, text and detail, without its line end.
+  std::string line;
+};
+
+// The conclusions that hold for one pass, in report order.
+std::vector<HeldConclusion> conclusionsThatHold(const PassFindings& findings);

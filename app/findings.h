@@ -1,0 +1,149 @@
+// What one pass found, test by test: what each test sent, what it saw and
+// how it ended. Every output (the text, JSON) renders these records; the
+// report's conclusions are rules over them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "net/address.h"
+#include "probes/group_pinger.h"
+#include "probes/igmp_prober.h"
+#include "probes/pim_prober.h"
+
+// The tests of a battery, by what they do; their numbers and order are the
+// battery table's (app/battery.h).
+enum class TestId {
+  AsmBeacon,
+  SsmBeacon,
+  AllRoutersPing,
+  SsmRoutersPing,
+  IgmpV2,
+  IgmpV3,
+  PimRoutersPing,
+  PimHello,
+};
+
+struct BeaconMember {
+  net::Address address;
+  std::int32_t datagrams = 0;
+};
+
+// Tests 1 and 2: the group listened to, and the source for a channel.
+struct BeaconDetails {
+  net::Address group;
+  std::uint16_t port = 0;
+  std::optional<net::Address> source;
+  // The receiving socket was open: a failure from here on was the join's,
+  // the listening's or the leave's.
+  bool socketOpened = false;
+  // In the order of their address texts.
+  std::vector<BeaconMember> members;
+};
+
+// Tests 3, 4 and 7.
+struct PingDetails {
+  net::Address group;
+  std::vector<EchoReply> replies;
+};
+
+// Tests 5 and 6.
+struct IgmpDetails {
+  // The group whose query (or a general one) is the router's answer.
+  net::Address group;
+  std::vector<ObservedQuery> queries;
+  bool sawQueryForGroup = false;
+};
+
+// Test 8.
+struct PimDetails {
+  std::vector<NeighbourHello> hellos;
+  std::vector<net::Address> rpAdvertisers;
+};
+
+using TestDetails =
+    std::variant<std::monostate, BeaconDetails, PingDetails, IgmpDetails, PimDetails>;
+
+enum class TestOutcome { Succeeded, Failed, Error };
+
+// The socket call that ended a test: a failed call names itself; a raw
+// socket that could not be opened names no call.
+struct TestError {
+  enum class Kind { SocketCall, RawSocket };
+  Kind kind = Kind::SocketCall;
+  std::optional<std::string> call;
+  std::int32_t code = 0;
+};
+
+struct TestRecord;
+
+// A record's details of one kind, or empty ones when it holds none of that kind.
+template <typename Details>
+const Details& detailsOf(const TestRecord& record);
+
+struct TestRecord {
+  TestId id = TestId::AsmBeacon;
+  int number = 0;
+  bool ran = false;
+  TestOutcome outcome = TestOutcome::Failed;
+  std::optional<TestError> error;
+  std::uint32_t durationMs = 0;
+  TestDetails details;
+};
+
+template <typename Details>
+const Details& detailsOf(const TestRecord& record) {
+  static const Details kNone{};
+  const auto* filled = std::get_if<Details>(&record.details);
+  return filled != nullptr ? *filled : kNone;
+}
+
+// The link a pass tested, and how it was chosen: "option", "host-name",
+// "multicast-route" or "first-up". Unknown parts are empty.
+struct InterfaceSummary {
+  std::optional<std::string> name;
+  std::optional<std::string> address;
+  std::optional<std::string> chosenBy;
+};
+
+struct PassFindings {
+  // One record for each test of the battery, in the battery's order.
+  std::vector<TestRecord> tests;
+  InterfaceSummary chosenInterface;
+
+  // The record of test `id`; nullptr when the pass has none.
+  [[nodiscard]] const TestRecord* find(TestId id) const;
+  [[nodiscard]] TestRecord* find(TestId id);
+  // Its details, or empty ones of their kind when the test has not filled them.
+  template <typename Details>
+  [[nodiscard]] const Details& details(TestId id) const {
+    static const TestRecord kNotRun{};
+    const TestRecord* test = find(id);
+    return detailsOf<Details>(test != nullptr ? *test : kNotRun);
+  }
+};
+
+// The yes-or-no facts of one pass that the report's conclusions rest on,
+// each read off the records.
+struct PassFlags {
+  bool hostAsmCapable = false;
+  bool hostSsmCapable = false;
+  bool allRoutersAnswered = false;
+  bool ssmRoutersAnswered = false;
+  bool pimRoutersAnswered = false;
+  bool pimHelloAnswered = false;
+  bool asmBeaconHeard = false;
+  bool ssmBeaconHeard = false;
+  bool igmpV2QuerySeen = false;
+  bool igmpV3QuerySeen = false;
+};
+
+PassFlags flagsOf(const PassFindings& findings);
+
+// Who answered the PIM probe, as the report names them: the Hello senders,
+// or else the RP advertisers, each address text followed by ", " in
+// byte-wise order of the texts; "" when nobody answered.
+std::string pimResponderText(const PassFindings& findings);

@@ -1,0 +1,32 @@
+// The tool's own text: each test's header as it begins, its result line when
+// its verdict is in, its failure text when it ends, and the report at the end
+// of the pass, written exactly as they have always read.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "app/pass_observer.h"
+
+class TextOutput final : public PassObserver {
+ public:
+  explicit TextOutput(std::ostream& out) : out_(out) {}
+
+  void passBegins(const PassFindings& findings) override;
+  void testBegins(const TestRecord& record) override;
+  void verdictReached(const TestRecord& record) override;
+  void testEnds(const TestRecord& record) override;
+  void passEnds(const PassFindings& findings) override;
+  // Nobody can read what a pass finds once its output is gone.
+  [[nodiscard]] bool stillWanted() const override { return static_cast<bool>(out_); }
+
+ private:
+  std::ostream& out_;
+};
+
+// A test's header line without its leading tab and line end, e.g.
+// "3.  Checking presence of multicast capable router in the neighborhood ".
+std::string testHeader(const TestRecord& record);
+
+// The report: its banner, then one line for each conclusion that holds.
+void printReport(std::ostream& out, const PassFindings& findings);

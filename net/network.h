@@ -1,0 +1,90 @@
+// The seam between the probes and the operating system: the sockets a probe
+// opens, the pauses it makes and the clock it reads. The tool runs on the
+// system's network (net/system_network.h); a unit test puts a script in its
+// place and runs the same probes without root and without waiting.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "net/address.h"
+#include "net/interfaces.h"
+
+namespace net {
+
+// What a probe wants after each datagram it is handed.
+enum class AfterDatagram { KeepListening, StopListening };
+
+struct ReceivedDatagram {
+  // On a raw socket or a capture the datagram starts with its IP header; on
+  // a UDP socket it is the UDP payload.
+  std::span<const std::uint8_t> bytes;
+  // Who sent it: the datagram's own IP source for raw sockets and captures.
+  Endpoint sender;
+  std::chrono::steady_clock::time_point arrival;
+};
+
+using DatagramHandler = std::function<AfterDatagram(const ReceivedDatagram&)>;
+
+enum class Membership { Join, Leave };
+
+// One open socket as a probe uses it. Every failed call throws
+// CV_SocketException with the platform's error number.
+class ProbeSocket {
+ public:
+  ProbeSocket() = default;
+  virtual ~ProbeSocket() = default;
+  ProbeSocket(const ProbeSocket&) = delete;
+  ProbeSocket& operator=(const ProbeSocket&) = delete;
+  ProbeSocket(ProbeSocket&&) = delete;
+  ProbeSocket& operator=(ProbeSocket&&) = delete;
+
+  virtual void sendTo(std::span<const std::uint8_t> message, const Endpoint& destination) = 0;
+  // Hands each datagram read to onDatagram until timeOutMs has passed (fixed
+  // at entry) or it says stop. This host's own packets, which some captures
+  // hand back, are never handed on. timeOutMs of 0 or less reads nothing.
+  virtual void listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) = 0;
+  // Joins or leaves `group` (from `source` alone, when given) on the
+  // interface with `interfaceIndex`; 0 lets the platform pick it.
+  virtual void changeMembership(Membership change, const Address& group,
+                                const std::optional<Address>& source,
+                                unsigned int interfaceIndex) = 0;
+};
+
+class Network {
+ public:
+  Network() = default;
+  virtual ~Network() = default;
+  Network(const Network&) = delete;
+  Network& operator=(const Network&) = delete;
+  Network(Network&&) = delete;
+  Network& operator=(Network&&) = delete;
+
+  // A UDP socket bound to the family's wildcard address on `port`, hearing
+  // only the groups it joins itself. Throws CV_SocketException.
+  virtual std::unique_ptr<ProbeSocket> openReceiver(Family family, std::uint16_t port) = 0;
+  // A raw ICMP socket that queues only echo replies carrying `identifier`;
+  // on the pass's interface, replies from it alone, or unbound when finding
+  // the interface failed. Throws CV_RawSocketException when the platform
+  // refuses a raw socket, CV_SocketException for what follows.
+  virtual std::unique_ptr<ProbeSocket> openPinger(Family family, const PassLink& link,
+                                                  std::uint16_t identifier) = 0;
+  // A raw socket of IP protocol `protocol` bound to the pass's interface,
+  // whose reads come from a capture of what reaches that interface for any
+  // host or group: IGMP Membership Queries, or PIM Hellos and
+  // Candidate-RP-Advertisements. Throws as openPinger, and the failure that
+  // finding the interface met, if it met one.
+  virtual std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol,
+                                                     const PassLink& link) = 0;
+  // Throws CV_SocketException(operation) with the platform's "no such
+  // device" number when the pass's interface is no longer up.
+  virtual void requireLinkUp(const PassLink& link, const char* operation) = 0;
+  virtual void pause(std::uint32_t milliseconds) = 0;
+  virtual std::chrono::steady_clock::time_point now() = 0;
+};
+
+}  // namespace net

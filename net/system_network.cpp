@@ -1,0 +1,43 @@
+#include "net/system_network.h"
+
+#include "net/socket.h"
+
+namespace net {
+
+std::unique_ptr<ProbeSocket> SystemNetwork::openReceiver(Family family, std::uint16_t port) {
+  return std::make_unique<UdpSocket>(family, port);
+}
+
+std::unique_ptr<ProbeSocket> SystemNetwork::openPinger(Family family, const PassLink& link,
+                                                       std::uint16_t identifier) {
+  const int protocol = family == Family::V4 ? int{IPPROTO_ICMP} : int{IPPROTO_ICMPV6};
+  auto socket = std::make_unique<RawSocket>(family, protocol);
+  socket->acceptOnlyEchoReplies(identifier);
+  // Without a known interface the platform picks one, as for any ping.
+  if (link.chosen) socket->bindToLink(link);
+  return socket;
+}
+
+std::unique_ptr<ProbeSocket> SystemNetwork::openCapturing(Family family, int protocol,
+                                                          const PassLink& link) {
+  auto socket = std::make_unique<RawSocket>(family, protocol);
+  socket->bindToLink(link);
+  if (protocol == IPPROTO_IGMP) {
+    socket->enableReceiveAllIgmp();
+  } else {
+    socket->enableReceiveAll();
+  }
+  return socket;
+}
+
+void SystemNetwork::requireLinkUp(const PassLink& link, const char* operation) {
+  if (link.chosen) requireInterfaceUp(*link.chosen, operation);
+}
+
+void SystemNetwork::pause(std::uint32_t milliseconds) { pauseMs(milliseconds); }
+
+std::chrono::steady_clock::time_point SystemNetwork::now() {
+  return std::chrono::steady_clock::now();
+}
+
+}  // namespace net

@@ -1,0 +1,20 @@
+// The operating system's network, as the tool's probes use it.
+#pragma once
+
+#include "net/network.h"
+
+namespace net {
+
+class SystemNetwork final : public Network {
+ public:
+  std::unique_ptr<ProbeSocket> openReceiver(Family family, std::uint16_t port) override;
+  std::unique_ptr<ProbeSocket> openPinger(Family family, const PassLink& link,
+                                          std::uint16_t identifier) override;
+  std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol,
+                                             const PassLink& link) override;
+  void requireLinkUp(const PassLink& link, const char* operation) override;
+  void pause(std::uint32_t milliseconds) override;
+  std::chrono::steady_clock::time_point now() override;
+};
+
+}  // namespace net

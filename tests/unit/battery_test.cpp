@@ -1,0 +1,351 @@
+// Each test of the battery against a scripted network: what it sends and
+// when, what it records, the lines it prints and how a socket failure at a
+// chosen call ends it.
+#include "app/battery.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "app/text_output.h"
+#include "tests/unit/scripted_lab.h"
+
+namespace {
+
+using namespace testing_support;
+
+class BatteryTest : public ::testing::Test {
+ protected:
+  // Runs one test of the battery into its record; its lines go to text().
+  const TestRecord& run(TestId id) {
+    TestRecord& record = *findings_.find(id);
+    runTest(batteryTest(id), network, setup, output_, record);
+    return record;
+  }
+  [[nodiscard]] std::string text() const { return out_.str(); }
+  [[nodiscard]] const PassFindings& findings() const { return findings_; }
+
+  ScriptedNetwork network;
+  PassSetup setup = labSetup();
+
+ private:
+  std::ostringstream out_;
+  TextOutput output_{out_};
+  PassFindings findings_ = freshFindings();
+};
+
+const std::string kAsmHeader =
+    "\t1.  Joining NLAR Multicast Beacon Group 233.4.200.19, port 10002 \n";
+const std::string kSsmHeader =
+    "\t2.  Joining SSM Video Group 232.64.133.120, 198.51.100.20 port 8020 \n";
+
+TEST_F(BatteryTest, AsmBeaconCountsEachSenderOnceAndLeavesOnTheChosenInterface) {
+  network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource, 5);
+  const auto second = beaconDatagrams(*net::Address::parseV4("198.51.100.9"), 2);
+  auto& arrivals = network.scripts[SocketKind::Receiver].arrivals;
+  arrivals.insert(arrivals.end(), second.begin(), second.end());
+
+  const TestRecord& record = run(TestId::AsmBeacon);
+
+  EXPECT_EQ(text(), kAsmHeader + "Test succeeded:   received response from 2 members \n");
+  EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
+  const auto& beacon = std::get<BeaconDetails>(record.details);
+  ASSERT_EQ(beacon.members.size(), 2U);
+  // Ordered by address text, as machine-read output has always listed them.
+  EXPECT_EQ(beacon.members[0].address.toString(), "198.51.100.20");
+  EXPECT_EQ(beacon.members[0].datagrams, 5);
+  EXPECT_EQ(beacon.members[1].address.toString(), "198.51.100.9");
+  EXPECT_EQ(beacon.members[1].datagrams, 2);
+  ASSERT_EQ(network.memberships.size(), 2U);
+  EXPECT_EQ(network.memberships[0].change, net::Membership::Join);
+  EXPECT_EQ(network.memberships[0].group, kLabAsmGroup);
+  EXPECT_FALSE(network.memberships[0].source.has_value());
+  EXPECT_EQ(network.memberships[0].interfaceIndex, kLabInterfaceIndex);
+  EXPECT_EQ(network.memberships[1].change, net::Membership::Leave);
+  // The whole window is listened to, whatever arrives.
+  EXPECT_EQ(record.durationMs, 2000U);
+  EXPECT_TRUE(flagsOf(findings()).hostAsmCapable);
+}
+
+TEST_F(BatteryTest, AsmBeaconWithNothingHeardFailsButTheHostStillJoined) {
+  const TestRecord& record = run(TestId::AsmBeacon);
+  EXPECT_EQ(text(), kAsmHeader + "Test failed:  did not get reponse from any member \n");
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+  const PassFlags flags = flagsOf(findings());
+  EXPECT_TRUE(flags.hostAsmCapable);
+  EXPECT_FALSE(flags.asmBeaconHeard);
+}
+
+TEST_F(BatteryTest, AsmBeaconRefusedJoinEndsTheTestWithItsOwnLeadIn) {
+  network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource);
+  network.failures.push_back({SocketKind::Receiver, 0, "SetOption", 105});
+
+  const TestRecord& record = run(TestId::AsmBeacon);
+
+  EXPECT_EQ(text(), kAsmHeader +
+                        "Exception while joining Beacon Group:Exception while running test : "
+                        "SetOptionfailed with error code : 105\n\n");
+  EXPECT_EQ(record.outcome, TestOutcome::Error);
+  ASSERT_TRUE(record.error.has_value());
+  EXPECT_EQ(record.error->call, "SetOption");
+  EXPECT_EQ(record.error->code, 105);
+  EXPECT_TRUE(std::get<BeaconDetails>(record.details).members.empty());
+  EXPECT_FALSE(flagsOf(findings()).hostAsmCapable);
+}
+
+TEST_F(BatteryTest, AsmBeaconLinkGoneDownFailsBeforeTheJoin) {
+  network.linkDownError = 19;
+  const TestRecord& record = run(TestId::AsmBeacon);
+  EXPECT_EQ(record.error->call, "SetOption");
+  EXPECT_EQ(record.error->code, 19);
+  EXPECT_TRUE(network.memberships.empty());
+}
+
+TEST_F(BatteryTest, SsmBeaconJoinsTheChannelAfterItsPause) {
+  network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource, 3);
+
+  const TestRecord& record = run(TestId::SsmBeacon);
+
+  EXPECT_EQ(text(), kSsmHeader + "Test succeeded:   received response from 1 members \n");
+  EXPECT_EQ(network.pauses, std::vector<std::uint32_t>{2000});
+  ASSERT_EQ(network.memberships.size(), 2U);
+  EXPECT_EQ(network.memberships[0].group, kLabSsmGroup);
+  EXPECT_EQ(network.memberships[0].source, kLabBeaconSource);
+  EXPECT_EQ(network.memberships[1].change, net::Membership::Leave);
+  EXPECT_EQ(network.memberships[1].source, kLabBeaconSource);
+  EXPECT_EQ(record.durationMs, 4000U);
+  EXPECT_TRUE(flagsOf(findings()).ssmBeaconHeard);
+}
+
+TEST_F(BatteryTest, SsmBeaconRefusedSourceJoinSaysTheHostCannotDoSsm) {
+  network.failures.push_back({SocketKind::Receiver, 0, "SetOption", 105});
+  run(TestId::SsmBeacon);
+  EXPECT_EQ(text(), kSsmHeader +
+                        "Exception while joining SSM Group:Exception while running test : "
+                        "SetOptionfailed with error code : 105\n"
+                        "The host does not support SSM <IGMPv3> \n");
+  EXPECT_FALSE(flagsOf(findings()).hostSsmCapable);
+}
+
+TEST_F(BatteryTest, SsmBeaconPortHeldIsNoVerdictOnSsm) {
+  network.failures.push_back({SocketKind::Receiver, 0, "Bind", 98});
+  run(TestId::SsmBeacon);
+  EXPECT_EQ(text(), kSsmHeader +
+                        "Exception while joining SSM Group:Exception while running test : "
+                        "Bindfailed with error code : 98\n\n");
+}
+
+TEST_F(BatteryTest, SsmBeaconFailedLeaveComesAfterTheResultAndKeepsTheMembers) {
+  network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource, 3);
+  // The join is the first membership change; the leave, the second, fails.
+  network.failures.push_back({SocketKind::Receiver, 0, "SetOption", 99, 1});
+
+  const TestRecord& record = run(TestId::SsmBeacon);
+
+  EXPECT_EQ(text(), kSsmHeader + "Test succeeded:   received response from 1 members \n" +
+                        "Exception while joining SSM Group:Exception while running test : "
+                        "SetOptionfailed with error code : 99\n"
+                        "The host does not support SSM <IGMPv3> \n");
+  EXPECT_EQ(record.outcome, TestOutcome::Error);
+  const PassFlags flags = flagsOf(findings());
+  EXPECT_TRUE(flags.ssmBeaconHeard);
+  EXPECT_FALSE(flags.hostSsmCapable);
+}
+
+TEST_F(BatteryTest, RouterPingRecordsTheFirstReplyAndEndsAtIt) {
+  ScriptedLab{}.install(network);
+
+  const TestRecord& record = run(TestId::AllRoutersPing);
+
+  EXPECT_EQ(text(), "\t3.  Checking presence of multicast capable router in the neighborhood \n");
+  const auto requests = network.sentBy(SocketKind::Pinger);
+  ASSERT_EQ(requests.size(), 1U);
+  const Sent& request = requests[0];
+  EXPECT_EQ(request.destination.address.toString(), "224.0.0.2");
+  EXPECT_EQ(request.bytes[0], 8) << "an echo request";
+  const auto& ping = std::get<PingDetails>(record.details);
+  ASSERT_EQ(ping.replies.size(), 1U);
+  EXPECT_EQ(ping.replies[0].from, kLabRouter);
+  EXPECT_DOUBLE_EQ(ping.replies[0].roundTripMs, 1.0);
+  EXPECT_EQ(record.durationMs, 1U) << "the first reply ends the wait";
+  EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
+}
+
+TEST_F(BatteryTest, RouterPingIgnoresRepliesToOtherPingers) {
+  network.scripts[SocketKind::Pinger].replies = [](std::span<const std::uint8_t> request,
+                                                   const net::Endpoint&) {
+    std::vector<std::uint8_t> other(request.begin(), request.end());
+    other[4] ^= 0xFFU;  // another process's identifier
+    return std::vector<Arrival>{
+        Arrival{echoReplyTo(other, kLabRouter), {kLabRouter, 0}, milliseconds(1)}};
+  };
+  const TestRecord& record = run(TestId::SsmRoutersPing);
+  EXPECT_TRUE(std::get<PingDetails>(record.details).replies.empty());
+  EXPECT_EQ(record.durationMs, 2000U) << "nobody answered: the whole wait";
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+  EXPECT_EQ(network.sentBy(SocketKind::Pinger)[0].destination.address.toString(), "224.0.0.22");
+}
+
+TEST_F(BatteryTest, RouterPingWithoutRawSocketsPrintsTheDescriptionAlone) {
+  network.rawSocketsRefused = 1;
+  const TestRecord& record = run(TestId::PimRoutersPing);
+  EXPECT_EQ(
+      text(),
+      "\t7.  Detecting presence of PIM-SM capable router \n"
+      "Raw socket usage failed with error : 1. You might not have administrative privilege. \n");
+  EXPECT_EQ(record.outcome, TestOutcome::Error);
+  EXPECT_EQ(record.error->kind, TestError::Kind::RawSocket);
+  EXPECT_FALSE(record.error->call.has_value());
+}
+
+TEST_F(BatteryTest, RouterPingWithoutAKnownInterfaceStillPings) {
+  setup.link = net::PassLink{std::nullopt, net::CV_SocketException(-3, "getaddrinfo")};
+  ScriptedLab{}.install(network);
+  const TestRecord& record = run(TestId::AllRoutersPing);
+  EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
+}
+
+TEST_F(BatteryTest, IgmpV2SendsReportThenLeaveAndSeesTheGroupQuery) {
+  ScriptedLab{}.install(network);
+
+  const TestRecord& record = run(TestId::IgmpV2);
+
+  EXPECT_EQ(text(),
+            "\t5.  Detecting if there is IGMPv2 capability to first-hop router \n"
+            "Test succeeded:  received IGMPv2 response from the first-hop router \n");
+  const auto sent = network.sentBy(SocketKind::IgmpCapture);
+  ASSERT_EQ(sent.size(), 2U);
+  EXPECT_EQ(sent[0].bytes[0], 0x16) << "a report";
+  EXPECT_EQ(sent[0].destination.address, kLabAsmGroup);
+  EXPECT_EQ(sent[1].bytes[0], 0x17) << "a leave";
+  EXPECT_EQ(sent[1].destination.address.toString(), "224.0.0.2");
+  EXPECT_EQ(sent[1].at - sent[0].at, milliseconds(2000));
+  const auto& igmp = std::get<IgmpDetails>(record.details);
+  // Its repetition a second later falls after the window.
+  ASSERT_EQ(igmp.queries.size(), 1U);
+  EXPECT_EQ(igmp.queries[0].query.group, kLabAsmGroup);
+  EXPECT_EQ(igmp.queries[0].query.version, 3);
+  EXPECT_DOUBLE_EQ(igmp.queries[0].sinceProbeMs, 2004.0);
+  EXPECT_EQ(record.durationMs, 3000U);
+}
+
+TEST_F(BatteryTest, IgmpQueriesForOtherGroupsAreRecordedButAnswerNothing) {
+  const net::Address other = *net::Address::parseV4("239.1.1.1");
+  network.scripts[SocketKind::IgmpCapture].arrivals = {
+      Arrival{igmpV2Query(kLabRouter, other), {kLabRouter, 0}, milliseconds(2500)}};
+
+  const TestRecord& record = run(TestId::IgmpV2);
+
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+  const auto& igmp = std::get<IgmpDetails>(record.details);
+  ASSERT_EQ(igmp.queries.size(), 1U);
+  EXPECT_EQ(igmp.queries[0].query.version, 2);
+  EXPECT_FALSE(igmp.sawQueryForGroup);
+  EXPECT_EQ(text().substr(text().find('\n') + 1),
+            "Test failed:  no IGMPv2 response received from the router \n");
+}
+
+TEST_F(BatteryTest, IgmpV3SendsAllowThenBlockAfterItsPauseAndSeesTheSourceQuery) {
+  ScriptedLab{}.install(network);
+
+  const TestRecord& record = run(TestId::IgmpV3);
+
+  EXPECT_EQ(network.pauses, (std::vector<std::uint32_t>{5000, 2000}));
+  const auto sent = network.sentBy(SocketKind::IgmpCapture);
+  ASSERT_EQ(sent.size(), 2U);
+  EXPECT_EQ(sent[0].bytes[8], 5) << "ALLOW_NEW_SOURCES";
+  EXPECT_EQ(sent[1].bytes[8], 6) << "BLOCK_OLD_SOURCES";
+  EXPECT_EQ(sent[0].destination.address.toString(), "224.0.0.22");
+  EXPECT_EQ(sent[0].at, milliseconds(5000));
+  EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
+  EXPECT_EQ(record.durationMs, 8000U);
+  EXPECT_NE(text().find("Test succeeded:  received IGMPv3 response from the first-hop router \n"),
+            std::string::npos);
+}
+
+TEST_F(BatteryTest, IgmpSendFailureEndsTheTestWithoutAResultLine) {
+  network.failures.push_back({SocketKind::IgmpCapture, 0, "sendTo", 101});
+  const TestRecord& record = run(TestId::IgmpV3);
+  EXPECT_EQ(text(),
+            "\t6.  Detecting if there is IGMPv3 capability to first-hop router \n"
+            "Exception while running test : sendTofailed with error code : 101\n");
+  EXPECT_EQ(record.outcome, TestOutcome::Error);
+  EXPECT_TRUE(std::get<IgmpDetails>(record.details).queries.empty());
+}
+
+TEST_F(BatteryTest, IgmpCaptureWithoutAnInterfaceReportsHowFindingItFailed) {
+  setup.link = net::PassLink{std::nullopt, net::CV_SocketException(-3, "getaddrinfo")};
+  run(TestId::IgmpV2);
+  EXPECT_EQ(text(),
+            "\t5.  Detecting if there is IGMPv2 capability to first-hop router \n"
+            "Exception while running test : getaddrinfofailed with error code : -3\n");
+}
+
+TEST_F(BatteryTest, PimHelloRecordsTheRoutersOptionsAndNamesItResponder) {
+  ScriptedLab{}.install(network);
+
+  const TestRecord& record = run(TestId::PimHello);
+
+  EXPECT_EQ(text(),
+            "\t8.  Detecting if first-hop router knows about an RP \n"
+            "Test succeeded:  received responses to Hello Message \n");
+  const auto sent = network.sentBy(SocketKind::PimCapture);
+  ASSERT_EQ(sent.size(), 1U);
+  EXPECT_EQ(sent[0].destination.address.toString(), "224.0.0.13");
+  EXPECT_EQ(sent[0].bytes[0], 0x20) << "a PIMv2 Hello";
+  const auto& pim = std::get<PimDetails>(record.details);
+  ASSERT_EQ(pim.hellos.size(), 1U);
+  EXPECT_EQ(pim.hellos[0].sender, kLabRouter);
+  EXPECT_EQ(pim.hellos[0].options.holdtimeSeconds, 105);
+  EXPECT_EQ(pim.hellos[0].options.drPriority, 1U);
+  EXPECT_EQ(pim.hellos[0].options.generationId, 0x0BADCAFEU);
+  EXPECT_EQ(record.durationMs, 5000U) << "the PIM test listens its whole window";
+  EXPECT_EQ(pimResponderText(findings()), "10.0.1.1, ");
+}
+
+TEST_F(BatteryTest, PimRpAdvertisementAloneAnswersWithTheRp) {
+  const net::Address rp = *net::Address::parseV4("10.255.0.1");
+  network.scripts[SocketKind::PimCapture].arrivals = {
+      Arrival{candidateRpAdvertisement(rp), {rp, 0}, milliseconds(100)}};
+  const TestRecord& record = run(TestId::PimHello);
+  EXPECT_EQ(text().substr(text().find('\n') + 1),
+            "Test succeeded:  first-hop router responded with RP \n");
+  EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
+  EXPECT_EQ(pimResponderText(findings()), "10.255.0.1, ");
+}
+
+TEST_F(BatteryTest, PimSilenceFails) {
+  const TestRecord& record = run(TestId::PimHello);
+  EXPECT_EQ(text().substr(text().find('\n') + 1),
+            "Test failed:  no router responded to PIM-SM Hello \n");
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+}
+
+TEST_F(BatteryTest, PimHellosFromAFloodOfSourcesAreKeptToABound) {
+  auto& arrivals = network.scripts[SocketKind::PimCapture].arrivals;
+  for (std::uint32_t i = 0; i < 300; ++i) {
+    const net::Address forged = net::Address::v4(0x0A000000U + i + 1);
+    arrivals.push_back(Arrival{pimHelloFrom(forged, i), {forged, 0}, milliseconds(1)});
+  }
+  // A later Hello of a neighbour already heard replaces its first.
+  arrivals.push_back(Arrival{pimHelloFrom(net::Address::v4(0x0A000001U), 77),
+                             {net::Address::v4(0x0A000001U), 0},
+                             milliseconds(2)});
+  const TestRecord& record = run(TestId::PimHello);
+  const auto& pim = std::get<PimDetails>(record.details);
+  ASSERT_EQ(pim.hellos.size(), 256U);
+  EXPECT_EQ(pim.hellos[0].options.generationId, 77U);
+  EXPECT_EQ(pim.hellos[255].sender, net::Address::v4(0x0A000100U));
+}
+
+TEST_F(BatteryTest, PimListeningFailureIsTheDescriptionAlone) {
+  network.failures.push_back({SocketKind::PimCapture, 0, "select", 4});
+  const TestRecord& record = run(TestId::PimHello);
+  EXPECT_EQ(text(),
+            "\t8.  Detecting if first-hop router knows about an RP \n"
+            "Exception while running test : selectfailed with error code : 4\n");
+  EXPECT_EQ(record.outcome, TestOutcome::Error);
+}
+
+}  // namespace

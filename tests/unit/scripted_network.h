@@ -1,0 +1,213 @@
+// A network that plays a script instead of the operating system's, so that the
+// battery's tests, whole passes and the report run without root, without
+// sockets and without waiting. Time is the script's own: pauses and listening
+// windows move a clock that starts at zero, and datagrams arrive at the
+// moments the script gives them.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "net/network.h"
+#include "net/socket_exceptions.h"
+
+namespace testing_support {
+
+using std::chrono::milliseconds;
+
+// The kinds of socket a probe opens.
+enum class SocketKind { Receiver, Pinger, IgmpCapture, PimCapture };
+
+// A datagram that reaches a socket `after` its trigger: a send for a reply,
+// the socket's opening for one that just arrives.
+struct Arrival {
+  std::vector<std::uint8_t> bytes;
+  net::Endpoint sender;
+  milliseconds after{0};
+};
+
+// What a socket sent, and when on the script's clock.
+struct Sent {
+  SocketKind kind;
+  std::vector<std::uint8_t> bytes;
+  net::Endpoint destination;
+  milliseconds at;
+};
+
+struct MembershipChange {
+  net::Membership change;
+  net::Address group;
+  std::optional<net::Address> source;
+  unsigned int interfaceIndex;
+};
+
+// What answers the sockets of one kind: datagrams that arrive once each
+// socket is open, and replies to what it sends.
+struct SocketScript {
+  std::vector<Arrival> arrivals;
+  std::function<std::vector<Arrival>(std::span<const std::uint8_t> sent,
+                                     const net::Endpoint& destination)>
+      replies;
+};
+
+// A failed call: of the `nth` socket of its kind (0 for the first), at the
+// call the platform names ("socket" for opening, "Bind", "SetOption",
+// "sendTo", "select", "recvFrom", "WSAIoctl"), the `occurrence`th time that
+// socket makes it (0 for the first).
+struct ScriptedFailure {
+  SocketKind kind;
+  int nth = 0;
+  std::string call;
+  std::int32_t code = 0;
+  int occurrence = 0;
+};
+
+class ScriptedNetwork final : public net::Network {
+ public:
+  std::map<SocketKind, SocketScript> scripts;
+  std::vector<ScriptedFailure> failures;
+  // When set, raw sockets cannot be opened: CV_RawSocketException(code).
+  std::optional<std::int32_t> rawSocketsRefused;
+  // When set, requireLinkUp fails with this error number.
+  std::optional<std::int32_t> linkDownError;
+
+  std::vector<Sent> sent;
+  std::vector<MembershipChange> memberships;
+  std::vector<std::uint32_t> pauses;
+
+  std::unique_ptr<net::ProbeSocket> openReceiver(net::Family /*family*/,
+                                                 std::uint16_t /*port*/) override {
+    return open(SocketKind::Receiver, std::nullopt);
+  }
+  std::unique_ptr<net::ProbeSocket> openPinger(net::Family /*family*/, const net::PassLink& link,
+                                               std::uint16_t /*identifier*/) override {
+    refuseRawIfScripted();
+    auto socket = open(SocketKind::Pinger, std::nullopt);
+    if (link.chosen) net::requireLinkToBindTo(link);
+    return socket;
+  }
+  std::unique_ptr<net::ProbeSocket> openCapturing(net::Family /*family*/, int protocol,
+                                                  const net::PassLink& link) override {
+    refuseRawIfScripted();
+    const SocketKind kind = protocol == 2 ? SocketKind::IgmpCapture : SocketKind::PimCapture;
+    return open(kind, link);
+  }
+  void requireLinkUp(const net::PassLink& link, const char* operation) override {
+    if (link.chosen && linkDownError) throw net::CV_SocketException(*linkDownError, operation);
+  }
+  void pause(std::uint32_t ms) override {
+    pauses.push_back(ms);
+    clock_ += milliseconds(ms);
+  }
+  std::chrono::steady_clock::time_point now() override {
+    return std::chrono::steady_clock::time_point(clock_);
+  }
+
+  [[nodiscard]] milliseconds clock() const { return clock_; }
+
+  // What sockets of `kind` sent, in order.
+  [[nodiscard]] std::vector<Sent> sentBy(SocketKind kind) const {
+    std::vector<Sent> matching;
+    std::copy_if(sent.begin(), sent.end(), std::back_inserter(matching),
+                 [kind](const Sent& s) { return s.kind == kind; });
+    return matching;
+  }
+
+ private:
+  class Socket final : public net::ProbeSocket {
+   public:
+    Socket(ScriptedNetwork& network, SocketKind kind, int nth)
+        : network_(network), kind_(kind), nth_(nth) {
+      for (const Arrival& arrival : network_.scripts[kind_].arrivals) queue(arrival);
+    }
+
+    void sendTo(std::span<const std::uint8_t> message, const net::Endpoint& destination) override {
+      fail("sendTo");
+      network_.sent.push_back(Sent{kind_, std::vector<std::uint8_t>(message.begin(), message.end()),
+                                   destination, network_.clock_});
+      const auto& replies = network_.scripts[kind_].replies;
+      if (!replies) return;
+      for (const Arrival& reply : replies(message, destination)) queue(reply);
+    }
+
+    void listen(std::int32_t timeOutMs, const net::DatagramHandler& onDatagram) override {
+      const milliseconds deadline = network_.clock_ + milliseconds(std::max(timeOutMs, 0));
+      fail("select");
+      std::stable_sort(pending_.begin(), pending_.end(),
+                       [](const Pending& a, const Pending& b) { return a.at < b.at; });
+      while (!pending_.empty() && pending_.front().at < deadline) {
+        const Pending next = pending_.front();
+        pending_.erase(pending_.begin());
+        network_.clock_ = std::max(network_.clock_, next.at);
+        fail("recvFrom");
+        const net::ReceivedDatagram datagram{next.bytes, next.sender, network_.now()};
+        if (onDatagram(datagram) == net::AfterDatagram::StopListening) return;
+      }
+      network_.clock_ = std::max(network_.clock_, deadline);
+    }
+
+    void changeMembership(net::Membership change, const net::Address& group,
+                          const std::optional<net::Address>& source,
+                          unsigned int interfaceIndex) override {
+      fail("SetOption");
+      network_.memberships.push_back(MembershipChange{change, group, source, interfaceIndex});
+    }
+
+   private:
+    struct Pending {
+      std::vector<std::uint8_t> bytes;
+      net::Endpoint sender;
+      milliseconds at;
+    };
+
+    void fail(const std::string& call) {
+      network_.failIfScripted(kind_, nth_, call, calls_[call]++);
+    }
+
+    void queue(const Arrival& arrival) {
+      pending_.push_back(Pending{arrival.bytes, arrival.sender, network_.clock_ + arrival.after});
+    }
+
+    ScriptedNetwork& network_;
+    SocketKind kind_;
+    int nth_;
+    std::vector<Pending> pending_;
+    std::map<std::string, int> calls_;
+  };
+
+  void failIfScripted(SocketKind kind, int nth, const std::string& call, int occurrence = 0) const {
+    for (const ScriptedFailure& failure : failures) {
+      if (failure.kind == kind && failure.nth == nth && failure.call == call &&
+          failure.occurrence == occurrence) {
+        throw net::CV_SocketException(failure.code, call);
+      }
+    }
+  }
+
+  void refuseRawIfScripted() const {
+    if (rawSocketsRefused) throw net::CV_RawSocketException(*rawSocketsRefused);
+  }
+
+  std::unique_ptr<net::ProbeSocket> open(SocketKind kind,
+                                         const std::optional<net::PassLink>& bindTo) {
+    const int nth = opened_[kind]++;
+    failIfScripted(kind, nth, "socket");
+    if (bindTo) net::requireLinkToBindTo(*bindTo);
+    failIfScripted(kind, nth, "Bind");
+    failIfScripted(kind, nth, "WSAIoctl");
+    return std::make_unique<Socket>(*this, kind, nth);
+  }
+
+  milliseconds clock_{0};
+  std::map<SocketKind, int> opened_;
+};
+
+}  // namespace testing_support
