@@ -62,16 +62,25 @@ _lab_wait_ready() {
     lab_die "SSM beacons do not reach the host of lab $name" || return 1
 }
 
+# _lab_count_lines FILE REGEX: how many lines of FILE match the extended REGEX; 0 while
+# FILE does not exist.
+_lab_count_lines() {
+  local n
+  n=$(grep -cE -- "$2" "$1" 2>/dev/null) || true
+  echo "${n:-0}"
+}
+
 # lab_wait_for_line FILE REGEX SECONDS [COUNT [PID]]: wait until FILE holds COUNT
-# (default 1) lines matching the extended REGEX. Fails (status 1) after SECONDS, or
-# at once when PID is given and that process has ended without writing them.
+# (default 1) lines matching the extended REGEX; FILE may not exist yet. Fails (status
+# 1) after SECONDS, or at once when PID is given and that process has ended without
+# writing them.
 lab_wait_for_line() {
   local file=$1 re=$2 want=${4:-1} pid=${5:-} deadline
   deadline=$(($(date +%s%N) / 1000000 + $3 * 1000))
-  until (($(grep -cE -- "$re" "$file" 2>/dev/null || true) >= want)); do
+  until (($(_lab_count_lines "$file" "$re") >= want)); do
     if [[ -n $pid ]] && ! kill -0 "$pid" 2>/dev/null; then
       # It may have written the line just before it ended.
-      (($(grep -cE -- "$re" "$file" 2>/dev/null || true) >= want)) && return 0
+      (($(_lab_count_lines "$file" "$re") >= want)) && return 0
       return 1
     fi
     (($(date +%s%N) / 1000000 < deadline)) || return 1

@@ -1,11 +1,52 @@
 #!/usr/bin/env bash
-# The lab's shell helpers that need no lab (no root, no namespace): the variant table,
-# as lab_up reads it and as the README shows it.
+# The lab's shell helpers that need no lab (no root, no namespace): waiting for lines
+# in a log that may not exist yet, and the variant table, as lab_up reads it and as the
+# README shows it.
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 
 tmp=$(mktemp -d)
 lab_at_exit rm -rf "$tmp"
+
+# --- lab_wait_for_line -----------------------------------------------------------------
+
+# wait_case WHAT WANT_STATUS ARG...: lab_wait_for_line ARG... ends with WANT_STATUS and
+# writes nothing to standard error.
+wait_case() {
+  local what=$1 want=$2 rc=0
+  shift 2
+  lab_wait_for_line "$@" 2>"$tmp/wait.err" || rc=$?
+  if ((rc != want)); then
+    e2e_fail "wait for a line, $what: status $rc, not $want"
+  elif [[ -s $tmp/wait.err ]]; then
+    e2e_fail "wait for a line, $what: wrote to standard error: $(head -c 300 "$tmp/wait.err")"
+  else
+    e2e_log "ok: wait for a line, $what"
+  fi
+}
+
+# A log that a process creates only after the wait has begun, as a daemon's does.
+(
+  sleep 0.3
+  printf 'starting\nCapturing on eth0\n' >"$tmp/late.log"
+) &
+wait_case "the log appears after the wait began" 0 "$tmp/late.log" '^Capturing on' 60
+wait "$!"
+
+wait_case "the log never appears" 1 "$tmp/never.log" 'anything' 1
+
+# A writer that has ended: its lines are counted once more, then the wait gives up at
+# once instead of waiting out its time.
+printf 'marker\nmarker\n' >"$tmp/ended.log"
+sh -c 'echo marker >>"$1"' sh "$tmp/ended.log" &
+writer=$!
+wait "$writer"
+start=$SECONDS
+wait_case "the third line, written just before its writer ended" 0 \
+  "$tmp/ended.log" '^marker$' 60 3 "$writer"
+wait_case "a fourth line from a writer that has ended" 1 \
+  "$tmp/ended.log" '^marker$' 60 4 "$writer"
+((SECONDS - start < 30)) || e2e_fail "waits on an ended writer took $((SECONDS - start)) s"
 
 # --- the variant table -----------------------------------------------------------------
 
