@@ -41,6 +41,9 @@ lab_up() {
   fi
 
   _lab_wait_ready "$name" || return 1
+  if ((router)); then
+    _lab_raise_router "$name" || return 1
+  fi
   local secs
   secs=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
   echo "$secs" >"$dir/ready-seconds"

@@ -79,6 +79,22 @@ if ((router)); then
   expect "RP $LAB_RP_ADDR for 224.0.0.0/4" 1 "$out" "^ *$LAB_RP_ADDR +224\.0\.0\.0/4"
 fi
 
+# --- the guest's processes above the tests' -----------------------------------------------
+if ((router)); then
+  normal=""
+  for pid in $(ip netns pids "$(lab_ns "$E2E_LAB" router)"); do
+    [[ $(cat "/proc/$pid/comm" 2>/dev/null) == linux.uml ]] || continue
+    # A guest program may have ended since the listing.
+    cls=$(ps -o cls= -p "$pid" 2>/dev/null) || continue
+    [[ $cls == *RR* ]] || normal+=" $pid"
+  done
+  if [[ -z $normal ]]; then
+    e2e_log "ok: every process of the guest runs at real-time priority"
+  else
+    e2e_fail "guest processes at normal priority:$normal"
+  fi
+fi
+
 # --- echo requests to the router groups --------------------------------------------------
 for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
   want=$pings
