@@ -3,7 +3,7 @@
 # system through hostfs, so everything it writes goes under $LAB_ROUTER_DIR, which the
 # kernel command line hands over as an environment variable.
 #
-# Its only channel to the outside is that folder: lab/lib.sh writes NAME.sh command
+# Its only channel to the outside is that folder: lab/lib/guest.sh writes NAME.sh command
 # files into cmd/, this loop runs them and writes NAME.out and NAME.rc back; a file
 # named "stop" powers the guest off.
 set -u

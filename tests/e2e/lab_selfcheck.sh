@@ -4,8 +4,7 @@
 # variant keeps and the one it takes away. Then the lab is torn down and must leave
 # nothing behind.
 #
-#   lab_selfcheck.sh full|bare|no-pim|no-igmp|ignore-pings|no-beacons|ssm-wrong-source|
-#                    two-asm-senders|two-links|beacons-elsewhere
+#   lab_selfcheck.sh VARIANT      (a row of lab/variants.txt: full, bare, no-pim, ...)
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 
@@ -15,19 +14,21 @@ flags=()
 E2E_LAB=$(printf 'chk-%s' "$variant" | cut -c1-20)-$$
 E2E_WORK=$(lab_dir "$E2E_LAB")
 
-if [[ $variant == bare ]]; then
-  e2e_require_lab scapy
-else
+if lab_variant_settings "${flags[@]}" | grep -qx 'router=1'; then
   e2e_require_lab router scapy
+else
+  e2e_require_lab scapy
 fi
 [[ $variant == full ]] && e2e_require tshark
 
 e2e_lab_up "${flags[@]}"
 
 # What the variant keeps, as lab_up read its flags.
-router=$LAB_V_ROUTER pim=$LAB_V_PIM igmp=$LAB_V_IGMP pings=$LAB_V_PINGS
+v() { lab_variant "$E2E_LAB" "$1"; }
+router=$(v router) pim=$(v pim) igmp=$(v igmp) pings=$(v pings) two_links=$(v two_links)
+two_asm=$(v two_asm) ssm_from=$(v ssm_from)
 # Multicast reaches the host link only from a router running both PIM and IGMP there.
-beacons=$LAB_V_FORWARDS
+beacons=$(v forwards)
 
 probe() { lab_host_exec "$E2E_LAB" "$LAB_PYTHON" "$E2E_REPO/lab/probe.py" "$@"; }
 receive() {
@@ -54,7 +55,7 @@ ms_within() { # OUTPUT MAX: a probe line's ms=N lies in 0..MAX
 
 # --- the host side, as the tool needs it -----------------------------------------------
 name_addr=$LAB_HOST_ADDR
-((LAB_V_TWO_LINKS)) && name_addr=$LAB_SIDE_ADDR
+((two_links)) && name_addr=$LAB_SIDE_ADDR
 addr=$(lab_host_exec "$E2E_LAB" "$LAB_PYTHON" -c \
   'import socket; print(socket.gethostbyname(socket.gethostname()))')
 if [[ $addr == "$name_addr" ]]; then
@@ -64,7 +65,7 @@ else
 fi
 route=$(lab_host_exec "$E2E_LAB" ip route get "$LAB_ASM_GROUP")
 expect "multicast route on $LAB_HOST_IF" 1 "$route" "dev $LAB_HOST_IF"
-if ((LAB_V_TWO_LINKS)); then
+if ((two_links)); then
   # The side link has carrier and nothing behind it.
   out=$(lab_host_exec "$E2E_LAB" ip -o link show dev "$LAB_SIDE_IF")
   expect "$LAB_SIDE_IF up with carrier" 1 "$out" "[<,]LOWER_UP[,>]"
@@ -78,6 +79,22 @@ if ((router)); then
   expect "RP $LAB_RP_ADDR for 224.0.0.0/4" 1 "$out" "^ *$LAB_RP_ADDR +224\.0\.0\.0/4"
 fi
 
+# --- the guest's processes above the tests' -----------------------------------------------
+if ((router)); then
+  normal=""
+  for pid in $(ip netns pids "$(lab_ns "$E2E_LAB" router)"); do
+    [[ $(cat "/proc/$pid/comm" 2>/dev/null) == linux.uml ]] || continue
+    # A guest program may have ended since the listing.
+    cls=$(ps -o cls= -p "$pid" 2>/dev/null) || continue
+    [[ $cls == *RR* ]] || normal+=" $pid"
+  done
+  if [[ -z $normal ]]; then
+    e2e_log "ok: every process of the guest runs at real-time priority"
+  else
+    e2e_fail "guest processes at normal priority:$normal"
+  fi
+fi
+
 # --- echo requests to the router groups --------------------------------------------------
 for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
   want=$pings
@@ -87,21 +104,21 @@ for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
 done
 
 # --- beacons routed to a joined socket ---------------------------------------------------
-asm=$LAB_V_ASM_GROUP asm_port=$LAB_V_ASM_PORT ssm=$LAB_V_SSM_GROUP ssm_port=$LAB_V_SSM_PORT
-sender=$LAB_V_BEACON_SOURCE
+asm=$(v asm_group) asm_port=$(v asm_port) ssm=$(v ssm_group) ssm_port=$(v ssm_port)
+sender=$(v beacon_source)
 out=$(receive --group "$asm" --port "$asm_port" --count 5 || true)
 expect "ASM beacons from $sender" "$beacons" "$out" "^$sender [0-9]+$"
-if ((LAB_V_TWO_ASM)); then
+if ((two_asm)); then
   expect "ASM beacons from the second sender $LAB_OTHER_SOURCE" 1 "$out" \
     "^$LAB_OTHER_SOURCE [0-9]+$"
 else
   expect "ASM beacons from $LAB_OTHER_SOURCE" 0 "$out" "^$LAB_OTHER_SOURCE "
 fi
 ssm_ok=$beacons
-[[ $LAB_V_SSM_FROM == "$sender" ]] || ssm_ok=0
+[[ $ssm_from == "$sender" ]] || ssm_ok=0
 out=$(receive --group "$ssm" --port "$ssm_port" --source "$sender" --count 5 || true)
 expect "SSM beacons from $sender" "$ssm_ok" "$out" "^$sender [0-9]+$"
-if [[ $LAB_V_SSM_FROM != "$sender" ]]; then
+if [[ $ssm_from != "$sender" ]]; then
   out=$(receive --group "$ssm" --port "$ssm_port" --source "$LAB_OTHER_SOURCE" --count 5 ||
     true)
   expect "SSM beacons from the wrong source $LAB_OTHER_SOURCE" 1 "$out" \
