@@ -9,11 +9,6 @@
 set -u
 PATH=/usr/sbin:/usr/bin:/sbin:/bin
 export PATH
-# The guest kernel switches only the x87, SSE and AVX registers between processes
-# (lab/uml-xstate-shim.c): its programs must not use AVX-512, which glibc would pick
-# for its string functions on a machine that has it.
-GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX512F,-AVX512VL,-AVX512BW,-AVX512DQ,-AVX512CD
-export GLIBC_TUNABLES
 
 dir=${LAB_ROUTER_DIR:?}
 log=$dir/init.log

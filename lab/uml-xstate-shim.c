@@ -3,15 +3,16 @@
  *
  * That kernel saves and restores each guest process's FPU state with
  * PTRACE_GETREGSET/PTRACE_SETREGSET of NT_X86_XSTATE, through a buffer of a
- * fixed 832 bytes (x87, SSE and AVX). The host kernel reads back any length,
- * but it writes only a whole XSAVE area: on a machine whose area is larger
- * (AVX-512, AMX: 10 KiB and more) every restore fails with EFAULT, and the
- * guest panics as its init starts ("ptrace set fp regs failed, errno = 14").
+ * size fixed when it was built (2696 bytes: x87, SSE, AVX and AVX-512). The
+ * host kernel reads back any length, but it writes only a whole XSAVE area: on
+ * a machine whose area is larger (AMX: 10 KiB and more) every restore fails
+ * with EFAULT, and the guest panics as its init starts ("ptrace set fp regs
+ * failed, errno = 14").
  *
  * Here a short restore becomes a whole one: the process's state as it stands,
  * with the bytes the guest kernel gave laid over its start. What lies beyond
- * them (AVX-512, AMX) is left as the process holds it; the guest's programs
- * are kept from using it (router-init.sh sets GLIBC_TUNABLES).
+ * them (the AMX tiles) is left as the process holds it; no guest program uses
+ * them, since they need a permission that only the host kernel grants.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>

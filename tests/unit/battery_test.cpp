@@ -251,7 +251,7 @@ TEST_F(BatteryTest, IgmpV3SendsAllowThenBlockAfterItsPauseAndSeesTheSourceQuery)
 
   const TestRecord& record = run(TestId::IgmpV3);
 
-  EXPECT_EQ(network.pauses, (std::vector<std::uint32_t>{5000, 2000}));
+  EXPECT_EQ(network.pauses, std::vector<std::uint32_t>{5000});
   const auto sent = network.sentBy(SocketKind::IgmpCapture);
   ASSERT_EQ(sent.size(), 2U);
   EXPECT_EQ(sent[0].bytes[8], 5) << "ALLOW_NEW_SOURCES";
@@ -262,6 +262,31 @@ TEST_F(BatteryTest, IgmpV3SendsAllowThenBlockAfterItsPauseAndSeesTheSourceQuery)
   EXPECT_EQ(record.durationMs, 8000U);
   EXPECT_NE(text().find("Test succeeded:  received IGMPv3 response from the first-hop router \n"),
             std::string::npos);
+}
+
+TEST_F(BatteryTest, IgmpAnswerIsHeardAfterAFloodBetweenTheReports) {
+  auto& script = network.scripts[SocketKind::IgmpCapture];
+  // A link busy with queries for other groups, 500 a second from the ALLOW on,
+  // into a queue of 100; the router answers the BLOCK before the prober's
+  // first read after it. A queue left unread until then is full and drops
+  // the answer.
+  script.queueCapacity = 100;
+  const net::Address other = *net::Address::parseV4("239.9.9.9");
+  for (int i = 1; i <= 1500; ++i) {
+    script.arrivals.push_back(
+        Arrival{igmpV2Query(kLabRouter, other), {kLabRouter, 0}, milliseconds(2 * i)});
+  }
+  script.replies = [](std::span<const std::uint8_t> sent, const net::Endpoint&) {
+    std::vector<Arrival> answer;
+    if (sent[8] == 6) {
+      answer.push_back(Arrival{igmpV3Query(kLabRouter, kLabSsmGroup, kLabBeaconSource),
+                               {kLabRouter, 0},
+                               milliseconds(0)});
+    }
+    return answer;
+  };
+  const TestRecord& record = run(TestId::IgmpV3);
+  EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
 }
 
 TEST_F(BatteryTest, IgmpSendFailureEndsTheTestWithoutAResultLine) {

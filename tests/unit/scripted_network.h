@@ -53,6 +53,10 @@ struct MembershipChange {
 // socket is open, and replies to what it sends.
 struct SocketScript {
   std::vector<Arrival> arrivals;
+  // How many datagrams the socket's queue holds while nobody reads it; what
+  // arrives on a full queue is dropped, as the kernel drops it. No limit
+  // when unset.
+  std::optional<std::size_t> queueCapacity;
   std::function<std::vector<Arrival>(std::span<const std::uint8_t> sent,
                                      const net::Endpoint& destination)>
       replies;
@@ -143,6 +147,7 @@ class ScriptedNetwork final : public net::Network {
       fail("select");
       std::stable_sort(pending_.begin(), pending_.end(),
                        [](const Pending& a, const Pending& b) { return a.at < b.at; });
+      dropWhatAFullQueueLost();
       while (!pending_.empty() && pending_.front().at < deadline) {
         const Pending next = pending_.front();
         pending_.erase(pending_.begin());
@@ -167,6 +172,18 @@ class ScriptedNetwork final : public net::Network {
       net::Endpoint sender;
       milliseconds at;
     };
+
+    // What arrived since the socket was last read waited in its queue; past
+    // the queue's capacity it was lost.
+    void dropWhatAFullQueueLost() {
+      const auto capacity = network_.scripts[kind_].queueCapacity;
+      if (!capacity) return;
+      std::size_t waiting = 0;
+      std::erase_if(pending_, [&](const Pending& datagram) {
+        if (datagram.at > network_.clock_) return false;
+        return ++waiting > *capacity;
+      });
+    }
 
     void fail(const std::string& call) {
       network_.failIfScripted(kind_, nth_, call, calls_[call]++);
