@@ -11,10 +11,13 @@
 # and pimd run inside it. The lab sends nothing outside its own namespaces.
 #
 # With --two-links the host also has eth1 (10.0.2.2/24) to an empty namespace (-side).
+# The IPv6 variants add IPv6 to the host link, and FRR's pim6d in the router namespace
+# on r0 beside the guest (lib/router6.sh); --snooping puts a Linux bridge (-switch)
+# between eth0 and r0.
 #
-# Every lab has a NAME; its namespaces (cvl-NAME-host, -router, -source, -side), its work
-# folder ($LAB_ROOT/NAME) and /etc/netns/cvl-NAME-host/ derive from it, so several labs
-# can run at once. Interface names inside the namespaces are fixed. What a lab's variant
+# Every lab has a NAME; its namespaces (cvl-NAME-host, -router, -source, -side, -switch),
+# its work folder ($LAB_ROOT/NAME) and /etc/netns/cvl-NAME-host/ derive from it, so
+# several labs can run at once. Interface names inside the namespaces are fixed. What a lab's variant
 # changes is in its work folder (lab_variant NAME KEY), from the table lab/variants.txt.
 #
 #   lib/cleanup.sh   lab_at_exit: what runs when the calling shell ends
@@ -24,6 +27,7 @@
 #   lib/router.sh    the router's configuration and boot
 #   lib/guest.sh     commands into the router's guest (FRR's vtysh)
 #   lib/beacons.sh   the beacon senders
+#   lib/router6.sh   the IPv6 side: host addresses, pim6d, IPv6 beacons, the switch
 #   lib/ready.sh     polling: the lab's readiness, lab_wait_for_line
 #   lib/topology.sh  lab_up, lab_down, lab_list
 
@@ -62,6 +66,8 @@ lab_die() {
 . "$LAB_DIR_SELF/lib/guest.sh"
 # shellcheck source=lib/beacons.sh
 . "$LAB_DIR_SELF/lib/beacons.sh"
+# shellcheck source=lib/router6.sh
+. "$LAB_DIR_SELF/lib/router6.sh"
 # shellcheck source=lib/ready.sh
 . "$LAB_DIR_SELF/lib/ready.sh"
 # shellcheck source=lib/topology.sh

@@ -62,6 +62,55 @@ _lab_wait_ready() {
     lab_die "SSM beacons do not reach the host of lab $name" || return 1
 }
 
+# _lab_wait_ready6 NAME: poll until lab NAME's IPv6 side is ready: pim6d has sent an MLD
+# query of the variant's version and a PIMv6 Hello on the host link (the watcher saw
+# them), answers echo (to ff02::2, or to its link-local address where it ignores group
+# pings), and the IPv6 beacons reach sockets joined in the host namespace; a switch
+# without an IPv6 router behind it has sent its first MLD query.
+_lab_wait_ready6() {
+  local name=$1 deadline log router6 mld
+  (($(lab_variant "$name" ipv6))) || return 0
+  deadline=$(($(date +%s) + LAB_READY_TIMEOUT))
+  log="$(lab_dir "$name")/watch6.log"
+  router6=$(lab_variant "$name" router6)
+  if (($(lab_variant "$name" snooping) && !router6)); then
+    lab_wait_for_line "$log" "^query v2 group=:: .*from=$LAB_SWITCH6_LL " \
+      $((deadline - $(date +%s))) ||
+      lab_die "the switch of lab $name sent no MLD query (see $log)" || return 1
+  fi
+  ((router6)) || return 0
+  local rdir
+  rdir="$(lab_dir "$name")"
+  mld=$(lab_variant "$name" mld)
+  if ((mld)); then
+    lab_wait_for_line "$log" "^query v$mld group=:: .*from=$LAB_ROUTER6_LL " \
+      $((deadline - $(date +%s))) ||
+      lab_die "pim6d of lab $name sent no MLDv$mld query (see $rdir/pim6d.log)" || return 1
+  fi
+  lab_wait_for_line "$log" "^hello from=$LAB_ROUTER6_LL " $((deadline - $(date +%s))) ||
+    lab_die "pim6d of lab $name sent no PIMv6 Hello (see $rdir/pim6d.log)" || return 1
+  local target=ff02::2
+  (($(lab_variant "$name" pings))) || target=$LAB_ROUTER6_LL
+  _lab_poll "$deadline" _lab_answers6 "$name" "$target" ||
+    lab_die "the IPv6 router of lab $name does not answer echo to $target" || return 1
+  lab_wait_for_line "$rdir/member6.log" '^member of ' $((deadline - $(date +%s))) ||
+    lab_die "lab $name's router namespace did not join $LAB_ASM6_GROUP" || return 1
+  (($(lab_variant "$name" beacons6))) || return 0
+  _lab_poll "$deadline" _lab_receives "$name" "$LAB_ASM6_GROUP" "$LAB_ASM_PORT" ||
+    lab_die "IPv6 ASM beacons do not reach the host of lab $name" || return 1
+  _lab_poll "$deadline" _lab_receives "$name" "$LAB_SSM6_GROUP" "$LAB_SSM_PORT" \
+    "$LAB_SSM6_SOURCE" ||
+    lab_die "IPv6 SSM beacons do not reach the host of lab $name" || return 1
+}
+
+# _lab_answers6 NAME ADDRESS: the IPv6 router's link-local address answers an echo
+# request to ADDRESS on the host link.
+_lab_answers6() {
+  local out
+  out=$(lab_host_exec "$1" ping -6 -n -c 1 -W 0.5 "$2%$LAB_HOST_IF") || return 1
+  [[ $out == *"from $LAB_ROUTER6_LL%$LAB_HOST_IF:"* ]]
+}
+
 # _lab_count_lines FILE REGEX: how many lines of FILE match the extended REGEX; 0 while
 # FILE does not exist.
 _lab_count_lines() {

@@ -18,7 +18,7 @@ lab_up() {
   rns=$(lab_ns "$name" router)
   sns=$(lab_ns "$name" source)
   if [[ -e $dir || -e /run/netns/$hns || -e /run/netns/$rns || -e /run/netns/$sns ||
-    -e /run/netns/$(lab_ns "$name" side) ]]; then
+    -e /run/netns/$(lab_ns "$name" side) || -e /run/netns/$(lab_ns "$name" switch) ]]; then
     lab_die "lab $name exists already (lab_down $name removes it)"
     return 1
   fi
@@ -39,8 +39,23 @@ lab_up() {
     _lab_start_router "$name" || return 1
     (($(lab_variant "$name" beacons))) && _lab_start_beacons "$name"
   fi
+  local ipv6 router6 snooping
+  ipv6=$(lab_variant "$name" ipv6)
+  router6=$(lab_variant "$name" router6)
+  snooping=$(lab_variant "$name" snooping)
+  if ((ipv6 && (router6 || snooping))); then
+    # Listening before the switch and pim6d start: readiness waits for their first
+    # queries and Hello on the host link.
+    _lab_start_watch6 "$name" || return 1
+    ((snooping)) && _lab_start_switch "$name"
+    if ((router6)); then
+      _lab_start_router6 "$name" || return 1
+    fi
+  fi
 
   _lab_wait_ready "$name" || return 1
+  _lab_wait_ready6 "$name" || return 1
+  lab_stop "$name" watch6
   if ((router)); then
     _lab_raise_router "$name" || return 1
   fi
@@ -51,27 +66,40 @@ lab_up() {
 }
 
 # _lab_add_ns NS: a new namespace with loopback up and IPv6 off (it would only add
-# noise to the host link's captures).
+# noise to the host link's captures); the IPv6 variants turn it on where they need it.
 _lab_add_ns() {
   ip netns add "$1"
   ip -n "$1" link set lo up
   ip netns exec "$1" sysctl -q -w net.ipv6.conf.all.disable_ipv6=1
 }
 
-# _lab_make_host NAME: the host namespace, its link to the router namespace, the side
-# link where the variant has one, and the hosts file that names the tested link.
+# _lab_make_host NAME: the host namespace, its link to the router namespace (through
+# the switch namespace where the variant has a switch), the host's IPv6 where it has
+# IPv6, the side link where it has one, and the hosts file that names the tested link.
 _lab_make_host() {
   local name=$1 hns rns
   hns=$(lab_ns "$name" host)
   rns=$(lab_ns "$name" router)
   _lab_add_ns "$hns"
   _lab_add_ns "$rns"
-  ip link add "$LAB_HOST_IF" netns "$hns" type veth peer name r0 netns "$rns"
+  if (($(lab_variant "$name" snooping))); then
+    local wns
+    wns=$(lab_ns "$name" switch)
+    _lab_add_ns "$wns"
+    ip link add "$LAB_HOST_IF" netns "$hns" type veth peer name p-host netns "$wns"
+    ip link add r0 netns "$rns" type veth peer name p-router netns "$wns"
+    _lab_make_switch "$name"
+  else
+    ip link add "$LAB_HOST_IF" netns "$hns" type veth peer name r0 netns "$rns"
+  fi
   ip -n "$hns" addr add "$LAB_HOST_ADDR/$LAB_HOST_PREFIX" dev "$LAB_HOST_IF"
   ip -n "$hns" link set "$LAB_HOST_IF" up
   ip -n "$rns" link set r0 up
   # Multicast sent without a chosen interface follows the default route, router or not.
   ip -n "$hns" route add default via "$LAB_ROUTER_ADDR"
+  local ipv6
+  ipv6=$(lab_variant "$name" ipv6)
+  ((ipv6)) && _lab_host_ipv6 "$name"
 
   # Without an option the tool tests the link that holds its host name's address.
   local name_addr=$LAB_HOST_ADDR
@@ -87,8 +115,12 @@ _lab_make_host() {
     name_addr=$LAB_SIDE_ADDR
   fi
   mkdir -p "/etc/netns/$hns"
-  printf '127.0.0.1 localhost\n%s %s %s\n' "$name_addr" "$LAB_HOSTNAME" \
-    "$(hostname)" >"/etc/netns/$hns/hosts"
+  {
+    printf '127.0.0.1 localhost\n%s %s %s\n' "$name_addr" "$LAB_HOSTNAME" "$(hostname)"
+    if ((ipv6)); then
+      printf '::1 localhost\n%s %s %s\n' "$LAB_HOST6_ADDR" "$LAB_HOSTNAME" "$(hostname)"
+    fi
+  } >"/etc/netns/$hns/hosts"
 }
 
 # _lab_make_source NAME: the source namespace behind the router, with the addresses
@@ -122,7 +154,7 @@ lab_down() {
       rm -f "$f"
     done
   fi
-  for role in host router source side; do
+  for role in host router source side switch; do
     ns=$(lab_ns "$name" "$role")
     [[ -e /run/netns/$ns ]] || continue
     # Whatever still runs in the lab's own namespaces was started by the lab (the

@@ -38,8 +38,9 @@ lab_variant_text() {
 
 # lab_variant_settings [FLAG...]: the settings of a lab with these variant flags, one
 # KEY=VALUE a line: the table's keys, plus forwards (1 when beacon traffic reaches the
-# host link) and source_addrs (the source host's addresses, space-separated). Fails on
-# an unknown flag.
+# host link), beacons6 (1 when IPv6 beacons are sent on it) and source_addrs (the source
+# host's addresses, space-separated). Fails on an unknown flag, and on an IPv6 router
+# without IPv6 on the link.
 lab_variant_settings() {
   local -A v=()
   local names=(full) flag word key value
@@ -63,8 +64,14 @@ lab_variant_settings() {
       v[$key]=$value
     done
   done
+  if ((v[router6] && !v[ipv6])); then
+    lab_die "an IPv6 router (router6=1) needs IPv6 on the host link (ipv6=1)"
+    return 1
+  fi
   # An IGMP-only or PIM-only router forwards no multicast to the host link.
   v[forwards]=$((v[beacons] && v[pim] && v[igmp]))
+  # The IPv6 beacons are sent on the host link from the IPv6 router's namespace.
+  v[beacons6]=$((v[beacons] && v[router6]))
   v[source_addrs]=$LAB_SSM_SOURCE
   local extra
   for extra in "${v[ssm_from]}" "${v[beacon_source]}"; do

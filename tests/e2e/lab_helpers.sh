@@ -87,6 +87,30 @@ expect_settings "the operator's own beacons take their facts" "--beacons-elsewhe
   ssm_port="$LAB_OWN_SSM_PORT" ssm_from="$LAB_OWN_SOURCE" \
   source_addrs="$LAB_SSM_SOURCE $LAB_OWN_SOURCE"
 expect_settings "a bare lab has no router to forward" "--bare" router=0 forwards=0
+expect_settings "the IPv6 lab keeps the IPv4 router and adds pim6d with MLDv2 and beacons" \
+  "--ipv6" router=1 forwards=1 ipv6=1 router6=1 mld=2 beacons6=1 snooping=0
+expect_settings "no beacons means none of either family" "--ipv6 --no-beacons" forwards=0 \
+  beacons6=0 router6=1
+expect_settings "a bare lab after the IPv6 flag has no IPv6 router either" "--ipv6 --bare" \
+  ipv6=1 router=0 router6=0 beacons6=0
+expect_settings "the bare IPv6 lab has IPv6 on the link and no router" "--ipv6-bare" ipv6=1 \
+  router=0 router6=0 beacons6=0
+expect_settings "the MLDv1 router" "--ipv6-mldv1" router6=1 mld=1
+expect_settings "ignoring group pings holds for both routers" "--ipv6-ignore-pings" pings=0 \
+  router6=1
+expect_settings "the switch brings IPv6 to the link, no IPv6 router" "--snooping" snooping=1 \
+  ipv6=1 router6=0 router=1
+
+# A row that would start pim6d on a link without IPv6 is refused by lab_up.
+_lab_variant_settings["test-router6-alone"]="router6=1"
+if lab_variant_settings --test-router6-alone >/dev/null 2>"$tmp/variant.err"; then
+  e2e_fail "an IPv6 router without IPv6 on the link was taken"
+elif grep -q "needs IPv6 on the host link" "$tmp/variant.err"; then
+  e2e_log "ok: an IPv6 router without IPv6 on the link is refused"
+else
+  e2e_fail "an IPv6 router without IPv6 was refused for another reason: $(cat "$tmp/variant.err")"
+fi
+unset '_lab_variant_settings[test-router6-alone]'
 
 # Every row of the table sets only keys the full lab has, and its text names only facts
 # that exist: what a new row could get wrong.
@@ -108,6 +132,36 @@ for flag in --no-such-variant --full no-pim; do
     e2e_fail "the variant flag '$flag' was refused without its name: $(cat "$tmp/variant.err")"
   fi
 done
+
+# --- golden texts' placeholders and the witness's fields, over IPv6 ------------------------
+
+# An IPv6 constant becomes its placeholder only as a whole address, not inside a longer
+# one (fe80::10, fe80::1a, 2001:db8::200, ff3e:20:2001:db8::20), whatever follows it.
+text='reply from fe80::1 and fe80::10, [ff3e::120]:8020 from 2001:db8::20 (not 2001:db8::200),
+fe80::2%eth0, ff3e:20:2001:db8::19; fe80::1a, ff3e:20:2001:db8::20, 10.0.1.2.'
+want='reply from @ROUTER6_LL@ and fe80::10, [@SSM6_GROUP@]:@SSM_PORT@ from @SSM6_SOURCE@ (not 2001:db8::200),
+@HOST6_LL@%eth0, @ASM6_GROUP@; fe80::1a, ff3e:20:2001:db8::20, @HOST@.'
+got=$(e2e_unexpand <<<"$text")
+if [[ $got != "$want" ]]; then
+  e2e_fail "IPv6 placeholders: got '$got', not '$want'"
+elif [[ $(printf '%s\n' "$got" >"$tmp/golden.txt" && e2e_expand "$tmp/golden.txt") != "$text" ]]; then
+  e2e_fail "IPv6 placeholders do not expand back to the text"
+else
+  e2e_log "ok: IPv6 addresses become placeholders and back"
+fi
+
+E2E_WITNESS=$tmp/witness.txt
+cat >"$E2E_WITNESS" <<'EOT'
+t=0.1 at=1.1 src=fe80::2 dst=ff02::d hlim=1 ra=0 proto=pim cksum=good pim_v=2 pim_type=0 options=1,19,20 holdtime=30 dr_priority=0 genid=111
+t=0.2 at=1.2 src=fe80::1 dst=ff02::d hlim=1 ra=0 proto=pim cksum=good pim_v=2 pim_type=0 options=1,2,19,20 holdtime=105 dr_priority=1 genid=999
+t=9.1 at=9.1 src=fe80::2 dst=ff02::d hlim=1 ra=0 proto=pim cksum=good pim_v=2 pim_type=0 options=1,19,20 holdtime=30 dr_priority=0 genid=222
+EOT
+got=$(e2e_witness_values genid "src=$LAB_HOST6_LL " "proto=pim " | tr '\n' ' ')
+if [[ $got == "111 222 " ]]; then
+  e2e_log "ok: the witness's values of one field, for the lines that match"
+else
+  e2e_fail "e2e_witness_values genid of the host's Hellos: '$got', not '111 222 '"
+fi
 
 # The README's table of variants is the table's rows, in its order.
 for v in "${LAB_VARIANT_NAMES[@]}"; do

@@ -14,19 +14,19 @@ flags=()
 E2E_LAB=$(printf 'chk-%s' "$variant" | cut -c1-20)-$$
 E2E_WORK=$(lab_dir "$E2E_LAB")
 
-if lab_variant_settings "${flags[@]}" | grep -qx 'router=1'; then
-  e2e_require_lab router scapy
-else
-  e2e_require_lab scapy
-fi
-[[ $variant == full ]] && e2e_require tshark
+settings=$(lab_variant_settings "${flags[@]}")
+needs=(scapy)
+grep -qx 'router=1' <<<"$settings" && needs+=(router)
+grep -qx 'router6=1' <<<"$settings" && needs+=(router6)
+[[ $variant == full || $variant == ipv6 ]] && needs+=(witness)
+e2e_require_lab "${needs[@]}"
 
 e2e_lab_up "${flags[@]}"
 
 # What the variant keeps, as lab_up read its flags.
 v() { lab_variant "$E2E_LAB" "$1"; }
 router=$(v router) pim=$(v pim) igmp=$(v igmp) pings=$(v pings) two_links=$(v two_links)
-two_asm=$(v two_asm) ssm_from=$(v ssm_from)
+two_asm=$(v two_asm) ssm_from=$(v ssm_from) router6=$(v router6)
 # Multicast reaches the host link only from a router running both PIM and IGMP there.
 beacons=$(v forwards)
 
@@ -206,8 +206,14 @@ if [[ $variant == full ]]; then
   fi
 fi
 
+# --- the IPv6 side -------------------------------------------------------------------------
+if (($(v ipv6))); then
+  # shellcheck source=lab_selfcheck6.sh
+  . "$E2E_DIR/lab_selfcheck6.sh"
+fi
+
 # --- teardown leaves nothing -------------------------------------------------------------
-pids=$(for r in host router source side; do
+pids=$(for r in host router source side switch; do
   ip netns pids "$(lab_ns "$E2E_LAB" "$r")" 2>/dev/null || true
 done)
 lab_down "$E2E_LAB"
@@ -218,7 +224,7 @@ left=$(ls -d /run/netns/cvl-"$E2E_LAB"-* 2>/dev/null || true)
 for p in $pids; do
   kill -0 "$p" 2>/dev/null && e2e_fail "process $p ($(cat "/proc/$p/comm" 2>/dev/null)) outlived the lab"
 done
-[[ -n $pids ]] || ((!router)) || e2e_fail "no lab process was running before teardown"
+[[ -n $pids ]] || ((!router && !router6)) || e2e_fail "no lab process was running before teardown"
 e2e_log "teardown checked: $(wc -w <<<"$pids") processes ended, no namespace or file left"
 
 e2e_finish

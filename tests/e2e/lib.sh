@@ -58,8 +58,9 @@ e2e_require() {
   done
 }
 
-# e2e_require_lab [router] [witness] [scapy]: skip unless this machine can build the lab
-# (root, namespaces) and has the tools the scenario's parts need.
+# e2e_require_lab [router] [router6] [witness] [scapy]: skip unless this machine can build
+# the lab (root, namespaces) and has the tools the scenario's parts need (router6: the
+# pim6d that lab/install-deps builds, for the IPv6 variants).
 # shellcheck disable=SC2120 # arguments are optional
 e2e_require_lab() {
   [[ $(id -u) -eq 0 ]] || e2e_skip "the lab needs root (network namespaces)"
@@ -74,6 +75,11 @@ e2e_require_lab() {
         [[ -x /usr/bin/linux.uml ]] || e2e_skip "user-mode-linux is not installed"
         [[ -x /usr/lib/frr/pimd && -x /usr/lib/frr/zebra ]] || e2e_skip "frr is not installed"
         e2e_require vtysh ping "$LAB_PYTHON"
+        ;;
+      router6)
+        lab_pim6d_prefix >/dev/null 2>&1 ||
+          e2e_skip "pim6d is not built (lab/install-deps builds it)"
+        e2e_require ping "$LAB_PYTHON"
         ;;
       witness) e2e_require tshark ;;
       scapy)
@@ -177,7 +183,9 @@ E2E_PLACEHOLDERS=(HOST=HOST_ADDR ROUTER=ROUTER_ADDR SSM_SOURCE=SSM_SOURCE
   OTHER_SOURCE=OTHER_SOURCE RP=RP_ADDR ASM_GROUP=ASM_GROUP SSM_GROUP=SSM_GROUP
   ASM_PORT=ASM_PORT SSM_PORT=SSM_PORT SIDE=SIDE_ADDR OWN_SOURCE=OWN_SOURCE
   OWN_ASM_GROUP=OWN_ASM_GROUP OWN_ASM_PORT=OWN_ASM_PORT OWN_SSM_GROUP=OWN_SSM_GROUP
-  OWN_SSM_PORT=OWN_SSM_PORT)
+  OWN_SSM_PORT=OWN_SSM_PORT HOST6=HOST6_ADDR HOST6_LL=HOST6_LL ROUTER6=ROUTER6_ADDR
+  ROUTER6_LL=ROUTER6_LL SSM6_SOURCE=SSM6_SOURCE ASM6_GROUP=ASM6_GROUP SSM6_GROUP=SSM6_GROUP
+  SWITCH=SWITCH_ADDR SWITCH6_LL=SWITCH6_LL SWITCH6=SWITCH6_ADDR)
 
 # e2e_expand FILE: a golden text with the lab's constants put in for its @PLACEHOLDERS@.
 e2e_expand() {
@@ -190,13 +198,18 @@ e2e_expand() {
 }
 
 # e2e_unexpand: standard input with the lab's constants turned back into placeholders;
-# a constant counts only as a whole address or number (not inside a longer one).
+# a constant counts only as a whole address or number (not inside a longer one: an IPv6
+# address ends where no hex digit or colon follows).
 e2e_unexpand() {
   local args=() pair var value
   for pair in "${E2E_PLACEHOLDERS[@]}"; do
     var=LAB_${pair#*=}
     value=${!var//./\\.}
-    args+=(-e "s/(^|[^0-9.])${value}([^0-9]|\\.[^0-9]|\\.?$)/\\1@${pair%%=*}@\\2/g")
+    if [[ $value == *:* ]]; then
+      args+=(-e "s/(^|[^0-9a-fA-F:])${value}([^0-9a-fA-F:]|$)/\\1@${pair%%=*}@\\2/g")
+    else
+      args+=(-e "s/(^|[^0-9.])${value}([^0-9]|\\.[^0-9]|\\.?$)/\\1@${pair%%=*}@\\2/g")
+    fi
   done
   # Twice: two constants side by side share the character between them.
   sed -E "${args[@]}" | sed -E "${args[@]}"
@@ -294,6 +307,55 @@ e2e_witness_count() {
   echo "$n"
 }
 
+# e2e_witness_values FIELD REGEX...: the value of FIELD (e.g. genid) in every witness
+# line that matches every REGEX, one a line, in capture order.
+e2e_witness_values() {
+  local field=$1 line
+  shift
+  while IFS= read -r line; do
+    _e2e_line_matches "$line" "$@" || continue
+    [[ $line =~ (^| )$field=([^ ]*) ]] && printf '%s\n' "${BASH_REMATCH[2]}"
+  done <"$E2E_WITNESS"
+}
+
+# e2e_witness_ipv6_rules WHAT [ADDRESS...]: every MLD message (ICMPv6 types 130, 131,
+# 132, 143) and PIM message that the host sent from ADDRESS (default: its link-local
+# and global lab addresses) obeys the rules for the link: a link-local source, hop
+# limit 1, a good checksum by tshark's verdict, and for MLD a Router Alert option of
+# value 0 (RFC 2710 3, RFC 3810 5, RFC 7761 4.9). Fails naming each message that does
+# not, and when the host sent none at all.
+e2e_witness_ipv6_rules() {
+  local what=$1 line n=0 bad=0 addr from=()
+  shift
+  if [[ $# -gt 0 ]]; then from=("$@"); else from=("$LAB_HOST6_LL" "$LAB_HOST6_ADDR"); fi
+  while IFS= read -r line; do
+    [[ $line =~ \ src=([^ ]+)\  ]] || continue
+    addr=${BASH_REMATCH[1]}
+    [[ " ${from[*]} " == *" $addr "* ]] || continue
+    if [[ $line == *" proto=pim "* ]] ||
+      [[ $line =~ \ icmpv6_type=(130|131|132|143)\  ]]; then
+      n=$((n + 1))
+      local why=""
+      [[ $addr == fe80:* ]] || why+=" source not link-local;"
+      [[ $line == *" hlim=1 "* ]] || why+=" hop limit not 1;"
+      [[ $line == *" cksum=good "* ]] || why+=" checksum not good;"
+      if [[ $line == *" proto=icmpv6 "* && $line != *" ra=1 ra_value=0 "* ]]; then
+        why+=" no Router Alert of value 0;"
+      fi
+      if [[ -n $why ]]; then
+        e2e_fail "$what:$why $line"
+        bad=$((bad + 1))
+      fi
+    fi
+  done <"$E2E_WITNESS"
+  if ((n == 0)); then
+    e2e_fail "$what: the host sent no MLD or PIM message over IPv6"
+  elif ((bad == 0)); then
+    e2e_log "$what: the host's $n MLD and PIM messages keep to the link's rules"
+  fi
+  return 0
+}
+
 # e2e_tool_messages_seen [ADDRESS]: the messages every pass of the battery sends whatever
 # the network answers (tests 3 to 8), checked field by field on the witness's decoding,
 # each from the host's lab address (or ADDRESS).
@@ -359,6 +421,7 @@ e2e_expect_interval() {
 e2e_mark() {
   local h="src=${LAB_HOST_ADDR//./\\.} " asm=${LAB_ASM_GROUP//./\\.}
   local ssm="${LAB_SSM_GROUP//./\\.}:${LAB_SSM_SOURCE//./\\.}"
+  local h6="src=$LAB_HOST6_LL " asm6=$LAB_ASM6_GROUP ssm6="$LAB_SSM6_GROUP/$LAB_SSM6_SOURCE"
   case $1 in
     echo-2) echo "${h}dst=224\\.0\\.0\\.2 .* proto=icmp .* icmp_type=8 " ;;
     echo-22) echo "${h}dst=224\\.0\\.0\\.22 .* proto=icmp .* icmp_type=8 " ;;
@@ -370,6 +433,15 @@ e2e_mark() {
     hello) echo "${h}dst=224\\.0\\.0\\.13 .* proto=pim .* pim_type=0 " ;;
     join-asm) echo "${h}dst=224\\.0\\.0\\.22 .* ra=1 proto=igmp .* records=4:$asm:$" ;;
     leave-asm) echo "${h}dst=224\\.0\\.0\\.22 .* ra=1 proto=igmp .* records=3:$asm:$" ;;
+    # The IPv6 battery's messages, from the host's link-local address.
+    echo6-2) echo "${h6}dst=ff02::2 .* proto=icmpv6 .* icmpv6_type=128 " ;;
+    echo6-16) echo "${h6}dst=ff02::16 .* proto=icmpv6 .* icmpv6_type=128 " ;;
+    echo6-d) echo "${h6}dst=ff02::d .* proto=icmpv6 .* icmpv6_type=128 " ;;
+    v1-report6) echo "${h6}dst=$asm6 .* icmpv6_type=131 .* group=$asm6$" ;;
+    v1-done6) echo "${h6}dst=ff02::2 .* icmpv6_type=132 .* group=$asm6$" ;;
+    allow6) echo "${h6}dst=ff02::16 .* icmpv6_type=143 .* records=5/$ssm6$" ;;
+    block6) echo "${h6}dst=ff02::16 .* icmpv6_type=143 .* records=6/$ssm6$" ;;
+    hello6) echo "${h6}dst=ff02::d .* proto=pim .* pim_type=0 " ;;
     *)
       echo "e2e_mark: unknown mark $1" >&2
       return 1
