@@ -154,13 +154,14 @@ fi
 # --- the witness over IPv6: fields, rules, checksums, and one family per kernel ----------
 if [[ $variant == ipv6 ]]; then
   e2e_witness_start
-  probe6 mldv1-done "$LAB_ASM6_GROUP" >/dev/null
-  probe6 mldv2-block "$LAB_SSM6_GROUP" "$LAB_SSM6_SOURCE" >/dev/null
-  probe6 --wait 0.5 pim-hello >/dev/null
+  # The pings come first: a capture that returned before it took packets misses them.
   for g in ff02::2 ff02::16 ff02::d; do ping6 "$g" >/dev/null; done
   for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
     lab_host_exec "$E2E_LAB" ping -n -c 1 -W 2 "$g" >/dev/null || true
   done
+  probe6 mldv1-done "$LAB_ASM6_GROUP" >/dev/null
+  probe6 mldv2-block "$LAB_SSM6_GROUP" "$LAB_SSM6_SOURCE" >/dev/null
+  probe6 --wait 0.5 pim-hello >/dev/null
   e2e_witness_stop
   h="src=$LAB_HOST6_LL " rules="hlim=1 ra=1 ra_value=0 proto=icmpv6 cksum=good "
   e2e_witness_saw "the MLDv1 Report" "$h" "dst=$LAB_ASM6_GROUP " "$rules" "icmpv6_type=131 " \
