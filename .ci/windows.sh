@@ -36,7 +36,9 @@ for exe in "$build"/bin/*.exe; do
   fi
 done
 
-export WINEPREFIX=$PWD/$build/wine-prefix WINEARCH=win64 WINEDEBUG=-all
+# The build directory may be given relative or absolute.
+WINEPREFIX=$(cd "$build" && pwd)/wine-prefix
+export WINEPREFIX WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
