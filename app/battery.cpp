@@ -82,10 +82,13 @@ void runTest(const BatteryTest& test, net::Network& network, const PassSetup& se
 void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
              PassFindings& findings) {
   findings.tests = freshFindings().tests;
+  findings.link = setup.link.chosen;
   observer.passBegins(findings);
   for (const BatteryTest& test : ipv4Battery()) {
     if (!observer.stillWanted()) return;
     runTest(test, network, setup, observer, *findings.find(test.id));
   }
+  // After the tests: an older querier heard during them shows in the mode.
+  findings.hostState = network.hostState(setup.link);
   observer.passEnds(findings);
 }

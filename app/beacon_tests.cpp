@@ -2,6 +2,7 @@
 
 #include "app/battery_constants.h"
 #include "app/battery_tests.h"
+#include "net/ip_datagram.h"
 #include "probes/group_receiver.h"
 
 namespace {
@@ -17,6 +18,49 @@ void recordMembers(BeaconDetails& details, const GroupReceiver& receiver) {
             });
 }
 
+// A capture of what reaches the interface for the beacon, or nothing: it is
+// evidence beside the test, and the test goes on without it.
+std::unique_ptr<net::ProbeSocket> openLinkCapture(const TestContext& context,
+                                                  const BeaconDetails& details) {
+  try {
+    return context.network.openBeaconCapture(net::Endpoint{details.group, details.port},
+                                             details.source, context.setup.link);
+  } catch (const net::CV_SocketException&) {
+  } catch (const net::CV_RawSocketException&) {
+  }
+  return nullptr;
+}
+
+// Every sender the capture saw, with its datagrams and lowest TTL; where the
+// socket took none, also the interface the host routes back to it by.
+void recordLinkTraffic(const TestContext& context, BeaconDetails& details,
+                       net::ProbeSocket& capture) {
+  std::vector<LinkSender> senders;
+  capture.drain([&](const net::ReceivedDatagram& received) {
+    const auto datagram = net::parseDatagram(received.bytes);
+    if (!datagram) return net::AfterDatagram::KeepListening;
+    auto sender = std::find_if(senders.begin(), senders.end(), [&](const LinkSender& known) {
+      return known.address == datagram->source;
+    });
+    if (sender == senders.end()) {
+      senders.push_back(LinkSender{datagram->source, 0, datagram->hopLimit, std::nullopt});
+      sender = senders.end() - 1;
+    }
+    ++sender->datagrams;
+    sender->lowestTtl = std::min(sender->lowestTtl, datagram->hopLimit);
+    return net::AfterDatagram::KeepListening;
+  });
+  std::sort(senders.begin(), senders.end(), [](const LinkSender& a, const LinkSender& b) {
+    return a.address.toString() < b.address.toString();
+  });
+  if (details.members.empty()) {
+    for (LinkSender& sender : senders) {
+      sender.routeInterface = context.network.routeInterface(sender.address);
+    }
+  }
+  details.onLink = std::move(senders);
+}
+
 // Joins, listens and leaves; the members heard are the verdict, reached
 // before the leave.
 void receiveBeacon(const TestContext& context, BeaconDetails& details) {
@@ -25,9 +69,20 @@ void receiveBeacon(const TestContext& context, BeaconDetails& details) {
   details.socketOpened = true;
   // A join on a link that went down since the pass began could hear nothing.
   context.network.requireLinkUp(setup.link, "SetOption");
+  if (details.source) {
+    // A host held to IGMPv1 or v2 sends a source-specific join without its
+    // source: whatever it then hears is no proof of SSM.
+    const auto forced = context.network.hostState(setup.link).forcedIgmpVersion;
+    if (forced && forced->value < 3) {
+      details.heldToOldIgmp = forced;
+      return;
+    }
+  }
+  const auto capture = openLinkCapture(context, details);
   receiver.join(details.group, details.source, setup.interfaceIndex());
   receiver.receive(battery::kBeaconListeningMs, net::AfterDatagram::KeepListening);
   recordMembers(details, receiver);
+  if (capture) recordLinkTraffic(context, details, *capture);
   context.verdictReached();
   receiver.leave(details.group, details.source, setup.interfaceIndex());
 }

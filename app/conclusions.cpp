@@ -37,10 +37,12 @@ constexpr std::array<Conclusion, 13> kConclusions{{
      pimResponderText},
     {"asm-beacon-working", [](const F& f, const P&) { return f.asmBeaconHeard; },
      "=> ASM is working for the 'Beacon Group', RTP packets from members were received. "},
+    // Not where the beacon reached the interface and the host dropped it:
+    // the problem is then the host's own, and the diagnosis names it.
     {"path-asm-no-traffic",
-     [](const F& f, const P&) {
+     [](const F& f, const P& p) {
        return !f.asmBeaconHeard && f.hostAsmCapable && f.allRoutersAnswered && f.igmpV2QuerySeen &&
-              f.pimRoutersAnswered;
+              f.pimRoutersAnswered && !droppedByHost(p.details<BeaconDetails>(TestId::AsmBeacon));
      },
      "=> Path to first hop router seems to be working for ASM, but not receiving traffic from "
      "the Internet. This is likely to be a problem beyond the first-hop router. "},
@@ -48,9 +50,9 @@ constexpr std::array<Conclusion, 13> kConclusions{{
      "=> SSM is functioning for Beacon Group.  Receiving RTP packets from members of SSM beacon "
      "group. "},
     {"path-ssm-no-traffic",
-     [](const F& f, const P&) {
+     [](const F& f, const P& p) {
        return !f.ssmBeaconHeard && f.hostSsmCapable && f.ssmRoutersAnswered && f.igmpV3QuerySeen &&
-              f.pimRoutersAnswered;
+              f.pimRoutersAnswered && !droppedByHost(p.details<BeaconDetails>(TestId::SsmBeacon));
      },
      "=> Path to first hop router seems to be working for SSM, but not receiving traffic from "
      "the Internet. This is likely to be a problem beyond the first-hop router. "},

@@ -8,7 +8,8 @@ namespace {
 // Test 1 and 2 complete only when the join, the listening and the leave all
 // succeeded.
 bool completed(const TestRecord* record) {
-  return record != nullptr && record->ran && !record->error;
+  return record != nullptr && record->ran && !record->error &&
+         !detailsOf<BeaconDetails>(*record).heldToOldIgmp;
 }
 
 std::string joinedTexts(std::vector<std::string> texts) {
@@ -28,6 +29,10 @@ const TestRecord* PassFindings::find(TestId id) const {
 
 TestRecord* PassFindings::find(TestId id) {
   return const_cast<TestRecord*>(std::as_const(*this).find(id));
+}
+
+bool droppedByHost(const BeaconDetails& beacon) {
+  return beacon.members.empty() && beacon.onLink && !beacon.onLink->empty();
 }
 
 PassFlags flagsOf(const PassFindings& findings) {

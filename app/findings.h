@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "net/address.h"
+#include "net/host_state.h"
+#include "net/interfaces.h"
 #include "probes/group_pinger.h"
 #include "probes/igmp_prober.h"
 #include "probes/pim_prober.h"
@@ -32,6 +34,17 @@ struct BeaconMember {
   std::int32_t datagrams = 0;
 };
 
+// A sender whose beacon datagrams reached the interface, whether or not the
+// test's socket took them.
+struct LinkSender {
+  net::Address address;
+  std::int32_t datagrams = 0;
+  std::uint8_t lowestTtl = 0;
+  // Where the host would route back to the sender: asked only when the
+  // socket took nothing, for the reverse-path check.
+  std::optional<std::string> routeInterface;
+};
+
 // Tests 1 and 2: the group listened to, and the source for a channel.
 struct BeaconDetails {
   net::Address group;
@@ -42,7 +55,19 @@ struct BeaconDetails {
   bool socketOpened = false;
   // In the order of their address texts.
   std::vector<BeaconMember> members;
+  // What a capture of the interface saw of the beacon during the listening,
+  // in the order of the senders' address texts; nothing where the platform
+  // has no such capture or it could not be opened.
+  std::optional<std::vector<LinkSender>> onLink;
+  // Test 2: the setting that holds the host to IGMPv1 or v2 on the
+  // interface, which sends a source-specific join without its source; the
+  // test then fails without joining.
+  std::optional<net::KernelSetting> heldToOldIgmp;
 };
+
+// The beacon's datagrams reached the interface, but the test's socket took
+// none of them: the host itself dropped them.
+bool droppedByHost(const BeaconDetails& beacon);
 
 // Tests 3, 4 and 7.
 struct PingDetails {
@@ -52,8 +77,10 @@ struct PingDetails {
 
 // Tests 5 and 6.
 struct IgmpDetails {
-  // The group whose query (or a general one) is the router's answer.
+  // The group whose query (or a general one) is the router's answer, and
+  // the lowest IGMP version such a query must have to count (3 for test 6).
   net::Address group;
+  int lowestVersion = 1;
   std::vector<ObservedQuery> queries;
   bool sawQueryForGroup = false;
 };
@@ -113,6 +140,10 @@ struct PassFindings {
   // One record for each test of the battery, in the battery's order.
   std::vector<TestRecord> tests;
   InterfaceSummary chosenInterface;
+  // The interface the pass tested, when it was found.
+  std::optional<net::LinkInterface> link;
+  // The host's own multicast settings on it, read when the tests were over.
+  net::HostMulticastState hostState;
 
   // The record of test `id`; nullptr when the pass has none.
   [[nodiscard]] const TestRecord* find(TestId id) const;

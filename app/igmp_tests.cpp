@@ -24,9 +24,11 @@ void recordQueries(const TestContext& context, IgmpDetails& details, const IgmpP
 void runIgmpV2Test(const TestContext& context) {
   auto& details = context.record.details.emplace<IgmpDetails>();
   details.group = context.setup.asmGroup.group;
+  // Any router that answers with a query for the group speaks IGMPv2.
+  details.lowestVersion = 1;
   context.begins();
   recordingSocketFailures(context.record, [&] {
-    IgmpProber prober(context.network, details.group, context.setup.link);
+    IgmpProber prober(context.network, details.group, details.lowestVersion, context.setup.link);
     prober.sendReportV2(details.group);
     watchBetweenReports(prober, battery::kPauseBetweenV2ReportAndLeaveMs);
     prober.sendLeaveV2(details.group);
@@ -39,10 +41,13 @@ void runIgmpV3Test(const TestContext& context) {
   const auto& channel = context.setup.ssmChannel;
   auto& details = context.record.details.emplace<IgmpDetails>();
   details.group = channel.group;
+  // Only an IGMPv3 query (12 bytes or more) shows a router that can serve a
+  // source-specific join; an IGMPv2 one is an older router's answer.
+  details.lowestVersion = 3;
   context.begins();
   recordingSocketFailures(context.record, [&] {
     context.network.pause(battery::kPauseBeforeIgmpV3TestMs);
-    IgmpProber prober(context.network, channel.group, context.setup.link);
+    IgmpProber prober(context.network, channel.group, details.lowestVersion, context.setup.link);
     prober.sendReportV3(channel.group, channel.source, kIgmpV3AllowNewSources);
     watchBetweenReports(prober, battery::kPauseBetweenV3ReportsMs);
     prober.sendReportV3(channel.group, channel.source, kIgmpV3BlockOldSources);

@@ -49,10 +49,11 @@ int run(int argc, char* argv[]) {
   // battery pauses for seconds between lines.
   const LineBufferedStream lines(std::cout);
   if (!given->once && !given->json && !given->repeatSeconds) {
-    return runDiagnostics(std::cin, std::cout, pass);
+    return runDiagnostics(std::cin, std::cout, pass, given->explain);
   }
   if (given->repeatSeconds) net::endProcessOnInterrupt();
-  return runScripted(std::cout, pass, ScriptedRun{given->json, given->repeatSeconds});
+  return runScripted(std::cout, pass,
+                     ScriptedRun{given->json, given->repeatSeconds, given->explain});
 }
 
 }  // namespace

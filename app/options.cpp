@@ -122,6 +122,7 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
   std::string ssmChannel = kDefaultSsmChannel;
   bool once = false;
   bool json = false;
+  bool explain = false;
   std::int32_t repeatSeconds = 0;
 
   auto* interfaceOption =
@@ -140,6 +141,9 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
                                 "Run one pass without the prompt; the exit "
                                 "status tells whether all eight tests succeeded");
   app.add_flag("--json", json, "Print one JSON object per pass instead of the text");
+  app.add_flag("--explain", explain,
+               "After each report, the diagnosis: why the link works as it does, with the "
+               "evidence and the RFC behind each finding (JSON always carries it)");
   app.add_option("--repeat", repeatSeconds,
                  "Run a pass every SECONDS seconds until interrupted (at least 35)")
       ->type_name("SECONDS")
@@ -171,6 +175,7 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
   options.ssmChannel = *parseSsmChannel(ssmChannel);
   options.once = once;
   options.json = json;
+  options.explain = explain;
   if (app.count("--repeat") > 0) options.repeatSeconds = repeatSeconds;
   return options;
 }

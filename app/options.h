@@ -42,6 +42,7 @@ struct RunOptions {
   SsmChannel ssmChannel;
   bool once = false;
   bool json = false;
+  bool explain = false;
   std::optional<std::int32_t> repeatSeconds;
 
   // One pass and no prompt: asked for, or implied by machine-read output.

@@ -7,6 +7,7 @@
 
 #include "app/battery.h"
 #include "app/conclusions.h"
+#include "app/diagnosis.h"
 #include "app/text_output.h"
 
 #ifndef CORVANITE_VERSION
@@ -38,6 +39,12 @@ const char* outcomeName(TestOutcome outcome) {
 // Round-trip and elapsed times in milliseconds to the microsecond.
 double toMicroseconds(double ms) { return std::round(ms * 1000.0) / 1000.0; }
 
+json addressTexts(const std::vector<net::Address>& addresses) {
+  json texts = json::array();
+  for (const net::Address& address : addresses) texts.push_back(address.toString());
+  return texts;
+}
+
 void addDetails(json& test, const BeaconDetails& beacon) {
   test["group"] = beacon.group.toString();
   test["port"] = beacon.port;
@@ -68,7 +75,10 @@ void addDetails(json& test, const IgmpDetails& igmp) {
                        {"version", query.version},
                        {"group", query.group.toString()},
                        {"max_response_ms", query.maxResponseMs},
-                       {"since_probe_ms", toMicroseconds(seen.sinceProbeMs)}});
+                       {"since_probe_ms", toMicroseconds(seen.sinceProbeMs)},
+                       {"robustness", orNull(query.robustness)},
+                       {"query_interval_s", orNull(query.queryIntervalSeconds)},
+                       {"sources", addressTexts(query.sources)}});
   }
   test["queries"] = queries;
 }
@@ -82,9 +92,7 @@ void addDetails(json& test, const PimDetails& pim) {
                       {"generation_id", orNull(hello.options.generationId)}});
   }
   test["hellos"] = hellos;
-  json advertisers = json::array();
-  for (const net::Address& rp : pim.rpAdvertisers) advertisers.push_back(rp.toString());
-  test["rp_advertisers"] = advertisers;
+  test["rp_advertisers"] = addressTexts(pim.rpAdvertisers);
 }
 
 void addDetails(json& /*test*/, const std::monostate& /*none*/) {}
@@ -119,6 +127,19 @@ json flagsJson(const PassFlags& f) {
 
 }  // namespace
 
+json diagnosisJson(const PassFindings& findings) {
+  json found = json::array();
+  for (const Finding& finding : diagnose(findings)) {
+    found.push_back(
+        {{"id", finding.id},
+         {"severity", severityName(finding.severity)},
+         {"summary", finding.summary},
+         {"evidence", finding.evidence},
+         {"reference", finding.reference.empty() ? json(nullptr) : json(finding.reference)}});
+  }
+  return found;
+}
+
 json verdictsJson(const PassFindings& findings) {
   json report = json::array();
   json ids = json::array();
@@ -145,6 +166,7 @@ std::string passJson(const PassTiming& timing, const PassFindings& findings) {
         {"chosen_by", orNull(chosen.chosenBy)}}},
       {"tests", tests},
       {"verdicts", verdictsJson(findings)},
+      {"diagnosis", diagnosisJson(findings)},
   };
   // Anything a sender put into a text must not break the line: dump escapes
   // control characters, and invalid UTF-8 is replaced rather than thrown on.

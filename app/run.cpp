@@ -33,7 +33,7 @@ bool runScriptedPass(std::ostream& out, const PassRunner& pass, const ScriptedRu
     pass(json, findings);
   } else {
     if (how.repeatSeconds) out << rfc3339Utc(std::chrono::system_clock::now()) << "\n";
-    TextOutput text(out);
+    TextOutput text(out, how.explain);
     pass(text, findings);
   }
   return everyTestSucceeded(findings);
@@ -41,11 +41,11 @@ bool runScriptedPass(std::ostream& out, const PassRunner& pass, const ScriptedRu
 
 }  // namespace
 
-int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass) {
+int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass, bool explain) {
   try {
     net::WinsockScope sockets;
     printBanner(out);
-    TextOutput text(out);
+    TextOutput text(out, explain);
     do {
       // Nothing found in one pass carries over to the next.
       PassFindings findings;

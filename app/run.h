@@ -13,8 +13,10 @@
 using PassRunner = std::function<void(PassObserver& observer, PassFindings& findings)>;
 
 // The whole run: banner, passes until the user quits, and the outermost
-// failure scope. Returns the process's exit status, always 0.
-int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass);
+// failure scope; with `explain`, each report is followed by the diagnosis.
+// Returns the process's exit status, always 0.
+int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass,
+                   bool explain = false);
 
 // A run for scripts: no prompt and no input read. With repeatSeconds it runs
 // a pass, waits that long and runs again until the process is interrupted;
@@ -23,6 +25,8 @@ int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass);
 struct ScriptedRun {
   bool json = false;
   std::optional<std::int32_t> repeatSeconds;
+  // Text only: the diagnosis after each report (JSON always carries it).
+  bool explain = false;
 };
 
 // Returns 0 when every test of the (last) pass succeeded, else 1.

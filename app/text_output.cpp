@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "app/conclusions.h"
+#include "app/diagnosis.h"
 #include "net/socket_exceptions.h"
 
 namespace {
@@ -110,6 +111,9 @@ void TextOutput::verdictReached(const TestRecord& record) {
 }
 
 void TextOutput::testEnds(const TestRecord& record) {
+  if (record.id == TestId::SsmBeacon && detailsOf<BeaconDetails>(record).heldToOldIgmp) {
+    out_ << "The host does not support SSM <IGMPv3> \n";
+  }
   if (!record.error) return;
   const std::string failure = description(*record.error);
   switch (record.id) {
@@ -132,7 +136,10 @@ void TextOutput::testEnds(const TestRecord& record) {
   }
 }
 
-void TextOutput::passEnds(const PassFindings& findings) { printReport(out_, findings); }
+void TextOutput::passEnds(const PassFindings& findings) {
+  printReport(out_, findings);
+  if (explain_) printDiagnosis(out_, findings);
+}
 
 void printReport(std::ostream& out, const PassFindings& findings) {
   out << std::endl << std::endl;
@@ -140,4 +147,13 @@ void printReport(std::ostream& out, const PassFindings& findings) {
   out << "*     Multicast Corvanite Report        *" << std::endl;
   out << "*****************************************" << std::endl;
   for (const HeldConclusion& held : conclusionsThatHold(findings)) out << held.line << "\n";
+}
+
+void printDiagnosis(std::ostream& out, const PassFindings& findings) {
+  out << "\nDiagnosis:\n";
+  const auto found = diagnose(findings);
+  if (found.empty()) out << "  (nothing to add to the report)\n";
+  for (const Finding& finding : found) {
+    out << "  [" << severityName(finding.severity) << "] " << finding.summary << "\n";
+  }
 }

@@ -10,7 +10,8 @@
 
 class TextOutput final : public PassObserver {
  public:
-  explicit TextOutput(std::ostream& out) : out_(out) {}
+  // With `explain`, the diagnosis follows the report.
+  explicit TextOutput(std::ostream& out, bool explain = false) : out_(out), explain_(explain) {}
 
   void passBegins(const PassFindings& findings) override;
   void testBegins(const TestRecord& record) override;
@@ -22,6 +23,7 @@ class TextOutput final : public PassObserver {
 
  private:
   std::ostream& out_;
+  bool explain_;
 };
 
 // A test's header line without its leading tab and line end, e.g.
@@ -30,3 +32,7 @@ std::string testHeader(const TestRecord& record);
 
 // The report: its banner, then one line for each conclusion that holds.
 void printReport(std::ostream& out, const PassFindings& findings);
+
+// After an empty line, "Diagnosis:", then each finding on a line of its own,
+// its severity in brackets: "  [problem] No IGMP querier answered on eth0: ...".
+void printDiagnosis(std::ostream& out, const PassFindings& findings);

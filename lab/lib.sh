@@ -68,6 +68,7 @@ lab_die() {
 . "$LAB_DIR_SELF/lib/beacons.sh"
 # shellcheck source=lib/router6.sh
 . "$LAB_DIR_SELF/lib/router6.sh"
+. "$LAB_DIR_SELF/lib/switch.sh"
 # shellcheck source=lib/ready.sh
 . "$LAB_DIR_SELF/lib/ready.sh"
 # shellcheck source=lib/topology.sh

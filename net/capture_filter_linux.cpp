@@ -7,6 +7,10 @@ constexpr std::uint32_t kProtocolOffset = 9;
 constexpr std::uint32_t kFragmentOffset = 6;
 constexpr std::uint32_t kFragmentOffsetMask = 0x1FFF;
 constexpr std::uint32_t kMinHeaderLength = 20;
+constexpr std::uint32_t kSourceOffset = 12;
+constexpr std::uint32_t kDestinationOffset = 16;
+constexpr std::uint32_t kUdpProtocol = 17;
+constexpr std::uint32_t kUdpDestinationPortOffset = 2;
 
 constexpr int kIgmpProtocol = 2;
 constexpr int kPimProtocol = 103;
@@ -84,6 +88,40 @@ std::vector<sock_filter> echoReplyProgram(std::uint16_t identifier) {
       statement(BPF_RET | BPF_K, kKeepWhole),
       statement(BPF_RET | BPF_K, 0),
   };
+}
+
+std::vector<sock_filter> beaconProgram(std::uint32_t group, std::uint16_t port,
+                                       std::optional<std::uint32_t> source) {
+  // Every test jumps to the final drop on a miss; the distance is filled in
+  // once the program's length is known.
+  constexpr std::uint8_t kToDrop = 0xFF;
+  std::vector<sock_filter> program{
+      statement(BPF_LD | BPF_B | BPF_ABS, kProtocolOffset),
+      jump(BPF_JMP | BPF_JEQ | BPF_K, kUdpProtocol, 0, kToDrop),
+      statement(BPF_LD | BPF_H | BPF_ABS, kFragmentOffset),
+      jump(BPF_JMP | BPF_JSET | BPF_K, kFragmentOffsetMask, kToDrop, 0),
+      statement(BPF_LD | BPF_W | BPF_ABS, kDestinationOffset),
+      jump(BPF_JMP | BPF_JEQ | BPF_K, group, 0, kToDrop),
+  };
+  if (source) {
+    program.push_back(statement(BPF_LD | BPF_W | BPF_ABS, kSourceOffset));
+    program.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, *source, 0, kToDrop));
+  }
+  // X = 4 * IHL; the UDP destination port follows the header by 2 bytes.
+  program.push_back(statement(BPF_LDX | BPF_B | BPF_MSH, 0));
+  program.push_back(statement(BPF_LD | BPF_H | BPF_IND, kUdpDestinationPortOffset));
+  program.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, port, 0, kToDrop));
+  program.push_back(statement(BPF_RET | BPF_K, kKeepWhole));
+  program.push_back(statement(BPF_RET | BPF_K, 0));
+  const std::size_t drop = program.size() - 1;
+  for (std::size_t i = 0; i < program.size(); ++i) {
+    auto patch = [&](std::uint8_t& offset) {
+      if (offset == kToDrop) offset = static_cast<std::uint8_t>(drop - i - 1);
+    };
+    patch(program[i].jt);
+    patch(program[i].jf);
+  }
+  return program;
 }
 
 std::vector<sock_filter> dropAllProgram() { return {statement(BPF_RET | BPF_K, 0)}; }

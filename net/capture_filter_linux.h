@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 namespace net::linux_if {
@@ -25,6 +26,11 @@ std::vector<sock_filter> captureProgramFor(int ipProtocol);
 // `identifier` as it goes on the wire, low byte first. The kernel has put
 // back the IPv4 header, so offsets count from it here too.
 std::vector<sock_filter> echoReplyProgram(std::uint16_t identifier);
+
+// The UDP datagrams of one beacon: first fragments to `group` (IPv4, host
+// byte order) and UDP destination `port`, from `source` alone when given.
+std::vector<sock_filter> beaconProgram(std::uint32_t group, std::uint16_t port,
+                                       std::optional<std::uint32_t> source);
 
 // Keeps nothing: for a socket that only sends.
 std::vector<sock_filter> dropAllProgram();

@@ -21,10 +21,22 @@ const HostInterface* holderOf(const std::vector<HostInterface>& interfaces,
 }
 
 LinkInterface linkOf(const HostInterface& chosen, ChosenBy how) {
-  return LinkInterface{chosen.name, chosen.index, chosen.address, how};
+  return LinkInterface{chosen.name, chosen.index, chosen.address, how, chosen.prefixLength};
 }
 
 }  // namespace
+
+bool onLink(const LinkInterface& link, const Address& address) {
+  if (link.prefixLength <= 0 || link.address.family() != address.family()) return false;
+  const auto ours = link.address.bytes();
+  const auto theirs = address.bytes();
+  const auto bits = static_cast<std::size_t>(link.prefixLength);
+  for (std::size_t bit = 0; bit < bits && bit < 8 * ours.size(); ++bit) {
+    const auto mask = static_cast<std::uint8_t>(0x80U >> (bit % 8));
+    if ((ours[bit / 8] & mask) != (theirs[bit / 8] & mask)) return false;
+  }
+  return true;
+}
 
 const char* chosenByText(ChosenBy how) {
   switch (how) {
@@ -90,18 +102,40 @@ std::variant<LinkInterface, std::string> interfaceForOption(
   return linkOf(*chosen, ChosenBy::Option);
 }
 
-std::optional<Address> multicastRouteSource() {
-  // Connecting a UDP socket sends nothing; it only fixes the route.
-  const UniqueSocket probe(os::openSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+namespace {
+
+// The source address the host's routes pick for `destination`. Connecting a
+// UDP socket sends nothing; it only fixes the route.
+std::optional<Address> routeSourceFor(const Address& destination) {
+  const UniqueSocket probe(
+      os::openSocket(nativeFamily(destination.family()), SOCK_DGRAM, IPPROTO_UDP));
   if (!probe.valid()) return std::nullopt;
   SocketAddress local;
-  if (os::connectTo(probe.get(), socketAddressOf(Endpoint{kAllRoutersGroup, 9})) != 0 ||
+  if (os::connectTo(probe.get(), socketAddressOf(Endpoint{destination, 9})) != 0 ||
       os::localAddressOf(probe.get(), local) != 0) {
     return std::nullopt;
   }
   const Address source = endpointOf(local).address;
   if (source.isUnspecified()) return std::nullopt;
   return source;
+}
+
+}  // namespace
+
+std::optional<Address> multicastRouteSource() { return routeSourceFor(kAllRoutersGroup); }
+
+std::optional<std::string> routeInterface(const Address& destination) {
+  const auto source = routeSourceFor(destination);
+  if (!source) return std::nullopt;
+  std::vector<HostInterface> interfaces;
+  try {
+    interfaces = hostInterfaces();
+  } catch (const CV_SocketException&) {
+    return std::nullopt;
+  }
+  const HostInterface* holder = holderOf(interfaces, *source);
+  if (holder == nullptr) return std::nullopt;
+  return holder->name;
 }
 
 PassLink defaultPassLink() {

@@ -23,6 +23,8 @@ struct HostInterface {
   bool running = false;  // and its link has carrier
   bool multicast = false;
   bool loopback = false;
+  // The length of the address's on-link prefix (24 for a /24); 0 when unknown.
+  int prefixLength = 0;
 };
 
 // How the pass's interface was found; its text is what machine-read output names.
@@ -35,7 +37,13 @@ struct LinkInterface {
   unsigned int index = 0;
   Address address;
   ChosenBy chosenBy = ChosenBy::HostName;
+  // The on-link prefix of `address`; 0 when unknown.
+  int prefixLength = 0;
 };
+
+// Whether `address` lies in the on-link prefix of `link`; false when the
+// prefix is unknown or the families differ.
+bool onLink(const LinkInterface& link, const Address& address);
 
 // The link as the probes get it: the interface, or the failure that finding
 // it met (the host name did not resolve, the list could not be read), which
@@ -57,6 +65,9 @@ std::vector<Address> hostNameAddresses();
 // The source address of a UDP socket connected to 224.0.0.2: where the
 // kernel would send multicast from. Nothing when it has no route.
 std::optional<Address> multicastRouteSource();
+// The name of the interface the host would send to `destination` from, by
+// the source address its route picks; nothing without a route or a holder.
+std::optional<std::string> routeInterface(const Address& destination);
 
 // Without an option: (a) the up, non-loopback interface holding the first of
 // the host name's addresses that one holds; else (b) the up, non-loopback

@@ -3,6 +3,7 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 
+#include <bit>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -50,6 +51,11 @@ std::vector<HostInterface> hostInterfaces() {
       SocketAddress address;
       std::memcpy(&address.storage, entry->ifa_addr, sizeof(sockaddr_in));
       found.address = endpointOf(address).address;
+      if (entry->ifa_netmask != nullptr) {
+        SocketAddress mask;
+        std::memcpy(&mask.storage, entry->ifa_netmask, sizeof(sockaddr_in));
+        found.prefixLength = std::popcount(endpointOf(mask).address.v4HostOrder());
+      }
       interfaces.push_back(found);
     } else if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_PACKET) {
       // Every interface has one link-layer entry: it names those without IPv4.

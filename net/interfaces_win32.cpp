@@ -61,6 +61,7 @@ std::vector<HostInterface> hostInterfaces() {
       SocketAddress copied;
       std::memcpy(&copied.storage, address, sizeof(sockaddr_in));
       withAddress.address = endpointOf(copied).address;
+      withAddress.prefixLength = unicast->OnLinkPrefixLength;
       interfaces.push_back(withAddress);
       listed = true;
     }

@@ -10,8 +10,10 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "net/address.h"
+#include "net/host_state.h"
 #include "net/interfaces.h"
 
 namespace net {
@@ -48,6 +50,8 @@ class ProbeSocket {
   // at entry) or it says stop. This host's own packets, which some captures
   // hand back, are never handed on. timeOutMs of 0 or less reads nothing.
   virtual void listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) = 0;
+  // Hands on what is queued already, without waiting for more.
+  virtual void drain(const DatagramHandler& onDatagram) = 0;
   // Joins or leaves `group` (from `source` alone, when given) on the
   // interface with `interfaceIndex`; 0 lets the platform pick it.
   virtual void changeMembership(Membership change, const Address& group,
@@ -80,6 +84,19 @@ class Network {
   // finding the interface met, if it met one.
   virtual std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol,
                                                      const PassLink& link) = 0;
+  // A capture of one beacon's UDP datagrams (to the group and port, from
+  // `source` alone when given) as they reach the pass's interface, whether a
+  // socket of this host takes them or not: datagrams IP header first.
+  // nullptr where the platform has no such capture. Throws as openCapturing.
+  virtual std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
+                                                         const std::optional<Address>& source,
+                                                         const PassLink& link) = 0;
+  // What the host's own configuration does to multicast on the pass's
+  // interface, as far as the platform tells.
+  virtual HostMulticastState hostState(const PassLink& link) = 0;
+  // The interface this host would send to `destination` from; nothing when
+  // it has no route or the platform does not tell.
+  virtual std::optional<std::string> routeInterface(const Address& destination) = 0;
   // Throws CV_SocketException(operation) with the platform's "no such
   // device" number when the pass's interface is no longer up.
   virtual void requireLinkUp(const PassLink& link, const char* operation) = 0;

@@ -10,6 +10,7 @@
 #include <mstcpip.h>
 // clang-format on
 
+#include "net/link_capture.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 #include "net/unique_socket.h"
@@ -57,6 +58,14 @@ void RawSocket::enableReceiveAll() {
 }
 
 void RawSocket::enableReceiveAllIgmp() { switchOn(native(), SIO_RCVALL_IGMPMCAST); }
+
+// Capturing one beacon's datagrams would take the all-traffic mode of a
+// second socket for the whole test; the diagnosis does without it here.
+std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& /*groupAndPort*/,
+                                               const std::optional<Address>& /*source*/,
+                                               const PassLink& /*link*/) {
+  return nullptr;
+}
 
 // Winsock has no per-type ICMP filter; the readers drop what is not a reply.
 void RawSocket::acceptOnlyEchoReplies(std::uint16_t /*identifier*/) {}

@@ -11,6 +11,7 @@
 
 #include "net/capture_filter_linux.h"
 #include "net/interfaces.h"
+#include "net/link_capture.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 #include "net/unique_socket.h"
@@ -62,18 +63,16 @@ int interfaceIndexOf(const Address& address) {
   throw CV_SocketException(EADDRNOTAVAIL, kOperation);
 }
 
-// `knownIndex` is the interface the socket is tied to, when it is known;
-// otherwise the interface is the one holding `address`.
-UniqueSocket openCapture(const Address& address, unsigned int knownIndex, int ipProtocol) {
-  const int interfaceIndex =
-      knownIndex != 0 ? static_cast<int>(knownIndex) : interfaceIndexOf(address);
+// A packet socket on the interface with `interfaceIndex` that queues what
+// `program` keeps of its inbound IPv4 traffic, multicast to any group included.
+UniqueSocket openCapture(int interfaceIndex, std::vector<sock_filter> program) {
   // Protocol 0 until bound: nothing is queued before the filter is in place.
   UniqueSocket capture(os::openSocket(AF_PACKET, SOCK_DGRAM, 0),
                        UniqueSocket::Closing::InBackground);
   if (!capture.valid()) throwSocketError(kOperation);
 
   // Only what a reader could count is copied out of the kernel.
-  attachFilter(capture.get(), linux_if::captureProgramFor(ipProtocol));
+  attachFilter(capture.get(), std::move(program));
 
   sockaddr_ll link;
   std::memset(&link, 0, sizeof link);
@@ -103,13 +102,42 @@ UniqueSocket openCapture(const Address& address, unsigned int knownIndex, int ip
   return capture;
 }
 
+// `knownIndex` is the interface the socket is tied to, when it is known;
+// otherwise the interface is the one holding `address`.
+UniqueSocket openProtocolCapture(const Address& address, unsigned int knownIndex, int ipProtocol) {
+  const int interfaceIndex =
+      knownIndex != 0 ? static_cast<int>(knownIndex) : interfaceIndexOf(address);
+  return openCapture(interfaceIndex, linux_if::captureProgramFor(ipProtocol));
+}
+
+// A socket that only reads a capture of its own.
+class LinkCapture final : public Socket {
+ public:
+  LinkCapture(Family family, UniqueSocket capture) : Socket(family, std::move(capture)) {
+    readCapturedDatagrams();
+  }
+};
+
 }  // namespace
+
+std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
+                                               const std::optional<Address>& source,
+                                               const PassLink& link) {
+  const LinkInterface& chosen = requireLinkToBindTo(link);
+  if (chosen.index == 0 || !groupAndPort.address.isV4()) return nullptr;
+  std::optional<std::uint32_t> from;
+  if (source) from = source->v4HostOrder();
+  auto program =
+      linux_if::beaconProgram(groupAndPort.address.v4HostOrder(), groupAndPort.port, from);
+  return std::make_unique<LinkCapture>(
+      Family::V4, openCapture(static_cast<int>(chosen.index), std::move(program)));
+}
 
 void RawSocket::enableReceiveAll() {
   // The only user wants PIM; the capture carries the socket's own protocol.
   if (capturing()) return;
   const Address own = boundAddressOf(native());
-  attachCapture(openCapture(own, linkIndex_, protocol_), own);
+  attachCapture(openProtocolCapture(own, linkIndex_, protocol_), own);
   // From now on only the capture is read: the raw socket itself only sends.
   attachFilter(native(), linux_if::dropAllProgram());
 }
@@ -117,7 +145,7 @@ void RawSocket::enableReceiveAll() {
 void RawSocket::enableReceiveAllIgmp() {
   if (capturing()) return;
   const Address own = boundAddressOf(native());
-  attachCapture(openCapture(own, linkIndex_, IPPROTO_IGMP), own);
+  attachCapture(openProtocolCapture(own, linkIndex_, IPPROTO_IGMP), own);
   attachFilter(native(), linux_if::dropAllProgram());
 }
 

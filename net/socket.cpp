@@ -32,7 +32,7 @@ ReadResult Socket::read(std::span<std::uint8_t> buffer) {
   if (received == -1) throwSocketError("recvFrom");
   ReadResult result;
   result.size = static_cast<std::size_t>(received);
-  if (!capturing()) {
+  if (!capturing() && !capturedReads_) {
     result.sender = endpointOf(from);
     return result;
   }
@@ -51,15 +51,31 @@ bool Socket::waitReadable(Deadline& deadline) {
   return ready > 0;
 }
 
+AfterDatagram Socket::readAndHandOn(std::span<std::uint8_t> buffer,
+                                    const DatagramHandler& onDatagram) {
+  const ReadResult read = this->read(buffer);
+  if (read.kind == ReadResult::Kind::OwnPacket) return AfterDatagram::KeepListening;
+  const ReceivedDatagram datagram{std::span<const std::uint8_t>(buffer.data(), read.size),
+                                  read.sender, std::chrono::steady_clock::now()};
+  return onDatagram(datagram);
+}
+
 void Socket::listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) {
   std::array<std::uint8_t, kReceiveBufferSize> buffer{};
   Deadline deadline(timeOutMs);
   while (waitReadable(deadline)) {
-    const ReadResult read = this->read(buffer);
-    if (read.kind == ReadResult::Kind::OwnPacket) continue;
-    const ReceivedDatagram datagram{std::span<const std::uint8_t>(buffer.data(), read.size),
-                                    read.sender, std::chrono::steady_clock::now()};
-    if (onDatagram(datagram) == AfterDatagram::StopListening) return;
+    if (readAndHandOn(buffer, onDatagram) == AfterDatagram::StopListening) return;
+  }
+}
+
+void Socket::drain(const DatagramHandler& onDatagram) {
+  std::array<std::uint8_t, kReceiveBufferSize> buffer{};
+  // A link that keeps sending must not keep the drain going for ever.
+  constexpr int kMostDrained = 4096;
+  for (int drained = 0; drained < kMostDrained; ++drained) {
+    const int ready = os::selectReadable(readHandle(), 0);
+    if (ready == -1) throwSocketError("select");
+    if (ready == 0 || readAndHandOn(buffer, onDatagram) == AfterDatagram::StopListening) return;
   }
 }
 

@@ -35,6 +35,7 @@ class Socket : public ProbeSocket {
   // The one listening loop: a deadline fixed at entry, a wait that ends at it
   // or at a datagram, one read, then the same deadline again.
   void listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) override;
+  void drain(const DatagramHandler& onDatagram) override;
   void changeMembership(Membership change, const Address& group,
                         const std::optional<Address>& source, unsigned int interfaceIndex) override;
 
@@ -55,15 +56,21 @@ class Socket : public ProbeSocket {
   // to it. `ownAddress` is this socket's bound address.
   void attachCapture(UniqueSocket capture, const Address& ownAddress);
   [[nodiscard]] bool capturing() const { return capture_.valid(); }
+  // The socket is a capture itself: what it reads starts with an IP header,
+  // whose source is the sender.
+  void readCapturedDatagrams() { capturedReads_ = true; }
 
  private:
   [[nodiscard]] NativeSocket readHandle() const;
+  // Reads one datagram and hands it on, unless it is this host's own.
+  AfterDatagram readAndHandOn(std::span<std::uint8_t> buffer, const DatagramHandler& onDatagram);
 
   // Declared first, closed last: the capture goes before the socket it serves.
   UniqueSocket handle_;
   UniqueSocket capture_;
   Address captureOwnAddress_;
   Family family_;
+  bool capturedReads_ = false;
 };
 
 class UdpSocket : public Socket {

@@ -1,5 +1,6 @@
 #include "net/system_network.h"
 
+#include "net/link_capture.h"
 #include "net/socket.h"
 
 namespace net {
@@ -28,6 +29,21 @@ std::unique_ptr<ProbeSocket> SystemNetwork::openCapturing(Family family, int pro
     socket->enableReceiveAll();
   }
   return socket;
+}
+
+std::unique_ptr<ProbeSocket> SystemNetwork::openBeaconCapture(const Endpoint& groupAndPort,
+                                                              const std::optional<Address>& source,
+                                                              const PassLink& link) {
+  return net::openBeaconCapture(groupAndPort, source, link);
+}
+
+HostMulticastState SystemNetwork::hostState(const PassLink& link) {
+  if (!link.chosen) return {};
+  return readHostMulticastState(link.chosen->name, link.chosen->index);
+}
+
+std::optional<std::string> SystemNetwork::routeInterface(const Address& destination) {
+  return net::routeInterface(destination);
 }
 
 void SystemNetwork::requireLinkUp(const PassLink& link, const char* operation) {

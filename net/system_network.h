@@ -12,6 +12,11 @@ class SystemNetwork final : public Network {
                                           std::uint16_t identifier) override;
   std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol,
                                              const PassLink& link) override;
+  std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
+                                                 const std::optional<Address>& source,
+                                                 const PassLink& link) override;
+  HostMulticastState hostState(const PassLink& link) override;
+  std::optional<std::string> routeInterface(const Address& destination) override;
   void requireLinkUp(const PassLink& link, const char* operation) override;
   void pause(std::uint32_t milliseconds) override;
   std::chrono::steady_clock::time_point now() override;

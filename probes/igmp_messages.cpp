@@ -19,12 +19,18 @@ constexpr std::size_t kGroupOffset = 4;
 constexpr std::size_t kRecordCountOffset = 6;
 constexpr std::size_t kRecordOffset = 8;
 constexpr std::size_t kRecordTypeOffset = kRecordOffset;
-constexpr std::size_t kSourceCountOffset = kRecordOffset + 2;
+constexpr std::size_t kRecordSourceCountOffset = kRecordOffset + 2;
 constexpr std::size_t kRecordGroupOffset = kRecordOffset + 4;
 constexpr std::size_t kRecordSourceOffset = kRecordOffset + 8;
 
 constexpr std::size_t kV2QueryLength = 8;
 constexpr std::size_t kV3MinimumQueryLength = 12;
+// The IGMPv3 query's fields after the group.
+constexpr std::size_t kRobustnessOffset = 8;
+constexpr std::uint8_t kRobustnessMask = 0x07;
+constexpr std::size_t kQueryIntervalCodeOffset = 9;
+constexpr std::size_t kQuerySourceCountOffset = 10;
+constexpr std::size_t kQuerySourcesOffset = 12;
 
 void putAddress(std::span<std::uint8_t> message, std::size_t offset, const net::Address& address) {
   const auto bytes = address.bytes();
@@ -55,19 +61,21 @@ std::array<std::uint8_t, 20> igmpV3Report(const net::Address& group, const net::
   message[kTypeOffset] = kV3MembershipReport;
   net::putBe16(message, kRecordCountOffset, 1);
   message[kRecordTypeOffset] = recordType;
-  net::putBe16(message, kSourceCountOffset, 1);
+  net::putBe16(message, kRecordSourceCountOffset, 1);
   putAddress(message, kRecordGroupOffset, group);
   putAddress(message, kRecordSourceOffset, source);
   net::putChecksum(message, kChecksumOffset);
   return message;
 }
 
-std::uint32_t igmpV3MaxResponseMs(std::uint8_t code) {
-  if (code < 128) return code * 100U;
+std::uint32_t igmpV3CodeValue(std::uint8_t code) {
+  if (code < 128) return code;
   const std::uint32_t mantissa = code & 0x0FU;
   const std::uint32_t exponent = (code >> 4U) & 0x07U;
-  return ((mantissa | 0x10U) << (exponent + 3U)) * 100U;
+  return (mantissa | 0x10U) << (exponent + 3U);
 }
+
+std::uint32_t igmpV3MaxResponseMs(std::uint8_t code) { return igmpV3CodeValue(code) * 100U; }
 
 std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseDatagram(datagram);
@@ -84,6 +92,16 @@ std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t>
   if (igmp.size() >= kV3MinimumQueryLength) {
     query.version = 3;
     query.maxResponseMs = igmpV3MaxResponseMs(code);
+    query.robustness = static_cast<std::uint8_t>(igmp[kRobustnessOffset] & kRobustnessMask);
+    query.queryIntervalSeconds = igmpV3CodeValue(igmp[kQueryIntervalCodeOffset]);
+    query.sourceCount = *net::readBe16(igmp, kQuerySourceCountOffset);
+    // Only sources that arrived whole are read.
+    for (std::size_t at = kQuerySourcesOffset;
+         net::holds(igmp, at, 4) && query.sources.size() < kMaxQuerySourcesKept &&
+         query.sources.size() < query.sourceCount;
+         at += 4) {
+      query.sources.push_back(*net::Address::fromBytes(igmp.subspan(at, 4)));
+    }
   } else {
     // An IGMPv1 query leaves the field zero; IGMPv2 counts tenths of a second.
     query.version = code == 0 ? 1 : 2;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "net/address.h"
 
@@ -40,7 +41,17 @@ std::array<std::uint8_t, 8> igmpV2Leave(const net::Address& group);
 std::array<std::uint8_t, 20> igmpV3Report(const net::Address& group, const net::Address& source,
                                           std::uint8_t recordType);
 
+// The most sources of one group-and-source query kept: the diagnosis needs
+// to know that a query named sources, not every one of a flood.
+inline constexpr std::size_t kMaxQuerySourcesKept = 16;
+
 // What a captured Membership Query says about the router that sent it.
+//
+// An IGMPv3 query (RFC 3376 4.1) after the 8 bytes IGMPv2 has:
+// +-------+-+-----+---------------+-------------------------------+
+// | Resv  |S| QRV |     QQIC      |     Number of Sources (N)     |
+// +-------+-+-----+---------------+-------------------------------+
+// |                       Source Address [1..N]                   |
 struct MembershipQuery {
   net::Address sender;
   net::Address destination;
@@ -49,6 +60,13 @@ struct MembershipQuery {
   // 0.0.0.0 for a general query.
   net::Address group;
   std::uint32_t maxResponseMs = 0;
+  // IGMPv3 only: the querier's robustness variable (0: not told, RFC 3376
+  // 4.1.6) and its query interval in seconds from QQIC (4.1.7).
+  std::optional<std::uint8_t> robustness;
+  std::optional<std::uint32_t> queryIntervalSeconds;
+  // IGMPv3 only: the number of sources the query names, and the first of them.
+  std::uint16_t sourceCount = 0;
+  std::vector<net::Address> sources;
 };
 
 // For a captured datagram (IPv4 header first): nothing unless it is an IGMP
@@ -63,3 +81,7 @@ bool asksAbout(const MembershipQuery& query, const net::Address& group);
 // The Max Resp Code of an IGMPv3 query in milliseconds: below 128 it counts
 // tenths of a second, from 128 on it is a floating-point value.
 std::uint32_t igmpV3MaxResponseMs(std::uint8_t code);
+
+// An IGMPv3 code in its floating-point form (RFC 3376 4.1.1, 4.1.7): below
+// 128 the value itself, from 128 on (mantissa | 0x10) << (exponent + 3).
+std::uint32_t igmpV3CodeValue(std::uint8_t code);

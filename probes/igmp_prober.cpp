@@ -2,9 +2,11 @@
 
 #include "probes/probe_limits.h"
 
-IgmpProber::IgmpProber(net::Network& network, const net::Address& group, const net::PassLink& link)
+IgmpProber::IgmpProber(net::Network& network, const net::Address& group, int lowestVersion,
+                       const net::PassLink& link)
     : socket_(network.openCapturing(net::Family::V4, kIgmpProtocol, link)),
       group_(group),
+      lowestVersion_(lowestVersion),
       probeBegan_(network.now()) {}
 
 void IgmpProber::sendReportV2(const net::Address& group) {
@@ -29,7 +31,7 @@ void IgmpProber::receiveQueries(std::int32_t timeOutMs, net::AfterDatagram after
       const std::chrono::duration<double, std::milli> since = datagram.arrival - probeBegan_;
       seenQueries_.push_back(ObservedQuery{*query, since.count()});
     }
-    if (asksAbout(*query, group_)) sawQueryForGroup_ = true;
+    if (asksAbout(*query, group_) && query->version >= lowestVersion_) sawQueryForGroup_ = true;
     return afterEachQuery;
   });
 }

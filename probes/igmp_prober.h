@@ -20,8 +20,10 @@ struct ObservedQuery {
 class IgmpProber {
  public:
   // Captures IGMP from here on, so that no query is missed between sends.
-  // `group` is the one whose queries count as the router's answer.
-  IgmpProber(net::Network& network, const net::Address& group, const net::PassLink& link);
+  // `group` is the one whose queries count as the router's answer, when of
+  // `lowestVersion` or above.
+  IgmpProber(net::Network& network, const net::Address& group, int lowestVersion,
+             const net::PassLink& link);
 
   void sendReportV2(const net::Address& group);
   void sendLeaveV2(const net::Address& group);
@@ -30,7 +32,8 @@ class IgmpProber {
   // Watches for Membership Queries of any group; with StopListening, returns
   // at the first one.
   void receiveQueries(std::int32_t timeOutMs, net::AfterDatagram afterEachQuery);
-  // A query for the prober's group, or a general one, was seen.
+  // A query for the prober's group, or a general one, of the version asked
+  // for, was seen.
   [[nodiscard]] bool sawQueryForGroup() const { return sawQueryForGroup_; }
 
   // Every Membership Query read, of any group, up to kMaxKeptPerTest.
@@ -39,6 +42,7 @@ class IgmpProber {
  private:
   std::unique_ptr<net::ProbeSocket> socket_;
   net::Address group_;
+  int lowestVersion_;
   bool sawQueryForGroup_ = false;
   std::chrono::steady_clock::time_point probeBegan_;
   std::vector<ObservedQuery> seenQueries_;

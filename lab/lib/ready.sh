@@ -55,8 +55,10 @@ _lab_wait_ready() {
     lab_die "ASM beacons do not reach the host of lab $name" || return 1
   local from
   from=$(lab_variant "$name" ssm_from)
-  # A beacon from the wrong source reaches no socket joined to the tool's channel.
+  # A beacon from the wrong source reaches no socket joined to the tool's channel, and
+  # an IGMPv2 router serves no channel at all.
   [[ $from == "$(lab_variant "$name" beacon_source)" ]] || return 0
+  (($(lab_variant "$name" forwards_ssm))) || return 0
   _lab_poll "$deadline" _lab_receives "$name" "$(lab_variant "$name" ssm_group)" \
     "$(lab_variant "$name" ssm_port)" "$from" ||
     lab_die "SSM beacons do not reach the host of lab $name" || return 1

@@ -16,10 +16,12 @@ LAB_ROUTER_RT_PRIORITY=${LAB_ROUTER_RT_PRIORITY:-1}
 # _lab_write_router_config NAME: router.env (read by router-init.sh), zebra.conf and
 # pimd.conf in the router's work folder, as lab NAME's variant has them.
 _lab_write_router_config() {
-  local name=$1 dir pim igmp ignore
+  local name=$1 dir pim igmp ignore igmp_version query_interval
   dir="$(lab_dir "$name")/router"
   pim=$(lab_variant "$name" pim)
   igmp=$(lab_variant "$name" igmp)
+  igmp_version=$(lab_variant "$name" igmp_version)
+  query_interval=$(lab_variant "$name" query_interval)
   ignore=$((!$(lab_variant "$name" pings)))
   mkdir -p "$dir/cmd" "$dir/uml"
   cat >"$dir/router.env" <<EOT
@@ -34,7 +36,11 @@ EOT
     printf 'interface lo\n ip pim\n'
     echo "interface r0"
     ((pim)) && echo " ip pim"
-    ((igmp)) && echo " ip igmp"
+    if ((igmp)); then
+      echo " ip igmp"
+      echo " ip igmp version $igmp_version"
+      echo " ip igmp query-interval $query_interval"
+    fi
     printf 'interface r1\n ip pim\n'
     # 232/8 is FRR's default SSM range.
     echo "ip pim rp $LAB_RP_ADDR 224.0.0.0/4"

@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # The IPv6 side of a lab (sourced by lab/lib.sh): the host link's IPv6 addresses, FRR's
-# zebra and pim6d in the router namespace, the IPv6 beacons, and the snooping switch.
+# zebra and pim6d in the router namespace, and the IPv6 beacons.
 #
 # Neither this machine's kernel nor the user-mode Linux guest's has IPv6 multicast
 # routing, so the IPv6 router does the link-local half only (MLD queries, PIMv6 Hellos,
@@ -131,29 +131,4 @@ _lab_start_watch6() {
     --iface "$LAB_HOST_IF" --timeout "$((LAB_READY_TIMEOUT + 60))"
   lab_wait_for_line "$dir/watch6.log" '^listening$' 30 1 "$(<"$dir/pids/watch6.pid")" ||
     lab_die "the IPv6 watcher of lab $name did not start (see $dir/watch6.log)"
-}
-
-# _lab_make_switch NAME: the switch namespace between the host and the router
-# namespace: a Linux bridge that snoops IGMPv3 and MLDv2 and runs a querier of each,
-# from addresses of its own; left down until _lab_start_switch.
-_lab_make_switch() {
-  local name=$1 sns
-  sns=$(lab_ns "$name" switch)
-  # Version 3 and 2: a querier of an older version would put the host's kernel in the
-  # older version's compatibility mode for minutes.
-  ip -n "$sns" link add br0 type bridge mcast_snooping 1 mcast_querier 1 \
-    mcast_igmp_version 3 mcast_mld_version 2 mcast_query_use_ifaddr 1
-  ip -n "$sns" link set p-host master br0
-  ip -n "$sns" link set p-router master br0
-  ip -n "$sns" link set p-host up
-  ip -n "$sns" link set p-router up
-  _lab_enable_ipv6 "$sns" br0
-  ip -n "$sns" addr add "$LAB_SWITCH_ADDR/$LAB_HOST_PREFIX" dev br0
-  ip -n "$sns" -6 addr add "$LAB_SWITCH6_LL/64" dev br0
-  ip -n "$sns" -6 addr add "$LAB_SWITCH6_ADDR/$LAB_HOST6_PREFIX" dev br0
-}
-
-# _lab_start_switch NAME: the bridge comes up; its first queries follow about 0.9 s later.
-_lab_start_switch() {
-  ip -n "$(lab_ns "$1" switch)" link set br0 up
 }

@@ -18,7 +18,8 @@ lab_up() {
   rns=$(lab_ns "$name" router)
   sns=$(lab_ns "$name" source)
   if [[ -e $dir || -e /run/netns/$hns || -e /run/netns/$rns || -e /run/netns/$sns ||
-    -e /run/netns/$(lab_ns "$name" side) || -e /run/netns/$(lab_ns "$name" switch) ]]; then
+    -e /run/netns/$(lab_ns "$name" side) || -e /run/netns/$(lab_ns "$name" switch) ||
+    -e /run/netns/$(lab_ns "$name" querier) ]]; then
     lab_die "lab $name exists already (lab_down $name removes it)"
     return 1
   fi
@@ -33,7 +34,7 @@ lab_up() {
   fi
   t0=$(date +%s.%N)
 
-  _lab_make_host "$name"
+  _lab_make_host "$name" || return 1
   if ((router)); then
     _lab_make_source "$name"
     _lab_start_router "$name" || return 1
@@ -43,14 +44,16 @@ lab_up() {
   ipv6=$(lab_variant "$name" ipv6)
   router6=$(lab_variant "$name" router6)
   snooping=$(lab_variant "$name" snooping)
+  # Listening before the switch and pim6d start: readiness waits for their first
+  # IPv6 queries and Hello on the host link.
   if ((ipv6 && (router6 || snooping))); then
-    # Listening before the switch and pim6d start: readiness waits for their first
-    # queries and Hello on the host link.
     _lab_start_watch6 "$name" || return 1
-    ((snooping)) && _lab_start_switch "$name"
-    if ((router6)); then
-      _lab_start_router6 "$name" || return 1
-    fi
+  fi
+  if ((snooping)); then
+    _lab_start_switch "$name"
+  fi
+  if ((ipv6 && router6)); then
+    _lab_start_router6 "$name" || return 1
   fi
 
   _lab_wait_ready "$name" || return 1
@@ -88,7 +91,7 @@ _lab_make_host() {
     _lab_add_ns "$wns"
     ip link add "$LAB_HOST_IF" netns "$hns" type veth peer name p-host netns "$wns"
     ip link add r0 netns "$rns" type veth peer name p-router netns "$wns"
-    _lab_make_switch "$name"
+    _lab_make_switch "$name" || return 1
   else
     ip link add "$LAB_HOST_IF" netns "$hns" type veth peer name r0 netns "$rns"
   fi
@@ -154,7 +157,7 @@ lab_down() {
       rm -f "$f"
     done
   fi
-  for role in host router source side switch; do
+  for role in host router source side switch querier; do
     ns=$(lab_ns "$name" "$role")
     [[ -e /run/netns/$ns ]] || continue
     # Whatever still runs in the lab's own namespaces was started by the lab (the

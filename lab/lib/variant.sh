@@ -38,9 +38,10 @@ lab_variant_text() {
 
 # lab_variant_settings [FLAG...]: the settings of a lab with these variant flags, one
 # KEY=VALUE a line: the table's keys, plus forwards (1 when beacon traffic reaches the
-# host link), beacons6 (1 when IPv6 beacons are sent on it) and source_addrs (the source
-# host's addresses, space-separated). Fails on an unknown flag, and on an IPv6 router
-# without IPv6 on the link.
+# host link), forwards_ssm (1 when the SSM channel does too: a source-specific join
+# needs an IGMPv3 router), beacons6 (1 when IPv6 beacons are sent on it) and
+# source_addrs (the source host's addresses, space-separated). Fails on an unknown flag,
+# and on an IPv6 router without IPv6 on the link.
 lab_variant_settings() {
   local -A v=()
   local names=(full) flag word key value
@@ -70,6 +71,7 @@ lab_variant_settings() {
   fi
   # An IGMP-only or PIM-only router forwards no multicast to the host link.
   v[forwards]=$((v[beacons] && v[pim] && v[igmp]))
+  v[forwards_ssm]=$((v[forwards] && v[igmp_version] >= 3))
   # The IPv6 beacons are sent on the host link from the IPv6 router's namespace.
   v[beacons6]=$((v[beacons] && v[router6]))
   v[source_addrs]=$LAB_SSM_SOURCE

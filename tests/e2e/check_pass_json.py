@@ -54,6 +54,15 @@ def check_full(tests, verdicts):
     expect(all(verdicts["flags"].values()), f"not every flag is set: {verdicts['flags']}")
 
 
+def check_full_diagnosis(diagnosis):
+    ids = sorted(f["id"] for f in diagnosis)
+    expect(ids == ["beacon-ttl", "pim-dr", "querier"], f"the full lab's diagnosis: {ids}")
+    for finding in diagnosis:
+        if finding["id"] in ("querier", "pim-dr"):
+            expect(finding["evidence"]["address"] == facts.ROUTER_ADDR,
+                   f"{finding['id']} names {finding['evidence']['address']}")
+
+
 def check_no_pim(tests, verdicts):
     expect(tests[7]["outcome"] == "failed" and tests[7]["hellos"] == [],
            f"test 8 without PIM: {tests[7]}")
@@ -69,6 +78,11 @@ def check_bare(tests, verdicts):
            "the host's own ASM and SSM capability is not reported")
 
 
+def check_bare_diagnosis(diagnosis):
+    ids = [f["id"] for f in diagnosis]
+    expect(ids == ["no-querier"], f"the bare lab's diagnosis: {ids}")
+
+
 def main():
     lines = pathlib.Path(sys.argv[1]).read_text().splitlines()
     kind = sys.argv[2]
@@ -82,6 +96,8 @@ def main():
         tests, verdicts = pass_["tests"], pass_["verdicts"]
         expect([t["number"] for t in tests] == list(range(1, 9)), "tests out of order")
         {"full": check_full, "no-pim": check_no_pim, "bare": check_bare}[kind](tests, verdicts)
+        if kind in ("full", "bare"):
+            {"full": check_full_diagnosis, "bare": check_bare_diagnosis}[kind](pass_["diagnosis"])
         if len(sys.argv) > 3:
             text = pathlib.Path(sys.argv[3]).read_text().splitlines()
             report = [line for line in text if line.startswith("=> ")]

@@ -27,6 +27,7 @@ e2e_lab_up "${flags[@]}"
 v() { lab_variant "$E2E_LAB" "$1"; }
 router=$(v router) pim=$(v pim) igmp=$(v igmp) pings=$(v pings) two_links=$(v two_links)
 two_asm=$(v two_asm) ssm_from=$(v ssm_from) router6=$(v router6)
+igmp_version=$(v igmp_version) query_interval=$(v query_interval)
 # Multicast reaches the host link only from a router running both PIM and IGMP there.
 beacons=$(v forwards)
 
@@ -114,7 +115,7 @@ if ((two_asm)); then
 else
   expect "ASM beacons from $LAB_OTHER_SOURCE" 0 "$out" "^$LAB_OTHER_SOURCE "
 fi
-ssm_ok=$beacons
+ssm_ok=$(v forwards_ssm)
 [[ $ssm_from == "$sender" ]] || ssm_ok=0
 out=$(receive --group "$ssm" --port "$ssm_port" --source "$sender" --count 5 || true)
 expect "SSM beacons from $sender" "$ssm_ok" "$out" "^$sender [0-9]+$"
@@ -147,14 +148,48 @@ fi
 
 # --- IGMP: queries after a leave ---------------------------------------------------------
 out=$(probe igmpv2-leave "$LAB_ASM_GROUP" | grep " group=$LAB_ASM_GROUP " || true)
-expect "group-specific query after an IGMPv2 leave" "$igmp" "$out" \
-  "^query v3 group=$LAB_ASM_GROUP sources= from=$LAB_ROUTER_ADDR "
+expect "group-specific query in IGMPv$igmp_version after an IGMPv2 leave" "$igmp" "$out" \
+  "^query v$igmp_version group=$LAB_ASM_GROUP (sources= )?from=$LAB_ROUTER_ADDR "
 if ((igmp)) && ! ms_within "$out" 500; then
   e2e_fail "the group-specific query came late: $out"
 fi
+# An IGMPv2 router takes no IGMPv3 report, so it has no source to ask about.
 out=$(probe igmpv3-block "$LAB_SSM_GROUP" "$LAB_SSM_SOURCE" | grep " group=$LAB_SSM_GROUP " || true)
-expect "group-and-source-specific query after an IGMPv3 BLOCK" "$igmp" "$out" \
-  "^query v3 group=$LAB_SSM_GROUP sources=$LAB_SSM_SOURCE from=$LAB_ROUTER_ADDR "
+expect "group-and-source-specific query after an IGMPv3 BLOCK" "$((igmp && igmp_version >= 3))" \
+  "$out" "^query v3 group=$LAB_SSM_GROUP sources=$LAB_SSM_SOURCE from=$LAB_ROUTER_ADDR "
+if ((router && igmp)); then
+  out=$(lab_frr "$E2E_LAB" 'show ip igmp interface r0')
+  expect "FRR's IGMP version $igmp_version on r0" 1 "$out" "Version *: *$igmp_version\b"
+  expect "FRR's query interval of $query_interval s on r0" 1 "$out" \
+    "Query Interval *: *${query_interval}s"
+fi
+
+# --- the switch's IPv4 queriers ----------------------------------------------------------
+if (($(v snooping))); then
+  out=$(probe igmpv2-leave "$LAB_ASM_GROUP" | grep " group=$LAB_ASM_GROUP " || true)
+  # Without a router the switch's own querier answers the leave; beside a router it may
+  # or may not have heard the router's general query yet, so only the router is sure.
+  if ((!router)); then
+    case $(v switch_querier) in
+      addr) switch_from=$(v switch_addr) ;;
+      zero) switch_from=0.0.0.0 ;;
+      *) switch_from="" ;;
+    esac
+    expect "the switch's group-specific query${switch_from:+ from $switch_from}" \
+      "$([[ -n $switch_from ]] && echo 1 || echo 0)" "$out" \
+      "^query v3 group=$LAB_ASM_GROUP (sources= )?from=${switch_from:-[0-9.]+} "
+  fi
+  if (($(v second_querier))); then
+    expect "the second querier's group-specific query" 1 "$out" \
+      "^query v3 group=$LAB_ASM_GROUP (sources= )?from=$LAB_QUERIER2_ADDR "
+    expect "the router's group-specific query beside it" 1 "$out" \
+      "^query v3 group=$LAB_ASM_GROUP (sources= )?from=$LAB_ROUTER_ADDR "
+    # Neither hears the other: FRR stays the querier of its link.
+    out=$(lab_frr "$E2E_LAB" 'show ip igmp interface r0')
+    expect "FRR still the querier beside the isolated second querier" 1 "$out" \
+      "Querier *: *(local|$LAB_ROUTER_ADDR)"
+  fi
+fi
 
 # --- PIM: triggered Hello, and the router stays DR ---------------------------------------
 out=$(probe --wait 1.5 pim-hello --genid 1111 | grep "^hello from=$LAB_ROUTER_ADDR " || true)
@@ -213,7 +248,7 @@ if (($(v ipv6))); then
 fi
 
 # --- teardown leaves nothing -------------------------------------------------------------
-pids=$(for r in host router source side switch; do
+pids=$(for r in host router source side switch querier; do
   ip netns pids "$(lab_ns "$E2E_LAB" "$r")" 2>/dev/null || true
 done)
 lab_down "$E2E_LAB"

@@ -487,3 +487,37 @@ e2e_finish() {
   e2e_log "$E2E_SCENARIO passed"
   exit 0
 }
+
+# e2e_diagnosis_runs [ARG...]: two runs in the scenario's lab, with ARGs before their
+# own: --once --explain (its output in $E2E_WORK/explain.out) and --json
+# (json.out). Both must end with status 1 or 0 as E2E_EXPECT_STATUS says.
+# shellcheck disable=SC2120 # arguments are optional
+e2e_diagnosis_runs() {
+  E2E_TOOL_ARGS=("$@" --once --explain)
+  e2e_run_tool
+  cp "$E2E_WORK/tool.out" "$E2E_WORK/explain.out"
+  E2E_TOOL_ARGS=("$@" --json)
+  e2e_run_tool
+  cp "$E2E_WORK/tool.out" "$E2E_WORK/json.out"
+}
+
+# e2e_expect_diagnosis [--only] EXPECTATION...: the findings of the last
+# e2e_diagnosis_runs, as tests/e2e/check_diagnosis.py reads them.
+e2e_expect_diagnosis() {
+  "$LAB_PYTHON" "$E2E_DIR/check_diagnosis.py" "$E2E_WORK/json.out" "$E2E_WORK/explain.out" \
+    "$@" >&2 || e2e_fail "the diagnosis is not what the lab makes"
+}
+
+# e2e_expect_report_rows present|absent TEXT...: each TEXT is (or is not) the start of a
+# report line ("=> ...") in the --explain run's output.
+e2e_expect_report_rows() {
+  local want=$1 row
+  shift
+  for row in "$@"; do
+    if grep -qF -- "=> $row" "$E2E_WORK/explain.out"; then
+      [[ $want == present ]] || e2e_fail "the report prints '$row'"
+    else
+      [[ $want == absent ]] || e2e_fail "the report lacks '$row'"
+    fi
+  done
+}

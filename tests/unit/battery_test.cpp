@@ -289,6 +289,99 @@ TEST_F(BatteryTest, IgmpAnswerIsHeardAfterAFloodBetweenTheReports) {
   EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
 }
 
+TEST_F(BatteryTest, IgmpV3TestCountsOnlyAnIgmpV3Query) {
+  // A router held to IGMPv2 answers the BLOCK with an IGMPv2 query.
+  network.scripts[SocketKind::IgmpCapture].replies = [](std::span<const std::uint8_t> sent,
+                                                        const net::Endpoint&) {
+    std::vector<Arrival> answer;
+    if (sent[8] == 6) {
+      answer.push_back(
+          Arrival{igmpV2Query(kLabRouter, kLabSsmGroup), {kLabRouter, 0}, milliseconds(4)});
+    }
+    return answer;
+  };
+  const TestRecord& record = run(TestId::IgmpV3);
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+  const auto& igmp = std::get<IgmpDetails>(record.details);
+  ASSERT_EQ(igmp.queries.size(), 1U) << "the query is still recorded";
+  EXPECT_EQ(igmp.queries[0].query.version, 2);
+  EXPECT_NE(text().find("Test failed:  no IGMPv3 response received from the router \n"),
+            std::string::npos);
+}
+
+TEST_F(BatteryTest, IgmpV2TestCountsAnIgmpV3QueryToo) {
+  network.scripts[SocketKind::IgmpCapture].arrivals = {
+      Arrival{igmpV3Query(kLabRouter, net::Address{}), {kLabRouter, 0}, milliseconds(2500)}};
+  EXPECT_EQ(run(TestId::IgmpV2).outcome, TestOutcome::Succeeded);
+}
+
+TEST_F(BatteryTest, SsmBeaconOnAHostHeldToIgmpV2FailsBeforeJoining) {
+  network.host.forcedIgmpVersion = net::KernelSetting{"net.ipv4.conf.all.force_igmp_version", 2};
+  network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource);
+
+  const TestRecord& record = run(TestId::SsmBeacon);
+
+  EXPECT_EQ(text(), kSsmHeader + "The host does not support SSM <IGMPv3> \n");
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+  EXPECT_FALSE(record.error.has_value());
+  EXPECT_TRUE(network.memberships.empty()) << "a join without its source proves nothing";
+  EXPECT_EQ(std::get<BeaconDetails>(record.details).heldToOldIgmp->value, 2);
+  const PassFlags flags = flagsOf(findings());
+  EXPECT_FALSE(flags.hostSsmCapable);
+  EXPECT_FALSE(flags.ssmBeaconHeard);
+}
+
+TEST_F(BatteryTest, AsmBeaconIsNotHeldBackByAnOldIgmpVersion) {
+  network.host.forcedIgmpVersion = net::KernelSetting{"net.ipv4.conf.all.force_igmp_version", 2};
+  network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource);
+  EXPECT_EQ(run(TestId::AsmBeacon).outcome, TestOutcome::Succeeded);
+}
+
+TEST_F(BatteryTest, BeaconCaptureKeepsTheChannelsOwnTrafficAndItsLowestTtl) {
+  network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource, 3);
+  const net::Address stranger = *net::Address::parseV4("198.51.100.99");
+  auto& onLink = network.scripts[SocketKind::BeaconCapture].arrivals;
+  onLink = beaconsOnLink(kLabBeaconSource, 14);
+  onLink.push_back(Arrival{beaconOnLink(kLabBeaconSource, kLabSsmGroup, 8020, 9),
+                           {kLabBeaconSource, 0},
+                           milliseconds(900)});
+  // Another sender to the channel's group is not the channel.
+  onLink.push_back(
+      Arrival{beaconOnLink(stranger, kLabSsmGroup, 8020), {stranger, 0}, milliseconds(100)});
+
+  const TestRecord& record = run(TestId::SsmBeacon);
+
+  ASSERT_EQ(network.beaconCaptureFilters.size(), 1U);
+  EXPECT_EQ(network.beaconCaptureFilters[0].first, (net::Endpoint{kLabSsmGroup, 8020}));
+  EXPECT_EQ(network.beaconCaptureFilters[0].second, kLabBeaconSource);
+  const auto& beacon = std::get<BeaconDetails>(record.details);
+  ASSERT_TRUE(beacon.onLink.has_value());
+  ASSERT_EQ(beacon.onLink->size(), 1U);
+  EXPECT_EQ((*beacon.onLink)[0].address, kLabBeaconSource);
+  EXPECT_EQ((*beacon.onLink)[0].datagrams, 21);
+  EXPECT_EQ((*beacon.onLink)[0].lowestTtl, 9);
+  EXPECT_FALSE((*beacon.onLink)[0].routeInterface.has_value())
+      << "the route back is asked for only when the socket took nothing";
+}
+
+TEST_F(BatteryTest, BeaconDroppedByTheHostIsSeenOnTheLinkWithTheRouteBack) {
+  network.scripts[SocketKind::BeaconCapture].arrivals = beaconsOnLink(kLabBeaconSource);
+  network.routes[kLabBeaconSource] = "eth1";
+  const TestRecord& record = run(TestId::AsmBeacon);
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+  const auto& beacon = std::get<BeaconDetails>(record.details);
+  EXPECT_TRUE(droppedByHost(beacon));
+  EXPECT_EQ((*beacon.onLink)[0].routeInterface, "eth1");
+}
+
+TEST_F(BatteryTest, BeaconTestGoesOnWhenTheLinkCannotBeCaptured) {
+  network.failures.push_back({SocketKind::BeaconCapture, 0, "socket", 1});
+  network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource);
+  const TestRecord& record = run(TestId::AsmBeacon);
+  EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
+  EXPECT_FALSE(std::get<BeaconDetails>(record.details).onLink.has_value());
+}
+
 TEST_F(BatteryTest, IgmpSendFailureEndsTheTestWithoutAResultLine) {
   network.failures.push_back({SocketKind::IgmpCapture, 0, "sendTo", 101});
   const TestRecord& record = run(TestId::IgmpV3);

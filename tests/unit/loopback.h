@@ -118,6 +118,17 @@ class WatchedNetwork final : public net::Network {
                                                   const net::PassLink& link) override {
     return system_.openCapturing(family, protocol, link);
   }
+  std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::Endpoint& groupAndPort,
+                                                      const std::optional<net::Address>& source,
+                                                      const net::PassLink& link) override {
+    return system_.openBeaconCapture(groupAndPort, source, link);
+  }
+  net::HostMulticastState hostState(const net::PassLink& link) override {
+    return system_.hostState(link);
+  }
+  std::optional<std::string> routeInterface(const net::Address& destination) override {
+    return system_.routeInterface(destination);
+  }
   void requireLinkUp(const net::PassLink& link, const char* operation) override {
     system_.requireLinkUp(link, operation);
   }

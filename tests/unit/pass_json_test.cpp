@@ -56,7 +56,8 @@ TEST(PassJson, EveryTestWithItsOutcomeErrorAndDetails) {
   EXPECT_EQ(tests[3]["replies"], json::array());
   EXPECT_EQ(tests[4]["queries"], json::parse(R"([{"sender":"10.0.1.1",
       "destination":"233.4.200.19","version":3,"group":"233.4.200.19",
-      "max_response_ms":1000,"since_probe_ms":2004.5}])"));
+      "max_response_ms":1000,"since_probe_ms":2004.5,"robustness":2,"query_interval_s":125,
+      "sources":[]}])"));
   // A raw socket failure names no call.
   EXPECT_EQ(tests[5]["error"], json::parse(R"({"call":null,"code":1})"));
   EXPECT_EQ(tests[7]["hellos"], json::parse(R"([

@@ -19,13 +19,21 @@ inline PassFindings passThatFoundNothing() {
     record.outcome = TestOutcome::Failed;
     record.durationMs = 2000;
   }
-  pass.find(TestId::AsmBeacon)->details = BeaconDetails{ipv4("233.4.200.19"), 10002, {}, true, {}};
-  pass.find(TestId::SsmBeacon)->details =
-      BeaconDetails{ipv4("232.64.133.120"), 8020, ipv4("198.51.100.20"), true, {}};
+  const auto beacon = [](const char* group, std::uint16_t port,
+                         std::optional<net::Address> source) {
+    BeaconDetails details;
+    details.group = ipv4(group);
+    details.port = port;
+    details.source = source;
+    details.socketOpened = true;
+    return details;
+  };
+  pass.find(TestId::AsmBeacon)->details = beacon("233.4.200.19", 10002, std::nullopt);
+  pass.find(TestId::SsmBeacon)->details = beacon("232.64.133.120", 8020, ipv4("198.51.100.20"));
   pass.find(TestId::AllRoutersPing)->details = PingDetails{net::kAllRoutersGroup, {}};
   pass.find(TestId::SsmRoutersPing)->details = PingDetails{net::kIgmpV3RoutersGroup, {}};
-  pass.find(TestId::IgmpV2)->details = IgmpDetails{ipv4("233.4.200.19"), {}, false};
-  pass.find(TestId::IgmpV3)->details = IgmpDetails{ipv4("232.64.133.120"), {}, false};
+  pass.find(TestId::IgmpV2)->details = IgmpDetails{ipv4("233.4.200.19"), 1, {}, false};
+  pass.find(TestId::IgmpV3)->details = IgmpDetails{ipv4("232.64.133.120"), 3, {}, false};
   pass.find(TestId::PimRoutersPing)->details = PingDetails{net::kAllPimRoutersGroup, {}};
   pass.find(TestId::PimHello)->details = PimDetails{};
   return pass;
@@ -42,11 +50,15 @@ inline PassFindings samplePass() {
   pass.tests[1].error = TestError{TestError::Kind::SocketCall, "SetOption", 105};
   std::get<PingDetails>(pass.tests[2].details).replies = {{ipv4("10.0.1.1"), 0.4125}};
   pass.tests[3].outcome = TestOutcome::Failed;
-  pass.tests[4].details = IgmpDetails{
-      ipv4("233.4.200.19"),
-      {{MembershipQuery{ipv4("10.0.1.1"), ipv4("233.4.200.19"), 3, ipv4("233.4.200.19"), 1000},
-        2004.5}},
-      true};
+  MembershipQuery query;
+  query.sender = ipv4("10.0.1.1");
+  query.destination = ipv4("233.4.200.19");
+  query.version = 3;
+  query.group = ipv4("233.4.200.19");
+  query.maxResponseMs = 1000;
+  query.robustness = 2;
+  query.queryIntervalSeconds = 125;
+  pass.tests[4].details = IgmpDetails{ipv4("233.4.200.19"), 1, {{query, 2004.5}}, true};
   pass.tests[5].outcome = TestOutcome::Error;
   pass.tests[5].error = TestError{TestError::Kind::RawSocket, std::nullopt, 1};
   std::get<PingDetails>(pass.tests[6].details).replies = {{ipv4("10.0.1.1"), 1.0}};

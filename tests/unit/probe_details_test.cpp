@@ -46,6 +46,42 @@ TEST(QueryDetails, VersionFollowsLengthAndMaxResponseCode) {
   EXPECT_EQ(v3->group.v4HostOrder(), 0xE8408578U);
 }
 
+TEST(QueryDetails, Igmpv3QueryTellsTheQueriersTimersAndSources) {
+  // S flag set, QRV 3, QQIC 0x89 = (9 | 0x10) << 3 = 200 s, two sources.
+  auto query =
+      readMembershipQuery(ipv4Datagram(kIgmp, {0x11, 10, 0,   0,  232, 64, 133, 120, 0x0B, 0x89,
+                                               0,    2,  198, 51, 100, 20, 198, 51,  100,  21},
+                                       1));
+  ASSERT_TRUE(query);
+  EXPECT_EQ(query->robustness, 3) << "the S flag is no part of QRV";
+  EXPECT_EQ(query->queryIntervalSeconds, 200U);
+  EXPECT_EQ(query->sourceCount, 2);
+  ASSERT_EQ(query->sources.size(), 2U);
+  EXPECT_EQ(query->sources[1].toString(), "198.51.100.21");
+
+  // A source list that claims more than arrived: only the whole ones are read.
+  auto cut = readMembershipQuery(ipv4Datagram(
+      kIgmp, {0x11, 10, 0, 0, 232, 64, 133, 120, 0x02, 125, 0, 5, 198, 51, 100, 20, 198, 51}));
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->sourceCount, 5);
+  EXPECT_EQ(cut->sources.size(), 1U);
+
+  // Older queries tell no timers.
+  auto v2 = readMembershipQuery(ipv4Datagram(kIgmp, {0x11, 10, 0, 0, 0, 0, 0, 0}));
+  ASSERT_TRUE(v2);
+  EXPECT_FALSE(v2->robustness.has_value());
+  EXPECT_FALSE(v2->queryIntervalSeconds.has_value());
+}
+
+TEST(QueryDetails, ManySourcesAreKeptToABound) {
+  std::vector<std::uint8_t> query{0x11, 10, 0, 0, 232, 64, 133, 120, 0x02, 125, 0, 40};
+  for (std::uint8_t i = 0; i < 40; ++i) query.insert(query.end(), {198, 51, 100, i});
+  const auto read = readMembershipQuery(ipv4Datagram(kIgmp, query));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->sourceCount, 40);
+  EXPECT_EQ(read->sources.size(), kMaxQuerySourcesKept);
+}
+
 TEST(QueryDetails, Igmpv3FloatingPointResponseCode) {
   EXPECT_EQ(igmpV3MaxResponseMs(127), 12700U);
   // 0x80: exponent 0, mantissa 0 -> 16 << 3 = 128 tenths.

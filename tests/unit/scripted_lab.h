@@ -23,7 +23,7 @@ inline constexpr unsigned int kLabInterfaceIndex = 2;
 inline PassSetup labSetup() {
   PassSetup setup;
   setup.link.chosen =
-      net::LinkInterface{"eth0", kLabInterfaceIndex, kLabHost, net::ChosenBy::HostName};
+      net::LinkInterface{"eth0", kLabInterfaceIndex, kLabHost, net::ChosenBy::HostName, 24};
   setup.asmGroup = options::AsmGroup{kLabAsmGroup, 10002};
   setup.ssmChannel = options::SsmChannel{kLabBeaconSource, kLabSsmGroup, 8020};
   return setup;
@@ -143,6 +143,39 @@ inline std::vector<Arrival> beaconDatagrams(const net::Address& sender, int coun
   return arrivals;
 }
 
+// A beacon datagram as a capture of the link hands it over: IPv4 and UDP
+// headers, to `group` and `port` from `sender`, with `ttl`.
+inline std::vector<std::uint8_t> beaconOnLink(const net::Address& sender, const net::Address& group,
+                                              std::uint16_t port, std::uint8_t ttl = 15) {
+  const std::vector<std::uint8_t> udp{0x13,
+                                      0x8C,
+                                      static_cast<std::uint8_t>(port >> 8U),
+                                      static_cast<std::uint8_t>(port & 0xFFU),
+                                      0,
+                                      10,
+                                      0,
+                                      0,
+                                      0x80,
+                                      0x60};
+  auto datagram = ipv4(17, sender, group, udp);
+  datagram[8] = ttl;
+  return datagram;
+}
+
+// Datagrams of both beacons on the link, every 100 ms while a 2 s window
+// lasts: the beacon captures' filters pick their own.
+inline std::vector<Arrival> beaconsOnLink(const net::Address& sender, std::uint8_t ttl = 15) {
+  std::vector<Arrival> arrivals;
+  for (int i = 0; i < 20; ++i) {
+    for (const auto& [group, port] : {std::pair{kLabAsmGroup, std::uint16_t{10002}},
+                                      std::pair{kLabSsmGroup, std::uint16_t{8020}}}) {
+      arrivals.push_back(Arrival{beaconOnLink(sender, group, port, ttl), net::Endpoint{sender, 0},
+                                 milliseconds(50 + 100 * i)});
+    }
+  }
+  return arrivals;
+}
+
 struct ScriptedLab {
   bool beacons = true;
   bool answersPings = true;
@@ -150,7 +183,10 @@ struct ScriptedLab {
   bool pim = true;
 
   void install(ScriptedNetwork& network) const {
-    if (beacons) network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource);
+    if (beacons) {
+      network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource);
+      network.scripts[SocketKind::BeaconCapture].arrivals = beaconsOnLink(kLabBeaconSource);
+    }
     if (answersPings) {
       network.scripts[SocketKind::Pinger].replies = [](std::span<const std::uint8_t> request,
                                                        const net::Endpoint&) {

@@ -16,15 +16,17 @@
 #include <string>
 #include <vector>
 
+#include "net/ip_datagram.h"
 #include "net/network.h"
 #include "net/socket_exceptions.h"
+#include "net/wire.h"
 
 namespace testing_support {
 
 using std::chrono::milliseconds;
 
 // The kinds of socket a probe opens.
-enum class SocketKind { Receiver, Pinger, IgmpCapture, PimCapture };
+enum class SocketKind { Receiver, Pinger, IgmpCapture, PimCapture, BeaconCapture };
 
 // A datagram that reaches a socket `after` its trigger: a send for a reply,
 // the socket's opening for one that just arrives.
@@ -76,16 +78,26 @@ struct ScriptedFailure {
 
 class ScriptedNetwork final : public net::Network {
  public:
+  // Which arrivals a socket's kernel-side filter lets in; all when empty.
+  using Keep = std::function<bool(const std::vector<std::uint8_t>&)>;
+
   std::map<SocketKind, SocketScript> scripts;
   std::vector<ScriptedFailure> failures;
   // When set, raw sockets cannot be opened: CV_RawSocketException(code).
   std::optional<std::int32_t> rawSocketsRefused;
   // When set, requireLinkUp fails with this error number.
   std::optional<std::int32_t> linkDownError;
+  // Whether the platform has a beacon capture at all.
+  bool beaconCaptures = true;
+  net::HostMulticastState host;
+  // The interface the host routes each destination by.
+  std::map<net::Address, std::string> routes;
 
   std::vector<Sent> sent;
   std::vector<MembershipChange> memberships;
   std::vector<std::uint32_t> pauses;
+  // What each beacon capture was asked to keep: group and port, and source.
+  std::vector<std::pair<net::Endpoint, std::optional<net::Address>>> beaconCaptureFilters;
 
   std::unique_ptr<net::ProbeSocket> openReceiver(net::Family /*family*/,
                                                  std::uint16_t /*port*/) override {
@@ -103,6 +115,28 @@ class ScriptedNetwork final : public net::Network {
     refuseRawIfScripted();
     const SocketKind kind = protocol == 2 ? SocketKind::IgmpCapture : SocketKind::PimCapture;
     return open(kind, link);
+  }
+  std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::Endpoint& groupAndPort,
+                                                      const std::optional<net::Address>& source,
+                                                      const net::PassLink& link) override {
+    if (!beaconCaptures) return nullptr;
+    refuseRawIfScripted();
+    beaconCaptureFilters.push_back({groupAndPort, source});
+    // The kernel's filter: UDP to the group and port, from the source when given.
+    return open(SocketKind::BeaconCapture, link, [=](const std::vector<std::uint8_t>& bytes) {
+      const auto datagram = net::parseDatagram(bytes);
+      if (!datagram || datagram->protocol != 17 || datagram->destination != groupAndPort.address ||
+          (source && datagram->source != *source)) {
+        return false;
+      }
+      return net::readBe16(datagram->payload, 2) == groupAndPort.port;
+    });
+  }
+  net::HostMulticastState hostState(const net::PassLink& /*link*/) override { return host; }
+  std::optional<std::string> routeInterface(const net::Address& destination) override {
+    const auto found = routes.find(destination);
+    if (found == routes.end()) return std::nullopt;
+    return found->second;
   }
   void requireLinkUp(const net::PassLink& link, const char* operation) override {
     if (link.chosen && linkDownError) throw net::CV_SocketException(*linkDownError, operation);
@@ -128,9 +162,11 @@ class ScriptedNetwork final : public net::Network {
  private:
   class Socket final : public net::ProbeSocket {
    public:
-    Socket(ScriptedNetwork& network, SocketKind kind, int nth)
+    Socket(ScriptedNetwork& network, SocketKind kind, int nth, const Keep& keep)
         : network_(network), kind_(kind), nth_(nth) {
-      for (const Arrival& arrival : network_.scripts[kind_].arrivals) queue(arrival);
+      for (const Arrival& arrival : network_.scripts[kind_].arrivals) {
+        if (!keep || keep(arrival.bytes)) queue(arrival);
+      }
     }
 
     void sendTo(std::span<const std::uint8_t> message, const net::Endpoint& destination) override {
@@ -157,6 +193,19 @@ class ScriptedNetwork final : public net::Network {
         if (onDatagram(datagram) == net::AfterDatagram::StopListening) return;
       }
       network_.clock_ = std::max(network_.clock_, deadline);
+    }
+
+    void drain(const net::DatagramHandler& onDatagram) override {
+      std::stable_sort(pending_.begin(), pending_.end(),
+                       [](const Pending& a, const Pending& b) { return a.at < b.at; });
+      dropWhatAFullQueueLost();
+      while (!pending_.empty() && pending_.front().at <= network_.clock_) {
+        const Pending next = pending_.front();
+        pending_.erase(pending_.begin());
+        fail("recvFrom");
+        const net::ReceivedDatagram datagram{next.bytes, next.sender, network_.now()};
+        if (onDatagram(datagram) == net::AfterDatagram::StopListening) return;
+      }
     }
 
     void changeMembership(net::Membership change, const net::Address& group,
@@ -214,13 +263,14 @@ class ScriptedNetwork final : public net::Network {
   }
 
   std::unique_ptr<net::ProbeSocket> open(SocketKind kind,
-                                         const std::optional<net::PassLink>& bindTo) {
+                                         const std::optional<net::PassLink>& bindTo,
+                                         const Keep& keep = nullptr) {
     const int nth = opened_[kind]++;
     failIfScripted(kind, nth, "socket");
     if (bindTo) net::requireLinkToBindTo(*bindTo);
     failIfScripted(kind, nth, "Bind");
     failIfScripted(kind, nth, "WSAIoctl");
-    return std::make_unique<Socket>(*this, kind, nth);
+    return std::make_unique<Socket>(*this, kind, nth, keep);
   }
 
   milliseconds clock_{0};

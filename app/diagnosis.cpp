@@ -1,0 +1,408 @@
+#include "app/diagnosis.h"
+
+#include <algorithm>
+#include <array>
+#include <sstream>
+
+#include "app/conclusions.h"
+#include "app/link_facts.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// What snooping switches commonly keep a group without a report: 2 x 125 s
+// + 10 s, the membership interval of RFC 3376's defaults.
+constexpr std::uint64_t kSnoopingTimeoutMs = 260000;
+
+std::string interfaceName(const PassFindings& findings) {
+  if (findings.link && !findings.link->name.empty()) return findings.link->name;
+  return "the tested interface";
+}
+
+std::string seconds(std::uint64_t milliseconds) {
+  std::ostringstream text;
+  text << milliseconds / 1000;
+  if (milliseconds % 1000 != 0) text << '.' << (milliseconds % 1000) / 100;
+  text << " s";
+  return text.str();
+}
+
+std::string joined(const std::vector<net::Address>& addresses, const char* last = " and ") {
+  std::string text;
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    if (i > 0) text += i + 1 == addresses.size() ? last : ", ";
+    text += addresses[i].toString();
+  }
+  return text;
+}
+
+json texts(const std::vector<net::Address>& addresses) {
+  json list = json::array();
+  for (const net::Address& address : addresses) list.push_back(address.toString());
+  return list;
+}
+
+// The non-zero sources of the queries seen.
+std::vector<net::Address> routerQueriers(const PassFindings& findings) {
+  auto sources = querySources(findings);
+  std::erase_if(sources, [](const net::Address& source) { return source.isUnspecified(); });
+  return sources;
+}
+
+bool ranWithoutError(const PassFindings& findings, TestId id) {
+  const TestRecord* record = findings.find(id);
+  return record != nullptr && record->ran && !record->error;
+}
+
+std::optional<Finding> findQuerier(const PassFindings& findings) {
+  const auto querier = querierOf(findings);
+  if (!querier) return std::nullopt;
+  Finding finding{"querier", Severity::Info, "", json::object(),
+                  querier->version == 3 ? "RFC 3376 4.1.6, 4.1.7, 8.4" : "RFC 2236 3"};
+  std::ostringstream summary;
+  summary << "The IGMP querier on " << interfaceName(findings) << " is "
+          << querier->address.toString() << " (IGMPv" << querier->version << ")";
+  json& evidence = finding.evidence;
+  evidence["interface"] = interfaceName(findings);
+  evidence["address"] = querier->address.toString();
+  evidence["version"] = querier->version;
+  evidence["robustness"] = querier->robustness ? json(*querier->robustness) : json(nullptr);
+  evidence["query_interval_s"] =
+      querier->queryIntervalSeconds ? json(*querier->queryIntervalSeconds) : json(nullptr);
+  evidence["max_response_ms"] = querier->maxResponseMs;
+  evidence["query_response_interval_ms"] =
+      querier->queryResponseIntervalMs.value_or(kDefaultQueryResponseIntervalMs);
+  evidence["membership_interval_s"] =
+      querier->membershipIntervalMs
+          ? json(static_cast<double>(*querier->membershipIntervalMs) / 1000)
+          : json(nullptr);
+  if (querier->membershipIntervalMs) {
+    summary << ", robustness " << int{*querier->robustness} << ", query interval "
+            << *querier->queryIntervalSeconds << " s: a group it hears no report of lives "
+            << seconds(*querier->membershipIntervalMs) << " on the link.";
+  } else {
+    summary << "; its queries do not tell its timers.";
+  }
+  finding.summary = summary.str();
+  return finding;
+}
+
+std::optional<Finding> findNoQuerier(const PassFindings& findings) {
+  if (!ranWithoutError(findings, TestId::IgmpV2) || !ranWithoutError(findings, TestId::IgmpV3) ||
+      !queriesOfPass(findings).empty()) {
+    return std::nullopt;
+  }
+  const std::string name = interfaceName(findings);
+  return Finding{"no-querier", Severity::Problem,
+                 "No IGMP querier answered on " + name +
+                     ": without one, a snooping switch forgets the host's groups after about "
+                     "260 s and their traffic stops, so multicast works for a few minutes, "
+                     "then not.",
+                 json{{"interface", name}}, "RFC 4541 2.1.1, RFC 3376 8.4"};
+}
+
+std::optional<Finding> findOldQuerier(const PassFindings& findings) {
+  const auto querier = querierOf(findings);
+  if (!querier || querier->version >= 3 || querier->address.isUnspecified()) return std::nullopt;
+  std::ostringstream summary;
+  summary << "The querier " << querier->address.toString() << " on " << interfaceName(findings)
+          << " speaks IGMPv" << querier->version
+          << " only: it serves no source-specific join, and hosts that hear it fall back to "
+             "IGMPv"
+          << querier->version << ", so SSM cannot work on this link.";
+  const auto held = conclusionsThatHold(findings);
+  if (std::any_of(held.begin(), held.end(), [](const HeldConclusion& conclusion) {
+        return conclusion.rule->id == "path-ssm-not-setup";
+      })) {
+    summary << " This, not a switch, is why the report finds the path not set up for SSM.";
+  }
+  return Finding{"querier-old-version", Severity::Problem, summary.str(),
+                 json{{"address", querier->address.toString()}, {"version", querier->version}},
+                 "RFC 4604 2.2, RFC 3376 7.2.1"};
+}
+
+std::optional<Finding> findMultipleQueriers(const PassFindings& findings) {
+  const auto queriers = routerQueriers(findings);
+  if (queriers.size() < 2) return std::nullopt;
+  return Finding{"multiple-queriers", Severity::Warning,
+                 "Queries came from " + std::to_string(queriers.size()) + " queriers on " +
+                     interfaceName(findings) + ": " + joined(queriers) + ". The lowest address, " +
+                     queriers.front().toString() +
+                     ", wins the election; queriers that keep querying regardless disagree.",
+                 json{{"sources", texts(queriers)}, {"elected", queriers.front().toString()}},
+                 "RFC 3376 6.6.2"};
+}
+
+std::optional<Finding> findSwitchQuerier(const PassFindings& findings) {
+  const auto sources = querySources(findings);
+  if (sources.empty() || !sources.front().isUnspecified()) return std::nullopt;
+  const auto routers = routerQueriers(findings);
+  std::string summary = "A querier sends from 0.0.0.0 on " + interfaceName(findings) +
+                        ": a snooping switch's own querier.";
+  summary += routers.empty() ? " No router queries this link."
+                             : " A router queries it too: " + joined(routers) + ".";
+  return Finding{"switch-querier", Severity::Warning, summary,
+                 json{{"source", "0.0.0.0"}, {"router_queriers", texts(routers)}},
+                 "RFC 4541 2.1.1"};
+}
+
+std::optional<Finding> findMembershipInterval(const PassFindings& findings) {
+  const auto querier = querierOf(findings);
+  if (!querier || !querier->membershipIntervalMs ||
+      *querier->membershipIntervalMs <= kSnoopingTimeoutMs) {
+    return std::nullopt;
+  }
+  const std::uint32_t response =
+      querier->queryResponseIntervalMs.value_or(kDefaultQueryResponseIntervalMs);
+  std::ostringstream summary;
+  summary << "The querier " << querier->address.toString() << " keeps a group "
+          << seconds(*querier->membershipIntervalMs) << " without a report (robustness "
+          << int{*querier->robustness} << " x query interval " << *querier->queryIntervalSeconds
+          << " s + " << seconds(response)
+          << "), longer than the 260 s a snooping switch commonly keeps one: the switch can "
+             "drop the host's groups between queries.";
+  return Finding{
+      "membership-interval", Severity::Warning, summary.str(),
+      json{{"address", querier->address.toString()},
+           {"robustness", *querier->robustness},
+           {"query_interval_s", *querier->queryIntervalSeconds},
+           {"query_response_interval_ms", response},
+           {"membership_interval_s", static_cast<double>(*querier->membershipIntervalMs) / 1000},
+           {"snooping_timeout_s", kSnoopingTimeoutMs / 1000}},
+      "RFC 3376 8.4"};
+}
+
+std::string subnetText(const net::LinkInterface& link) {
+  std::array<std::uint8_t, 4> bytes{};
+  const auto address = link.address.bytes();
+  for (std::size_t bit = 0; bit < static_cast<std::size_t>(link.prefixLength) && bit < 32; ++bit) {
+    const auto mask = static_cast<std::uint8_t>(0x80U >> (bit % 8));
+    bytes[bit / 8] = static_cast<std::uint8_t>(bytes[bit / 8] | (address[bit / 8] & mask));
+  }
+  return net::Address::fromBytes(bytes)->toString() + "/" + std::to_string(link.prefixLength);
+}
+
+std::optional<Finding> findQueryOffSubnet(const PassFindings& findings) {
+  if (!findings.link || findings.link->prefixLength <= 0) return std::nullopt;
+  auto outside = routerQueriers(findings);
+  std::erase_if(outside,
+                [&](const net::Address& source) { return net::onLink(*findings.link, source); });
+  if (outside.empty()) return std::nullopt;
+  const std::string subnet = subnetText(*findings.link);
+  return Finding{"query-off-subnet", Severity::Warning,
+                 "Queries on " + interfaceName(findings) + " come from " + joined(outside) +
+                     ", outside its subnet " + subnet +
+                     ": a querier on another subnet is a misconfiguration, and hosts or "
+                     "switches that check the source ignore it.",
+                 json{{"addresses", texts(outside)}, {"subnet", subnet}}, ""};
+}
+
+std::optional<Finding> findForcedIgmpVersion(const PassFindings& findings) {
+  const auto& forced = findings.hostState.forcedIgmpVersion;
+  if (!forced) return std::nullopt;
+  const std::string setting = forced->name + " is " + std::to_string(forced->value);
+  json evidence{{"setting", forced->name}, {"value", forced->value}};
+  if (forced->value == 3) {
+    return Finding{"host-igmp-version-forced", Severity::Info,
+                   setting + ": the host speaks IGMPv3 on " + interfaceName(findings) +
+                       " and never falls back for an older querier.",
+                   evidence, "RFC 3376 7.2.1"};
+  }
+  return Finding{"host-igmp-version-forced", Severity::Problem,
+                 setting + ": the host speaks only IGMPv" + std::to_string(forced->value) + " on " +
+                     interfaceName(findings) +
+                     ", so its source-specific joins leave without their source and SSM "
+                     "cannot work from it.",
+                 evidence, "RFC 3376 7.2.1"};
+}
+
+std::optional<Finding> findCompatibilityMode(const PassFindings& findings) {
+  const auto mode = findings.hostState.igmpMode;
+  const auto& forced = findings.hostState.forcedIgmpVersion;
+  // A mode the setting holds it in is that setting's finding.
+  if (!mode || *mode >= 3 || (forced && forced->value == *mode)) return std::nullopt;
+  const std::string name = interfaceName(findings);
+  return Finding{"host-igmp-compat-mode", Severity::Warning,
+                 name + " is in IGMPv" + std::to_string(*mode) +
+                     " compatibility mode: it heard an older querier, and until that times out "
+                     "(about 400 s after its last query) the host's source-specific joins leave "
+                     "without their source.",
+                 json{{"interface", name}, {"mode", *mode}}, "RFC 3376 7.2.1, 8.12"};
+}
+
+// One beacon the host dropped, for the summary and the evidence.
+struct DroppedBeacon {
+  const BeaconDetails* beacon;
+  std::string name;
+  std::string cause;
+  std::optional<std::string> routeInterface;
+};
+
+std::optional<Finding> findHostDropsBeacon(const PassFindings& findings) {
+  const std::string link = interfaceName(findings);
+  const auto& filter = findings.hostState.reversePathFilter;
+  const bool strict = filter && filter->value == 1;
+  std::vector<DroppedBeacon> dropped;
+  for (const auto& [id, name] : {std::pair{TestId::AsmBeacon, "ASM"}, {TestId::SsmBeacon, "SSM"}}) {
+    const auto& beacon = findings.details<BeaconDetails>(id);
+    if (!droppedByHost(beacon)) continue;
+    DroppedBeacon entry{&beacon, name, "unknown", std::nullopt};
+    for (const LinkSender& sender : *beacon.onLink) {
+      if (sender.routeInterface && *sender.routeInterface != link) {
+        entry.routeInterface = sender.routeInterface;
+        if (strict) entry.cause = "rp_filter";
+      }
+    }
+    dropped.push_back(entry);
+  }
+  if (dropped.empty()) return std::nullopt;
+  std::ostringstream summary;
+  json beacons = json::array();
+  bool byReversePath = false;
+  for (const DroppedBeacon& entry : dropped) {
+    const BeaconDetails& beacon = *entry.beacon;
+    std::int32_t onLink = 0;
+    std::vector<net::Address> senders;
+    for (const LinkSender& sender : *beacon.onLink) {
+      onLink += sender.datagrams;
+      senders.push_back(sender.address);
+    }
+    if (summary.tellp() > 0) summary << ' ';
+    summary << "The " << entry.name << " beacon's datagrams (" << beacon.group.toString()
+            << " port " << beacon.port << " from " << joined(senders) << ") reached " << link
+            << ", " << onLink << " of them, but the test's socket received none: ";
+    if (entry.cause == "rp_filter") {
+      byReversePath = true;
+      summary << "strict reverse-path filtering (" << filter->name << " = 1) drops them, as the "
+              << "route back to " << senders.front().toString() << " leaves by "
+              << *entry.routeInterface << ".";
+    } else {
+      summary << "something on the host drops them (a firewall, for instance).";
+    }
+    json item{{"beacon", entry.name},
+              {"group", beacon.group.toString()},
+              {"port", beacon.port},
+              {"source", beacon.source ? json(beacon.source->toString()) : json(nullptr)},
+              {"senders", texts(senders)},
+              {"datagrams_on_link", onLink},
+              {"datagrams_received", 0},
+              {"cause", entry.cause}};
+    if (entry.routeInterface) item["route_interface"] = *entry.routeInterface;
+    beacons.push_back(item);
+  }
+  json evidence{{"interface", link}, {"beacons", beacons}};
+  if (filter) evidence["rp_filter"] = json{{"setting", filter->name}, {"value", filter->value}};
+  return Finding{"host-drops-beacon", Severity::Problem, summary.str(), evidence,
+                 byReversePath ? "RFC 3704 2.2" : ""};
+}
+
+std::optional<Finding> findBeaconTtl(const PassFindings& findings) {
+  json beacons = json::array();
+  std::string lowestOfEach;
+  for (const auto& [id, name] : {std::pair{TestId::AsmBeacon, "ASM"}, {TestId::SsmBeacon, "SSM"}}) {
+    const auto& beacon = findings.details<BeaconDetails>(id);
+    if (beacon.members.empty() || !beacon.onLink || beacon.onLink->empty()) continue;
+    std::uint8_t lowest = 255;
+    for (const LinkSender& sender : *beacon.onLink) lowest = std::min(lowest, sender.lowestTtl);
+    if (!lowestOfEach.empty()) lowestOfEach += " and ";
+    lowestOfEach += std::to_string(lowest) + " (" + name + " " + beacon.group.toString() + ")";
+    beacons.push_back({{"beacon", name},
+                       {"group", beacon.group.toString()},
+                       {"port", beacon.port},
+                       {"lowest_ttl", lowest}});
+  }
+  if (beacons.empty()) return std::nullopt;
+  return Finding{"beacon-ttl", Severity::Info,
+                 "The beacons arrive on " + interfaceName(findings) + " with a lowest TTL of " +
+                     lowestOfEach + ": the hops each may still make beyond this link.",
+                 json{{"beacons", beacons}}, ""};
+}
+
+std::optional<Finding> findDesignatedRouter(const PassFindings& findings) {
+  const auto dr = designatedRouterOf(findings);
+  if (!dr) return std::nullopt;
+  json neighbours = json::array();
+  std::vector<net::Address> addresses;
+  for (const NeighbourHello& hello : dr->neighbours) {
+    addresses.push_back(hello.sender);
+    neighbours.push_back({{"address", hello.sender.toString()},
+                          {"dr_priority", hello.options.drPriority ? json(*hello.options.drPriority)
+                                                                   : json(nullptr)}});
+  }
+  std::ostringstream summary;
+  summary << "The PIM designated router on " << interfaceName(findings) << " is "
+          << dr->address.toString();
+  if (dr->priority) summary << " (DR priority " << *dr->priority << ")";
+  summary << ", of " << dr->neighbours.size()
+          << (dr->neighbours.size() == 1 ? " neighbour: " : " neighbours: ") << joined(addresses)
+          << "; it forwards the link's multicast.";
+  return Finding{"pim-dr", Severity::Info, summary.str(),
+                 json{{"address", dr->address.toString()},
+                      {"dr_priority", dr->priority ? json(*dr->priority) : json(nullptr)},
+                      {"neighbours", neighbours}},
+                 "RFC 7761 4.3.2"};
+}
+
+std::optional<Finding> findIgnoredPings(const PassFindings& findings) {
+  for (const TestId id : {TestId::AllRoutersPing, TestId::SsmRoutersPing, TestId::PimRoutersPing}) {
+    if (!ranWithoutError(findings, id) || !findings.details<PingDetails>(id).replies.empty()) {
+      return std::nullopt;
+    }
+  }
+  std::optional<net::Address> router;
+  if (const auto querier = querierOf(findings); querier && !querier->address.isUnspecified()) {
+    router = querier->address;
+  } else if (const auto dr = designatedRouterOf(findings)) {
+    router = dr->address;
+  }
+  if (!router) return std::nullopt;
+  return Finding{"router-ignores-pings", Severity::Info,
+                 router->toString() + " runs IGMP or PIM on " + interfaceName(findings) +
+                     " but answered none of the group pings: Linux routers ignore them by "
+                     "default (icmp_echo_ignore_broadcasts), so the report's rows that rest on "
+                     "pings understate this router.",
+                 json{{"address", router->toString()}}, ""};
+}
+
+constexpr std::array<DiagnosisRule, 13> kRules{{
+    {"querier", findQuerier},
+    {"no-querier", findNoQuerier},
+    {"querier-old-version", findOldQuerier},
+    {"multiple-queriers", findMultipleQueriers},
+    {"switch-querier", findSwitchQuerier},
+    {"membership-interval", findMembershipInterval},
+    {"query-off-subnet", findQueryOffSubnet},
+    {"host-igmp-version-forced", findForcedIgmpVersion},
+    {"host-igmp-compat-mode", findCompatibilityMode},
+    {"host-drops-beacon", findHostDropsBeacon},
+    {"beacon-ttl", findBeaconTtl},
+    {"pim-dr", findDesignatedRouter},
+    {"router-ignores-pings", findIgnoredPings},
+}};
+
+}  // namespace
+
+const char* severityName(Severity severity) {
+  switch (severity) {
+    case Severity::Problem:
+      return "problem";
+    case Severity::Warning:
+      return "warning";
+    case Severity::Info:
+      break;
+  }
+  return "info";
+}
+
+std::span<const DiagnosisRule> diagnosisRules() { return kRules; }
+
+std::vector<Finding> diagnose(const PassFindings& findings) {
+  std::vector<Finding> found;
+  for (const DiagnosisRule& rule : kRules) {
+    if (auto finding = rule.find(findings)) found.push_back(std::move(*finding));
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Finding& a, const Finding& b) { return a.severity < b.severity; });
+  return found;
+}

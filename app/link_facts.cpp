@@ -1,0 +1,78 @@
+#include "app/link_facts.h"
+
+#include <algorithm>
+
+std::vector<ObservedQuery> queriesOfPass(const PassFindings& findings) {
+  std::vector<ObservedQuery> queries;
+  for (const TestId id : {TestId::IgmpV2, TestId::IgmpV3}) {
+    const auto& seen = findings.details<IgmpDetails>(id).queries;
+    queries.insert(queries.end(), seen.begin(), seen.end());
+  }
+  return queries;
+}
+
+std::vector<net::Address> querySources(const PassFindings& findings) {
+  std::vector<net::Address> sources;
+  for (const ObservedQuery& seen : queriesOfPass(findings)) sources.push_back(seen.query.sender);
+  std::sort(sources.begin(), sources.end());
+  sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
+  return sources;
+}
+
+std::optional<Querier> querierOf(const PassFindings& findings) {
+  const auto queries = queriesOfPass(findings);
+  std::optional<net::Address> chosen;
+  // A router answers the host's own messages with queries for their group; where two
+  // do, the lower address is the one the election makes the querier.
+  for (const ObservedQuery& seen : queries) {
+    const MembershipQuery& query = seen.query;
+    if (!query.group.isUnspecified() && !query.sender.isUnspecified() &&
+        (!chosen || query.sender < *chosen)) {
+      chosen = query.sender;
+    }
+  }
+  if (!chosen) {
+    for (const net::Address& source : querySources(findings)) {
+      // The lowest source first: a switch's 0.0.0.0 only when it is alone.
+      if (!source.isUnspecified() || !chosen) chosen = source;
+      if (!source.isUnspecified()) break;
+    }
+  }
+  if (!chosen) return std::nullopt;
+
+  Querier querier;
+  querier.address = *chosen;
+  for (const ObservedQuery& seen : queries) {
+    const MembershipQuery& query = seen.query;
+    if (query.sender != querier.address) continue;
+    querier.version = std::max(querier.version, query.version);
+    querier.maxResponseMs = query.maxResponseMs;
+    if (query.group.isUnspecified()) querier.queryResponseIntervalMs = query.maxResponseMs;
+    if (query.robustness && *query.robustness != 0) querier.robustness = query.robustness;
+    if (query.queryIntervalSeconds && *query.queryIntervalSeconds != 0) {
+      querier.queryIntervalSeconds = query.queryIntervalSeconds;
+    }
+  }
+  if (querier.robustness && querier.queryIntervalSeconds) {
+    querier.membershipIntervalMs =
+        std::uint64_t{*querier.robustness} * *querier.queryIntervalSeconds * 1000U +
+        querier.queryResponseIntervalMs.value_or(kDefaultQueryResponseIntervalMs);
+  }
+  return querier;
+}
+
+std::optional<DesignatedRouter> designatedRouterOf(const PassFindings& findings) {
+  const auto& hellos = findings.details<PimDetails>(TestId::PimHello).hellos;
+  if (hellos.empty()) return std::nullopt;
+  const bool everyOneHasAPriority =
+      std::all_of(hellos.begin(), hellos.end(),
+                  [](const NeighbourHello& hello) { return hello.options.drPriority.has_value(); });
+  const auto better = [&](const NeighbourHello& a, const NeighbourHello& b) {
+    if (everyOneHasAPriority && *a.options.drPriority != *b.options.drPriority) {
+      return *a.options.drPriority > *b.options.drPriority;
+    }
+    return b.sender < a.sender;
+  };
+  const NeighbourHello& elected = *std::min_element(hellos.begin(), hellos.end(), better);
+  return DesignatedRouter{elected.sender, elected.options.drPriority, hellos};
+}

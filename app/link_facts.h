@@ -1,0 +1,57 @@
+// What the queries and Hellos of a pass say about the link's routers: who is
+// the IGMP querier and with what timers, and who is the PIM designated
+// router. Pure functions of the findings, read by the diagnosis and the
+// metrics alike.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "app/findings.h"
+
+struct Querier {
+  net::Address address;
+  // The highest IGMP version its queries showed.
+  int version = 0;
+  // From its IGMPv3 queries (RFC 3376 4.1.6, 4.1.7); nothing from an older
+  // one, or where it told none (QRV 0).
+  std::optional<std::uint8_t> robustness;
+  std::optional<std::uint32_t> queryIntervalSeconds;
+  // From its last query.
+  std::uint32_t maxResponseMs = 0;
+  // The Max Response Time of its general queries (the Query Response
+  // Interval); nothing when none of them came during the tests.
+  std::optional<std::uint32_t> queryResponseIntervalMs;
+  // Robustness x query interval + query response interval (RFC 3376 8.4),
+  // in milliseconds: how long a group lives without a report. Without a
+  // general query the response interval is the default, 10 s (8.3).
+  std::optional<std::uint64_t> membershipIntervalMs;
+};
+
+inline constexpr std::uint32_t kDefaultQueryResponseIntervalMs = 10000;
+
+// Every query of tests 5 and 6, in the order seen.
+std::vector<ObservedQuery> queriesOfPass(const PassFindings& findings);
+
+// The querier of the link: the sender of the queries for a group (the one
+// that answered the host's own messages; the lowest, as the election has it,
+// where several did), else the lowest source of the
+// general queries; a querier that sends from 0.0.0.0 (a switch's) only when
+// nothing else queried. Nothing when no query was seen.
+std::optional<Querier> querierOf(const PassFindings& findings);
+
+// The distinct sources of the queries seen, in byte order of the addresses.
+std::vector<net::Address> querySources(const PassFindings& findings);
+
+struct DesignatedRouter {
+  net::Address address;
+  std::optional<std::uint32_t> priority;
+  // Every neighbour heard, the DR included.
+  std::vector<NeighbourHello> neighbours;
+};
+
+// The link's DR among the neighbours heard, by RFC 7761 4.3.2: the highest
+// DR priority when every neighbour sends one, else the highest address (a
+// tie in priority also goes to the highest address). Nothing without Hellos.
+std::optional<DesignatedRouter> designatedRouterOf(const PassFindings& findings);

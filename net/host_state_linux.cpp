@@ -1,0 +1,41 @@
+// The host's multicast settings on Linux, from /proc.
+#include <fstream>
+#include <sstream>
+
+#include "net/host_state.h"
+
+namespace net {
+
+namespace {
+
+std::optional<std::string> readFile(const std::string& path) {
+  std::ifstream file(path);
+  if (!file) return std::nullopt;
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::optional<int> readSetting(const std::string& interfaceName, const char* setting) {
+  const auto text = readFile("/proc/sys/net/ipv4/conf/" + interfaceName + "/" + setting);
+  if (!text) return std::nullopt;
+  int value = 0;
+  if (!(std::istringstream(*text) >> value)) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+HostMulticastState readHostMulticastState(const std::string& interfaceName, unsigned int index) {
+  HostMulticastState state;
+  if (interfaceName.empty()) return state;
+  state.forcedIgmpVersion =
+      forcedIgmpVersionIn(interfaceName, readSetting("all", "force_igmp_version"),
+                          readSetting(interfaceName, "force_igmp_version"));
+  state.reversePathFilter = reversePathFilterIn(interfaceName, readSetting("all", "rp_filter"),
+                                                readSetting(interfaceName, "rp_filter"));
+  if (const auto igmp = readFile("/proc/net/igmp")) state.igmpMode = igmpModeIn(*igmp, index);
+  return state;
+}
+
+}  // namespace net

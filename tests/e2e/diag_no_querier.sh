@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# A link where nothing queries (the bare lab): the diagnosis says that multicast will
+# work for a few minutes and then stop, and says nothing else.
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+. "$(dirname "$0")/lib.sh"
+e2e_require_lab
+e2e_require_tool
+
+e2e_lab_up --bare
+E2E_EXPECT_STATUS=1
+e2e_diagnosis_runs
+e2e_expect_diagnosis --only "no-querier@problem,interface=$LAB_HOST_IF"
+grep -q "after about 260 s" "$E2E_WORK/explain.out" ||
+  e2e_fail "the summary does not explain the snooping timeout"
+e2e_finish

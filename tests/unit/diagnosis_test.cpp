@@ -1,0 +1,379 @@
+// The diagnosis from whole scripted passes: which findings a link gives, in
+// which order, with which evidence.
+#include "app/diagnosis.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/battery.h"
+#include "app/conclusions.h"
+#include "app/link_facts.h"
+#include "app/text_output.h"
+#include "tests/unit/scripted_lab.h"
+
+namespace {
+
+using namespace testing_support;
+using Ids = std::vector<std::string>;
+
+const net::Address kSecondRouter = *net::Address::parseV4("10.0.1.3");
+
+PassFindings passOn(ScriptedNetwork& network, const PassSetup& setup = labSetup()) {
+  PassObserver quiet;
+  PassFindings findings;
+  runPass(network, setup, quiet, findings);
+  return findings;
+}
+
+Ids idsOf(const std::vector<Finding>& found) {
+  Ids ids;
+  for (const Finding& finding : found) ids.push_back(finding.id);
+  return ids;
+}
+
+Finding only(const std::vector<Finding>& found, const std::string& id) {
+  const auto match = std::find_if(found.begin(), found.end(),
+                                  [&](const Finding finding) { return finding.id == id; });
+  if (match == found.end()) throw std::runtime_error("no finding " + id);
+  return *match;
+}
+
+// Answers each leave and BLOCK with `query(group, source)` 4 ms later.
+void answerReportsWith(ScriptedNetwork& network,
+                       std::function<std::vector<std::uint8_t>(const net::Address&,
+                                                               const std::optional<net::Address>&)>
+                           query) {
+  network.scripts[SocketKind::IgmpCapture].replies = [query](std::span<const std::uint8_t> sent,
+                                                             const net::Endpoint&) {
+    std::vector<Arrival> answers;
+    if (sent[0] == 0x17) {
+      answers.push_back(Arrival{query(*net::Address::fromBytes(sent.subspan(4, 4)), std::nullopt),
+                                {kLabRouter, 0},
+                                milliseconds(4)});
+    }
+    if (sent[0] == 0x22 && sent[8] == 6) {
+      answers.push_back(Arrival{query(*net::Address::fromBytes(sent.subspan(12, 4)),
+                                      *net::Address::fromBytes(sent.subspan(16, 4))),
+                                {kLabRouter, 0},
+                                milliseconds(4)});
+    }
+    return answers;
+  };
+}
+
+TEST(Diagnosis, FullLabTellsTheQuerierTheDrAndTheBeaconsTtlAndNothingElse) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  const auto found = diagnose(passOn(network));
+  EXPECT_EQ(idsOf(found), (Ids{"querier", "beacon-ttl", "pim-dr"}));
+
+  const Finding querier = only(found, "querier");
+  EXPECT_EQ(querier.severity, Severity::Info);
+  EXPECT_EQ(querier.evidence["address"], "10.0.1.1");
+  EXPECT_EQ(querier.evidence["version"], 3);
+  EXPECT_EQ(querier.evidence["robustness"], 2);
+  EXPECT_EQ(querier.evidence["query_interval_s"], 125);
+  // No general query came: the response interval is the default 10 s.
+  EXPECT_EQ(querier.evidence["membership_interval_s"], 260.0);
+  EXPECT_EQ(querier.summary,
+            "The IGMP querier on eth0 is 10.0.1.1 (IGMPv3), robustness 2, query interval 125 s: "
+            "a group it hears no report of lives 260 s on the link.");
+
+  const Finding dr = only(found, "pim-dr");
+  EXPECT_EQ(dr.evidence["address"], "10.0.1.1");
+  EXPECT_EQ(dr.evidence["dr_priority"], 1);
+  EXPECT_EQ(dr.reference, "RFC 7761 4.3.2");
+
+  const Finding ttl = only(found, "beacon-ttl");
+  ASSERT_EQ(ttl.evidence["beacons"].size(), 2U);
+  EXPECT_EQ(ttl.evidence["beacons"][0]["lowest_ttl"], 15);
+  EXPECT_EQ(ttl.evidence["beacons"][1]["group"], "232.64.133.120");
+}
+
+TEST(Diagnosis, SilentLinkHasNoQuerier) {
+  ScriptedNetwork network;
+  const auto found = diagnose(passOn(network));
+  ASSERT_EQ(idsOf(found), Ids{"no-querier"});
+  EXPECT_EQ(found[0].severity, Severity::Problem);
+  EXPECT_EQ(found[0].evidence["interface"], "eth0");
+  EXPECT_NE(found[0].summary.find("No IGMP querier answered on eth0"), std::string::npos);
+}
+
+TEST(Diagnosis, NoQuerierOnlyWhenBothIgmpTestsCouldListen) {
+  ScriptedNetwork network;
+  network.rawSocketsRefused = 1;
+  EXPECT_EQ(idsOf(diagnose(passOn(network))), Ids{});
+}
+
+TEST(Diagnosis, IgmpV2QuerierFailsTest6AndExplainsTheSwitchRow) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  answerReportsWith(network, [](const net::Address& group, const std::optional<net::Address>&) {
+    return igmpV2Query(kLabRouter, group);
+  });
+  // Having heard it, the host speaks IGMPv2 for a while.
+  network.host.igmpMode = 2;
+  const PassFindings findings = passOn(network);
+
+  EXPECT_EQ(findings.find(TestId::IgmpV3)->outcome, TestOutcome::Failed)
+      << "an IGMPv2 query is no IGMPv3 answer";
+  EXPECT_EQ(findings.find(TestId::IgmpV2)->outcome, TestOutcome::Succeeded);
+  Ids conclusions;
+  for (const auto& held : conclusionsThatHold(findings)) conclusions.emplace_back(held.rule->id);
+  EXPECT_NE(std::find(conclusions.begin(), conclusions.end(), "path-ssm-not-setup"),
+            conclusions.end());
+
+  const auto found = diagnose(findings);
+  EXPECT_EQ(idsOf(found), (Ids{"querier-old-version", "host-igmp-compat-mode", "querier",
+                               "beacon-ttl", "pim-dr"}));
+  const Finding old = only(found, "querier-old-version");
+  EXPECT_EQ(old.evidence["version"], 2);
+  EXPECT_NE(old.summary.find("This, not a switch, is why"), std::string::npos);
+  EXPECT_EQ(only(found, "host-igmp-compat-mode").evidence["mode"], 2);
+}
+
+// An IGMPv3 query whose QQIC stands for `intervalCode`.
+std::vector<std::uint8_t> queryWithInterval(const net::Address& querier, const net::Address& group,
+                                            std::uint8_t intervalCode) {
+  auto datagram = igmpV3Query(querier, group);
+  datagram[24 + 9] = intervalCode;
+  datagram[24 + 2] = 0;
+  datagram[24 + 3] = 0;
+  const std::vector<std::uint8_t> igmp(datagram.begin() + 24, datagram.end());
+  const auto summed = withChecksum(igmp);
+  std::copy(summed.begin(), summed.end(), datagram.begin() + 24);
+  return datagram;
+}
+
+TEST(Diagnosis, LongMembershipIntervalWarnsOfTheSnoopingTimeout) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  // QQIC 0x89: (9 | 0x10) << 3 = 200 s.
+  answerReportsWith(network, [](const net::Address& group, const std::optional<net::Address>&) {
+    return queryWithInterval(kLabRouter, group, 0x89);
+  });
+  const auto found = diagnose(passOn(network));
+  const Finding interval = only(found, "membership-interval");
+  EXPECT_EQ(interval.severity, Severity::Warning);
+  EXPECT_EQ(interval.evidence["query_interval_s"], 200);
+  EXPECT_EQ(interval.evidence["membership_interval_s"], 410.0);
+  EXPECT_NE(interval.summary.find("410 s"), std::string::npos);
+}
+
+TEST(Diagnosis, SwitchQuerierAloneMeansNoRouterQueries) {
+  ScriptedNetwork network;
+  network.scripts[SocketKind::IgmpCapture].arrivals = {
+      Arrival{igmpV3Query(net::Address{}, net::Address{}), {net::Address{}, 0}, milliseconds(500)}};
+  const auto found = diagnose(passOn(network));
+  EXPECT_EQ(idsOf(found), (Ids{"switch-querier", "querier"}));
+  EXPECT_NE(only(found, "switch-querier").summary.find("No router queries this link"),
+            std::string::npos);
+}
+
+TEST(Diagnosis, TwoQueriersAreNamedWithTheElectedOne) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  network.scripts[SocketKind::IgmpCapture].arrivals = {
+      Arrival{igmpV3Query(kSecondRouter, net::Address{}), {kSecondRouter, 0}, milliseconds(300)}};
+  const auto found = diagnose(passOn(network));
+  const Finding multiple = only(found, "multiple-queriers");
+  EXPECT_EQ(multiple.evidence["sources"], (nlohmann::ordered_json{"10.0.1.1", "10.0.1.3"}));
+  EXPECT_EQ(multiple.evidence["elected"], "10.0.1.1");
+  EXPECT_EQ(multiple.reference, "RFC 3376 6.6.2");
+  // The router that answered the host's own messages is the querier.
+  EXPECT_EQ(only(found, "querier").evidence["address"], "10.0.1.1");
+}
+
+TEST(Diagnosis, OfTwoQueriersAnsweringTheHostTheLowerAddressIsTheQuerier) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  auto& capture = network.scripts[SocketKind::IgmpCapture];
+  // A querier that cannot hear the router answers every leave before it does.
+  capture.replies = [router = capture.replies](std::span<const std::uint8_t> sent,
+                                               const net::Endpoint& destination) {
+    auto answers = router(sent, destination);
+    if (sent[0] == 0x17) {
+      answers.push_back(
+          Arrival{igmpV3Query(kSecondRouter, *net::Address::fromBytes(sent.subspan(4, 4))),
+                  {kSecondRouter, 0},
+                  milliseconds(1)});
+    }
+    return answers;
+  };
+  const auto found = diagnose(passOn(network));
+  EXPECT_EQ(only(found, "multiple-queriers").evidence["elected"], "10.0.1.1");
+  EXPECT_EQ(only(found, "querier").evidence["address"], "10.0.1.1");
+}
+
+TEST(Diagnosis, QuerierOutsideTheSubnetIsNamed) {
+  ScriptedNetwork network;
+  const net::Address stranger = *net::Address::parseV4("192.0.2.1");
+  network.scripts[SocketKind::IgmpCapture].arrivals = {
+      Arrival{igmpV3Query(stranger, net::Address{}), {stranger, 0}, milliseconds(300)}};
+  const Finding off = only(diagnose(passOn(network)), "query-off-subnet");
+  EXPECT_EQ(off.evidence["subnet"], "10.0.1.0/24");
+  EXPECT_EQ(off.evidence["addresses"], (nlohmann::ordered_json{"192.0.2.1"}));
+}
+
+TEST(Diagnosis, HostHeldToIgmpV2FailsSsmWithoutJoining) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  network.host.forcedIgmpVersion = net::KernelSetting{"net.ipv4.conf.eth0.force_igmp_version", 2};
+  network.host.igmpMode = 2;
+  const PassFindings findings = passOn(network);
+  const auto found = diagnose(findings);
+  EXPECT_EQ(idsOf(found), (Ids{"host-igmp-version-forced", "querier", "beacon-ttl", "pim-dr"}))
+      << "the mode the setting holds is no finding of its own";
+  const Finding forced = found[0];
+  EXPECT_EQ(forced.severity, Severity::Problem);
+  EXPECT_EQ(forced.evidence["setting"], "net.ipv4.conf.eth0.force_igmp_version");
+  EXPECT_EQ(forced.evidence["value"], 2);
+  EXPECT_FALSE(flagsOf(findings).hostSsmCapable);
+  EXPECT_FALSE(flagsOf(findings).ssmBeaconHeard);
+}
+
+TEST(Diagnosis, HostHeldToIgmpV3IsOnlyInformation) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  network.host.forcedIgmpVersion = net::KernelSetting{"net.ipv4.conf.all.force_igmp_version", 3};
+  const auto found = diagnose(passOn(network));
+  EXPECT_EQ(only(found, "host-igmp-version-forced").severity, Severity::Info);
+  EXPECT_TRUE(flagsOf(passOn(network)).hostSsmCapable);
+}
+
+// The full lab, whose beacons reach the link but not the test's sockets.
+void installLabThatDropsBeacons(ScriptedNetwork& network) {
+  ScriptedLab{}.install(network);
+  network.scripts[SocketKind::Receiver].arrivals.clear();
+}
+
+TEST(Diagnosis, StrictReversePathFilterWithTheRouteElsewhereIsTheCause) {
+  ScriptedNetwork network;
+  installLabThatDropsBeacons(network);
+  network.host.reversePathFilter = net::KernelSetting{"net.ipv4.conf.all.rp_filter", 1};
+  network.routes[kLabBeaconSource] = "eth1";
+  const PassFindings findings = passOn(network);
+
+  const Finding dropped = only(diagnose(findings), "host-drops-beacon");
+  EXPECT_EQ(dropped.severity, Severity::Problem);
+  ASSERT_EQ(dropped.evidence["beacons"].size(), 2U);
+  const auto& asmBeacon = dropped.evidence["beacons"][0];
+  EXPECT_EQ(asmBeacon["group"], "233.4.200.19");
+  EXPECT_EQ(asmBeacon["port"], 10002);
+  EXPECT_EQ(asmBeacon["datagrams_on_link"], 20);
+  EXPECT_EQ(asmBeacon["datagrams_received"], 0);
+  EXPECT_EQ(asmBeacon["cause"], "rp_filter");
+  EXPECT_EQ(asmBeacon["route_interface"], "eth1");
+  EXPECT_EQ(dropped.evidence["beacons"][1]["source"], "198.51.100.20");
+  EXPECT_EQ(dropped.reference, "RFC 3704 2.2");
+  EXPECT_NE(dropped.summary.find("strict reverse-path filtering (net.ipv4.conf.all.rp_filter = "
+                                 "1) drops them, as the route back to 198.51.100.20 leaves by "
+                                 "eth1."),
+            std::string::npos);
+
+  // The report no longer blames the network beyond the router.
+  for (const auto& held : conclusionsThatHold(findings)) {
+    EXPECT_NE(held.rule->id, "path-asm-no-traffic");
+    EXPECT_NE(held.rule->id, "path-ssm-no-traffic");
+  }
+}
+
+TEST(Diagnosis, BeaconDroppedWithoutAReversePathReasonHasAnUnknownCause) {
+  ScriptedNetwork network;
+  installLabThatDropsBeacons(network);
+  // Loose filtering drops nothing that has a route at all.
+  network.host.reversePathFilter = net::KernelSetting{"net.ipv4.conf.eth0.rp_filter", 2};
+  network.routes[kLabBeaconSource] = "eth1";
+  const Finding dropped = only(diagnose(passOn(network)), "host-drops-beacon");
+  EXPECT_EQ(dropped.evidence["beacons"][0]["cause"], "unknown");
+  EXPECT_EQ(dropped.reference, "");
+  EXPECT_NE(dropped.summary.find("a firewall, for instance"), std::string::npos);
+}
+
+TEST(Diagnosis, BeaconNeverOnTheLinkKeepsTheReportsRowAndIsNoHostProblem) {
+  ScriptedNetwork network;
+  ScriptedLab lab;
+  lab.beacons = false;
+  lab.install(network);
+  const PassFindings findings = passOn(network);
+  Ids rows;
+  for (const auto& held : conclusionsThatHold(findings)) rows.emplace_back(held.rule->id);
+  EXPECT_NE(std::find(rows.begin(), rows.end(), "path-asm-no-traffic"), rows.end());
+  EXPECT_EQ(idsOf(diagnose(findings)), (Ids{"querier", "pim-dr"}));
+}
+
+TEST(Diagnosis, RouterThatIgnoresPingsIsNamed) {
+  ScriptedNetwork network;
+  ScriptedLab lab;
+  lab.answersPings = false;
+  lab.install(network);
+  const Finding ignored = only(diagnose(passOn(network)), "router-ignores-pings");
+  EXPECT_EQ(ignored.severity, Severity::Info);
+  EXPECT_EQ(ignored.evidence["address"], "10.0.1.1");
+}
+
+TEST(Diagnosis, WithoutCaptureOrHostStateTheirFindingsAreLeftOut) {
+  ScriptedNetwork network;
+  installLabThatDropsBeacons(network);
+  network.beaconCaptures = false;
+  const PassFindings findings = passOn(network);
+  EXPECT_FALSE(findings.details<BeaconDetails>(TestId::AsmBeacon).onLink.has_value());
+  EXPECT_EQ(idsOf(diagnose(findings)), (Ids{"querier", "pim-dr"}));
+}
+
+TEST(Diagnosis, EveryRuleHasItsOwnIdAndFindingsComeWorstFirst) {
+  Ids ids;
+  for (const DiagnosisRule& rule : diagnosisRules()) ids.emplace_back(rule.id);
+  EXPECT_EQ(ids, (Ids{"querier", "no-querier", "querier-old-version", "multiple-queriers",
+                      "switch-querier", "membership-interval", "query-off-subnet",
+                      "host-igmp-version-forced", "host-igmp-compat-mode", "host-drops-beacon",
+                      "beacon-ttl", "pim-dr", "router-ignores-pings"}));
+  ScriptedNetwork network;
+  installLabThatDropsBeacons(network);
+  network.scripts[SocketKind::IgmpCapture].arrivals = {
+      Arrival{igmpV3Query(kSecondRouter, net::Address{}), {kSecondRouter, 0}, milliseconds(300)}};
+  const auto found = diagnose(passOn(network));
+  for (std::size_t i = 1; i < found.size(); ++i) {
+    EXPECT_LE(found[i - 1].severity, found[i].severity) << found[i].id;
+  }
+}
+
+TEST(Diagnosis, ExplainedTextFollowsTheReport) {
+  ScriptedNetwork network;
+  std::ostringstream out;
+  TextOutput text(out, true);
+  PassFindings findings;
+  runPass(network, labSetup(), text, findings);
+  const std::string printed = out.str();
+  const auto report = printed.find("*     Multicast Corvanite Report        *");
+  const auto diagnosis = printed.find("\nDiagnosis:\n  [problem] No IGMP querier answered on eth0");
+  ASSERT_NE(report, std::string::npos);
+  ASSERT_NE(diagnosis, std::string::npos);
+  EXPECT_LT(report, diagnosis);
+
+  std::ostringstream plain;
+  TextOutput withoutExplain(plain);
+  runPass(network, labSetup(), withoutExplain, findings);
+  EXPECT_EQ(plain.str().find("Diagnosis:"), std::string::npos);
+}
+
+TEST(DesignatedRouter, HighestPriorityWhenAllTellOneElseHighestAddress) {
+  PassFindings findings = freshFindings();
+  auto& pim = findings.find(TestId::PimHello)->details.emplace<PimDetails>();
+  const auto hello = [](const char* address, std::optional<std::uint32_t> priority) {
+    return NeighbourHello{*net::Address::parseV4(address), HelloOptions{105, priority, 1}};
+  };
+  pim.hellos = {hello("10.0.1.1", 5), hello("10.0.1.9", 1), hello("10.0.1.5", 5)};
+  EXPECT_EQ(designatedRouterOf(findings)->address.toString(), "10.0.1.5")
+      << "a tie in priority goes to the higher address";
+  pim.hellos.push_back(hello("10.0.1.7", std::nullopt));
+  EXPECT_EQ(designatedRouterOf(findings)->address.toString(), "10.0.1.9")
+      << "one neighbour without a priority: the highest address";
+  pim.hellos.clear();
+  EXPECT_FALSE(designatedRouterOf(findings).has_value());
+}
+
+}  // namespace
