@@ -12,6 +12,14 @@ build=${BENCH_BUILD:-$repo/build-bench}
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANITE_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target corvanite
 
+# What --prometheus adds to a pass, on the test build's benchmark (README "Monitoring").
+metrics_bench=$repo/${BUILD_DIR:-build}/bin/corvanite_bench_metrics
+if [[ -x $metrics_bench ]]; then
+  folder=$(mktemp -d /var/tmp/corvanite-bench.XXXXXX)
+  "$metrics_bench" "$folder" 500
+  rmdir "$folder"
+fi
+
 rc=0
 BENCH_TOOL=$build/bin/corvanite BENCH_RUNS=1 "$repo/bench/run.sh" || rc=$?
 case $rc in

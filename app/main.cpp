@@ -1,5 +1,6 @@
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <span>
 #include <variant>
 
@@ -7,6 +8,7 @@
 #include "app/line_buffer.h"
 #include "app/options.h"
 #include "app/pass_setup.h"
+#include "app/prometheus_output.h"
 #include "app/run.h"
 #include "net/platform.h"
 #include "net/system_network.h"
@@ -48,12 +50,20 @@ int run(int argc, char* argv[]) {
   // Each line shows as soon as it is complete, also through a pipe: the
   // battery pauses for seconds between lines.
   const LineBufferedStream lines(std::cout);
+  std::optional<PrometheusOutput> metrics;
+  if (given->prometheusFile) metrics.emplace(*given->prometheusFile, std::cerr);
+  PassObserver* alongside = metrics ? &*metrics : nullptr;
+  int status = 0;
   if (!given->once && !given->json && !given->repeatSeconds) {
-    return runDiagnostics(std::cin, std::cout, pass, given->explain);
+    status = runDiagnostics(std::cin, std::cout, pass, given->explain, alongside);
+  } else {
+    if (given->repeatSeconds) net::endProcessOnInterrupt();
+    status = runScripted(std::cout, pass,
+                         ScriptedRun{given->json, given->repeatSeconds, given->explain}, alongside);
   }
-  if (given->repeatSeconds) net::endProcessOnInterrupt();
-  return runScripted(std::cout, pass,
-                     ScriptedRun{given->json, given->repeatSeconds, given->explain});
+  // A monitor whose file was not written must not look like a healthy run.
+  if (metrics && metrics->writeFailed() && status == 0) status = 1;
+  return status;
 }
 
 }  // namespace

@@ -124,6 +124,7 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
   bool json = false;
   bool explain = false;
   std::int32_t repeatSeconds = 0;
+  std::string prometheusFile;
 
   auto* interfaceOption =
       app.add_option("-i,--interface", interfaceChoice,
@@ -149,9 +150,15 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
       ->type_name("SECONDS")
       ->check(CLI::Range(kMinimumRepeatSeconds, 24 * 3600).description(""))
       ->excludes(onceFlag);
+  auto* prometheusOption =
+      app.add_option("--prometheus", prometheusFile,
+                     "After every pass, replace FILE whole with the pass's metrics in the "
+                     "Prometheus text format (for node_exporter's textfile collector)")
+          ->type_name("FILE");
   app.footer(
       "Exit status: 0 when every test succeeded (with --once or --json), 1 when a test "
-      "failed or hit an error, 2 for a usage error; 130 or 143 when interrupted.");
+      "failed, hit an error or the metrics file could not be written, 2 for a usage error; "
+      "130 or 143 when interrupted.");
 
   // CLI11 reads argv[0] as the program name; the arguments come after it.
   std::vector<const char*> argv{"corvanite"};
@@ -169,7 +176,11 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
   if (interfaceOption->count() > 0 && interfaceChoice.empty()) {
     return usageError("--interface: the name or address is empty");
   }
+  if (prometheusOption->count() > 0 && (prometheusFile.empty() || prometheusFile.back() == '/')) {
+    return usageError("--prometheus: the file name is empty");
+  }
   RunOptions options;
+  if (!prometheusFile.empty()) options.prometheusFile = prometheusFile;
   if (!interfaceChoice.empty()) options.interfaceChoice = interfaceChoice;
   options.asmGroup = *parseAsmGroup(asmGroup);
   options.ssmChannel = *parseSsmChannel(ssmChannel);

@@ -44,6 +44,8 @@ struct RunOptions {
   bool json = false;
   bool explain = false;
   std::optional<std::int32_t> repeatSeconds;
+  // Where each pass's metrics go, replaced whole after every pass.
+  std::optional<std::string> prometheusFile;
 
   // One pass and no prompt: asked for, or implied by machine-read output.
   [[nodiscard]] bool singlePass() const { return once || (json && !repeatSeconds); }

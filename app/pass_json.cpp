@@ -173,16 +173,10 @@ std::string passJson(const PassTiming& timing, const PassFindings& findings) {
   return pass.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-JsonOutput::JsonOutput(std::ostream& out)
-    : out_(out),
-      start_(std::chrono::system_clock::now()),
-      startTick_(std::chrono::steady_clock::now()) {}
+JsonOutput::JsonOutput(std::ostream& out) : out_(out) {}
 
 void JsonOutput::passEnds(const PassFindings& findings) {
-  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - startTick_);
-  out_ << passJson(PassTiming{start_, static_cast<std::uint32_t>(took.count())}, findings)
-       << std::endl;
+  out_ << passJson(clock_.timing(), findings) << std::endl;
 }
 
 std::string rfc3339Utc(std::chrono::system_clock::time_point when) {

@@ -3,17 +3,12 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <ostream>
 #include <string>
 
 #include "app/findings.h"
 #include "app/pass_observer.h"
-
-struct PassTiming {
-  std::chrono::system_clock::time_point start;
-  std::uint32_t durationMs = 0;
-};
+#include "app/pass_timing.h"
 
 std::string passJson(const PassTiming& timing, const PassFindings& findings);
 
@@ -27,8 +22,7 @@ class JsonOutput final : public PassObserver {
 
  private:
   std::ostream& out_;
-  std::chrono::system_clock::time_point start_;
-  std::chrono::steady_clock::time_point startTick_;
+  PassClock clock_;
 };
 
 // 2026-12-08T18:05:09.123Z

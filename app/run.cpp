@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "app/pass_fan_out.h"
 #include "app/pass_json.h"
 #include "app/prompt.h"
 #include "app/text_output.h"
@@ -25,23 +26,36 @@ bool everyTestSucceeded(const PassFindings& findings) {
                      [](const TestRecord& test) { return test.outcome == TestOutcome::Succeeded; });
 }
 
+// The output the reader follows, with `alongside` following the same pass.
+void runWith(const PassRunner& pass, PassObserver& output, PassObserver* alongside,
+             PassFindings& findings) {
+  if (alongside == nullptr) {
+    pass(output, findings);
+    return;
+  }
+  PassFanOut both(output, {alongside});
+  pass(both, findings);
+}
+
 // One pass of a scripted run; returns whether every test succeeded.
-bool runScriptedPass(std::ostream& out, const PassRunner& pass, const ScriptedRun& how) {
+bool runScriptedPass(std::ostream& out, const PassRunner& pass, const ScriptedRun& how,
+                     PassObserver* alongside) {
   PassFindings findings;
   if (how.json) {
     JsonOutput json(out);
-    pass(json, findings);
+    runWith(pass, json, alongside, findings);
   } else {
     if (how.repeatSeconds) out << rfc3339Utc(std::chrono::system_clock::now()) << "\n";
     TextOutput text(out, how.explain);
-    pass(text, findings);
+    runWith(pass, text, alongside, findings);
   }
   return everyTestSucceeded(findings);
 }
 
 }  // namespace
 
-int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass, bool explain) {
+int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass, bool explain,
+                   PassObserver* alongside) {
   try {
     net::WinsockScope sockets;
     printBanner(out);
@@ -49,7 +63,7 @@ int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass, 
     do {
       // Nothing found in one pass carries over to the next.
       PassFindings findings;
-      pass(text, findings);
+      runWith(pass, text, alongside, findings);
     } while (askWhatNext(in, out) == NextStep::RunAgain);
     sockets.close();
   } catch (const net::CV_SocketException& failure) {
@@ -58,12 +72,13 @@ int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass, 
   return 0;
 }
 
-int runScripted(std::ostream& out, const PassRunner& pass, const ScriptedRun& how) {
+int runScripted(std::ostream& out, const PassRunner& pass, const ScriptedRun& how,
+                PassObserver* alongside) {
   try {
     net::WinsockScope sockets;
     if (!how.json) printBanner(out);
     for (;;) {
-      const bool succeeded = runScriptedPass(out, pass, how);
+      const bool succeeded = runScriptedPass(out, pass, how, alongside);
       // Passes nobody can read are not run.
       if (!how.repeatSeconds || !out) {
         sockets.close();

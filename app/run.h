@@ -14,9 +14,10 @@ using PassRunner = std::function<void(PassObserver& observer, PassFindings& find
 
 // The whole run: banner, passes until the user quits, and the outermost
 // failure scope; with `explain`, each report is followed by the diagnosis.
-// Returns the process's exit status, always 0.
+// Returns the process's exit status, always 0. `alongside`, when given,
+// follows every pass beside the text (the metrics file).
 int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass,
-                   bool explain = false);
+                   bool explain = false, PassObserver* alongside = nullptr);
 
 // A run for scripts: no prompt and no input read. With repeatSeconds it runs
 // a pass, waits that long and runs again until the process is interrupted;
@@ -30,4 +31,5 @@ struct ScriptedRun {
 };
 
 // Returns 0 when every test of the (last) pass succeeded, else 1.
-int runScripted(std::ostream& out, const PassRunner& pass, const ScriptedRun& how);
+int runScripted(std::ostream& out, const PassRunner& pass, const ScriptedRun& how,
+                PassObserver* alongside = nullptr);

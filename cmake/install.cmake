@@ -55,6 +55,15 @@ else()
   if(CORVANITE_DEB_LAYOUT)
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${changelog_gz}
             DESTINATION ${docdir})
+    # The monitor: a pass every 5 minutes per enabled interface, installed
+    # disabled; the textfile collector's folder it writes to, which Debian's
+    # prometheus-node-exporter also ships.
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/systemd/corvanite-monitor@.service
+                  ${PROJECT_SOURCE_DIR}/packaging/systemd/corvanite-monitor@.timer
+            DESTINATION /lib/systemd/system)
+    install(DIRECTORY DESTINATION /var/lib/prometheus/node-exporter)
+    install(FILES ${PROJECT_SOURCE_DIR}/monitoring/corvanite.rules.yml
+            DESTINATION ${docdir}/examples)
   else()
     install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${docdir})
   endif()
@@ -64,8 +73,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS libcap2-bin)
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, acl, passwd")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus-node-exporter)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+      ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
       OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

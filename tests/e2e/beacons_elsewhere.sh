@@ -6,16 +6,21 @@
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 e2e_require_lab router witness
+e2e_require promtool
 e2e_require_tool
 
 e2e_lab_up --beacons-elsewhere
 
 E2E_TOOL_ARGS=(--asm-group "$LAB_OWN_ASM_GROUP:$LAB_OWN_ASM_PORT"
-  --ssm-channel "$LAB_OWN_SOURCE,$LAB_OWN_SSM_GROUP:$LAB_OWN_SSM_PORT")
+  --ssm-channel "$LAB_OWN_SOURCE,$LAB_OWN_SSM_GROUP:$LAB_OWN_SSM_PORT"
+  --prometheus "$E2E_WORK/corvanite.prom")
 e2e_witness_start
 e2e_run_tool $'q\n'
 e2e_witness_stop
 e2e_expect_output beacons_elsewhere.txt
+e2e_expect_metrics_file "$E2E_WORK/corvanite.prom"
+grep -q "^corvanite_beacon_members{.*group=\"$LAB_OWN_ASM_GROUP\",port=\"$LAB_OWN_ASM_PORT\",.*} 1$" \
+  "$E2E_WORK/corvanite.prom" || e2e_fail "the metrics do not name the beacon the options chose"
 # Tests 5 and 6 probe the router with the groups the options name.
 e2e_witness_saw "IGMPv2 report for $LAB_OWN_ASM_GROUP" "src=$LAB_HOST_ADDR " \
   "igmp_type=0x16 " "group=$LAB_OWN_ASM_GROUP( |$)"

@@ -6,6 +6,7 @@
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 e2e_require_lab router witness
+e2e_require promtool
 e2e_require ping
 e2e_require_tool
 
@@ -23,4 +24,6 @@ e2e_expect_interval "test 4 among other replies" 2000 3000 "$(e2e_mark echo-22)"
   "$(e2e_mark v2-report)"
 e2e_expect_interval "test 7 among other replies" 2000 3000 "$(e2e_mark echo-13)" \
   "$(e2e_mark hello)"
+# The same lab with --prometheus: the same text, and metrics promtool accepts.
+e2e_metrics_pass ignore_pings.txt 1
 e2e_finish

@@ -488,6 +488,39 @@ e2e_finish() {
   exit 0
 }
 
+# e2e_expect_metrics_file FILE: the tool's metrics file is there, readable by everyone
+# (mode 0644), and promtool check metrics finds nothing to say about it.
+e2e_expect_metrics_file() {
+  local file=$1 report
+  if [[ ! -f $file ]]; then
+    e2e_fail "no metrics file $file"
+    return 0
+  fi
+  [[ $(stat -c '%a' "$file") == 644 ]] || e2e_fail "$file has mode $(stat -c '%a' "$file"), not 644"
+  if report=$(promtool check metrics <"$file" 2>&1) && [[ -z $report ]]; then
+    e2e_log "promtool check metrics: $(basename "$file") ($(stat -c %s "$file") bytes) is clean"
+  else
+    e2e_fail "promtool check metrics on $(basename "$file"): $report"
+  fi
+}
+
+# e2e_metrics_pass GOLDEN STATUS: one more pass of the lab's battery, --once with
+# --prometheus on the lab's host interface: it prints GOLDEN's text without the prompt,
+# exits with STATUS, and writes a metrics file that e2e_expect_metrics_file accepts.
+e2e_metrics_pass() {
+  local golden=$1 file=$E2E_WORK/metrics/corvanite-$LAB_HOST_IF.prom
+  local args=(${E2E_TOOL_ARGS[@]+"${E2E_TOOL_ARGS[@]}"}) status=$E2E_EXPECT_STATUS
+  mkdir -p "$E2E_WORK/metrics"
+  E2E_TOOL_ARGS=(-i "$LAB_HOST_IF" --once --prometheus "$file")
+  E2E_EXPECT_STATUS=$2
+  e2e_run_tool
+  head -n -2 "$E2E_DIR/expected/$golden" >"$E2E_WORK/once.txt"
+  e2e_expect_output_file "$E2E_WORK/once.txt"
+  e2e_expect_metrics_file "$file"
+  E2E_TOOL_ARGS=(${args[@]+"${args[@]}"})
+  E2E_EXPECT_STATUS=$status
+}
+
 # e2e_diagnosis_runs [ARG...]: two runs in the scenario's lab, with ARGs before their
 # own: --once --explain (its output in $E2E_WORK/explain.out) and --json
 # (json.out). Both must end with status 1 or 0 as E2E_EXPECT_STATUS says.

@@ -6,6 +6,7 @@
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 e2e_require_lab router witness
+e2e_require promtool
 e2e_require_tool
 
 e2e_lab_up --no-igmp
@@ -22,4 +23,6 @@ e2e_expect_interval "test 6 without queries (2 s pause)" 2000 3000 "$(e2e_mark a
   "$(e2e_mark block)"
 e2e_expect_interval "test 6 without queries (1 s listening)" 1000 2000 \
   "$(e2e_mark block)" "$(e2e_mark echo-13)"
+# The same lab with --prometheus: the same text, and metrics promtool accepts.
+e2e_metrics_pass no_igmp.txt 1
 e2e_finish

@@ -6,15 +6,17 @@
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 e2e_require_lab router
+e2e_require promtool
 e2e_require_tool
 
 e2e_lab_up
 
-E2E_TOOL_ARGS=(--once)
+E2E_TOOL_ARGS=(--once --prometheus "$E2E_WORK/corvanite.prom")
 e2e_run_tool
 head -n -2 "$E2E_DIR/expected/full_pass.txt" >"$E2E_WORK/full_once.txt"
 cp "$E2E_WORK/tool.out" "$E2E_WORK/text.out"
 e2e_expect_output_file "$E2E_WORK/full_once.txt"
+e2e_expect_metrics_file "$E2E_WORK/corvanite.prom"
 
 E2E_TOOL_ARGS=(--json)
 e2e_run_tool

@@ -8,6 +8,7 @@
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 e2e_require_lab router witness
+e2e_require promtool
 e2e_require_tool
 
 e2e_lab_up --two-links
@@ -41,9 +42,13 @@ if [[ $n -ne 0 ]]; then
   e2e_log "the tool started at $(<"$E2E_WORK/tool.started")"
 fi
 
-E2E_TOOL_ARGS=(--interface "$LAB_HOST_IF")
+E2E_TOOL_ARGS=(--interface "$LAB_HOST_IF" --prometheus "$E2E_WORK/corvanite.prom")
 e2e_run_tool $'q\n'
 e2e_expect_output full_pass.txt
+e2e_expect_metrics_file "$E2E_WORK/corvanite.prom"
+info="corvanite_pass_interface_info{interface=\"$LAB_HOST_IF\",address=\"$LAB_HOST_ADDR\""
+grep -qxF "$info,chosen_by=\"option\"} 1" "$E2E_WORK/corvanite.prom" ||
+  e2e_fail "the metrics do not name the interface -i chose"
 
 E2E_TOOL_ARGS=(--json -i "$LAB_HOST_ADDR")
 e2e_run_tool

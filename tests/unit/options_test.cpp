@@ -85,15 +85,28 @@ TEST(Options, JsonImpliesOnePassUnlessRepeated) {
   EXPECT_FALSE(parsedOptions({"--repeat", "60"}).singlePass());
 }
 
+TEST(Options, PrometheusNamesTheMetricsFileInEveryMode) {
+  EXPECT_FALSE(parsedOptions({"--once"}).prometheusFile.has_value());
+  EXPECT_EQ(parsedOptions({"--prometheus", "/var/lib/x/corvanite-eth0.prom"}).prometheusFile,
+            "/var/lib/x/corvanite-eth0.prom");
+  const RunOptions scripted = parsedOptions({"--json", "--repeat", "300", "--prometheus=m.prom"});
+  EXPECT_EQ(scripted.prometheusFile, "m.prom");
+  EXPECT_FALSE(scripted.singlePass());
+  EXPECT_EQ(refusal({"--prometheus", ""}), "corvanite: --prometheus: the file name is empty");
+  EXPECT_EQ(refusal({"--prometheus", "/var/lib/x/"}),
+            "corvanite: --prometheus: the file name is empty");
+  EXPECT_NE(refusal({"--prometheus"}).find("--prometheus"), std::string::npos);
+}
+
 TEST(Options, HelpAndVersionGoToStandardOutput) {
   for (const char* word : {"-h", "--help"}) {
     auto result = parse({word});
     const auto& early = std::get<EarlyExit>(result);
     EXPECT_EQ(early.status, 0);
     EXPECT_EQ(early.standardError, "");
-    for (const char* option :
-         {"--interface", "--asm-group", "--ssm-channel", "--once", "--json", "--repeat",
-          "--version", "233.4.200.19:10002", "198.51.100.20,232.64.133.120:8020"}) {
+    for (const char* option : {"--interface", "--asm-group", "--ssm-channel", "--once", "--json",
+                               "--repeat", "--prometheus FILE", "--version", "233.4.200.19:10002",
+                               "198.51.100.20,232.64.133.120:8020"}) {
       EXPECT_NE(early.standardOutput.find(option), std::string::npos) << option;
     }
   }
