@@ -40,10 +40,11 @@ def lookalikes(host_mac):
                    IP(src=sender, dst="224.0.0.13", ttl=1, proto=103) /
                    PIMv2Hdr(type=3) / PIMv2JoinPrune(up_neighbor_ip="10.0.1.200",
                                                      holdtime=210))
-        # The tool's identifier is its process ID's low 16 bits; these are odd
-        # numbers above 0x8000, which no short-lived PID in the lab reaches.
+        # The tool's identifier is its process ID's low 16 bits, written low byte
+        # first; these bytes read that way give 0x8100 to 0x810f, which no PID
+        # below pid_max 32768 gives.
         out.append(Ether(dst=host_mac) / IP(src=sender, dst=HOST) /
-                   ICMP(type=0, id=0x8001 + 2 * i, seq=i) / Raw(bytes(16)))
+                   ICMP(type=0, id=(i << 8) | 0x81, seq=i) / Raw(bytes(16)))
     return [raw(f) for f in out]
 
 
@@ -73,6 +74,9 @@ def main():
     parser.add_argument("--rate", type=float, default=50000)
     parser.add_argument("--kind", choices=["lookalike", "hellos"], required=True)
     args = parser.parse_args()
+    if args.kind == "lookalike" and int(pathlib.Path("/proc/sys/kernel/pid_max").read_text()) > 32768:
+        print("flood: pid_max is above 32768: the tool's echo identifier may be one of "
+              "the look-alikes', and then their replies answer its pings", file=sys.stderr)
     # Hellos: a pass's whole test 8 (5 s) of sources never repeats.
     batch = lookalikes(args.host_mac) if args.kind == "lookalike" else hellos(int(args.rate * 6))
     return send_until_terminated(batch, args)
