@@ -18,7 +18,7 @@ bool routerAnswered(const TestRecord& record) {
 }
 
 bool queryForGroupSeen(const TestRecord& record) {
-  return detailsOf<IgmpDetails>(record).sawQueryForGroup;
+  return detailsOf<MembershipDetails>(record).sawQueryForGroup;
 }
 
 bool pimRouterHeard(const TestRecord& record) {
@@ -35,27 +35,50 @@ constexpr std::array<BatteryTest, 8> kIpv4Battery{{
      routerAnswered},
     {TestId::SsmRoutersPing, 4, Family::V4, "igmpv3-routers-ping", runSsmRoutersPingTest,
      routerAnswered},
-    {TestId::IgmpV2, 5, Family::V4, "igmpv2-query", runIgmpV2Test, queryForGroupSeen},
-    {TestId::IgmpV3, 6, Family::V4, "igmpv3-query", runIgmpV3Test, queryForGroupSeen},
+    {TestId::IgmpV2, 5, Family::V4, "igmpv2-query", runAnySourceProbe, queryForGroupSeen},
+    {TestId::IgmpV3, 6, Family::V4, "igmpv3-query", runSourceProbe, queryForGroupSeen},
     {TestId::PimRoutersPing, 7, Family::V4, "pim-routers-ping", runPimRoutersPingTest,
      routerAnswered},
     {TestId::PimHello, 8, Family::V4, "pim-hello", runPimTest, pimRouterHeard},
+}};
+
+// The same tests over IPv6: MLD in place of IGMP, ff02::2, ff02::16 and
+// ff02::d in place of the IPv4 routers' groups.
+constexpr std::array<BatteryTest, 8> kIpv6Battery{{
+    {TestId::AsmBeacon, 1, Family::V6, "asm-beacon", runAsmBeaconTest, membersHeard},
+    {TestId::SsmBeacon, 2, Family::V6, "ssm-beacon", runSsmBeaconTest, membersHeard},
+    {TestId::AllRoutersPing, 3, Family::V6, "all-routers-ping", runAllRoutersPingTest,
+     routerAnswered},
+    {TestId::SsmRoutersPing, 4, Family::V6, "mldv2-routers-ping", runSsmRoutersPingTest,
+     routerAnswered},
+    {TestId::MldV1, 5, Family::V6, "mldv1-query", runAnySourceProbe, queryForGroupSeen},
+    {TestId::MldV2, 6, Family::V6, "mldv2-query", runSourceProbe, queryForGroupSeen},
+    {TestId::PimRoutersPing, 7, Family::V6, "pim-routers-ping", runPimRoutersPingTest,
+     routerAnswered},
+    {TestId::PimHello, 8, Family::V6, "pim-hello", runPimTest, pimRouterHeard},
 }};
 
 }  // namespace
 
 std::span<const BatteryTest> ipv4Battery() { return kIpv4Battery; }
 
-const BatteryTest& batteryTest(TestId id) {
-  const auto found = std::find_if(kIpv4Battery.begin(), kIpv4Battery.end(),
+std::span<const BatteryTest> batteryOf(net::Family family) {
+  if (family == Family::V4) return kIpv4Battery;
+  return kIpv6Battery;
+}
+
+const BatteryTest& batteryTest(TestId id, net::Family family) {
+  const auto battery = batteryOf(family);
+  const auto found = std::find_if(battery.begin(), battery.end(),
                                   [id](const BatteryTest& test) { return test.id == id; });
-  if (found == kIpv4Battery.end()) throw std::logic_error("test not in the battery");
+  if (found == battery.end()) throw std::logic_error("test not in the battery");
   return *found;
 }
 
-PassFindings freshFindings() {
+PassFindings freshFindings(net::Family family) {
   PassFindings findings;
-  for (const BatteryTest& test : ipv4Battery()) {
+  findings.family = family;
+  for (const BatteryTest& test : batteryOf(family)) {
     TestRecord record;
     record.id = test.id;
     record.number = test.number;
@@ -81,10 +104,11 @@ void runTest(const BatteryTest& test, net::Network& network, const PassSetup& se
 
 void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
              PassFindings& findings) {
-  findings.tests = freshFindings().tests;
+  findings.family = setup.family;
+  findings.tests = freshFindings(setup.family).tests;
   findings.link = setup.link.chosen;
   observer.passBegins(findings);
-  for (const BatteryTest& test : ipv4Battery()) {
+  for (const BatteryTest& test : batteryOf(setup.family)) {
     if (!observer.stillWanted()) return;
     runTest(test, network, setup, observer, *findings.find(test.id));
   }

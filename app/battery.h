@@ -40,19 +40,21 @@ struct BatteryTest {
 
 // The IPv4 battery, in the order it runs.
 std::span<const BatteryTest> ipv4Battery();
+// The battery of `family`.
+std::span<const BatteryTest> batteryOf(net::Family family);
 
-// The row of test `id`.
-const BatteryTest& batteryTest(TestId id);
+// The row of test `id` in the battery of `family`.
+const BatteryTest& batteryTest(TestId id, net::Family family = net::Family::V4);
 
-// Records for every test of the battery, none of them run.
-PassFindings freshFindings();
+// Records for every test of the battery of `family`, none of them run.
+PassFindings freshFindings(net::Family family = net::Family::V4);
 
 // Runs one test into its record: the test itself, then its duration and
 // outcome, told to `observer` as it goes.
 void runTest(const BatteryTest& test, net::Network& network, const PassSetup& setup,
              PassObserver& observer, TestRecord& record);
 
-// One pass over fresh records: each test of the battery in turn, then the end
-// of the pass, told to `observer`.
+// One pass over fresh records: each test of the battery of the setup's family
+// in turn, then the end of the pass, told to `observer`.
 void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
              PassFindings& findings);

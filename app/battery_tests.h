@@ -1,4 +1,5 @@
-// The eight tests of the IPv4 battery, as the battery table runs them.
+// The eight tests of the batteries, as the battery tables run them; each
+// speaks the family of its row.
 #pragma once
 
 #include "app/battery.h"
@@ -8,8 +9,9 @@ void runAsmBeaconTest(const TestContext& context);
 void runSsmBeaconTest(const TestContext& context);
 void runAllRoutersPingTest(const TestContext& context);
 void runSsmRoutersPingTest(const TestContext& context);
-void runIgmpV2Test(const TestContext& context);
-void runIgmpV3Test(const TestContext& context);
+// Tests 5 and 6, of either family: IGMPv2 or MLDv1, then IGMPv3 or MLDv2.
+void runAnySourceProbe(const TestContext& context);
+void runSourceProbe(const TestContext& context);
 void runPimRoutersPingTest(const TestContext& context);
 void runPimTest(const TestContext& context);
 
@@ -23,5 +25,8 @@ void recordingSocketFailures(TestRecord& record, Body&& body) {
     record.error = TestError{TestError::Kind::RawSocket, std::nullopt, failure.errorCode};
   } catch (const net::CV_SocketException& failure) {
     record.error = TestError{TestError::Kind::SocketCall, failure.operation, failure.errorCode};
+  } catch (const net::CV_PlatformLacksException& failure) {
+    record.error = TestError{TestError::Kind::PlatformLacks, failure.option, failure.errorCode,
+                             failure.lacking};
   }
 }

@@ -70,10 +70,12 @@ void receiveBeacon(const TestContext& context, BeaconDetails& details) {
   // A join on a link that went down since the pass began could hear nothing.
   context.network.requireLinkUp(setup.link, "SetOption");
   if (details.source) {
-    // A host held to IGMPv1 or v2 sends a source-specific join without its
-    // source: whatever it then hears is no proof of SSM.
-    const auto forced = context.network.hostState(setup.link).forcedIgmpVersion;
-    if (forced && forced->value < 3) {
+    // A host held to IGMPv1 or v2, or to MLDv1, sends a source-specific join
+    // without its source: whatever it then hears is no proof of SSM.
+    const auto state = context.network.hostState(setup.link);
+    const bool ipv4 = context.test.family == net::Family::V4;
+    const auto& forced = ipv4 ? state.forcedIgmpVersion : state.forcedMldVersion;
+    if (forced && forced->value < (ipv4 ? 3 : 2)) {
       details.heldToOldIgmp = forced;
       return;
     }

@@ -11,6 +11,8 @@
 #include "app/findings.h"
 
 struct Conclusion {
+  // The family whose report prints it.
+  net::Family family;
   // Stable, for scripts: "host-asm", "path-ssm-not-setup", ...
   std::string_view id;
   bool (*holds)(const PassFlags& flags, const PassFindings& findings);
@@ -20,7 +22,7 @@ struct Conclusion {
   std::string (*detail)(const PassFindings& findings) = nullptr;
 };
 
-// Every conclusion, in the order the report prints them.
+// Every conclusion, in the order the report prints them, IPv4's first.
 std::span<const Conclusion> conclusions();
 
 struct HeldConclusion {
@@ -29,5 +31,5 @@ struct HeldConclusion {
   std::string line;
 };
 
-// The conclusions that hold for one pass, in report order.
+// The conclusions of the pass's family that hold for it, in report order.
 std::vector<HeldConclusion> conclusionsThatHold(const PassFindings& findings);

@@ -43,10 +43,19 @@ json texts(const std::vector<net::Address>& addresses) {
   return list;
 }
 
-// The non-zero sources of the queries seen.
+bool ipv6(const PassFindings& findings) { return findings.family == net::Family::V6; }
+
+// "IGMP" or "MLD", the family's membership protocol.
+const char* protocolName(const PassFindings& findings) { return ipv6(findings) ? "MLD" : "IGMP"; }
+
+// The version whose queries serve source-specific joins: IGMPv3, MLDv2.
+int sourceVersion(const PassFindings& findings) { return ipv6(findings) ? 2 : 3; }
+
+// The sources of the queries seen that the election counts: not 0.0.0.0 or
+// ::, and on IPv6 link-local (any other is query-not-link-local's).
 std::vector<net::Address> routerQueriers(const PassFindings& findings) {
   auto sources = querySources(findings);
-  std::erase_if(sources, [](const net::Address& source) { return source.isUnspecified(); });
+  std::erase_if(sources, [](const net::Address& source) { return !canBeElected(source); });
   return sources;
 }
 
@@ -58,11 +67,15 @@ bool ranWithoutError(const PassFindings& findings, TestId id) {
 std::optional<Finding> findQuerier(const PassFindings& findings) {
   const auto querier = querierOf(findings);
   if (!querier) return std::nullopt;
-  Finding finding{"querier", Severity::Info, "", json::object(),
-                  querier->version == 3 ? "RFC 3376 4.1.6, 4.1.7, 8.4" : "RFC 2236 3"};
+  const bool sourceCapable = querier->version >= sourceVersion(findings);
+  const char* reference = ipv6(findings)
+                              ? (sourceCapable ? "RFC 3810 5.1.8, 5.1.9, 9.4" : "RFC 2710 3")
+                              : (sourceCapable ? "RFC 3376 4.1.6, 4.1.7, 8.4" : "RFC 2236 3");
+  Finding finding{"querier", Severity::Info, "", json::object(), reference};
   std::ostringstream summary;
-  summary << "The IGMP querier on " << interfaceName(findings) << " is "
-          << querier->address.toString() << " (IGMPv" << querier->version << ")";
+  summary << "The " << protocolName(findings) << " querier on " << interfaceName(findings) << " is "
+          << querier->address.toString() << " (" << protocolName(findings) << "v"
+          << querier->version << ")";
   json& evidence = finding.evidence;
   evidence["interface"] = interfaceName(findings);
   evidence["address"] = querier->address.toString();
@@ -89,37 +102,44 @@ std::optional<Finding> findQuerier(const PassFindings& findings) {
 }
 
 std::optional<Finding> findNoQuerier(const PassFindings& findings) {
-  if (!ranWithoutError(findings, TestId::IgmpV2) || !ranWithoutError(findings, TestId::IgmpV3) ||
+  const bool v6 = ipv6(findings);
+  if (!ranWithoutError(findings, v6 ? TestId::MldV1 : TestId::IgmpV2) ||
+      !ranWithoutError(findings, v6 ? TestId::MldV2 : TestId::IgmpV3) ||
       !queriesOfPass(findings).empty()) {
     return std::nullopt;
   }
   const std::string name = interfaceName(findings);
   return Finding{"no-querier", Severity::Problem,
-                 "No IGMP querier answered on " + name +
+                 std::string("No ") + protocolName(findings) + " querier answered on " + name +
                      ": without one, a snooping switch forgets the host's groups after about "
                      "260 s and their traffic stops, so multicast works for a few minutes, "
                      "then not.",
-                 json{{"interface", name}}, "RFC 4541 2.1.1, RFC 3376 8.4"};
+                 json{{"interface", name}},
+                 v6 ? "RFC 4541 2.1.1, RFC 3810 9.4" : "RFC 4541 2.1.1, RFC 3376 8.4"};
 }
 
 std::optional<Finding> findOldQuerier(const PassFindings& findings) {
   const auto querier = querierOf(findings);
-  if (!querier || querier->version >= 3 || querier->address.isUnspecified()) return std::nullopt;
+  if (!querier || querier->version >= sourceVersion(findings) || !canBeElected(querier->address)) {
+    return std::nullopt;
+  }
+  const std::string version =
+      protocolName(findings) + std::string("v") + std::to_string(querier->version);
   std::ostringstream summary;
   summary << "The querier " << querier->address.toString() << " on " << interfaceName(findings)
-          << " speaks IGMPv" << querier->version
+          << " speaks " << version
           << " only: it serves no source-specific join, and hosts that hear it fall back to "
-             "IGMPv"
-          << querier->version << ", so SSM cannot work on this link.";
+          << version << ", so SSM cannot work on this link.";
   const auto held = conclusionsThatHold(findings);
   if (std::any_of(held.begin(), held.end(), [](const HeldConclusion& conclusion) {
-        return conclusion.rule->id == "path-ssm-not-setup";
+        return conclusion.rule->id == "path-ssm-not-setup" ||
+               conclusion.rule->id == "path-ssm-not-setup-ipv6";
       })) {
     summary << " This, not a switch, is why the report finds the path not set up for SSM.";
   }
   return Finding{"querier-old-version", Severity::Problem, summary.str(),
                  json{{"address", querier->address.toString()}, {"version", querier->version}},
-                 "RFC 4604 2.2, RFC 3376 7.2.1"};
+                 ipv6(findings) ? "RFC 4604 2.2, RFC 3810 8.2.1" : "RFC 4604 2.2, RFC 3376 7.2.1"};
 }
 
 std::optional<Finding> findMultipleQueriers(const PassFindings& findings) {
@@ -131,20 +151,23 @@ std::optional<Finding> findMultipleQueriers(const PassFindings& findings) {
                      queriers.front().toString() +
                      ", wins the election; queriers that keep querying regardless disagree.",
                  json{{"sources", texts(queriers)}, {"elected", queriers.front().toString()}},
-                 "RFC 3376 6.6.2"};
+                 ipv6(findings) ? "RFC 3810 7.6.2" : "RFC 3376 6.6.2"};
 }
 
 std::optional<Finding> findSwitchQuerier(const PassFindings& findings) {
   const auto sources = querySources(findings);
   if (sources.empty() || !sources.front().isUnspecified()) return std::nullopt;
   const auto routers = routerQueriers(findings);
-  std::string summary = "A querier sends from 0.0.0.0 on " + interfaceName(findings) +
+  const std::string zero = sources.front().toString();
+  std::string summary = "A querier sends from " + zero + " on " + interfaceName(findings) +
                         ": a snooping switch's own querier.";
+  // Hosts act on no MLD query from ::, so it keeps only the switch's groups alive.
+  if (ipv6(findings)) summary += " Hosts discard MLD queries from ::, so it does not serve them.";
   summary += routers.empty() ? " No router queries this link."
                              : " A router queries it too: " + joined(routers) + ".";
   return Finding{"switch-querier", Severity::Warning, summary,
-                 json{{"source", "0.0.0.0"}, {"router_queriers", texts(routers)}},
-                 "RFC 4541 2.1.1"};
+                 json{{"source", zero}, {"router_queriers", texts(routers)}},
+                 ipv6(findings) ? "RFC 4541 2.1.1, RFC 3810 5.1.14" : "RFC 4541 2.1.1"};
 }
 
 std::optional<Finding> findMembershipInterval(const PassFindings& findings) {
@@ -170,7 +193,7 @@ std::optional<Finding> findMembershipInterval(const PassFindings& findings) {
            {"query_response_interval_ms", response},
            {"membership_interval_s", static_cast<double>(*querier->membershipIntervalMs) / 1000},
            {"snooping_timeout_s", kSnoopingTimeoutMs / 1000}},
-      "RFC 3376 8.4"};
+      ipv6(findings) ? "RFC 3810 9.4" : "RFC 3376 8.4"};
 }
 
 std::string subnetText(const net::LinkInterface& link) {
@@ -184,7 +207,7 @@ std::string subnetText(const net::LinkInterface& link) {
 }
 
 std::optional<Finding> findQueryOffSubnet(const PassFindings& findings) {
-  if (!findings.link || findings.link->prefixLength <= 0) return std::nullopt;
+  if (ipv6(findings) || !findings.link || findings.link->prefixLength <= 0) return std::nullopt;
   auto outside = routerQueriers(findings);
   std::erase_if(outside,
                 [&](const net::Address& source) { return net::onLink(*findings.link, source); });
@@ -198,9 +221,44 @@ std::optional<Finding> findQueryOffSubnet(const PassFindings& findings) {
                  json{{"addresses", texts(outside)}, {"subnet", subnet}}, ""};
 }
 
+std::optional<Finding> findQueryNotLinkLocal(const PassFindings& findings) {
+  if (!ipv6(findings)) return std::nullopt;
+  auto strangers = querySources(findings);
+  // :: is the switch querier's finding.
+  std::erase_if(strangers, [](const net::Address& source) {
+    return source.isUnspecified() || isLinkLocal(source);
+  });
+  if (strangers.empty()) return std::nullopt;
+  const std::string name = interfaceName(findings);
+  return Finding{"query-not-link-local", Severity::Warning,
+                 "MLD queries on " + name + " come from " + joined(strangers) + ", which " +
+                     (strangers.size() == 1 ? "is" : "are") +
+                     " not link-local: hosts and routers discard such queries, so they answer "
+                     "nothing and elect nothing.",
+                 json{{"interface", name}, {"addresses", texts(strangers)}}, "RFC 3810 5.1.14"};
+}
+
+std::optional<Finding> findForcedMldVersion(const PassFindings& findings) {
+  const auto& forced = findings.hostState.forcedMldVersion;
+  if (!ipv6(findings) || !forced) return std::nullopt;
+  const std::string setting = forced->name + " is " + std::to_string(forced->value);
+  json evidence{{"setting", forced->name}, {"value", forced->value}};
+  if (forced->value >= 2) {
+    return Finding{"host-mld-version-forced", Severity::Info,
+                   setting + ": the host speaks MLDv2 on " + interfaceName(findings) +
+                       " and never falls back for an MLDv1 querier.",
+                   evidence, "RFC 3810 8.2.1"};
+  }
+  return Finding{"host-mld-version-forced", Severity::Problem,
+                 setting + ": the host speaks only MLDv1 on " + interfaceName(findings) +
+                     ", so its source-specific joins leave without their source and SSM "
+                     "cannot work from it.",
+                 evidence, "RFC 3810 8.2.1"};
+}
+
 std::optional<Finding> findForcedIgmpVersion(const PassFindings& findings) {
   const auto& forced = findings.hostState.forcedIgmpVersion;
-  if (!forced) return std::nullopt;
+  if (ipv6(findings) || !forced) return std::nullopt;
   const std::string setting = forced->name + " is " + std::to_string(forced->value);
   json evidence{{"setting", forced->name}, {"value", forced->value}};
   if (forced->value == 3) {
@@ -221,7 +279,9 @@ std::optional<Finding> findCompatibilityMode(const PassFindings& findings) {
   const auto mode = findings.hostState.igmpMode;
   const auto& forced = findings.hostState.forcedIgmpVersion;
   // A mode the setting holds it in is that setting's finding.
-  if (!mode || *mode >= 3 || (forced && forced->value == *mode)) return std::nullopt;
+  if (ipv6(findings) || !mode || *mode >= 3 || (forced && forced->value == *mode)) {
+    return std::nullopt;
+  }
   const std::string name = interfaceName(findings);
   return Finding{"host-igmp-compat-mode", Severity::Warning,
                  name + " is in IGMPv" + std::to_string(*mode) +
@@ -242,7 +302,8 @@ struct DroppedBeacon {
 std::optional<Finding> findHostDropsBeacon(const PassFindings& findings) {
   const std::string link = interfaceName(findings);
   const auto& filter = findings.hostState.reversePathFilter;
-  const bool strict = filter && filter->value == 1;
+  // IPv6 has no rp_filter of its own: its drops stay of unknown cause.
+  const bool strict = !ipv6(findings) && filter && filter->value == 1;
   std::vector<DroppedBeacon> dropped;
   for (const auto& [id, name] : {std::pair{TestId::AsmBeacon, "ASM"}, {TestId::SsmBeacon, "SSM"}}) {
     const auto& beacon = findings.details<BeaconDetails>(id);
@@ -292,7 +353,8 @@ std::optional<Finding> findHostDropsBeacon(const PassFindings& findings) {
     beacons.push_back(item);
   }
   json evidence{{"interface", link}, {"beacons", beacons}};
-  if (filter) evidence["rp_filter"] = json{{"setting", filter->name}, {"value", filter->value}};
+  if (filter && !ipv6(findings))
+    evidence["rp_filter"] = json{{"setting", filter->name}, {"value", filter->value}};
   return Finding{"host-drops-beacon", Severity::Problem, summary.str(), evidence,
                  byReversePath ? "RFC 3704 2.2" : ""};
 }
@@ -314,8 +376,9 @@ std::optional<Finding> findBeaconTtl(const PassFindings& findings) {
   }
   if (beacons.empty()) return std::nullopt;
   return Finding{"beacon-ttl", Severity::Info,
-                 "The beacons arrive on " + interfaceName(findings) + " with a lowest TTL of " +
-                     lowestOfEach + ": the hops each may still make beyond this link.",
+                 "The beacons arrive on " + interfaceName(findings) + " with a lowest " +
+                     (ipv6(findings) ? "hop limit" : "TTL") + " of " + lowestOfEach +
+                     ": the hops each may still make beyond this link.",
                  json{{"beacons", beacons}}, ""};
 }
 
@@ -351,21 +414,23 @@ std::optional<Finding> findIgnoredPings(const PassFindings& findings) {
     }
   }
   std::optional<net::Address> router;
-  if (const auto querier = querierOf(findings); querier && !querier->address.isUnspecified()) {
+  if (const auto querier = querierOf(findings); querier && canBeElected(querier->address)) {
     router = querier->address;
   } else if (const auto dr = designatedRouterOf(findings)) {
     router = dr->address;
   }
   if (!router) return std::nullopt;
+  const char* why = ipv6(findings)
+                        ? "Linux routers ignore them with net.ipv6.icmp.echo_ignore_multicast"
+                        : "Linux routers ignore them by default (icmp_echo_ignore_broadcasts)";
   return Finding{"router-ignores-pings", Severity::Info,
-                 router->toString() + " runs IGMP or PIM on " + interfaceName(findings) +
-                     " but answered none of the group pings: Linux routers ignore them by "
-                     "default (icmp_echo_ignore_broadcasts), so the report's rows that rest on "
-                     "pings understate this router.",
+                 router->toString() + " runs " + protocolName(findings) + " or PIM on " +
+                     interfaceName(findings) + " but answered none of the group pings: " + why +
+                     ", so the report's rows that rest on pings understate this router.",
                  json{{"address", router->toString()}}, ""};
 }
 
-constexpr std::array<DiagnosisRule, 13> kRules{{
+constexpr std::array<DiagnosisRule, 15> kRules{{
     {"querier", findQuerier},
     {"no-querier", findNoQuerier},
     {"querier-old-version", findOldQuerier},
@@ -373,8 +438,10 @@ constexpr std::array<DiagnosisRule, 13> kRules{{
     {"switch-querier", findSwitchQuerier},
     {"membership-interval", findMembershipInterval},
     {"query-off-subnet", findQueryOffSubnet},
+    {"query-not-link-local", findQueryNotLinkLocal},
     {"host-igmp-version-forced", findForcedIgmpVersion},
     {"host-igmp-compat-mode", findCompatibilityMode},
+    {"host-mld-version-forced", findForcedMldVersion},
     {"host-drops-beacon", findHostDropsBeacon},
     {"beacon-ttl", findBeaconTtl},
     {"pim-dr", findDesignatedRouter},
@@ -400,7 +467,11 @@ std::span<const DiagnosisRule> diagnosisRules() { return kRules; }
 std::vector<Finding> diagnose(const PassFindings& findings) {
   std::vector<Finding> found;
   for (const DiagnosisRule& rule : kRules) {
-    if (auto finding = rule.find(findings)) found.push_back(std::move(*finding));
+    if (auto finding = rule.find(findings)) {
+      // One id serves both families; the evidence says which.
+      finding->evidence["family"] = ipv6(findings) ? "ipv6" : "ipv4";
+      found.push_back(std::move(*finding));
+    }
   }
   std::stable_sort(found.begin(), found.end(),
                    [](const Finding& a, const Finding& b) { return a.severity < b.severity; });

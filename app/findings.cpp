@@ -44,8 +44,12 @@ PassFlags flagsOf(const PassFindings& findings) {
   flags.allRoutersAnswered = !findings.details<PingDetails>(TestId::AllRoutersPing).replies.empty();
   flags.ssmRoutersAnswered = !findings.details<PingDetails>(TestId::SsmRoutersPing).replies.empty();
   flags.pimRoutersAnswered = !findings.details<PingDetails>(TestId::PimRoutersPing).replies.empty();
-  flags.igmpV2QuerySeen = findings.details<IgmpDetails>(TestId::IgmpV2).sawQueryForGroup;
-  flags.igmpV3QuerySeen = findings.details<IgmpDetails>(TestId::IgmpV3).sawQueryForGroup;
+  // IPv6's tests 5 and 6 speak MLD: their flags mean the same of it.
+  const bool ipv4 = findings.family == net::Family::V4;
+  flags.igmpV2QuerySeen =
+      findings.details<MembershipDetails>(ipv4 ? TestId::IgmpV2 : TestId::MldV1).sawQueryForGroup;
+  flags.igmpV3QuerySeen =
+      findings.details<MembershipDetails>(ipv4 ? TestId::IgmpV3 : TestId::MldV2).sawQueryForGroup;
   const auto& pim = findings.details<PimDetails>(TestId::PimHello);
   flags.pimHelloAnswered = !pim.hellos.empty() || !pim.rpAdvertisers.empty();
   return flags;

@@ -13,7 +13,7 @@
 #include "net/host_state.h"
 #include "net/interfaces.h"
 #include "probes/group_pinger.h"
-#include "probes/igmp_prober.h"
+#include "probes/membership_prober.h"
 #include "probes/pim_prober.h"
 
 // The tests of a battery, by what they do; their numbers and order are the
@@ -23,8 +23,11 @@ enum class TestId {
   SsmBeacon,
   AllRoutersPing,
   SsmRoutersPing,
+  // Tests 5 and 6: IGMPv2 and IGMPv3 on IPv4, MLDv1 and MLDv2 on IPv6.
   IgmpV2,
   IgmpV3,
+  MldV1,
+  MldV2,
   PimRoutersPing,
   PimHello,
 };
@@ -59,7 +62,7 @@ struct BeaconDetails {
   // in the order of the senders' address texts; nothing where the platform
   // has no such capture or it could not be opened.
   std::optional<std::vector<LinkSender>> onLink;
-  // Test 2: the setting that holds the host to IGMPv1 or v2 on the
+  // Test 2: the setting that holds the host to IGMPv1 or v2 (MLDv1) on the
   // interface, which sends a source-specific join without its source; the
   // test then fails without joining.
   std::optional<net::KernelSetting> heldToOldIgmp;
@@ -76,7 +79,7 @@ struct PingDetails {
 };
 
 // Tests 5 and 6.
-struct IgmpDetails {
+struct MembershipDetails {
   // The group whose query (or a general one) is the router's answer, and
   // the lowest IGMP version such a query must have to count (3 for test 6).
   net::Address group;
@@ -92,17 +95,19 @@ struct PimDetails {
 };
 
 using TestDetails =
-    std::variant<std::monostate, BeaconDetails, PingDetails, IgmpDetails, PimDetails>;
+    std::variant<std::monostate, BeaconDetails, PingDetails, MembershipDetails, PimDetails>;
 
 enum class TestOutcome { Succeeded, Failed, Error };
 
 // The socket call that ended a test: a failed call names itself; a raw
-// socket that could not be opened names no call.
+// socket that could not be opened names no call; an option the platform
+// does not offer names itself and says what is missing.
 struct TestError {
-  enum class Kind { SocketCall, RawSocket };
+  enum class Kind { SocketCall, RawSocket, PlatformLacks };
   Kind kind = Kind::SocketCall;
   std::optional<std::string> call;
   std::int32_t code = 0;
+  std::optional<std::string> lacking = std::nullopt;
 };
 
 struct TestRecord;
@@ -137,6 +142,8 @@ struct InterfaceSummary {
 };
 
 struct PassFindings {
+  // The family of the battery that ran.
+  net::Family family = net::Family::V4;
   // One record for each test of the battery, in the battery's order.
   std::vector<TestRecord> tests;
   InterfaceSummary chosenInterface;

@@ -4,8 +4,8 @@
 
 std::vector<ObservedQuery> queriesOfPass(const PassFindings& findings) {
   std::vector<ObservedQuery> queries;
-  for (const TestId id : {TestId::IgmpV2, TestId::IgmpV3}) {
-    const auto& seen = findings.details<IgmpDetails>(id).queries;
+  for (const TestId id : {TestId::IgmpV2, TestId::IgmpV3, TestId::MldV1, TestId::MldV2}) {
+    const auto& seen = findings.details<MembershipDetails>(id).queries;
     queries.insert(queries.end(), seen.begin(), seen.end());
   }
   return queries;
@@ -19,6 +19,22 @@ std::vector<net::Address> querySources(const PassFindings& findings) {
   return sources;
 }
 
+bool isLinkLocal(const net::Address& address) {
+  const auto bytes = address.bytes();
+  return !address.isV4() && bytes[0] == 0xFE && (bytes[1] & 0xC0U) == 0x80;
+}
+
+bool canBeElected(const net::Address& source) {
+  return source.isV4() ? !source.isUnspecified() : isLinkLocal(source);
+}
+
+std::optional<net::Address> electedQuerier(const std::vector<net::Address>& sources) {
+  for (const net::Address& source : sources) {
+    if (canBeElected(source)) return source;
+  }
+  return std::nullopt;
+}
+
 std::optional<Querier> querierOf(const PassFindings& findings) {
   const auto queries = queriesOfPass(findings);
   std::optional<net::Address> chosen;
@@ -26,18 +42,16 @@ std::optional<Querier> querierOf(const PassFindings& findings) {
   // do, the lower address is the one the election makes the querier.
   for (const ObservedQuery& seen : queries) {
     const MembershipQuery& query = seen.query;
-    if (!query.group.isUnspecified() && !query.sender.isUnspecified() &&
+    if (!query.group.isUnspecified() && canBeElected(query.sender) &&
         (!chosen || query.sender < *chosen)) {
       chosen = query.sender;
     }
   }
-  if (!chosen) {
-    for (const net::Address& source : querySources(findings)) {
-      // The lowest source first: a switch's 0.0.0.0 only when it is alone.
-      if (!source.isUnspecified() || !chosen) chosen = source;
-      if (!source.isUnspecified()) break;
-    }
-  }
+  const auto sources = querySources(findings);
+  if (!chosen) chosen = electedQuerier(sources);
+  // A switch's 0.0.0.0 or ::, or an MLD query from a source no host accepts,
+  // only when nothing else queried.
+  if (!chosen && !sources.empty()) chosen = sources.front();
   if (!chosen) return std::nullopt;
 
   Querier querier;

@@ -12,7 +12,7 @@
 
 struct Querier {
   net::Address address;
-  // The highest IGMP version its queries showed.
+  // The highest IGMP (1 to 3) or MLD (1, 2) version its queries showed.
   int version = 0;
   // From its IGMPv3 queries (RFC 3376 4.1.6, 4.1.7); nothing from an older
   // one, or where it told none (QRV 0).
@@ -24,8 +24,9 @@ struct Querier {
   // Interval); nothing when none of them came during the tests.
   std::optional<std::uint32_t> queryResponseIntervalMs;
   // Robustness x query interval + query response interval (RFC 3376 8.4),
-  // in milliseconds: how long a group lives without a report. Without a
-  // general query the response interval is the default, 10 s (8.3).
+  // in milliseconds, MLD's Multicast Address Listening Interval likewise
+  // (RFC 3810 9.4): how long a group lives without a report. Without a
+  // general query the response interval is the default, 10 s in both.
   std::optional<std::uint64_t> membershipIntervalMs;
 };
 
@@ -37,12 +38,23 @@ std::vector<ObservedQuery> queriesOfPass(const PassFindings& findings);
 // The querier of the link: the sender of the queries for a group (the one
 // that answered the host's own messages; the lowest, as the election has it,
 // where several did), else the lowest source of the
-// general queries; a querier that sends from 0.0.0.0 (a switch's) only when
-// nothing else queried. Nothing when no query was seen.
+// general queries; a querier that sends from 0.0.0.0 or :: (a switch's), or
+// an MLD querier from a source that is not link-local, only when nothing
+// else queried. Nothing when no query was seen.
 std::optional<Querier> querierOf(const PassFindings& findings);
 
 // The distinct sources of the queries seen, in byte order of the addresses.
 std::vector<net::Address> querySources(const PassFindings& findings);
+
+// An IPv6 address in fe80::/10.
+bool isLinkLocal(const net::Address& address);
+// A source the querier election counts: an IPv4 address other than
+// 0.0.0.0; on IPv6 only a link-local one, as hosts and routers discard MLD
+// queries from any other (RFC 3810 5.1.14).
+bool canBeElected(const net::Address& source);
+// The lowest source the election counts, of `sources` in byte order: the
+// querier by RFC 3376 6.6.2 and RFC 3810 7.6.2.
+std::optional<net::Address> electedQuerier(const std::vector<net::Address>& sources);
 
 struct DesignatedRouter {
   net::Address address;

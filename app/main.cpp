@@ -37,21 +37,27 @@ int run(int argc, char* argv[]) {
   if (const auto* early = std::get_if<options::EarlyExit>(&parsed)) return exitEarly(*early);
   // get_if, not get: neither can be empty here.
   const auto* given = std::get_if<options::RunOptions>(&parsed);
-  const auto chosen = interfaceFromOptions(*given);
+  const auto chosen = interfacesFromOptions(*given);
   if (const auto* early = std::get_if<options::EarlyExit>(&chosen)) return exitEarly(*early);
-  const auto* byOption = std::get_if<std::optional<net::LinkInterface>>(&chosen);
+  const auto* byOption = std::get_if<LinksByOption>(&chosen);
   net::SystemNetwork network;
-  const PassRunner pass = [&](PassObserver& observer, PassFindings& findings) {
-    // The interface is found once per pass, before its first test.
-    const PassSetup setup = preparePass(*given, *byOption);
-    findings.chosenInterface = summaryOf(setup);
-    runPass(network, setup, observer, findings);
+  const PassRunner pass = [&](PassObserver& observer, PassResults& results) {
+    for (const net::Family family : given->families) {
+      // The interface is found once per battery, before its first test.
+      const PassSetup setup = preparePass(*given, family, *byOption);
+      PassFindings& findings = results.emplace_back();
+      findings.chosenInterface = summaryOf(setup);
+      runPass(network, setup, observer, findings);
+      if (!observer.stillWanted()) return;
+    }
   };
   // Each line shows as soon as it is complete, also through a pipe: the
   // battery pauses for seconds between lines.
   const LineBufferedStream lines(std::cout);
   std::optional<PrometheusOutput> metrics;
-  if (given->prometheusFile) metrics.emplace(*given->prometheusFile, std::cerr);
+  if (given->prometheusFile) {
+    metrics.emplace(*given->prometheusFile, std::cerr, given->families.size());
+  }
   PassObserver* alongside = metrics ? &*metrics : nullptr;
   int status = 0;
   if (!given->once && !given->json && !given->repeatSeconds) {

@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <sstream>
 #include <system_error>
@@ -11,6 +12,9 @@
 
 namespace options {
 namespace {
+
+// Whether `text` holds an IPv6 group in brackets.
+bool bracketed(std::string_view text) { return !text.empty() && text.front() == '['; }
 
 constexpr const char* kSynopsis =
     "Usage: corvanite [-i NAME|ADDRESS] [--asm-group GROUP:PORT]\n"
@@ -40,7 +44,23 @@ std::optional<std::uint16_t> parsePort(std::string_view text) {
   return parseDecimal<std::uint16_t>(text, 1, 65535);
 }
 
+// [GROUP]:PORT
+std::string describeAsmGroup6(const std::string& text) {
+  const auto close = text.find(']');
+  if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') {
+    return "'" + text + "' is not of the form [GROUP]:PORT";
+  }
+  const std::string inside = text.substr(1, close - 1);
+  const auto group = net::Address::parseV6(inside);
+  if (!group) return "'" + inside + "' is not an IPv6 address";
+  if (!parsePort(std::string_view(text).substr(close + 2))) {
+    return "'" + text.substr(close + 2) + "' is not a port from 1 to 65535";
+  }
+  return groupProblem(*group);
+}
+
 std::string describeAsmGroup(const std::string& text) {
+  if (bracketed(text)) return describeAsmGroup6(text);
   const auto colon = text.rfind(':');
   if (colon == std::string::npos) return "'" + text + "' is not of the form GROUP:PORT";
   const auto group = net::Address::parseV4(text.substr(0, colon));
@@ -54,8 +74,11 @@ std::string describeAsmGroup(const std::string& text) {
 std::string describeSsmChannel(const std::string& text) {
   const auto comma = text.find(',');
   if (comma == std::string::npos) return "'" + text + "' is not of the form SOURCE,GROUP:PORT";
-  const auto source = net::Address::parseV4(text.substr(0, comma));
-  if (!source) return "'" + text.substr(0, comma) + "' is not an IPv4 address";
+  // The group's form names the family; the source must be of the same.
+  const bool ipv6 = bracketed(std::string_view(text).substr(comma + 1));
+  const std::string sourceText = text.substr(0, comma);
+  const auto source = ipv6 ? net::Address::parseV6(sourceText) : net::Address::parseV4(sourceText);
+  if (!source) return "'" + sourceText + "' is not an " + (ipv6 ? "IPv6" : "IPv4") + " address";
   if (auto problem = sourceProblem(*source); !problem.empty()) return problem;
   return describeAsmGroup(text.substr(comma + 1));
 }
@@ -71,27 +94,43 @@ EarlyExit usageError(const std::string& line) {
 std::optional<AsmGroup> parseAsmGroup(const std::string& text) {
   if (!describeAsmGroup(text).empty()) return std::nullopt;
   const auto colon = text.rfind(':');
-  return AsmGroup{*net::Address::parseV4(text.substr(0, colon)),
-                  *parsePort(std::string_view(text).substr(colon + 1))};
+  const auto group = bracketed(text) ? net::Address::parseV6(text.substr(1, colon - 2))
+                                     : net::Address::parseV4(text.substr(0, colon));
+  return AsmGroup{*group, *parsePort(std::string_view(text).substr(colon + 1))};
 }
 
 std::optional<SsmChannel> parseSsmChannel(const std::string& text) {
   if (!describeSsmChannel(text).empty()) return std::nullopt;
   const auto comma = text.find(',');
   const auto group = *parseAsmGroup(text.substr(comma + 1));
-  return SsmChannel{*net::Address::parseV4(text.substr(0, comma)), group.group, group.port};
+  const std::string source = text.substr(0, comma);
+  return SsmChannel{
+      *(group.group.isV4() ? net::Address::parseV4(source) : net::Address::parseV6(source)),
+      group.group, group.port};
 }
 
 std::string groupProblem(const net::Address& group) {
   if (!group.isMulticast()) return "the group must be a multicast address";
-  if (inBlock(group, 0xE0000000U, 24)) {
+  if (group.isV4() && inBlock(group, 0xE0000000U, 24)) {
     return "the group must not be link-local (224.0.0.0/24): routers do not forward it";
+  }
+  // RFC 4291 2.7: the low four bits of the second byte are the group's scope.
+  if (!group.isV4() && (group.bytes()[1] & 0x0FU) <= 2) {
+    return "the group's scope must be wider than link-local (ffx2::/16): routers do not "
+           "forward it";
   }
   return "";
 }
 
 std::string sourceProblem(const net::Address& source) {
   if (source.isMulticast()) return "the source must be a unicast address";
+  // Global unicast is 2000::/3 (RFC 4291 2.4).
+  if (!source.isV4()) {
+    if ((source.bytes()[0] & 0xE0U) != 0x20U) {
+      return "the source must be a global unicast address (2000::/3)";
+    }
+    return "";
+  }
   if (inBlock(source, 0x00000000U, 8) || inBlock(source, 0x7F000000U, 8) ||
       inBlock(source, 0xF0000000U, 4)) {
     return "the source must be a unicast address outside 0/8, 127/8 and 240/4";
@@ -103,6 +142,8 @@ RunOptions defaultRunOptions() {
   RunOptions options;
   options.asmGroup = *parseAsmGroup(kDefaultAsmGroup);
   options.ssmChannel = *parseSsmChannel(kDefaultSsmChannel);
+  options.asmGroup6 = *parseAsmGroup(kDefaultAsmGroup6);
+  options.ssmChannel6 = *parseSsmChannel(kDefaultSsmChannel6);
   return options;
 }
 
@@ -111,15 +152,17 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
   // the rest of the start-up together.
   if (arguments.empty()) return defaultRunOptions();
   CLI::App app{
-      "Tests which IPv4 multicast services work from this host: beacon groups, "
-      "the first-hop router's IGMP and PIM, and the link-local router groups.",
+      "Tests which IPv4 and IPv6 multicast services work from this host: beacon groups, "
+      "the first-hop router's IGMP or MLD and PIM, and the link-local router groups.",
       "corvanite"};
   app.get_formatter()->column_width(40);
   app.set_version_flag("--version", std::string("corvanite ") + CORVANITE_VERSION);
 
   std::string interfaceChoice;
-  std::string asmGroup = kDefaultAsmGroup;
-  std::string ssmChannel = kDefaultSsmChannel;
+  std::vector<std::string> asmGroups;
+  std::vector<std::string> ssmChannels;
+  bool ipv4 = false;
+  bool ipv6 = false;
   bool once = false;
   bool json = false;
   bool explain = false;
@@ -128,19 +171,30 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
 
   auto* interfaceOption =
       app.add_option("-i,--interface", interfaceChoice,
-                     "The interface every test uses, by name or by one of its IPv4 addresses")
+                     "The interface every test uses, by name or by one of its addresses "
+                     "(of the family tested)")
           ->type_name("NAME|ADDRESS");
-  app.add_option("--asm-group", asmGroup, "The any-source beacon group of tests 1 and 5")
+  app.add_flag("-4", ipv4, "Run the IPv4 battery (the default)");
+  app.add_flag("-6", ipv6, "Run the IPv6 battery; with -4, both, IPv4 first");
+  app.add_option("--asm-group", asmGroups,
+                 "The any-source beacon group of tests 1 and 5, IPv6 in brackets; once for "
+                 "each family")
       ->type_name("GROUP:PORT")
-      ->capture_default_str()
+      ->allow_extra_args(false)
+      ->take_all()
+      ->default_str(std::string(kDefaultAsmGroup) + " " + kDefaultAsmGroup6)
       ->check(CLI::Validator(describeAsmGroup, ""));
-  app.add_option("--ssm-channel", ssmChannel, "The source-specific beacon channel of tests 2 and 6")
+  app.add_option("--ssm-channel", ssmChannels,
+                 "The source-specific beacon channel of tests 2 and 6, IPv6 group in "
+                 "brackets; once for each family")
       ->type_name("SOURCE,GROUP:PORT")
-      ->capture_default_str()
+      ->allow_extra_args(false)
+      ->take_all()
+      ->default_str(std::string(kDefaultSsmChannel) + " " + kDefaultSsmChannel6)
       ->check(CLI::Validator(describeSsmChannel, ""));
   auto* onceFlag = app.add_flag("--once", once,
-                                "Run one pass without the prompt; the exit "
-                                "status tells whether all eight tests succeeded");
+                                "Run one pass without the prompt; the exit status tells "
+                                "whether every test of every family succeeded");
   app.add_flag("--json", json, "Print one JSON object per pass instead of the text");
   app.add_flag("--explain", explain,
                "After each report, the diagnosis: why the link works as it does, with the "
@@ -179,11 +233,33 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
   if (prometheusOption->count() > 0 && (prometheusFile.empty() || prometheusFile.back() == '/')) {
     return usageError("--prometheus: the file name is empty");
   }
-  RunOptions options;
+  RunOptions options = defaultRunOptions();
   if (!prometheusFile.empty()) options.prometheusFile = prometheusFile;
   if (!interfaceChoice.empty()) options.interfaceChoice = interfaceChoice;
-  options.asmGroup = *parseAsmGroup(asmGroup);
-  options.ssmChannel = *parseSsmChannel(ssmChannel);
+  if (ipv6)
+    options.families =
+        ipv4 ? std::vector{net::Family::V4, net::Family::V6} : std::vector{net::Family::V6};
+  // Each family's beacons at most once.
+  std::vector<net::Family> given;
+  for (const std::string& text : asmGroups) {
+    const AsmGroup group = *parseAsmGroup(text);
+    if (std::find(given.begin(), given.end(), group.group.family()) != given.end()) {
+      return usageError("--asm-group: given twice for IPv" +
+                        std::string(group.group.isV4() ? "4" : "6"));
+    }
+    given.push_back(group.group.family());
+    (group.group.isV4() ? options.asmGroup : options.asmGroup6) = group;
+  }
+  given.clear();
+  for (const std::string& text : ssmChannels) {
+    const SsmChannel channel = *parseSsmChannel(text);
+    if (std::find(given.begin(), given.end(), channel.group.family()) != given.end()) {
+      return usageError("--ssm-channel: given twice for IPv" +
+                        std::string(channel.group.isV4() ? "4" : "6"));
+    }
+    given.push_back(channel.group.family());
+    (channel.group.isV4() ? options.ssmChannel : options.ssmChannel6) = channel;
+  }
   options.once = once;
   options.json = json;
   options.explain = explain;

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "net/address.h"
 
@@ -29,6 +30,10 @@ inline constexpr const char* kDefaultAsmGroup = "233.4.200.19:10002";
 // The source is from the documentation range of RFC 5737: the tool names no
 // real host unless the user gives one.
 inline constexpr const char* kDefaultSsmChannel = "198.51.100.20,232.64.133.120:8020";
+// IPv6's: a group based on the documentation prefix 2001:db8::/32 (RFC 3306),
+// and a channel in ff3x::/32 (RFC 4607) from a documentation source.
+inline constexpr const char* kDefaultAsmGroup6 = "[ff3e:20:2001:db8::19]:10002";
+inline constexpr const char* kDefaultSsmChannel6 = "2001:db8::20,[ff3e::120]:8020";
 
 // A pass repeats no sooner than the holdtime its PIM Hello announces (30 s)
 // has run out, with 5 s to spare, so that every pass meets the router as a
@@ -38,8 +43,12 @@ inline constexpr std::int32_t kMinimumRepeatSeconds = 35;
 struct RunOptions {
   // A name or an address as the user typed it; net resolves it to an interface.
   std::optional<std::string> interfaceChoice;
+  // The batteries a pass runs, IPv4's first.
+  std::vector<net::Family> families{net::Family::V4};
   AsmGroup asmGroup;
   SsmChannel ssmChannel;
+  AsmGroup asmGroup6;
+  SsmChannel ssmChannel6;
   bool once = false;
   bool json = false;
   bool explain = false;
@@ -49,6 +58,12 @@ struct RunOptions {
 
   // One pass and no prompt: asked for, or implied by machine-read output.
   [[nodiscard]] bool singlePass() const { return once || (json && !repeatSeconds); }
+  [[nodiscard]] const AsmGroup& asmGroupOf(net::Family family) const {
+    return family == net::Family::V4 ? asmGroup : asmGroup6;
+  }
+  [[nodiscard]] const SsmChannel& ssmChannelOf(net::Family family) const {
+    return family == net::Family::V4 ? ssmChannel : ssmChannel6;
+  }
 };
 
 // What the command line asks for instead of a run: help or the version on
@@ -71,7 +86,8 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
 EarlyExit usageError(const std::string& line);
 
 // The option values, also used to tell a bad value precisely. Each returns
-// nullopt for a text that is not exactly of its form.
+// nullopt for a text that is not exactly of its form: GROUP:PORT and
+// SOURCE,GROUP:PORT for IPv4, [GROUP]:PORT and SOURCE,[GROUP]:PORT for IPv6.
 std::optional<AsmGroup> parseAsmGroup(const std::string& text);
 std::optional<SsmChannel> parseSsmChannel(const std::string& text);
 

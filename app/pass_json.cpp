@@ -66,7 +66,7 @@ void addDetails(json& test, const PingDetails& ping) {
   test["replies"] = replies;
 }
 
-void addDetails(json& test, const IgmpDetails& igmp) {
+void addDetails(json& test, const MembershipDetails& igmp) {
   json queries = json::array();
   for (const ObservedQuery& seen : igmp.queries) {
     const MembershipQuery& query = seen.query;
@@ -97,14 +97,15 @@ void addDetails(json& test, const PimDetails& pim) {
 
 void addDetails(json& /*test*/, const std::monostate& /*none*/) {}
 
-json testJson(const TestRecord& record) {
+json testJson(const TestRecord& record, net::Family family) {
   json test = {{"number", record.number},
-               {"name", batteryTest(record.id).name},
-               {"header", testHeader(record)},
+               {"name", batteryTest(record.id, family).name},
+               {"header", testHeader(record, family)},
                {"outcome", outcomeName(record.outcome)},
                {"duration_ms", record.durationMs}};
   if (record.error) {
     test["error"] = {{"call", orNull(record.error->call)}, {"code", record.error->code}};
+    if (record.error->lacking) test["error"]["platform_lacks"] = *record.error->lacking;
   } else {
     test["error"] = nullptr;
   }
@@ -112,7 +113,9 @@ json testJson(const TestRecord& record) {
   return test;
 }
 
-json flagsJson(const PassFlags& f) {
+// IPv6's tests 5 and 6 speak MLD; their flags say so.
+json flagsJson(const PassFlags& f, net::Family family) {
+  const bool ipv4 = family == net::Family::V4;
   return {{"host_asm_capable", f.hostAsmCapable},
           {"host_ssm_capable", f.hostSsmCapable},
           {"all_routers_answered", f.allRoutersAnswered},
@@ -121,8 +124,8 @@ json flagsJson(const PassFlags& f) {
           {"pim_hello_answered", f.pimHelloAnswered},
           {"asm_beacon_heard", f.asmBeaconHeard},
           {"ssm_beacon_heard", f.ssmBeaconHeard},
-          {"igmp_v2_query_seen", f.igmpV2QuerySeen},
-          {"igmp_v3_query_seen", f.igmpV3QuerySeen}};
+          {ipv4 ? "igmp_v2_query_seen" : "mld_v1_query_seen", f.igmpV2QuerySeen},
+          {ipv4 ? "igmp_v3_query_seen" : "mld_v2_query_seen", f.igmpV3QuerySeen}};
 }
 
 }  // namespace
@@ -147,17 +150,20 @@ json verdictsJson(const PassFindings& findings) {
     report.push_back(held.line);
     ids.push_back(held.rule->id);
   }
-  return {{"flags", flagsJson(flagsOf(findings))}, {"report", report}, {"conclusions", ids}};
+  return {{"flags", flagsJson(flagsOf(findings), findings.family)},
+          {"report", report},
+          {"conclusions", ids}};
 }
 
 std::string passJson(const PassTiming& timing, const PassFindings& findings) {
   const InterfaceSummary& chosen = findings.chosenInterface;
   json tests = json::array();
   for (const TestRecord& record : findings.tests) {
-    if (record.ran) tests.push_back(testJson(record));
+    if (record.ran) tests.push_back(testJson(record, findings.family));
   }
   const json pass = {
       {"tool", {{"name", "corvanite"}, {"version", CORVANITE_VERSION}}},
+      {"family", findings.family == net::Family::V4 ? "ipv4" : "ipv6"},
       {"start_time", rfc3339Utc(timing.start)},
       {"duration_ms", timing.durationMs},
       {"interface",

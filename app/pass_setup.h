@@ -2,6 +2,7 @@
 // the beacons of tests 1, 2, 5 and 6. Fixed before the first test.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <variant>
 
@@ -9,6 +10,7 @@
 #include "net/interfaces.h"
 
 struct PassSetup {
+  net::Family family = net::Family::V4;
   net::PassLink link;
   options::AsmGroup asmGroup;
   options::SsmChannel ssmChannel;
@@ -25,12 +27,14 @@ struct PassSetup {
   }
 };
 
-// The interface -i names, checked against this host's interfaces: nothing
-// without the option, a usage error when it cannot be used.
-std::variant<std::optional<net::LinkInterface>, options::EarlyExit> interfaceFromOptions(
+// The interface -i names, as each family the run tests uses it, checked
+// against this host's interfaces: none without the option, a usage error
+// when it cannot be used.
+using LinksByOption = std::map<net::Family, net::LinkInterface>;
+std::variant<LinksByOption, options::EarlyExit> interfacesFromOptions(
     const options::RunOptions& options);
 
-// The interface given by -i, already checked, or the default rule run now on
-// this host's own lists.
-PassSetup preparePass(const options::RunOptions& options,
-                      const std::optional<net::LinkInterface>& chosenByOption);
+// The battery of `family`'s setup: the interface given by -i, already
+// checked, or the default rule run now on this host's own lists.
+PassSetup preparePass(const options::RunOptions& options, net::Family family,
+                      const LinksByOption& byOption);

@@ -1,5 +1,6 @@
 #include "app/prometheus_output.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <chrono>
@@ -144,14 +145,26 @@ double seconds(std::uint32_t milliseconds) { return static_cast<double>(millisec
 // Round trips are measured to the microsecond; more digits would be noise.
 double roundTripSeconds(double milliseconds) { return std::round(milliseconds * 1000.0) / 1e6; }
 
-// The labels every series of a pass carries: the interface, which tells the
-// files of one host's instances apart.
+// The labels every series of a family's battery carries: the interface, which tells
+// the files of one host's instances apart, and the family, which tells the IPv4 and
+// IPv6 batteries of one pass apart.
 class PassLabels {
  public:
   explicit PassLabels(const PassFindings& findings)
-      : interface_(findings.chosenInterface.name.value_or("")) {}
+      : interface_(findings.chosenInterface.name.value_or("")),
+        family_(familyText(findings.family)) {}
 
   [[nodiscard]] Labels with(Labels more) const {
+    Labels labels{{"interface", interface_}};
+    const bool hasFamily = std::any_of(more.begin(), more.end(),
+                                       [](const Label& label) { return label.first == "family"; });
+    if (!hasFamily) labels.emplace_back("family", family_);
+    for (Label& label : more) labels.push_back(std::move(label));
+    return labels;
+  }
+
+  // For the series of the whole pass, whatever families it ran.
+  [[nodiscard]] Labels interfaceOnly(Labels more) const {
     Labels labels{{"interface", interface_}};
     for (Label& label : more) labels.push_back(std::move(label));
     return labels;
@@ -159,82 +172,99 @@ class PassLabels {
 
  private:
   std::string interface_;
+  std::string family_;
 };
 
-Labels testLabels(const TestRecord& record) {
-  const BatteryTest& test = batteryTest(record.id);
+using Passes = std::span<const PassFindings>;
+
+Labels testLabels(const TestRecord& record, net::Family family) {
+  const BatteryTest& test = batteryTest(record.id, family);
   return {{"number", std::to_string(test.number)},
           {"family", familyText(test.family)},
           {"test", test.name}};
 }
 
-void addTests(const PassFindings& findings, const PassLabels& pass, std::string& out) {
+void addTests(Passes passes, std::string& out) {
   Family success("corvanite_test_success",
                  "1 when the test found what it looks for in the last pass, else 0.");
   Family error("corvanite_test_error",
                "1 when a socket call on this host ended the test in the last pass, else 0.");
   Family duration("corvanite_test_duration_seconds", "How long the test took in the last pass.");
-  for (const TestRecord& record : findings.tests) {
-    if (!record.ran) continue;
-    const Labels labels = pass.with(testLabels(record));
-    success.add(labels, record.outcome == TestOutcome::Succeeded ? 1 : 0);
-    error.add(labels, record.outcome == TestOutcome::Error ? 1 : 0);
-    duration.add(labels, seconds(record.durationMs));
+  for (const PassFindings& findings : passes) {
+    const PassLabels pass(findings);
+    for (const TestRecord& record : findings.tests) {
+      if (!record.ran) continue;
+      const Labels labels = pass.with(testLabels(record, findings.family));
+      success.add(labels, record.outcome == TestOutcome::Succeeded ? 1 : 0);
+      error.add(labels, record.outcome == TestOutcome::Error ? 1 : 0);
+      duration.add(labels, seconds(record.durationMs));
+    }
   }
   success.appendTo(out);
   error.appendTo(out);
   duration.appendTo(out);
 }
 
-void addRouterPings(const PassFindings& findings, const PassLabels& pass, std::string& out) {
+void addRouterPings(Passes passes, std::string& out) {
   Family roundTrip("corvanite_router_ping_round_trip_seconds",
                    "Round trip of each router's first echo reply to a ping of a link-local "
                    "router group in the last pass.");
-  for (const TestRecord& record : findings.tests) {
-    if (!record.ran) continue;
-    const auto* ping = std::get_if<PingDetails>(&record.details);
-    if (ping == nullptr) continue;
-    for (const EchoReply& reply : ping->replies) {
-      roundTrip.add(
-          pass.with({{"group", ping->group.toString()}, {"router", reply.from.toString()}}),
-          roundTripSeconds(reply.roundTripMs));
+  for (const PassFindings& findings : passes) {
+    const PassLabels pass(findings);
+    for (const TestRecord& record : findings.tests) {
+      if (!record.ran) continue;
+      const auto* ping = std::get_if<PingDetails>(&record.details);
+      if (ping == nullptr) continue;
+      for (const EchoReply& reply : ping->replies) {
+        roundTrip.add(
+            pass.with({{"group", ping->group.toString()}, {"router", reply.from.toString()}}),
+            roundTripSeconds(reply.roundTripMs));
+      }
     }
   }
   roundTrip.appendTo(out);
 }
 
-void addBeacons(const PassFindings& findings, const PassLabels& pass, std::string& out) {
+void addBeacons(Passes passes, std::string& out) {
   Family members("corvanite_beacon_members",
                  "Distinct senders heard on the beacon's group and port in the last pass.");
   Family datagrams("corvanite_beacon_datagrams",
                    "Datagrams received from the beacon's senders in the last pass.");
-  for (const TestRecord& record : findings.tests) {
-    if (!record.ran) continue;
-    const auto* beacon = std::get_if<BeaconDetails>(&record.details);
-    if (beacon == nullptr) continue;
-    double received = 0;
-    for (const BeaconMember& member : beacon->members) received += member.datagrams;
-    const Labels labels = pass.with({{"test", batteryTest(record.id).name},
-                                     {"group", beacon->group.toString()},
-                                     {"port", std::to_string(beacon->port)},
-                                     {"source", beacon->source ? beacon->source->toString() : ""}});
-    members.add(labels, static_cast<double>(beacon->members.size()));
-    datagrams.add(labels, received);
+  for (const PassFindings& findings : passes) {
+    const PassLabels pass(findings);
+    for (const TestRecord& record : findings.tests) {
+      if (!record.ran) continue;
+      const auto* beacon = std::get_if<BeaconDetails>(&record.details);
+      if (beacon == nullptr) continue;
+      double received = 0;
+      for (const BeaconMember& member : beacon->members) received += member.datagrams;
+      const Labels labels =
+          pass.with({{"test", batteryTest(record.id, findings.family).name},
+                     {"group", beacon->group.toString()},
+                     {"port", std::to_string(beacon->port)},
+                     {"source", beacon->source ? beacon->source->toString() : ""}});
+      members.add(labels, static_cast<double>(beacon->members.size()));
+      datagrams.add(labels, received);
+    }
   }
   members.appendTo(out);
   datagrams.appendTo(out);
 }
 
-void addConclusions(const PassFindings& findings, const PassLabels& pass, std::string& out) {
-  std::set<std::string_view> held;
-  for (const HeldConclusion& conclusion : conclusionsThatHold(findings)) {
-    held.insert(conclusion.rule->id);
-  }
-  // Every rule, held or not, so that an alert sees a conclusion go to 0.
+void addConclusions(Passes passes, std::string& out) {
+  // Every rule of the family, held or not, so that an alert sees a conclusion go to 0.
   Family family("corvanite_conclusion",
                 "1 when the report's conclusion held in the last pass, else 0.");
-  for (const Conclusion& rule : conclusions()) {
-    family.add(pass.with({{"id", std::string(rule.id)}}), held.count(rule.id) > 0 ? 1 : 0);
+  for (const PassFindings& findings : passes) {
+    const PassLabels pass(findings);
+    std::set<std::string_view> held;
+    for (const HeldConclusion& conclusion : conclusionsThatHold(findings)) {
+      held.insert(conclusion.rule->id);
+    }
+    for (const Conclusion& rule : conclusions()) {
+      if (rule.family != findings.family) continue;
+      family.add(pass.with({{"id", std::string(rule.id)}}), held.count(rule.id) > 0 ? 1 : 0);
+    }
   }
   family.appendTo(out);
 }
@@ -245,19 +275,21 @@ bool ranCleanly(const PassFindings& findings, TestId id) {
   return record != nullptr && record->ran && !record->error;
 }
 
-void addQuerier(const PassFindings& findings, const PassLabels& pass, std::string& out) {
-  const auto querier = querierOf(findings);
+void addQuerier(Passes passes, std::string& out) {
   Family info("corvanite_igmp_querier_info",
-              "The link's IGMP querier in the last pass and the highest IGMP version of its "
-              "queries; always 1, absent when no query was seen.");
+              "The link's IGMP querier (MLD for IPv6) in the last pass and the highest version "
+              "of its queries; always 1, absent when no query was seen.");
   Family robustness("corvanite_igmp_querier_robustness",
-                    "The querier's Robustness Variable (QRV) from its IGMPv3 queries.");
+                    "The querier's Robustness Variable (QRV) from its IGMPv3 or MLDv2 queries.");
   Family interval("corvanite_igmp_querier_query_interval_seconds",
-                  "The querier's Query Interval from its IGMPv3 queries (QQIC).");
+                  "The querier's Query Interval from its IGMPv3 or MLDv2 queries (QQIC).");
   Family membership("corvanite_igmp_querier_membership_interval_seconds",
                     "How long a group lives without a report: robustness times query interval "
-                    "plus the query response interval (RFC 3376 8.4).");
-  if (querier) {
+                    "plus the query response interval (RFC 3376 8.4, RFC 3810 9.4).");
+  for (const PassFindings& findings : passes) {
+    const PassLabels pass(findings);
+    const auto querier = querierOf(findings);
+    if (!querier) continue;
     info.add(pass.with({{"address", querier->address.toString()},
                         {"version", std::to_string(querier->version)}}),
              1);
@@ -273,81 +305,102 @@ void addQuerier(const PassFindings& findings, const PassLabels& pass, std::strin
   membership.appendTo(out);
 }
 
-void addPimNeighbours(const PassFindings& findings, const PassLabels& pass, std::string& out) {
-  // Without a clean test 8, no count: 0 would claim the routers went away.
-  if (!ranCleanly(findings, TestId::PimHello)) return;
-  const auto dr = designatedRouterOf(findings);
+void addPimNeighbours(Passes passes, std::string& out) {
   Family neighbours("corvanite_pim_neighbours",
                     "PIM routers whose Hellos the last pass heard on the link.");
-  neighbours.add(pass.with({}), dr ? static_cast<double>(dr->neighbours.size()) : 0);
-  neighbours.appendTo(out);
   Family info("corvanite_pim_designated_router_info",
               "The link's PIM designated router by RFC 7761 4.3.2, and its DR priority where "
               "every neighbour sent one; always 1, absent without Hellos.");
-  if (dr) {
-    info.add(pass.with({{"address", dr->address.toString()},
-                        {"priority", dr->priority ? std::to_string(*dr->priority) : ""}}),
-             1);
+  for (const PassFindings& findings : passes) {
+    // Without a clean test 8, no count: 0 would claim the routers went away.
+    if (!ranCleanly(findings, TestId::PimHello)) continue;
+    const PassLabels pass(findings);
+    const auto dr = designatedRouterOf(findings);
+    neighbours.add(pass.with({}), dr ? static_cast<double>(dr->neighbours.size()) : 0);
+    if (dr) {
+      info.add(pass.with({{"address", dr->address.toString()},
+                          {"priority", dr->priority ? std::to_string(*dr->priority) : ""}}),
+               1);
+    }
   }
+  neighbours.appendTo(out);
   info.appendTo(out);
 }
 
-void addDiagnosis(const PassFindings& findings, const PassLabels& pass, std::string& out) {
+void addDiagnosis(Passes passes, std::string& out) {
   Family family("corvanite_diagnosis_finding",
                 "A finding of the last pass's diagnosis, by id and severity; always 1, absent "
                 "when it was not found.");
-  for (const Finding& finding : diagnose(findings)) {
-    family.add(pass.with({{"id", finding.id}, {"severity", severityName(finding.severity)}}), 1);
+  for (const PassFindings& findings : passes) {
+    const PassLabels pass(findings);
+    for (const Finding& finding : diagnose(findings)) {
+      family.add(pass.with({{"id", finding.id}, {"severity", severityName(finding.severity)}}), 1);
+    }
   }
   family.appendTo(out);
 }
 
 }  // namespace
 
-std::string prometheusText(const PassTiming& timing, const PassFindings& findings) {
-  const PassLabels pass(findings);
+std::string prometheusText(const PassTiming& timing, std::span<const PassFindings> passes) {
   std::string out;
-  out.reserve(8192);
+  if (passes.empty()) return out;
+  out.reserve(8192 * passes.size());
+  const PassLabels first(passes.front());
 
   Family build("corvanite_build_info", "The tool's version; always 1.");
-  build.add(pass.with({{"version", CORVANITE_VERSION}}), 1);
+  build.add(first.interfaceOnly({{"version", CORVANITE_VERSION}}), 1);
   build.appendTo(out);
 
-  const InterfaceSummary& chosen = findings.chosenInterface;
   Family interface("corvanite_pass_interface_info",
                    "The link the last pass tested, and how it was chosen; always 1.");
-  interface.add(pass.with({{"address", chosen.address.value_or("")},
-                           {"chosen_by", chosen.chosenBy.value_or("")}}),
-                1);
+  for (const PassFindings& findings : passes) {
+    const InterfaceSummary& chosen = findings.chosenInterface;
+    interface.add(PassLabels(findings).with({{"address", chosen.address.value_or("")},
+                                             {"chosen_by", chosen.chosenBy.value_or("")}}),
+                  1);
+  }
   interface.appendTo(out);
 
   const auto sinceEpoch =
       std::chrono::duration_cast<std::chrono::milliseconds>(timing.start.time_since_epoch());
   Family start("corvanite_pass_start_timestamp_seconds",
                "When the last pass began, in seconds since the Unix epoch.");
-  start.add(pass.with({}), static_cast<double>(sinceEpoch.count()) / 1000.0);
+  start.add(first.interfaceOnly({}), static_cast<double>(sinceEpoch.count()) / 1000.0);
   start.appendTo(out);
   Family duration("corvanite_pass_duration_seconds", "How long the last pass took.");
-  duration.add(pass.with({}), seconds(timing.durationMs));
+  duration.add(first.interfaceOnly({}), seconds(timing.durationMs));
   duration.appendTo(out);
 
-  addTests(findings, pass, out);
-  addRouterPings(findings, pass, out);
-  addBeacons(findings, pass, out);
-  addQuerier(findings, pass, out);
-  addPimNeighbours(findings, pass, out);
-  addConclusions(findings, pass, out);
-  addDiagnosis(findings, pass, out);
+  addTests(passes, out);
+  addRouterPings(passes, out);
+  addBeacons(passes, out);
+  addQuerier(passes, out);
+  addPimNeighbours(passes, out);
+  addConclusions(passes, out);
+  addDiagnosis(passes, out);
   return out;
 }
 
-PrometheusOutput::PrometheusOutput(std::string path, std::ostream& errors)
-    : path_(std::move(path)), errors_(errors) {}
+std::string prometheusText(const PassTiming& timing, const PassFindings& findings) {
+  return prometheusText(timing, std::span<const PassFindings>(&findings, 1));
+}
 
-void PrometheusOutput::passBegins(const PassFindings& /*findings*/) { clock_.restart(); }
+PrometheusOutput::PrometheusOutput(std::string path, std::ostream& errors,
+                                   std::size_t familiesPerPass)
+    : path_(std::move(path)), errors_(errors), familiesPerPass_(familiesPerPass) {}
+
+void PrometheusOutput::passBegins(const PassFindings& /*findings*/) {
+  // A pass of both families is one file, timed from its first battery.
+  if (batteries_.empty()) clock_.restart();
+}
 
 void PrometheusOutput::passEnds(const PassFindings& findings) {
-  const auto failure = net::replaceFileWhole(path_, prometheusText(clock_.timing(), findings));
+  batteries_.push_back(findings);
+  if (batteries_.size() < familiesPerPass_) return;
+  const std::string text = prometheusText(clock_.timing(), batteries_);
+  batteries_.clear();
+  const auto failure = net::replaceFileWhole(path_, text);
   if (!failure) return;
   writeFailed_ = true;
   errors_ << "corvanite: cannot write the metrics to " << path_ << ": " << failure->step << ": "

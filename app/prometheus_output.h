@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <ostream>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "app/findings.h"
 #include "app/pass_observer.h"
@@ -17,13 +19,15 @@ inline constexpr std::size_t kMaxSeriesPerFamily = 256;
 
 // The pass's metrics, every series labelled with the pass's interface so that
 // the files of several instances (one per interface) can be collected side by side.
+std::string prometheusText(const PassTiming& timing, std::span<const PassFindings> passes);
 std::string prometheusText(const PassTiming& timing, const PassFindings& findings);
 
-// Writes the metrics file at the end of every pass it follows. A file that
+// Writes the metrics file at the end of every pass it follows, once the pass's
+// last family (of `familiesPerPass`) has ended. A file that
 // cannot be written is told on `errors` in one line; the pass is not affected.
 class PrometheusOutput final : public PassObserver {
  public:
-  PrometheusOutput(std::string path, std::ostream& errors);
+  PrometheusOutput(std::string path, std::ostream& errors, std::size_t familiesPerPass = 1);
 
   void passBegins(const PassFindings& findings) override;
   void passEnds(const PassFindings& findings) override;
@@ -34,6 +38,8 @@ class PrometheusOutput final : public PassObserver {
  private:
   std::string path_;
   std::ostream& errors_;
+  std::size_t familiesPerPass_;
+  std::vector<PassFindings> batteries_;
   PassClock clock_;
   bool writeFailed_ = false;
 };

@@ -20,13 +20,13 @@ void runRouterPingTest(const TestContext& context, const net::Address& group) {
 }  // namespace
 
 void runAllRoutersPingTest(const TestContext& context) {
-  runRouterPingTest(context, net::kAllRoutersGroup);
+  runRouterPingTest(context, net::allRoutersGroup(context.test.family));
 }
 
 void runSsmRoutersPingTest(const TestContext& context) {
-  runRouterPingTest(context, net::kIgmpV3RoutersGroup);
+  runRouterPingTest(context, net::membershipRoutersGroup(context.test.family));
 }
 
 void runPimRoutersPingTest(const TestContext& context) {
-  runRouterPingTest(context, net::kAllPimRoutersGroup);
+  runRouterPingTest(context, net::allPimRoutersGroup(context.test.family));
 }

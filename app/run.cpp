@@ -20,36 +20,41 @@ void printBanner(std::ostream& out) {
   out << std::endl << std::endl;
 }
 
-bool everyTestSucceeded(const PassFindings& findings) {
-  return !findings.tests.empty() &&
-         std::all_of(findings.tests.begin(), findings.tests.end(),
-                     [](const TestRecord& test) { return test.outcome == TestOutcome::Succeeded; });
+// Every test of every family run succeeded.
+bool everyTestSucceeded(const PassResults& results) {
+  const auto succeeded = [](const PassFindings& findings) {
+    return !findings.tests.empty() &&
+           std::all_of(findings.tests.begin(), findings.tests.end(), [](const TestRecord& test) {
+             return test.outcome == TestOutcome::Succeeded;
+           });
+  };
+  return !results.empty() && std::all_of(results.begin(), results.end(), succeeded);
 }
 
 // The output the reader follows, with `alongside` following the same pass.
 void runWith(const PassRunner& pass, PassObserver& output, PassObserver* alongside,
-             PassFindings& findings) {
+             PassResults& results) {
   if (alongside == nullptr) {
-    pass(output, findings);
+    pass(output, results);
     return;
   }
   PassFanOut both(output, {alongside});
-  pass(both, findings);
+  pass(both, results);
 }
 
 // One pass of a scripted run; returns whether every test succeeded.
 bool runScriptedPass(std::ostream& out, const PassRunner& pass, const ScriptedRun& how,
                      PassObserver* alongside) {
-  PassFindings findings;
+  PassResults results;
   if (how.json) {
     JsonOutput json(out);
-    runWith(pass, json, alongside, findings);
+    runWith(pass, json, alongside, results);
   } else {
     if (how.repeatSeconds) out << rfc3339Utc(std::chrono::system_clock::now()) << "\n";
     TextOutput text(out, how.explain);
-    runWith(pass, text, alongside, findings);
+    runWith(pass, text, alongside, results);
   }
-  return everyTestSucceeded(findings);
+  return everyTestSucceeded(results);
 }
 
 }  // namespace
@@ -62,8 +67,8 @@ int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass, 
     TextOutput text(out, explain);
     do {
       // Nothing found in one pass carries over to the next.
-      PassFindings findings;
-      runWith(pass, text, alongside, findings);
+      PassResults results;
+      runWith(pass, text, alongside, results);
     } while (askWhatNext(in, out) == NextStep::RunAgain);
     sockets.close();
   } catch (const net::CV_SocketException& failure) {

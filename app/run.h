@@ -5,12 +5,16 @@
 #include <istream>
 #include <optional>
 #include <ostream>
+#include <vector>
 
 #include "app/findings.h"
 #include "app/pass_observer.h"
 
-// Runs one pass, telling `observer` as it goes, into fresh findings.
-using PassRunner = std::function<void(PassObserver& observer, PassFindings& findings)>;
+// The findings of one pass: one for each family its batteries ran, in order.
+using PassResults = std::vector<PassFindings>;
+
+// Runs one pass, telling `observer` as it goes, into fresh, empty results.
+using PassRunner = std::function<void(PassObserver& observer, PassResults& results)>;
 
 // The whole run: banner, passes until the user quits, and the outermost
 // failure scope; with `explain`, each report is followed by the diagnosis.

@@ -9,6 +9,10 @@
 namespace {
 
 std::string description(const TestError& error) {
+  if (error.kind == TestError::Kind::PlatformLacks) {
+    return "This platform cannot run the test: it lacks " + error.lacking.value_or("") + " (" +
+           error.call.value_or("") + ") \n";
+  }
   if (error.kind == TestError::Kind::RawSocket) {
     return net::CV_RawSocketException(error.code).description();
   }
@@ -24,7 +28,7 @@ void printBeaconResult(std::ostream& out, const BeaconDetails& beacon) {
 }
 
 // `version` is "IGMPv2" or "IGMPv3".
-void printIgmpResult(std::ostream& out, const IgmpDetails& igmp, const char* version) {
+void printIgmpResult(std::ostream& out, const MembershipDetails& igmp, const char* version) {
   if (igmp.sawQueryForGroup) {
     out << "Test succeeded:  received " << version << " response from the first-hop router \n";
   } else {
@@ -42,9 +46,115 @@ void printPimResult(std::ostream& out, const PimDetails& pim) {
   }
 }
 
+// IPv6's texts: new, in plain English; IPv4's above are the tool's own and
+// kept to the letter.
+std::string ipv6Header(const TestRecord& record) {
+  std::ostringstream header;
+  header << record.number << ".  ";
+  switch (record.id) {
+    case TestId::AsmBeacon: {
+      const auto& beacon = detailsOf<BeaconDetails>(record);
+      header << "Joining the IPv6 any-source beacon group " << beacon.group.toString() << ", port "
+             << beacon.port;
+      break;
+    }
+    case TestId::SsmBeacon: {
+      const auto& beacon = detailsOf<BeaconDetails>(record);
+      header << "Joining the IPv6 source-specific beacon channel ("
+             << beacon.source.value_or(net::Address{}).toString() << ", " << beacon.group.toString()
+             << "), port " << beacon.port;
+      break;
+    }
+    case TestId::AllRoutersPing:
+      header << "Pinging ff02::2, the routers on the link";
+      break;
+    case TestId::SsmRoutersPing:
+      header << "Pinging ff02::16, the MLDv2-capable routers on the link";
+      break;
+    case TestId::MldV1:
+    case TestId::IgmpV2:
+      header << "Probing the first-hop router with MLDv1";
+      break;
+    case TestId::MldV2:
+    case TestId::IgmpV3:
+      header << "Probing the first-hop router with MLDv2";
+      break;
+    case TestId::PimRoutersPing:
+      header << "Pinging ff02::d, the PIM routers on the link";
+      break;
+    case TestId::PimHello:
+      header << "Saying PIM Hello to the routers on the link";
+      break;
+  }
+  header << " ";
+  return header.str();
+}
+
+void printIpv6Result(std::ostream& out, const TestRecord& record) {
+  switch (record.id) {
+    case TestId::AsmBeacon:
+    case TestId::SsmBeacon: {
+      const auto& beacon = detailsOf<BeaconDetails>(record);
+      if (beacon.members.empty()) {
+        out << "Test failed:  heard no member \n";
+      } else {
+        out << "Test succeeded:  heard " << beacon.members.size()
+            << (beacon.members.size() == 1 ? " member \n" : " members \n");
+      }
+      break;
+    }
+    case TestId::MldV1:
+    case TestId::MldV2:
+    case TestId::IgmpV2:
+    case TestId::IgmpV3: {
+      const char* version =
+          record.id == TestId::MldV1 || record.id == TestId::IgmpV2 ? "MLDv1" : "MLDv2";
+      if (detailsOf<MembershipDetails>(record).sawQueryForGroup) {
+        out << "Test succeeded:  the first-hop router answered with an " << version << " query \n";
+      } else {
+        out << "Test failed:  no " << version << " query came from a router \n";
+      }
+      break;
+    }
+    case TestId::PimHello: {
+      const auto& pim = detailsOf<PimDetails>(record);
+      if (!pim.hellos.empty()) {
+        out << "Test succeeded:  PIM routers answered the Hello \n";
+      } else if (!pim.rpAdvertisers.empty()) {
+        out << "Test succeeded:  an RP is announced on the link \n";
+      } else {
+        out << "Test failed:  no PIM router answered the Hello \n";
+      }
+      break;
+    }
+    case TestId::AllRoutersPing:
+    case TestId::SsmRoutersPing:
+    case TestId::PimRoutersPing:
+      break;
+  }
+}
+
+void printIpv6Failure(std::ostream& out, const TestRecord& record, const std::string& failure) {
+  const char* sourceSpecificRefused =
+      "The host cannot join IPv6 source-specific channels (MLDv2) \n";
+  switch (record.id) {
+    case TestId::AsmBeacon:
+      out << "Joining the beacon group failed: " << failure;
+      break;
+    case TestId::SsmBeacon:
+      out << "Joining the beacon channel failed: " << failure;
+      if (detailsOf<BeaconDetails>(record).socketOpened) out << sourceSpecificRefused;
+      break;
+    default:
+      out << failure;
+      break;
+  }
+}
+
 }  // namespace
 
-std::string testHeader(const TestRecord& record) {
+std::string testHeader(const TestRecord& record, net::Family family) {
+  if (family == net::Family::V6) return ipv6Header(record);
   std::ostringstream header;
   switch (record.id) {
     case TestId::AsmBeacon: {
@@ -66,9 +176,11 @@ std::string testHeader(const TestRecord& record) {
       header << "4.  Checking presence of SSM capable router in the neighborhood ";
       break;
     case TestId::IgmpV2:
+    case TestId::MldV1:
       header << "5.  Detecting if there is IGMPv2 capability to first-hop router ";
       break;
     case TestId::IgmpV3:
+    case TestId::MldV2:
       header << "6.  Detecting if there is IGMPv3 capability to first-hop router ";
       break;
     case TestId::PimRoutersPing:
@@ -81,23 +193,32 @@ std::string testHeader(const TestRecord& record) {
   return header.str();
 }
 
-void TextOutput::passBegins(const PassFindings& /*findings*/) { out_ << "Running 8 Tests : \n"; }
+void TextOutput::passBegins(const PassFindings& findings) {
+  family_ = findings.family;
+  out_ << "Running 8 Tests : \n";
+}
 
 void TextOutput::testBegins(const TestRecord& record) {
-  out_ << "\t" << testHeader(record) << "\n";
+  out_ << "\t" << testHeader(record, family_) << "\n";
 }
 
 void TextOutput::verdictReached(const TestRecord& record) {
+  if (family_ == net::Family::V6) {
+    printIpv6Result(out_, record);
+    return;
+  }
   switch (record.id) {
     case TestId::AsmBeacon:
     case TestId::SsmBeacon:
       printBeaconResult(out_, detailsOf<BeaconDetails>(record));
       break;
     case TestId::IgmpV2:
-      printIgmpResult(out_, detailsOf<IgmpDetails>(record), "IGMPv2");
+    case TestId::MldV1:
+      printIgmpResult(out_, detailsOf<MembershipDetails>(record), "IGMPv2");
       break;
     case TestId::IgmpV3:
-      printIgmpResult(out_, detailsOf<IgmpDetails>(record), "IGMPv3");
+    case TestId::MldV2:
+      printIgmpResult(out_, detailsOf<MembershipDetails>(record), "IGMPv3");
       break;
     case TestId::PimHello:
       printPimResult(out_, detailsOf<PimDetails>(record));
@@ -111,11 +232,17 @@ void TextOutput::verdictReached(const TestRecord& record) {
 }
 
 void TextOutput::testEnds(const TestRecord& record) {
+  const bool ipv6 = family_ == net::Family::V6;
   if (record.id == TestId::SsmBeacon && detailsOf<BeaconDetails>(record).heldToOldIgmp) {
-    out_ << "The host does not support SSM <IGMPv3> \n";
+    out_ << (ipv6 ? "The host is held to MLDv1 and cannot join IPv6 source-specific channels \n"
+                  : "The host does not support SSM <IGMPv3> \n");
   }
   if (!record.error) return;
   const std::string failure = description(*record.error);
+  if (ipv6) {
+    printIpv6Failure(out_, record, failure);
+    return;
+  }
   switch (record.id) {
     case TestId::AsmBeacon:
       out_ << "Exception while joining Beacon Group:" << failure << std::endl;
@@ -144,7 +271,11 @@ void TextOutput::passEnds(const PassFindings& findings) {
 void printReport(std::ostream& out, const PassFindings& findings) {
   out << std::endl << std::endl;
   out << "*****************************************" << std::endl;
-  out << "*     Multicast Corvanite Report        *" << std::endl;
+  if (findings.family == net::Family::V4) {
+    out << "*     Multicast Corvanite Report        *" << std::endl;
+  } else {
+    out << "*  Multicast Corvanite Report (IPv6)    *" << std::endl;
+  }
   out << "*****************************************" << std::endl;
   for (const HeldConclusion& held : conclusionsThatHold(findings)) out << held.line << "\n";
 }

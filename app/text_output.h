@@ -24,11 +24,13 @@ class TextOutput final : public PassObserver {
  private:
   std::ostream& out_;
   bool explain_;
+  // The family of the pass under way: its texts differ.
+  net::Family family_ = net::Family::V4;
 };
 
 // A test's header line without its leading tab and line end, e.g.
 // "3.  Checking presence of multicast capable router in the neighborhood ".
-std::string testHeader(const TestRecord& record);
+std::string testHeader(const TestRecord& record, net::Family family = net::Family::V4);
 
 // The report: its banner, then one line for each conclusion that holds.
 void printReport(std::ostream& out, const PassFindings& findings);

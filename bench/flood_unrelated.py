@@ -2,7 +2,8 @@
 """Background traffic for the benchmark: RATE frames a second of ordinary packets
 that are none of the tool's business but reach its sockets and captures all the same
 (IGMP reports for other groups and PIM Join/Prunes from other hosts, ICMP errors, UDP
-to other ports), out of IFACE until terminated. Prints the rate it kept.
+to other ports), out of IFACE until terminated. Prints the rate it kept. --ipv6 sends
+their IPv6 counterparts instead: MLDv2 reports, PIMv6 Join/Prunes, ICMPv6 errors, UDP.
 """
 
 import argparse
@@ -18,11 +19,14 @@ logging.getLogger("scapy.runtime").setLevel(logging.ERROR)
 from scapy.all import ICMP, IP, UDP, Ether, Raw, raw
 from scapy.contrib.igmp import IGMP
 from scapy.contrib.pim import PIMv2Hdr, PIMv2JoinPrune
+from scapy.layers.inet6 import (ICMPv6DestUnreach, ICMPv6MLDMultAddrRec, ICMPv6MLReport2,
+                                IPv6, IPv6ExtHdrHopByHop, RouterAlert)
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "lab"))
 import facts  # pylint: disable=wrong-import-position
 
 HOST = facts.HOST_ADDR
+HOST6 = facts.HOST6_ADDR
 
 
 def multicast_mac(address):
@@ -44,6 +48,30 @@ def frames(host_mac):
         out.append(Ether(dst=host_mac) / IP(src=sender, dst=HOST) /
                    ICMP(type=3, code=1) / Raw(raw(IP(src=HOST, dst="10.0.9.9") / UDP())))
         out.append(Ether(dst=host_mac) / IP(src=sender, dst=HOST) /
+                   UDP(sport=5000, dport=9000 + i) / Raw(bytes(32)))
+    return [raw(f) for f in out]
+
+
+def ipv6_mac(address):
+    octets = socket.inet_pton(socket.AF_INET6, address)
+    return "33:33:" + ":".join("%02x" % b for b in octets[12:])
+
+
+def frames6(host_mac):
+    out = []
+    for i in range(16):
+        group = f"ff3e::1:{i + 1:x}"
+        sender = f"fe80::{0x50 + i:x}"
+        out.append(Ether(dst=ipv6_mac("ff02::16")) / IPv6(src=sender, dst="ff02::16", hlim=1) /
+                   IPv6ExtHdrHopByHop(options=[RouterAlert()]) /
+                   ICMPv6MLReport2(records=[ICMPv6MLDMultAddrRec(rtype=4, dst=group)]))
+        out.append(Ether(dst=ipv6_mac("ff02::d")) / IPv6(src=sender, dst="ff02::d", hlim=1,
+                                                         nh=103) /
+                   PIMv2Hdr(type=3) / Raw(bytes(24)))
+        out.append(Ether(dst=host_mac) / IPv6(src=f"2001:db8:1::{0x50 + i:x}", dst=HOST6) /
+                   ICMPv6DestUnreach(code=3) / Raw(raw(IPv6(src=HOST6, dst="2001:db8:9::9") /
+                                                       UDP())))
+        out.append(Ether(dst=host_mac) / IPv6(src=f"2001:db8:1::{0x50 + i:x}", dst=HOST6) /
                    UDP(sport=5000, dport=9000 + i) / Raw(bytes(32)))
     return [raw(f) for f in out]
 
@@ -77,8 +105,9 @@ def main():
     parser.add_argument("--iface", required=True)
     parser.add_argument("--host-mac", required=True)
     parser.add_argument("--rate", type=float, default=50000)
+    parser.add_argument("--ipv6", action="store_true")
     args = parser.parse_args()
-    return send_until_terminated(frames(args.host_mac), args)
+    return send_until_terminated((frames6 if args.ipv6 else frames)(args.host_mac), args)
 
 
 if __name__ == "__main__":

@@ -10,6 +10,10 @@
 #               identifiers (flood_lookalike.py --kind lookalike)
 #   bare-hellos the same with PIM Hellos from BENCH_RATE new source addresses a second
 #               (flood_lookalike.py --kind hellos)
+#   bare-v6     a -6 pass on the IPv6 bare link (--ipv6-bare)
+#   bare-flood-v6  that link carrying BENCH_RATE frames/s of unrelated IPv6 traffic
+#               (flood_unrelated.py --ipv6: MLDv2 reports, PIMv6 Join/Prunes, ICMPv6
+#               errors, UDP), next to tcpdump capturing MLD and PIMv6
 # Each flood case prints the tool's CPU over tcpdump's in the same pass.
 # pass_timer.py times every pass from outside the tool. Prints a table and, with
 # BENCH_JSON=FILE, writes every run's figures to FILE.
@@ -19,7 +23,7 @@
 #   BENCH_RUNS  passes per case (default 1)
 #   BENCH_RATE  background frames per second (default 50000)
 #   BENCH_CASES the cases to run (default "bare full bare-flood bare-lookalike
-#               bare-hellos")
+#               bare-hellos bare-v6 bare-flood-v6")
 # Exit codes: 0 done, 1 a run failed, 77 a tool it needs is missing.
 set -euo pipefail
 
@@ -29,7 +33,9 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 tool=${BENCH_TOOL:-$repo/build-bench/bin/corvanite}
 runs=${BENCH_RUNS:-1}
 rate=${BENCH_RATE:-50000}
-cases=${BENCH_CASES:-bare full bare-flood bare-lookalike bare-hellos}
+cases=${BENCH_CASES:-bare full bare-flood bare-lookalike bare-hellos bare-v6 bare-flood-v6}
+# The tool's options for the case under way: -6 for the IPv6 cases.
+tool_args=()
 json=${BENCH_JSON:-}
 
 skip() {
@@ -59,15 +65,16 @@ one_pass() {
   # The last hop closes pass_timer.py's start mark (fd 9) as it execs the tool.
   # shellcheck disable=SC2016 # expanded by that shell
   figures=$("$LAB_PYTHON" "$repo/bench/pass_timer.py" "$@" -- "${LAB_EXEC_PREFIX[@]}" \
-    /bin/sh -c 'exec "$0" "$@" 9>&-' "$tool")
+    /bin/sh -c 'exec "$0" "$@" 9>&-' "$tool" "${tool_args[@]}")
   printf '{"case": "%s", "figures": %s}\n' "$label" "$figures" >>"$results"
   echo "bench: $label pass done" >&2
 }
 
+# bench_bare [CASE VARIANT]: passes on a bare link (default: bare, --bare).
 bench_bare() {
-  local name=bench-bare-$$ i
-  lab_up "$name" --bare
-  for ((i = 0; i < runs; i++)); do one_pass "$name" bare; done
+  local label=${1:-bare} variant=${2:---bare} name=bench-bare-$$ i
+  lab_up "$name" "$variant"
+  for ((i = 0; i < runs; i++)); do one_pass "$name" "$label"; done
   lab_down "$name"
 }
 
@@ -88,11 +95,15 @@ wait_for_line() {
 }
 
 # bench_bare_flood CASE SCRIPT [ARG...]: the bare link under SCRIPT's flood, next to
-# tcpdump.
+# tcpdump; with --ipv6 among the ARGs, the IPv6 bare link and a -6 pass.
 bench_bare_flood() {
-  local label=$1 script=$2 name=bench-flood-$$ hns mac i capture
+  local label=$1 script=$2 name=bench-flood-$$ hns mac i capture variant=--bare
+  local filter='ip proto 2 or ip proto 103'
   shift 2
-  lab_up "$name" --bare
+  if [[ " $* " == *" --ipv6 "* ]]; then
+    variant=--ipv6-bare filter='ip6 protochain 58 or ip6 protochain 103'
+  fi
+  lab_up "$name" "$variant"
   hns=$(lab_ns "$name" host)
   mac=$(ip -n "$hns" -br link show "$LAB_HOST_IF" | awk '{ print $3 }')
   lab_spawn "$name" router background "$LAB_PYTHON" "$repo/bench/$script" \
@@ -102,7 +113,7 @@ bench_bare_flood() {
   for ((i = 0; i < runs; i++)); do
     # ip netns exec execs tcpdump, so $! is tcpdump itself.
     ip netns exec "$hns" tcpdump -i "$LAB_HOST_IF" -n -w /dev/null \
-      'ip proto 2 or ip proto 103' 2>"$(lab_dir "$name")/tcpdump.log" &
+      "$filter" 2>"$(lab_dir "$name")/tcpdump.log" &
     capture=$!
     wait_for_line "$(lab_dir "$name")/tcpdump.log" 'listening on' 10 tcpdump || return 1
     one_pass "$name" "$label" --watch "$capture"
@@ -122,6 +133,16 @@ for c in $cases; do
     bare-flood) bench_bare_flood bare-flood flood_unrelated.py ;;
     bare-lookalike) bench_bare_flood bare-lookalike flood_lookalike.py --kind lookalike ;;
     bare-hellos) bench_bare_flood bare-hellos flood_lookalike.py --kind hellos ;;
+    bare-v6)
+      tool_args=(-6)
+      bench_bare bare-v6 --ipv6-bare
+      tool_args=()
+      ;;
+    bare-flood-v6)
+      tool_args=(-6)
+      bench_bare_flood bare-flood-v6 flood_unrelated.py --ipv6
+      tool_args=()
+      ;;
     *)
       echo "bench: unknown case $c" >&2
       exit 1

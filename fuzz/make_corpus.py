@@ -1,17 +1,29 @@
 #!/usr/bin/python3
-"""Writes the fuzzers' seed corpus: real IPv4 datagrams, header first, as the
-tool's raw sockets and captures hand them over, one file each; and address
-texts of both families for the address parser.
+"""Writes the fuzzers' seed corpus: real IPv4 and IPv6 datagrams, header
+first, as the tool's raw sockets and captures hand them over, one file each;
+and address texts of both families for the address parser.
+
+With --header, also writes the IPv6 datagrams as a C++ header of byte
+vectors for the unit tests (tests/unit/ipv6_captures.h), so that the readers
+are tested on the same packets the fuzzers start from.
 
 Run with the interpreter that has scapy (Debian's /usr/bin/python3):
-    /usr/bin/python3 fuzz/make_corpus.py fuzz/corpus
+    /usr/bin/python3 fuzz/make_corpus.py fuzz/corpus --header tests/unit/ipv6_captures.h
 """
 
+import argparse
 import pathlib
+import shutil
 import struct
+import subprocess
 import sys
 
 from scapy.all import ICMP, IP, TCP, UDP, Raw, checksum, raw
+from scapy.layers.inet6 import (ICMPv6EchoReply, ICMPv6EchoRequest, ICMPv6MLDMultAddrRec,
+                                ICMPv6MLDone, ICMPv6MLQuery, ICMPv6MLQuery2, ICMPv6MLReport,
+                                ICMPv6MLReport2, IPv6, IPv6ExtHdrDestOpt, IPv6ExtHdrFragment,
+                                IPv6ExtHdrHopByHop, IPv6ExtHdrRouting, PadN, RouterAlert,
+                                fragment6, in6_chksum)
 from scapy.contrib.igmp import IGMP
 from scapy.contrib.igmpv3 import IGMPv3, IGMPv3gr, IGMPv3mq, IGMPv3mr
 from scapy.contrib.pim import (PIMv2Hdr, PIMv2Hello, PIMv2HelloDRPriority,
@@ -124,6 +136,146 @@ def packets():
     yield "ip-header-length-15", bytes(long_header)
 
 
+ROUTER6 = "fe80::1"
+HOST6 = "fe80::2"
+ASM_GROUP6 = "ff3e:20:2001:db8::19"
+SSM_GROUP6 = "ff3e::120"
+SSM_SOURCE6 = "2001:db8::20"
+ALL_NODES6 = "ff02::1"
+ALL_ROUTERS6 = "ff02::2"
+MLDV2_ROUTERS6 = "ff02::16"
+ALL_PIM_ROUTERS6 = "ff02::d"
+
+
+def router_alert():
+    """The hop-by-hop header every MLD message carries (RFC 2711, value 0)."""
+    return IPv6ExtHdrHopByHop(options=[RouterAlert(value=0)])
+
+
+def pim6(kind, body, src, dst):
+    """A PIM version 2 message of `kind` whose checksum covers the IPv6
+    pseudo-header (RFC 7761 4.9), computed by scapy's in6_chksum."""
+    message = bytearray(bytes([0x20 | kind, 0, 0, 0]) + body)
+    packet = IPv6(src=src, dst=dst, nh=103) / Raw(bytes(message))
+    message[2:4] = struct.pack(">H", in6_chksum(103, packet[Raw], bytes(message)))
+    return IPv6(src=src, dst=dst, nh=103, hlim=1) / Raw(bytes(message))
+
+
+def encoded_unicast6(address):
+    return bytes([2, 0]) + raw(IPv6(src=address))[8:24]
+
+
+def encoded_group6(address, mask=128):
+    return bytes([2, 0, 0, mask]) + raw(IPv6(src=address))[8:24]
+
+
+def icmpv6_bytes(message):
+    """An ICMPv6 message alone, its checksum as sent from the router to ff02::1."""
+    return raw(IPv6(src=ROUTER6, dst=ALL_NODES6) / message)[40:]
+
+
+def ipv6_packets():
+    """(name, what it is, datagram): the IPv6 seeds and unit-test captures."""
+    router = dict(src=ROUTER6, hlim=1)
+    yield ("mldv2-general-query-ra", "An MLDv2 general query as pim6d sends it",
+           IPv6(dst=ALL_NODES6, **router) / router_alert() /
+           ICMPv6MLQuery2(mrd=10000, QRV=2, QQIC=125))
+    yield ("mldv2-group-query-ra", "An MLDv2 query for the ASM group",
+           IPv6(dst=ASM_GROUP6, **router) / router_alert() /
+           ICMPv6MLQuery2(mrd=1000, mladdr=ASM_GROUP6, QRV=2, QQIC=125))
+    yield ("mldv2-group-source-query-ra", "An MLDv2 query for the SSM channel",
+           IPv6(dst=SSM_GROUP6, **router) / router_alert() /
+           ICMPv6MLQuery2(mrd=1000, mladdr=SSM_GROUP6, QRV=2, QQIC=125, sources=[SSM_SOURCE6]))
+    many = [f"2001:db8::{i:x}" for i in range(1, 21)]
+    coded = ICMPv6MLQuery2(mrd=0xA123, mladdr=SSM_GROUP6, S=1, QRV=7, QQIC=0x8F, sources=many)
+    yield ("mldv2-query-coded-20-sources",
+           "Floating-point Maximum Response Code and QQIC, S set, QRV 7, 20 sources",
+           IPv6(dst=SSM_GROUP6, **router) / router_alert() / coded)
+    yield ("mldv1-general-query-ra", "An MLDv1 general query",
+           IPv6(dst=ALL_NODES6, **router) / router_alert() / ICMPv6MLQuery(mrd=10000))
+    yield ("mldv1-group-query", "An MLDv1 query for the ASM group, without Router Alert",
+           IPv6(dst=ASM_GROUP6, **router) / ICMPv6MLQuery(mrd=1000, mladdr=ASM_GROUP6))
+    yield ("mld-query-26-bytes", "An MLD query of a length RFC 3810 8.1 ignores",
+           IPv6(dst=ALL_NODES6, **router) / router_alert() / ICMPv6MLQuery(mrd=1000) /
+           Raw(b"\x00\x00"))
+    yield ("mldv2-query-dstopts-routing",
+           "An MLDv2 group query behind destination options and a routing header",
+           IPv6(dst=ASM_GROUP6, **router) / router_alert() /
+           IPv6ExtHdrDestOpt(options=[PadN(optdata=b"\x00\x00\x00\x00")]) /
+           IPv6ExtHdrRouting(addresses=["fe80::3"], segleft=0) /
+           ICMPv6MLQuery2(mrd=1000, mladdr=ASM_GROUP6, QRV=2, QQIC=125))
+    # scapy's fragment6 splits the 20-source query: the first fragment holds
+    # the query's head and some sources, the later ones the rest.
+    fragments = fragment6(IPv6(dst=SSM_GROUP6, **router) / router_alert() /
+                          IPv6ExtHdrFragment(id=0x1234) / coded, 200)
+    yield ("mldv2-query-first-fragment", "The first fragment of the 20-source query",
+           fragments[0])
+    yield ("mldv2-query-later-fragment", "A later fragment of the 20-source query",
+           fragments[1])
+    yield ("mldv2-query-lookalike-later-fragment",
+           "A later fragment whose data begins with a whole MLDv2 query",
+           IPv6(dst=ALL_NODES6, **router) / IPv6ExtHdrFragment(nh=58, offset=3, m=1, id=7) /
+           Raw(icmpv6_bytes(ICMPv6MLQuery2(mrd=10000, QRV=2, QQIC=125))))
+    yield ("mldv2-query-hop-by-hop-second", "A hop-by-hop header after destination options",
+           IPv6(dst=ALL_NODES6, **router) / IPv6ExtHdrDestOpt() / router_alert() /
+           ICMPv6MLQuery2(mrd=10000, QRV=2, QQIC=125))
+    chain = IPv6(dst=ALL_NODES6, **router) / router_alert()
+    for _ in range(7):
+        chain = chain / IPv6ExtHdrDestOpt()
+    yield ("mldv2-query-8-extension-headers", "Hop-by-hop and seven destination options",
+           chain / ICMPv6MLQuery2(mrd=10000, QRV=2, QQIC=125))
+    yield ("mldv2-query-9-extension-headers", "Hop-by-hop and eight destination options",
+           chain / IPv6ExtHdrDestOpt() / ICMPv6MLQuery2(mrd=10000, QRV=2, QQIC=125))
+    yield ("mldv2-query-no-next-header", "Query bytes after No Next Header",
+           IPv6(dst=ALL_NODES6, nh=59, **router) / Raw(icmpv6_bytes(ICMPv6MLQuery2(QRV=2, QQIC=125))))
+
+    host = dict(src=HOST6, hlim=1)
+    yield ("mldv1-report-ra", "The tool's MLDv1 Report",
+           IPv6(dst=ASM_GROUP6, **host) / router_alert() / ICMPv6MLReport(mladdr=ASM_GROUP6))
+    yield ("mldv1-done-ra", "The tool's MLDv1 Done",
+           IPv6(dst=ALL_ROUTERS6, **host) / router_alert() / ICMPv6MLDone(mladdr=ASM_GROUP6))
+    for name, record in (("allow", 5), ("block", 6)):
+        yield (f"mldv2-report-{name}-ra", f"The tool's MLDv2 Report, record type {record}",
+               IPv6(dst=MLDV2_ROUTERS6, **host) / router_alert() / ICMPv6MLReport2(records=[
+                   ICMPv6MLDMultAddrRec(rtype=record, dst=SSM_GROUP6, sources=[SSM_SOURCE6])]))
+
+    # The identifier goes low byte first, as the tool writes it.
+    identifier = struct.unpack("<H", struct.pack(">H", 4242))[0]
+    yield ("echo-reply", "An echo reply to identifier 4242",
+           IPv6(src=ROUTER6, dst=HOST6) / ICMPv6EchoReply(id=identifier, seq=0))
+    yield ("echo-reply-dstopts", "The same reply behind destination options",
+           IPv6(src=ROUTER6, dst=HOST6) / IPv6ExtHdrDestOpt() /
+           ICMPv6EchoReply(id=identifier, seq=1, data=b"abcdefgh"))
+    yield ("echo-request", "The tool's echo request to ff02::2",
+           IPv6(dst=ALL_ROUTERS6, **host) / ICMPv6EchoRequest(id=identifier, seq=0))
+
+    yield ("pim-hello", "A Hello as pim6d sends it: holdtime 105, DR priority 1, a Generation ID",
+           pim6(0, bytes.fromhex("0001 0002 0069 0013 0004 00000001 0014 0004 12345678"),
+                ROUTER6, ALL_PIM_ROUTERS6))
+    yield ("pim-hello-host", "The tool's Hello: holdtime 30, DR priority 0",
+           pim6(0, bytes.fromhex("0001 0002 001e 0013 0004 00000000 0014 0004 12345678"),
+                HOST6, ALL_PIM_ROUTERS6))
+    rp6 = "2001:db8:ff::1"
+    yield ("pim-bootstrap", "A Bootstrap message naming one RP",
+           pim6(4, struct.pack(">HBB", 1, 126, 0) + encoded_unicast6(rp6) +
+                encoded_group6("ff00::", 8) + bytes([1, 1, 0, 0]) + encoded_unicast6(rp6) +
+                struct.pack(">HBB", 150, 0, 0), ROUTER6, ALL_PIM_ROUTERS6))
+    yield ("pim-c-rp-advertisement", "A Candidate-RP-Advertisement",
+           pim6(8, bytes([1, 0]) + struct.pack(">H", 150) + encoded_unicast6(rp6) +
+                encoded_group6("ff00::", 8), "2001:db8:1::1", "2001:db8:ff::2"))
+
+    yield ("udp-beacon", "A beacon to the ASM group",
+           IPv6(src=SSM_SOURCE6, dst=ASM_GROUP6, hlim=15) / UDP(sport=40000, dport=10002) /
+           Raw(b"lab beacon #0\n"))
+    yield ("udp-query-lookalike", "UDP whose payload begins like a query and a reply",
+           IPv6(src=ROUTER6, dst=HOST6, nh=17) / Raw(bytes([130, 0, 0, 0, 0x92, 0x10]) + bytes(22)))
+
+    query = raw(IPv6(dst=ALL_NODES6, **router) / router_alert() /
+                ICMPv6MLQuery2(mrd=10000, QRV=2, QQIC=125))
+    yield "header-only", "An IPv6 header and nothing of its payload", query[:40]
+    yield "cut-in-hop-by-hop", "Cut inside the hop-by-hop header", query[:44]
+
+
 # Address texts as options and interfaces give them.
 ADDRESS_TEXTS = {
     "asm-group": ASM_GROUP,
@@ -134,13 +286,57 @@ ADDRESS_TEXTS = {
 }
 
 
+def as_bytes(packet):
+    return packet if isinstance(packet, bytes) else raw(packet)
+
+
+def cxx_name(name):
+    return "k" + "".join(part.capitalize() for part in name.split("-"))
+
+
+def cxx_header(captures):
+    lines = [
+        "// IPv6 datagrams built by scapy, header first, as a capture hands them over.",
+        "// Written by fuzz/make_corpus.py --header from the same packets as the",
+        "// fuzzers' ipv6-* seeds; regenerate rather than edit.",
+        "#pragma once",
+        "",
+        "#include <cstdint>",
+        "#include <vector>",
+        "",
+        "namespace ipv6_captures {",
+    ]
+    for name, what, packet in captures:
+        data = as_bytes(packet)
+        lines += ["", f"// {what}.",
+                  f"inline const std::vector<std::uint8_t> {cxx_name(name)} = {{"]
+        for at in range(0, len(data), 12):
+            lines.append("    " + " ".join(f"0x{b:02x}," for b in data[at:at + 12]))
+        lines[-1] = lines[-1].rstrip(",")
+        lines.append("};")
+    lines += ["", "}  // namespace ipv6_captures", ""]
+    return "\n".join(lines)
+
+
 def main():
-    out = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "corpus")
+    parser = argparse.ArgumentParser()
+    parser.add_argument("out", nargs="?", default="corpus")
+    parser.add_argument("--header", help="also write the IPv6 datagrams as a C++ header")
+    args = parser.parse_args()
+    out = pathlib.Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
     for name, packet in packets():
-        (out / f"{name}.bin").write_bytes(packet if isinstance(packet, bytes) else raw(packet))
+        (out / f"{name}.bin").write_bytes(as_bytes(packet))
+    captures = list(ipv6_packets())
+    for name, _, packet in captures:
+        (out / f"ipv6-{name}.bin").write_bytes(as_bytes(packet))
     for name, text in ADDRESS_TEXTS.items():
         (out / f"address-{name}.txt").write_text(text)
+    if args.header:
+        pathlib.Path(args.header).write_text(cxx_header(captures))
+        # The project's style is clang-format's: lay the arrays out its way.
+        if shutil.which("clang-format"):
+            subprocess.run(["clang-format", "-i", args.header], check=True)
     return 0
 
 

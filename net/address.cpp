@@ -189,4 +189,28 @@ Address anyAddress(Family family) {
   return family == Family::V4 ? Address{} : Address::v6(std::array<std::uint8_t, 16>{});
 }
 
+namespace {
+
+Address linkLocalGroup(std::uint8_t last) {
+  std::array<std::uint8_t, 16> bytes{};
+  bytes[0] = 0xFF;
+  bytes[1] = 0x02;
+  bytes[15] = last;
+  return Address::v6(bytes);
+}
+
+}  // namespace
+
+Address allRoutersGroup(Family family) {
+  return family == Family::V4 ? kAllRoutersGroup : linkLocalGroup(0x02);
+}
+
+Address membershipRoutersGroup(Family family) {
+  return family == Family::V4 ? kIgmpV3RoutersGroup : linkLocalGroup(0x16);
+}
+
+Address allPimRoutersGroup(Family family) {
+  return family == Family::V4 ? kAllPimRoutersGroup : linkLocalGroup(0x0D);
+}
+
 }  // namespace net

@@ -50,6 +50,12 @@ class Address {
   // An IPv4 address as a number in host byte order; 0 for IPv6.
   [[nodiscard]] std::uint32_t v4HostOrder() const;
   [[nodiscard]] std::uint32_t scopeId() const { return scopeId_; }
+  // The same IPv6 address in the zone of the interface with `scopeId`.
+  [[nodiscard]] Address withScope(std::uint32_t scopeId) const {
+    Address scoped = *this;
+    scoped.scopeId_ = scopeId;
+    return scoped;
+  }
 
   [[nodiscard]] bool isUnspecified() const;
   [[nodiscard]] bool isMulticast() const;
@@ -84,5 +90,11 @@ Address anyAddress(Family family);
 inline constexpr Address kAllRoutersGroup = Address::v4(0xE0000002U);     // 224.0.0.2
 inline constexpr Address kIgmpV3RoutersGroup = Address::v4(0xE0000016U);  // 224.0.0.22
 inline constexpr Address kAllPimRoutersGroup = Address::v4(0xE000000DU);  // 224.0.0.13
+
+// The same groups in `family`: IPv6's are ff02::2, ff02::16 (MLDv2-capable
+// routers, RFC 3810) and ff02::d.
+Address allRoutersGroup(Family family);
+Address membershipRoutersGroup(Family family);
+Address allPimRoutersGroup(Family family);
 
 }  // namespace net

@@ -32,6 +32,25 @@ std::vector<sock_filter> echoReplyProgram(std::uint16_t identifier);
 std::vector<sock_filter> beaconProgram(std::uint32_t group, std::uint16_t port,
                                        std::optional<std::uint32_t> source);
 
+// The IPv6 capture's program (offsets from the IPv6 header, as on an
+// ETH_P_IPV6 packet socket): it walks up to 8 extension headers (hop-by-hop,
+// routing, destination options; a fragment header only at offset 0) to
+// `nextHeader`, and keeps the datagram when the message's first byte is one
+// of `firstBytes`. Anything else, longer chains and cut datagrams included,
+// is dropped.
+std::vector<sock_filter> ipv6CaptureProgram(std::uint8_t nextHeader,
+                                            std::initializer_list<std::uint8_t> firstBytes);
+
+// What an IPv6 capture of `nextHeader` keeps: MLD queries (ICMPv6 type 130),
+// or PIM Hellos, Bootstrap messages and Candidate-RP-Advertisements; nothing
+// of any other protocol.
+std::vector<sock_filter> ipv6CaptureProgramFor(int nextHeader);
+
+// The raw ICMPv6 socket's program: echo replies (type 129) carrying
+// `identifier` low byte first. The kernel hands it the ICMPv6 message alone,
+// so offsets count from the message.
+std::vector<sock_filter> echoReplyProgramV6(std::uint16_t identifier);
+
 // Keeps nothing: for a socket that only sends.
 std::vector<sock_filter> dropAllProgram();
 

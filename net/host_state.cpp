@@ -6,8 +6,9 @@ namespace net {
 
 namespace {
 
-std::string settingName(const std::string& interfaceName, const char* setting) {
-  return "net.ipv4.conf." + interfaceName + "." + setting;
+std::string settingName(const std::string& interfaceName, const char* setting,
+                        const char* family = "ipv4") {
+  return std::string("net.") + family + ".conf." + interfaceName + "." + setting;
 }
 
 }  // namespace
@@ -18,6 +19,17 @@ std::optional<KernelSetting> forcedIgmpVersionIn(const std::string& interfaceNam
     if (own == version)
       return KernelSetting{settingName(interfaceName, "force_igmp_version"), version};
     if (all == version) return KernelSetting{settingName("all", "force_igmp_version"), version};
+  }
+  return std::nullopt;
+}
+
+std::optional<KernelSetting> forcedMldVersionIn(const std::string& interfaceName,
+                                                std::optional<int> all, std::optional<int> own) {
+  if (all.value_or(0) != 0) {
+    return KernelSetting{settingName("all", "force_mld_version", "ipv6"), *all};
+  }
+  if (own.value_or(0) != 0) {
+    return KernelSetting{settingName(interfaceName, "force_mld_version", "ipv6"), *own};
   }
   return std::nullopt;
 }

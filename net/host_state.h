@@ -22,6 +22,10 @@ struct HostMulticastState {
   // The IGMP version the interface speaks now (1, 2 or 3): below 3 after an
   // older querier was heard, until that times out.
   std::optional<int> igmpMode;
+  // The MLD version the host is held to on the interface (1 or 2), and the
+  // setting that holds it; nothing when none does. The kernel shows no MLD
+  // compatibility mode (/proc/net/igmp6 and mcfilter6 list only groups).
+  std::optional<KernelSetting> forcedMldVersion;
   // Reverse-path filtering in force on the interface: 0 off, 1 strict,
   // 2 loose; the setting that puts it there.
   std::optional<KernelSetting> reversePathFilter;
@@ -35,6 +39,11 @@ std::optional<KernelSetting> forcedIgmpVersionIn(const std::string& interfaceNam
                                                  std::optional<int> all, std::optional<int> own);
 std::optional<KernelSetting> reversePathFilterIn(const std::string& interfaceName,
                                                  std::optional<int> all, std::optional<int> own);
+
+// force_mld_version in force: "all"'s when it is not 0, else the
+// interface's (the kernel's mld_dev_get_force_mld_version); nothing at 0.
+std::optional<KernelSetting> forcedMldVersionIn(const std::string& interfaceName,
+                                                std::optional<int> all, std::optional<int> own);
 
 // The IGMP version /proc/net/igmp shows for the interface with `index`
 // ("2\teth0      :     3      V2" gives 2); nothing when it is not listed.

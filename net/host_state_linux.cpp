@@ -16,8 +16,10 @@ std::optional<std::string> readFile(const std::string& path) {
   return text.str();
 }
 
-std::optional<int> readSetting(const std::string& interfaceName, const char* setting) {
-  const auto text = readFile("/proc/sys/net/ipv4/conf/" + interfaceName + "/" + setting);
+std::optional<int> readSetting(const std::string& interfaceName, const char* setting,
+                               const char* family = "ipv4") {
+  const auto text =
+      readFile(std::string("/proc/sys/net/") + family + "/conf/" + interfaceName + "/" + setting);
   if (!text) return std::nullopt;
   int value = 0;
   if (!(std::istringstream(*text) >> value)) return std::nullopt;
@@ -32,6 +34,9 @@ HostMulticastState readHostMulticastState(const std::string& interfaceName, unsi
   state.forcedIgmpVersion =
       forcedIgmpVersionIn(interfaceName, readSetting("all", "force_igmp_version"),
                           readSetting(interfaceName, "force_igmp_version"));
+  state.forcedMldVersion =
+      forcedMldVersionIn(interfaceName, readSetting("all", "force_mld_version", "ipv6"),
+                         readSetting(interfaceName, "force_mld_version", "ipv6"));
   state.reversePathFilter = reversePathFilterIn(interfaceName, readSetting("all", "rp_filter"),
                                                 readSetting(interfaceName, "rp_filter"));
   if (const auto igmp = readFile("/proc/net/igmp")) state.igmpMode = igmpModeIn(*igmp, index);

@@ -9,22 +9,50 @@ namespace net {
 
 namespace {
 
-bool upAndNotLoopback(const HostInterface& candidate) {
-  return candidate.hasIpv4 && candidate.up && !candidate.loopback;
+bool upAndNotLoopback(const HostInterface& candidate, Family family) {
+  return holds(candidate, family) && candidate.up && !candidate.loopback;
+}
+
+// fe80::/10 (RFC 4291 2.5.6).
+bool linkLocal(const Address& address) {
+  return !address.isV4() && address.bytes()[0] == 0xFE && (address.bytes()[1] & 0xC0U) == 0x80;
+}
+
+// The same address, whatever zone a link-local one names.
+bool sameAddress(const Address& a, const Address& b) {
+  return a.family() == b.family() &&
+         std::equal(a.bytes().begin(), a.bytes().end(), b.bytes().begin());
 }
 
 const HostInterface* holderOf(const std::vector<HostInterface>& interfaces,
                               const Address& address) {
-  const auto found = std::find_if(interfaces.begin(), interfaces.end(),
-                                  [&](const auto& c) { return c.hasIpv4 && c.address == address; });
+  const auto found = std::find_if(interfaces.begin(), interfaces.end(), [&](const auto& c) {
+    return holds(c, address.family()) && sameAddress(c.address, address);
+  });
   return found == interfaces.end() ? nullptr : &*found;
 }
 
-LinkInterface linkOf(const HostInterface& chosen, ChosenBy how) {
-  return LinkInterface{chosen.name, chosen.index, chosen.address, how, chosen.prefixLength};
+// The link as the tests use it; for IPv6 by the interface's link-local
+// address, without which it does not qualify.
+std::optional<LinkInterface> linkOf(const std::vector<HostInterface>& interfaces,
+                                    const HostInterface& chosen, ChosenBy how) {
+  if (chosen.address.isV4()) {
+    return LinkInterface{chosen.name, chosen.index, chosen.address, how, chosen.prefixLength};
+  }
+  for (const HostInterface& entry : interfaces) {
+    if (entry.name == chosen.name && holds(entry, Family::V6) && linkLocal(entry.address)) {
+      return LinkInterface{chosen.name, chosen.index, entry.address.withScope(chosen.index), how,
+                           entry.prefixLength};
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
+
+bool holds(const HostInterface& entry, Family family) {
+  return family == Family::V4 ? entry.hasIpv4 : entry.hasIpv6;
+}
 
 bool onLink(const LinkInterface& link, const Address& address) {
   if (link.prefixLength <= 0 || link.address.family() != address.family()) return false;
@@ -54,33 +82,38 @@ const char* chosenByText(ChosenBy how) {
 
 std::optional<LinkInterface> chooseDefaultInterface(const std::vector<HostInterface>& interfaces,
                                                     const std::vector<Address>& nameAddresses,
-                                                    const RouteSource& routeSource) {
+                                                    const RouteSource& routeSource, Family family) {
+  const auto qualifies = [&](const HostInterface* holder,
+                             ChosenBy how) -> std::optional<LinkInterface> {
+    if (holder == nullptr || !upAndNotLoopback(*holder, family)) return std::nullopt;
+    return linkOf(interfaces, *holder, how);
+  };
   // Debian maps the host name to 127.0.1.1, where a raw socket sends into
   // nothing: only an address on a real, switched-on link counts.
   for (const Address& address : nameAddresses) {
-    const HostInterface* holder = holderOf(interfaces, address);
-    if (holder != nullptr && upAndNotLoopback(*holder)) return linkOf(*holder, ChosenBy::HostName);
+    if (auto link = qualifies(holderOf(interfaces, address), ChosenBy::HostName)) return link;
   }
   if (const std::optional<Address> source = routeSource()) {
-    const HostInterface* holder = holderOf(interfaces, *source);
-    if (holder != nullptr && upAndNotLoopback(*holder)) {
-      return linkOf(*holder, ChosenBy::MulticastRoute);
+    if (auto link = qualifies(holderOf(interfaces, *source), ChosenBy::MulticastRoute)) {
+      return link;
     }
   }
   // A link without carrier would test nothing.
   for (const HostInterface& candidate : interfaces) {
-    if (upAndNotLoopback(candidate) && candidate.running && candidate.multicast) {
-      return linkOf(candidate, ChosenBy::FirstUp);
-    }
+    if (!candidate.running || !candidate.multicast) continue;
+    if (auto link = qualifies(&candidate, ChosenBy::FirstUp)) return link;
   }
-  if (nameAddresses.empty()) return std::nullopt;
+  if (nameAddresses.empty() || family != Family::V4) return std::nullopt;
   return LinkInterface{"", 0, nameAddresses.front(), ChosenBy::HostName};
 }
 
 std::variant<LinkInterface, std::string> interfaceForOption(
-    const std::vector<HostInterface>& interfaces, const std::string& nameOrAddress) {
+    const std::vector<HostInterface>& interfaces, const std::string& nameOrAddress, Family family) {
+  const char* familyName = family == Family::V4 ? "IPv4 address" : "IPv6 link-local address";
   const HostInterface* chosen = nullptr;
-  if (const auto address = Address::parseV4(nameOrAddress)) {
+  const auto address =
+      family == Family::V4 ? Address::parseV4(nameOrAddress) : Address::parseV6(nameOrAddress);
+  if (address) {
     chosen = holderOf(interfaces, *address);
     if (chosen == nullptr) return "--interface: no interface of this host holds " + nameOrAddress;
   } else {
@@ -88,18 +121,19 @@ std::variant<LinkInterface, std::string> interfaceForOption(
     for (const HostInterface& candidate : interfaces) {
       if (candidate.name != nameOrAddress) continue;
       named = true;
-      if (candidate.hasIpv4) {
+      if (holds(candidate, family)) {
         chosen = &candidate;
         break;
       }
     }
     if (!named) return "--interface: this host has no interface named '" + nameOrAddress + "'";
     if (chosen == nullptr) {
-      return "--interface: interface " + nameOrAddress + " has no IPv4 address";
+      return "--interface: interface " + nameOrAddress + " has no " + familyName;
     }
   }
   if (!chosen->up) return "--interface: interface " + chosen->name + " is down";
-  return linkOf(*chosen, ChosenBy::Option);
+  if (auto link = linkOf(interfaces, *chosen, ChosenBy::Option)) return *link;
+  return "--interface: interface " + chosen->name + " has no " + familyName;
 }
 
 namespace {
@@ -122,7 +156,11 @@ std::optional<Address> routeSourceFor(const Address& destination) {
 
 }  // namespace
 
-std::optional<Address> multicastRouteSource() { return routeSourceFor(kAllRoutersGroup); }
+std::optional<Address> multicastRouteSource(Family family) {
+  // IPv6 link-local groups need a zone; a global address goes the default route.
+  static const Address kGlobalIpv6 = *Address::parseV6("2000::1");
+  return routeSourceFor(family == Family::V4 ? kAllRoutersGroup : kGlobalIpv6);
+}
 
 std::optional<std::string> routeInterface(const Address& destination) {
   const auto source = routeSourceFor(destination);
@@ -138,12 +176,13 @@ std::optional<std::string> routeInterface(const Address& destination) {
   return holder->name;
 }
 
-PassLink defaultPassLink() {
+PassLink defaultPassLink(Family family) {
   PassLink link;
   try {
     // The name first: its failure is what the raw-socket tests report.
-    const std::vector<Address> nameAddresses = hostNameAddresses();
-    link.chosen = chooseDefaultInterface(hostInterfaces(), nameAddresses, multicastRouteSource);
+    const std::vector<Address> nameAddresses = hostNameAddresses(family);
+    link.chosen = chooseDefaultInterface(
+        hostInterfaces(), nameAddresses, [family] { return multicastRouteSource(family); }, family);
   } catch (const CV_SocketException& failure) {
     link.failure = failure;
   }

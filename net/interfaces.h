@@ -25,7 +25,12 @@ struct HostInterface {
   bool loopback = false;
   // The length of the address's on-link prefix (24 for a /24); 0 when unknown.
   int prefixLength = 0;
+  // An entry of one IPv6 address of the interface (hasIpv4 false).
+  bool hasIpv6 = false;
 };
+
+// Whether the entry holds an address of `family`.
+bool holds(const HostInterface& entry, Family family);
 
 // How the pass's interface was found; its text is what machine-read output names.
 enum class ChosenBy { Option, HostName, MulticastRoute, FirstUp };
@@ -35,6 +40,8 @@ struct LinkInterface {
   std::string name;
   // 0 when no interface qualified and only the host name's address is known.
   unsigned int index = 0;
+  // IPv4: the address the tests bind to. IPv6: the interface's link-local
+  // address (with the interface as its scope), which MLD and PIM speak from.
   Address address;
   ChosenBy chosenBy = ChosenBy::HostName;
   // The on-link prefix of `address`; 0 when unknown.
@@ -60,11 +67,13 @@ const LinkInterface& requireLinkToBindTo(const PassLink& link);
 
 // What the platform tells; each throws CV_SocketException on failure.
 std::vector<HostInterface> hostInterfaces();
-// The IPv4 addresses the host's own name resolves to, in the resolver's order.
-std::vector<Address> hostNameAddresses();
-// The source address of a UDP socket connected to 224.0.0.2: where the
-// kernel would send multicast from. Nothing when it has no route.
-std::optional<Address> multicastRouteSource();
+// The addresses of `family` the host's own name resolves to, in the
+// resolver's order.
+std::vector<Address> hostNameAddresses(Family family = Family::V4);
+// The source address of a UDP socket connected to 224.0.0.2 (IPv4), or to a
+// global address through the default route (IPv6): where the kernel would
+// send multicast from. Nothing when it has no route.
+std::optional<Address> multicastRouteSource(Family family = Family::V4);
 // The name of the interface the host would send to `destination` from, by
 // the source address its route picks; nothing without a route or a holder.
 std::optional<std::string> routeInterface(const Address& destination);
@@ -76,17 +85,21 @@ std::optional<std::string> routeInterface(const Address& destination);
 // none of them, the host name's first address alone (index 0). The route is
 // asked for only when the name decides nothing.
 using RouteSource = std::function<std::optional<Address>()>;
+// For IPv6 the same rule, on the interfaces' IPv6 addresses, and a link
+// qualifies only with a link-local address.
 std::optional<LinkInterface> chooseDefaultInterface(const std::vector<HostInterface>& interfaces,
                                                     const std::vector<Address>& nameAddresses,
-                                                    const RouteSource& routeSource);
+                                                    const RouteSource& routeSource,
+                                                    Family family = Family::V4);
 
-// The interface named by -i (a name or one of its IPv4 addresses), or why it
-// cannot be used, as one line.
+// The interface named by -i (a name or one of its addresses of `family`), or
+// why it cannot be used, as one line.
 std::variant<LinkInterface, std::string> interfaceForOption(
-    const std::vector<HostInterface>& interfaces, const std::string& nameOrAddress);
+    const std::vector<HostInterface>& interfaces, const std::string& nameOrAddress,
+    Family family = Family::V4);
 
 // The whole default rule on this host's own lists; failures land in `failure`.
-PassLink defaultPassLink();
+PassLink defaultPassLink(Family family = Family::V4);
 
 // Throws CV_SocketException(operation) with the platform's "no such device"
 // number when the interface is no longer up: a join on a link that is down

@@ -46,15 +46,20 @@ std::vector<HostInterface> hostInterfaces() {
     found.running = (entry->ifa_flags & IFF_RUNNING) != 0U;
     found.multicast = (entry->ifa_flags & IFF_MULTICAST) != 0U;
     found.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0U;
-    if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET) {
-      found.hasIpv4 = true;
+    const int family = entry->ifa_addr != nullptr ? entry->ifa_addr->sa_family : AF_UNSPEC;
+    if (family == AF_INET || family == AF_INET6) {
+      found.hasIpv4 = family == AF_INET;
+      found.hasIpv6 = family == AF_INET6;
+      const std::size_t length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
       SocketAddress address;
-      std::memcpy(&address.storage, entry->ifa_addr, sizeof(sockaddr_in));
+      std::memcpy(&address.storage, entry->ifa_addr, length);
       found.address = endpointOf(address).address;
       if (entry->ifa_netmask != nullptr) {
         SocketAddress mask;
-        std::memcpy(&mask.storage, entry->ifa_netmask, sizeof(sockaddr_in));
-        found.prefixLength = std::popcount(endpointOf(mask).address.v4HostOrder());
+        std::memcpy(&mask.storage, entry->ifa_netmask, length);
+        for (const std::uint8_t byte : endpointOf(mask).address.bytes()) {
+          found.prefixLength += std::popcount(byte);
+        }
       }
       interfaces.push_back(found);
     } else if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_PACKET) {

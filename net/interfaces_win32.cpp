@@ -33,7 +33,7 @@ std::vector<HostInterface> hostInterfaces() {
   for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
     buffer.resize(size);
     result = ::GetAdaptersAddresses(
-        AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+        AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
         nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
   }
   if (result != NO_ERROR && result != ERROR_NO_DATA) {
@@ -55,11 +55,17 @@ std::vector<HostInterface> hostInterfaces() {
     for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
          unicast = unicast->Next) {
       const sockaddr* address = unicast->Address.lpSockaddr;
-      if (address == nullptr || address->sa_family != AF_INET) continue;
+      if (address == nullptr || (address->sa_family != AF_INET && address->sa_family != AF_INET6)) {
+        continue;
+      }
       HostInterface withAddress = found;
-      withAddress.hasIpv4 = true;
+      withAddress.hasIpv4 = address->sa_family == AF_INET;
+      withAddress.hasIpv6 = address->sa_family == AF_INET6;
+      // Windows numbers an adapter apart for each family.
+      if (withAddress.hasIpv6) withAddress.index = adapter->Ipv6IfIndex;
       SocketAddress copied;
-      std::memcpy(&copied.storage, address, sizeof(sockaddr_in));
+      std::memcpy(&copied.storage, address,
+                  static_cast<std::size_t>(unicast->Address.iSockaddrLength));
       withAddress.address = endpointOf(copied).address;
       withAddress.prefixLength = unicast->OnLinkPrefixLength;
       interfaces.push_back(withAddress);

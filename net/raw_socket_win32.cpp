@@ -54,6 +54,12 @@ void RawSocket::enableReceiveAll() {
   // capture serves them all.
   if (capturing()) return;
   const Address own = boundAddressOf(native());
+  // The readers take datagrams IPv6 header first, and nothing here has shown
+  // that Winsock's all-traffic mode hands IPv6 over so.
+  if (own.family() == Family::V6) {
+    throw CV_PlatformLacksException(WSAEOPNOTSUPP, "SIO_RCVALL",
+                                    "a capture of the IPv6 PIM messages on the link");
+  }
   attachCapture(openCapture(own), own);
 }
 
@@ -69,5 +75,12 @@ std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& /*groupAndPort*/,
 
 // Winsock has no per-type ICMP filter; the readers drop what is not a reply.
 void RawSocket::acceptOnlyEchoReplies(std::uint16_t /*identifier*/) {}
+
+// Winsock takes no hop-by-hop options on a socket: an MLD message without
+// the Router Alert is one a router may ignore, so none is sent.
+void RawSocket::sendWithRouterAlert() {
+  throw CV_PlatformLacksException(WSAENOPROTOOPT, "IPV6_HOPOPTS",
+                                  "the IPv6 Router Alert option that every MLD message carries");
+}
 
 }  // namespace net

@@ -1,5 +1,5 @@
 // Receive-all modes on Linux: a packet socket on the bound interface that
-// hands over each inbound IPv4 datagram of one IP protocol, header first.
+// hands over each inbound IPv4 or IPv6 datagram of one protocol, header first.
 // All-multicast membership lets in queries for groups this host never joined.
 #include <linux/filter.h>
 #include <linux/if_ether.h>
@@ -48,6 +48,7 @@ Address boundAddressOf(NativeSocket boundSocket) {
 }
 
 int interfaceIndexOf(const Address& address) {
+  const Family family = address.family();
   std::vector<HostInterface> interfaces;
   try {
     interfaces = hostInterfaces();
@@ -55,7 +56,8 @@ int interfaceIndexOf(const Address& address) {
     throw CV_SocketException(failure.errorCode, kOperation);
   }
   for (const HostInterface& candidate : interfaces) {
-    if (candidate.hasIpv4 && candidate.address == address && candidate.index != 0) {
+    if (holds(candidate, family) && candidate.address.withScope(0) == address.withScope(0) &&
+        candidate.index != 0) {
       return static_cast<int>(candidate.index);
     }
   }
@@ -64,8 +66,10 @@ int interfaceIndexOf(const Address& address) {
 }
 
 // A packet socket on the interface with `interfaceIndex` that queues what
-// `program` keeps of its inbound IPv4 traffic, multicast to any group included.
-UniqueSocket openCapture(int interfaceIndex, std::vector<sock_filter> program) {
+// `program` keeps of its inbound traffic of `etherType` (ETH_P_IP,
+// ETH_P_IPV6), multicast to any group included.
+UniqueSocket openCapture(int interfaceIndex, std::vector<sock_filter> program,
+                         std::uint16_t etherType = ETH_P_IP) {
   // Protocol 0 until bound: nothing is queued before the filter is in place.
   UniqueSocket capture(os::openSocket(AF_PACKET, SOCK_DGRAM, 0),
                        UniqueSocket::Closing::InBackground);
@@ -77,7 +81,7 @@ UniqueSocket openCapture(int interfaceIndex, std::vector<sock_filter> program) {
   sockaddr_ll link;
   std::memset(&link, 0, sizeof link);
   link.sll_family = AF_PACKET;
-  link.sll_protocol = htons(ETH_P_IP);
+  link.sll_protocol = htons(etherType);
   link.sll_ifindex = interfaceIndex;
   if (::bind(capture.get(), reinterpret_cast<const sockaddr*>(&link), sizeof link) == -1) {
     throwSocketError(kOperation);
@@ -102,11 +106,18 @@ UniqueSocket openCapture(int interfaceIndex, std::vector<sock_filter> program) {
   return capture;
 }
 
+// The IPv6 capture of MLD queries (next header 58) or PIM (103) on the
+// interface: one place, so that its filter can change on its own.
+UniqueSocket openIpv6Capture(int interfaceIndex, int nextHeader) {
+  return openCapture(interfaceIndex, linux_if::ipv6CaptureProgramFor(nextHeader), ETH_P_IPV6);
+}
+
 // `knownIndex` is the interface the socket is tied to, when it is known;
 // otherwise the interface is the one holding `address`.
 UniqueSocket openProtocolCapture(const Address& address, unsigned int knownIndex, int ipProtocol) {
   const int interfaceIndex =
       knownIndex != 0 ? static_cast<int>(knownIndex) : interfaceIndexOf(address);
+  if (!address.isV4()) return openIpv6Capture(interfaceIndex, ipProtocol);
   return openCapture(interfaceIndex, linux_if::captureProgramFor(ipProtocol));
 }
 
@@ -134,7 +145,7 @@ std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
 }
 
 void RawSocket::enableReceiveAll() {
-  // The only user wants PIM; the capture carries the socket's own protocol.
+  // PIM of either family, or MLD: the capture carries the socket's own protocol.
   if (capturing()) return;
   const Address own = boundAddressOf(native());
   attachCapture(openProtocolCapture(own, linkIndex_, protocol_), own);

@@ -1,5 +1,6 @@
 #include "net/socket.h"
 
+#include <algorithm>
 #include <array>
 
 #include "net/ip_datagram.h"
@@ -26,12 +27,38 @@ void Socket::attachCapture(UniqueSocket capture, const Address& ownAddress) {
   captureOwnAddress_ = ownAddress;
 }
 
+namespace {
+
+// The IPv6 header a raw IPv6 socket's read lacks, from what the read tells:
+// its sender and protocol. The hop limit and destination are not told, and
+// stay zero.
+void putIpv6Header(std::span<std::uint8_t> header, std::uint8_t nextHeader,
+                   std::size_t payloadLength, const Address& sender) {
+  std::fill(header.begin(), header.end(), std::uint8_t{0});
+  header[0] = 0x60;
+  header[4] = static_cast<std::uint8_t>(payloadLength >> 8U);
+  header[5] = static_cast<std::uint8_t>(payloadLength & 0xFFU);
+  header[6] = nextHeader;
+  const auto source = sender.bytes();
+  if (source.size() == 16) std::copy(source.begin(), source.end(), header.begin() + 8);
+}
+
+}  // namespace
+
 ReadResult Socket::read(std::span<std::uint8_t> buffer) {
   SocketAddress from;
-  const int received = os::recvFrom(readHandle(), buffer, from);
+  const bool putHeader = headerToPut_.has_value() && !capturing();
+  const std::size_t headerRoom = putHeader ? kIpv6HeaderLength : 0;
+  const int received = os::recvFrom(readHandle(), buffer.subspan(headerRoom), from);
   if (received == -1) throwSocketError("recvFrom");
   ReadResult result;
   result.size = static_cast<std::size_t>(received);
+  if (putHeader) {
+    result.sender = endpointOf(from);
+    putIpv6Header(buffer.first(headerRoom), *headerToPut_, result.size, result.sender.address);
+    result.size += headerRoom;
+    return result;
+  }
   if (!capturing() && !capturedReads_) {
     result.sender = endpointOf(from);
     return result;
@@ -40,8 +67,11 @@ ReadResult Socket::read(std::span<std::uint8_t> buffer) {
   // datagram's own IP source.
   const auto datagram = parseDatagram(buffer.first(result.size));
   result.sender = Endpoint{datagram ? datagram->source : anyAddress(family_), 0};
-  // Some captures hand back what this host sent itself.
-  if (result.sender.address == captureOwnAddress_) result.kind = ReadResult::Kind::OwnPacket;
+  // Some captures hand back what this host sent itself; a header's address
+  // names no zone.
+  if (result.sender.address == captureOwnAddress_.withScope(0)) {
+    result.kind = ReadResult::Kind::OwnPacket;
+  }
   return result;
 }
 
@@ -114,11 +144,24 @@ UdpSocket::UdpSocket(Family family, std::uint16_t port) : Socket(family, openUdp
     setOption(IPPROTO_IP, IP_MULTICAST_ALL, &onlyOwnGroups, sizeof onlyOwnGroups);
   }
 #endif
+#ifdef IPV6_MULTICAST_ALL
+  if (family == Family::V6) {
+    const int onlyOwnGroups = 0;
+    setOption(IPPROTO_IPV6, IPV6_MULTICAST_ALL, &onlyOwnGroups, sizeof onlyOwnGroups);
+  }
+#endif
+  if (family == Family::V6) {
+    // IPv4 datagrams to the same port are no member of an IPv6 group.
+    const int v6Only = 1;
+    setOption(IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only);
+  }
   bind(Endpoint{anyAddress(family), port});
 }
 
 RawSocket::RawSocket(Family family, int protocol)
-    : Socket(family, openRaw(family, protocol)), protocol_(protocol) {}
+    : Socket(family, openRaw(family, protocol)), protocol_(protocol) {
+  if (family == Family::V6) putIpv6HeaderOnReads(static_cast<std::uint8_t>(protocol));
+}
 
 void RawSocket::bindToLink(const PassLink& link) {
   const LinkInterface& chosen = requireLinkToBindTo(link);
@@ -127,10 +170,20 @@ void RawSocket::bindToLink(const PassLink& link) {
     throwSocketError("Bind");
   }
   bind(Endpoint{chosen.address, 0});
-  // Multicast sent from this socket leaves where its capture listens.
-  const auto address = chosen.address.bytes();
-  setOption(IPPROTO_IP, IP_MULTICAST_IF, address.data(), static_cast<int>(address.size()));
   linkIndex_ = chosen.index;
+  if (family() == Family::V4) {
+    // Multicast sent from this socket leaves where its capture listens.
+    const auto address = chosen.address.bytes();
+    setOption(IPPROTO_IP, IP_MULTICAST_IF, address.data(), static_cast<int>(address.size()));
+    return;
+  }
+  // IPv6 names the interface by its index; what the battery sends is for
+  // the link's routers alone (MLD and PIM both want hop limit 1).
+  const auto index = static_cast<int>(chosen.index);
+  setOption(IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index);
+  const int linkOnly = 1;
+  setOption(IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &linkOnly, sizeof linkOnly);
+  setOption(IPPROTO_IPV6, IPV6_UNICAST_HOPS, &linkOnly, sizeof linkOnly);
 }
 
 }  // namespace net

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -59,6 +60,9 @@ class Socket : public ProbeSocket {
   // The socket is a capture itself: what it reads starts with an IP header,
   // whose source is the sender.
   void readCapturedDatagrams() { capturedReads_ = true; }
+  // A raw IPv6 socket hands over the message alone (RFC 3542 3): each read
+  // gets an IPv6 header put in front, so that every reader sees the same.
+  void putIpv6HeaderOnReads(std::uint8_t nextHeader) { headerToPut_ = nextHeader; }
 
  private:
   [[nodiscard]] NativeSocket readHandle() const;
@@ -71,6 +75,7 @@ class Socket : public ProbeSocket {
   Address captureOwnAddress_;
   Family family_;
   bool capturedReads_ = false;
+  std::optional<std::uint8_t> headerToPut_;
 };
 
 class UdpSocket : public Socket {
@@ -96,6 +101,10 @@ class RawSocket : public Socket {
   // socket from now on; the readers still check each one. Elsewhere it
   // changes nothing.
   void acceptOnlyEchoReplies(std::uint16_t identifier);
+  // Every datagram sent from now on carries the hop-by-hop Router Alert
+  // option with value 0 (MLD, RFC 2711), as MLD wants. Throws
+  // CV_SocketException where the platform cannot.
+  void sendWithRouterAlert();
 
  private:
   int protocol_;

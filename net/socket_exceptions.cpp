@@ -13,6 +13,10 @@ std::string CV_SocketException::description() const {
          "failed with error code : " + std::to_string(errorCode) + "\n";
 }
 
+CV_PlatformLacksException::CV_PlatformLacksException(std::int32_t errorCode_, std::string option_,
+                                                     std::string lacking_)
+    : errorCode(errorCode_), option(std::move(option_)), lacking(std::move(lacking_)) {}
+
 CV_RawSocketException::CV_RawSocketException(std::int32_t errorCode_) : errorCode(errorCode_) {}
 
 std::string CV_RawSocketException::description() const {

@@ -27,6 +27,17 @@ class CV_RawSocketException {
 
   std::int32_t errorCode;
 };
+// A socket option a test needs that this platform does not offer: the test
+// cannot run here. `option` names it as the call does, `lacking` says in
+// words what is missing, for the failure text.
+class CV_PlatformLacksException {
+ public:
+  CV_PlatformLacksException(std::int32_t errorCode, std::string option, std::string lacking);
+
+  std::int32_t errorCode;
+  std::string option;
+  std::string lacking;
+};
 // NOLINTEND(readability-identifier-naming)
 
 }  // namespace net

@@ -23,6 +23,8 @@ std::unique_ptr<ProbeSocket> SystemNetwork::openCapturing(Family family, int pro
                                                           const PassLink& link) {
   auto socket = std::make_unique<RawSocket>(family, protocol);
   socket->bindToLink(link);
+  // MLD rides on ICMPv6 and needs the Router Alert on every message.
+  if (family == Family::V6 && protocol == IPPROTO_ICMPV6) socket->sendWithRouterAlert();
   if (protocol == IPPROTO_IGMP) {
     socket->enableReceiveAllIgmp();
   } else {

@@ -7,14 +7,18 @@
 
 GroupPinger::GroupPinger(net::Network& network, net::Family family, const net::PassLink& link)
     : network_(network),
+      family_(family),
+      scope_(link.chosen ? link.chosen->index : 0U),
       identifier_(echoIdentifier(net::processId())),
       socket_(network.openPinger(family, link, identifier_)) {}
 
 void GroupPinger::ping(const net::Address& group) {
-  const auto request = echoRequest(identifier_, sequence_);
+  const auto request = family_ == net::Family::V4 ? echoRequest(identifier_, sequence_)
+                                                  : echoRequestV6(identifier_, sequence_);
   ++sequence_;
   sentAt_ = network_.now();
-  socket_->sendTo(request, net::Endpoint{group, 0});
+  const net::Address to = group.isV4() ? group : group.withScope(scope_);
+  socket_->sendTo(request, net::Endpoint{to, 0});
 }
 
 void GroupPinger::receiveReplies(std::int32_t timeOutMs, net::AfterDatagram afterEachReply) {

@@ -31,6 +31,9 @@ class GroupPinger {
 
  private:
   net::Network& network_;
+  net::Family family_;
+  // The interface a link-local IPv6 group is scoped to; 0 when unknown.
+  unsigned int scope_;
   std::uint16_t identifier_;
   std::unique_ptr<net::ProbeSocket> socket_;
   std::uint16_t sequence_ = 0;

@@ -45,7 +45,8 @@ std::array<std::uint8_t, 20> igmpV3Report(const net::Address& group, const net::
 // to know that a query named sources, not every one of a flood.
 inline constexpr std::size_t kMaxQuerySourcesKept = 16;
 
-// What a captured Membership Query says about the router that sent it.
+// What a captured Membership Query (IGMP) or Multicast Listener Query (MLD,
+// probes/mld_messages.h) says about the router that sent it.
 //
 // An IGMPv3 query (RFC 3376 4.1) after the 8 bytes IGMPv2 has:
 // +-------+-+-----+---------------+-------------------------------+
@@ -55,16 +56,18 @@ inline constexpr std::size_t kMaxQuerySourcesKept = 16;
 struct MembershipQuery {
   net::Address sender;
   net::Address destination;
-  // 1, 2 or 3, as the message's length and Max Resp Code show (RFC 3376 7.1).
+  // IGMP: 1, 2 or 3, as the message's length and Max Resp Code show (RFC
+  // 3376 7.1). MLD: 1 or 2, as the message's length shows (RFC 3810 8.1).
   int version = 0;
-  // 0.0.0.0 for a general query.
+  // 0.0.0.0 or :: for a general query.
   net::Address group;
   std::uint32_t maxResponseMs = 0;
-  // IGMPv3 only: the querier's robustness variable (0: not told, RFC 3376
-  // 4.1.6) and its query interval in seconds from QQIC (4.1.7).
+  // IGMPv3 and MLDv2 only: the querier's robustness variable (0: not told,
+  // RFC 3376 4.1.6) and its query interval in seconds from QQIC (4.1.7).
   std::optional<std::uint8_t> robustness;
   std::optional<std::uint32_t> queryIntervalSeconds;
-  // IGMPv3 only: the number of sources the query names, and the first of them.
+  // IGMPv3 and MLDv2 only: the number of sources the query names, and the
+  // first of them.
   std::uint16_t sourceCount = 0;
   std::vector<net::Address> sources;
 };

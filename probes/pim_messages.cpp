@@ -1,6 +1,7 @@
 #include "probes/pim_messages.h"
 
 #include <exception>
+#include <stdexcept>
 
 #include "net/ip_datagram.h"
 #include "net/platform.h"
@@ -16,7 +17,9 @@ constexpr std::uint8_t kVersion2 = 0x20;
 constexpr std::uint8_t kVersionMask = 0xF0;
 constexpr std::uint8_t kTypeMask = 0x0F;
 constexpr std::uint8_t kHelloType = 0;
+constexpr std::uint8_t kBootstrapType = 4;
 constexpr std::uint8_t kCandidateRpAdvertisementType = 8;
+constexpr auto kPimNextHeader = static_cast<std::uint8_t>(kPimProtocol);
 
 // Hello options are type, length, then the value.
 constexpr std::uint16_t kHoldtimeOption = 1;
@@ -49,9 +52,8 @@ HelloOptions readHelloOptions(std::span<const std::uint8_t> options) {
   return read;
 }
 
-}  // namespace
-
-std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId) {
+// The Hello with its checksum field still zero.
+std::array<std::uint8_t, 26> uncheckedHello(std::uint32_t generationId) {
   std::array<std::uint8_t, 26> message{};
   message[kVersionTypeOffset] = kVersion2 | kHelloType;
   net::putBe16(message, kHoldtimeAt, kHoldtimeOption);
@@ -63,7 +65,26 @@ std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId) {
   net::putBe16(message, kGenerationIdAt, kGenerationIdOption);
   net::putBe16(message, kGenerationIdAt + kOptionLengthOffset, 4);
   net::putBe32(message, kGenerationIdAt + kOptionValueOffset, generationId);
+  return message;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId) {
+  auto message = uncheckedHello(generationId);
   net::putChecksum(message, kChecksumOffset);
+  return message;
+}
+
+std::array<std::uint8_t, 26> pimHelloV6(std::uint32_t generationId, const net::Address& source,
+                                        const net::Address& destination) {
+  if (source.isV4() || destination.isV4()) {
+    throw std::invalid_argument("a PIMv6 Hello goes between IPv6 addresses");
+  }
+  auto message = uncheckedHello(generationId);
+  net::putBe16(
+      message, kChecksumOffset,
+      net::internetChecksum(message, net::PseudoHeader{source, destination, kPimNextHeader}));
   return message;
 }
 
@@ -83,6 +104,9 @@ std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram)
       break;
     case kCandidateRpAdvertisementType:
       message.type = PimMessage::Type::CandidateRpAdvertisement;
+      break;
+    case kBootstrapType:
+      message.type = PimMessage::Type::Bootstrap;
       break;
     default:
       break;

@@ -27,6 +27,14 @@ inline constexpr int kPimProtocol = 103;
 // makes every Hello a new neighbour's, which a router answers at once.
 std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId);
 
+// The same Hello for IPv6, where the checksum also covers the pseudo-header
+// (RFC 7761 4.9: source, destination, length, next header 103), so the
+// addresses the datagram goes between must be known: the link-local source
+// the kernel will use, and ff02::d. Throws std::invalid_argument unless both
+// are IPv6.
+std::array<std::uint8_t, 26> pimHelloV6(std::uint32_t generationId, const net::Address& source,
+                                        const net::Address& destination);
+
 // The Holdtime the Hello announces, in seconds.
 inline constexpr std::uint16_t kPimHelloHoldtimeSeconds = 30;
 
@@ -44,7 +52,9 @@ struct HelloOptions {
 };
 
 struct PimMessage {
-  enum class Type { Hello, CandidateRpAdvertisement, Other };
+  // Bootstrap messages are RP evidence to the IPv6 battery only; the IPv4
+  // prober passes them over as it does Other.
+  enum class Type { Hello, CandidateRpAdvertisement, Bootstrap, Other };
   Type type = Type::Other;
   net::Address sender;
   // Read from a Hello only. Options are read while whole; an option cut
@@ -52,6 +62,7 @@ struct PimMessage {
   HelloOptions hello;
 };
 
-// For a captured datagram (IP header first): nothing unless it carries a
-// PIM version 2 message (IP protocol 103) with its whole 4-byte header.
+// For a captured datagram (IPv4 or IPv6 header first): nothing unless it
+// carries a PIM version 2 message (protocol or last next header 103) with its
+// whole 4-byte header.
 std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram);

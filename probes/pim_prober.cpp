@@ -17,20 +17,32 @@ std::uint32_t freshGenerationId() {
 }  // namespace
 
 PimProber::PimProber(net::Network& network, net::Family family, const net::PassLink& link)
-    : socket_(network.openCapturing(family, kPimProtocol, link)),
+    : family_(family),
+      source_(link.chosen ? link.chosen->address : net::anyAddress(family)),
+      scope_(link.chosen ? link.chosen->index : 0U),
+      socket_(network.openCapturing(family, kPimProtocol, link)),
       generationId_(freshGenerationId()) {}
 
 void PimProber::sendHello() {
-  socket_->sendTo(pimHello(generationId_), net::Endpoint{net::kAllPimRoutersGroup, 0});
+  const net::Address group = net::allPimRoutersGroup(family_);
+  if (family_ == net::Family::V4) {
+    socket_->sendTo(pimHello(generationId_), net::Endpoint{group, 0});
+    return;
+  }
+  // The socket is bound to the link-local address the checksum is taken over.
+  const auto hello = pimHelloV6(generationId_, source_.withScope(0), group);
+  socket_->sendTo(hello, net::Endpoint{group.withScope(scope_), 0});
 }
 
 void PimProber::receiveMessages(std::int32_t timeOutMs) {
   socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
     if (const auto message = readPimMessage(datagram.bytes)) {
       if (message->type == PimMessage::Type::Hello) keepHello(*message);
-      if (message->type == PimMessage::Type::CandidateRpAdvertisement) {
-        keepRpAdvertiser(message->sender);
-      }
+      // A Bootstrap message names the RPs the domain elected: IPv6's RP evidence too.
+      const bool rpEvidence =
+          message->type == PimMessage::Type::CandidateRpAdvertisement ||
+          (family_ == net::Family::V6 && message->type == PimMessage::Type::Bootstrap);
+      if (rpEvidence) keepRpAdvertiser(message->sender);
     }
     return net::AfterDatagram::KeepListening;
   });

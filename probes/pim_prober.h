@@ -28,14 +28,18 @@ class PimProber {
   // The last Hello of each sender, in the order senders were first heard, up
   // to kMaxKeptPerTest senders.
   [[nodiscard]] const std::vector<NeighbourHello>& hellos() const { return hellos_; }
-  // The senders of Candidate-RP-Advertisements, in the order first heard, up
-  // to kMaxKeptPerTest.
+  // The senders of Candidate-RP-Advertisements (and, over IPv6, Bootstrap
+  // messages), in the order first heard, up to kMaxKeptPerTest.
   [[nodiscard]] const std::vector<net::Address>& rpAdvertisers() const { return rpAdvertisers_; }
 
  private:
   void keepHello(const PimMessage& hello);
   void keepRpAdvertiser(const net::Address& sender);
 
+  net::Family family_;
+  // Where the Hello goes from and to: IPv6's checksum covers both.
+  net::Address source_;
+  unsigned int scope_;
   std::unique_ptr<net::ProbeSocket> socket_;
   std::uint32_t generationId_;
   std::vector<NeighbourHello> hellos_;

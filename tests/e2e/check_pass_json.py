@@ -2,7 +2,8 @@
 """Checks the JSON passes a run printed against the schema and the lab's facts.
 
 Usage: check_pass_json.py FILE LAB-KIND [TEXT-OUTPUT]
-  LAB-KIND  full | no-pim | bare: what the lab holds, so what each pass must show.
+  LAB-KIND  full | no-pim | bare | full6 | mldv1-6: what the lab holds, so what each
+            pass must show (the last two: IPv6 passes of the --ipv6 and --ipv6-mldv1 labs).
   TEXT-OUTPUT  the text of a run of the same lab: its report lines must be the ones
                the JSON carries.
 Prints one line per problem; exits 1 when there is any.
@@ -83,6 +84,56 @@ def check_bare_diagnosis(diagnosis):
     expect(ids == ["no-querier"], f"the bare lab's diagnosis: {ids}")
 
 
+def router_queries(test, group, version):
+    """The router's queries for `group` of `version` that answered the probe's last
+    message (2 s in), within the test's 1 s watch."""
+    return [q for q in test["queries"]
+            if q["group"] == group and q["sender"] == facts.ROUTER6_LL
+            and q["version"] == version and 2000 <= q["since_probe_ms"] <= 3100]
+
+
+def check_ipv6_common(tests):
+    expect(facts.SSM6_SOURCE in [m["address"] for m in tests[0]["members"]],
+           f"test 1 members {tests[0]['members']} lack the beacon")
+    expect(tests[1]["source"] == facts.SSM6_SOURCE, "test 2 names another source")
+    expect([m["address"] for m in tests[1]["members"]] == [facts.SSM6_SOURCE],
+           "test 2 members are not the channel's source")
+    for number, group in ((3, "ff02::2"), (4, "ff02::16"), (7, "ff02::d")):
+        expect(tests[number - 1]["group"] == group, f"test {number} pinged {tests[number - 1]}")
+        replies = [r["address"] for r in tests[number - 1]["replies"]]
+        expect(replies == [facts.ROUTER6_LL], f"test {number} replies {replies}")
+    hellos = tests[7]["hellos"]
+    expect([h["sender"] for h in hellos] == [facts.ROUTER6_LL], f"test 8 hellos {hellos}")
+    for h in hellos:
+        expect(h["dr_priority"] == 1 and h["holdtime_s"] == 105 and h["generation_id"] is not None,
+               f"test 8 hello {h} lacks pim6d's options")
+
+
+def check_full6(tests, verdicts):
+    check_ipv6_common(tests)
+    # pim6d queries in MLDv2: the Done gets a group query, the BLOCK a group-and-source one.
+    expect(router_queries(tests[4], facts.ASM6_GROUP, 2),
+           f"test 5 saw no MLDv2 group query from the router: {tests[4]['queries']}")
+    channel = router_queries(tests[5], facts.SSM6_GROUP, 2)
+    expect(channel, f"test 6 saw no MLDv2 query for the channel: {tests[5]['queries']}")
+    for q in channel:
+        expect(q["sources"] == [facts.SSM6_SOURCE] and q["robustness"] == 2
+               and q["query_interval_s"] == 125, f"test 6 query {q}")
+    expect(all(verdicts["flags"].values()), f"not every flag is set: {verdicts['flags']}")
+
+
+def check_mldv1_6(tests, verdicts):
+    check_ipv6_common(tests)
+    queries = router_queries(tests[4], facts.ASM6_GROUP, 1)
+    expect(queries, f"test 5 saw no MLDv1 group query from the router: {tests[4]['queries']}")
+    for q in queries:
+        expect("robustness" not in q or q["robustness"] is None, f"MLDv1 query with QRV: {q}")
+    expect(tests[5]["outcome"] == "failed", f"test 6 against an MLDv1 router: {tests[5]}")
+    expect(not any(q["version"] == 2 for q in tests[5]["queries"]),
+           "an MLDv1 router sent an MLDv2 query")
+    expect(not verdicts["flags"]["mld_v2_query_seen"], "an MLDv2 answer was reported")
+
+
 def main():
     lines = pathlib.Path(sys.argv[1]).read_text().splitlines()
     kind = sys.argv[2]
@@ -95,7 +146,10 @@ def main():
             problems.append(f"pass {number} /{where}: {error.message}")
         tests, verdicts = pass_["tests"], pass_["verdicts"]
         expect([t["number"] for t in tests] == list(range(1, 9)), "tests out of order")
-        {"full": check_full, "no-pim": check_no_pim, "bare": check_bare}[kind](tests, verdicts)
+        expect(pass_["family"] == ("ipv6" if kind.endswith("6") else "ipv4"),
+               f"pass {number} is of family {pass_['family']}")
+        {"full": check_full, "no-pim": check_no_pim, "bare": check_bare, "full6": check_full6,
+         "mldv1-6": check_mldv1_6}[kind](tests, verdicts)
         if kind in ("full", "bare"):
             {"full": check_full_diagnosis, "bare": check_bare_diagnosis}[kind](pass_["diagnosis"])
         if len(sys.argv) > 3:

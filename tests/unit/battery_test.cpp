@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
+#include "app/pass_json.h"
 #include "app/text_output.h"
 #include "tests/unit/scripted_lab.h"
 
@@ -221,7 +223,7 @@ TEST_F(BatteryTest, IgmpV2SendsReportThenLeaveAndSeesTheGroupQuery) {
   EXPECT_EQ(sent[1].bytes[0], 0x17) << "a leave";
   EXPECT_EQ(sent[1].destination.address.toString(), "224.0.0.2");
   EXPECT_EQ(sent[1].at - sent[0].at, milliseconds(2000));
-  const auto& igmp = std::get<IgmpDetails>(record.details);
+  const auto& igmp = std::get<MembershipDetails>(record.details);
   // Its repetition a second later falls after the window.
   ASSERT_EQ(igmp.queries.size(), 1U);
   EXPECT_EQ(igmp.queries[0].query.group, kLabAsmGroup);
@@ -238,7 +240,7 @@ TEST_F(BatteryTest, IgmpQueriesForOtherGroupsAreRecordedButAnswerNothing) {
   const TestRecord& record = run(TestId::IgmpV2);
 
   EXPECT_EQ(record.outcome, TestOutcome::Failed);
-  const auto& igmp = std::get<IgmpDetails>(record.details);
+  const auto& igmp = std::get<MembershipDetails>(record.details);
   ASSERT_EQ(igmp.queries.size(), 1U);
   EXPECT_EQ(igmp.queries[0].query.version, 2);
   EXPECT_FALSE(igmp.sawQueryForGroup);
@@ -302,7 +304,7 @@ TEST_F(BatteryTest, IgmpV3TestCountsOnlyAnIgmpV3Query) {
   };
   const TestRecord& record = run(TestId::IgmpV3);
   EXPECT_EQ(record.outcome, TestOutcome::Failed);
-  const auto& igmp = std::get<IgmpDetails>(record.details);
+  const auto& igmp = std::get<MembershipDetails>(record.details);
   ASSERT_EQ(igmp.queries.size(), 1U) << "the query is still recorded";
   EXPECT_EQ(igmp.queries[0].query.version, 2);
   EXPECT_NE(text().find("Test failed:  no IGMPv3 response received from the router \n"),
@@ -329,6 +331,83 @@ TEST_F(BatteryTest, SsmBeaconOnAHostHeldToIgmpV2FailsBeforeJoining) {
   const PassFlags flags = flagsOf(findings());
   EXPECT_FALSE(flags.hostSsmCapable);
   EXPECT_FALSE(flags.ssmBeaconHeard);
+}
+
+TEST(Ipv6BatteryTest, SsmBeaconFailsOnAHostHeldToMldV1AndOnlyThen) {
+  PassSetup setup;
+  setup.family = net::Family::V6;
+  setup.link.chosen = net::LinkInterface{
+      "eth0", kLabInterfaceIndex, *net::Address::parseV6("fe80::2"), net::ChosenBy::Option, 64};
+  setup.asmGroup = options::AsmGroup{*net::Address::parseV6("ff3e:20:2001:db8::19"), 10002};
+  setup.ssmChannel = options::SsmChannel{*net::Address::parseV6("2001:db8::20"),
+                                         *net::Address::parseV6("ff3e::120"), 8020};
+  const auto runSsm = [&](const net::HostMulticastState& host) {
+    ScriptedNetwork network;
+    network.host = host;
+    PassObserver quiet;
+    PassFindings findings = freshFindings(net::Family::V6);
+    TestRecord& record = *findings.find(TestId::SsmBeacon);
+    runTest(batteryTest(TestId::SsmBeacon, net::Family::V6), network, setup, quiet, record);
+    return std::pair{record, network.memberships.size()};
+  };
+  net::HostMulticastState held;
+  held.forcedMldVersion = net::KernelSetting{"net.ipv6.conf.eth0.force_mld_version", 1};
+  const auto [refused, joins] = runSsm(held);
+  EXPECT_EQ(refused.outcome, TestOutcome::Failed);
+  EXPECT_EQ(std::get<BeaconDetails>(refused.details).heldToOldIgmp->value, 1);
+  EXPECT_EQ(joins, 0U);
+
+  // IPv4's setting holds no IPv6 join back.
+  net::HostMulticastState igmpOnly;
+  igmpOnly.forcedIgmpVersion = net::KernelSetting{"net.ipv4.conf.all.force_igmp_version", 2};
+  const auto [joined, joinsMade] = runSsm(igmpOnly);
+  EXPECT_FALSE(std::get<BeaconDetails>(joined.details).heldToOldIgmp.has_value());
+  EXPECT_GT(joinsMade, 0U);
+}
+
+TEST(Ipv6BatteryTest, PlatformWithoutRouterAlertOrIpv6CaptureEndsOnlyThoseTestsAndSaysWhy) {
+  PassSetup setup;
+  setup.family = net::Family::V6;
+  setup.link.chosen = net::LinkInterface{
+      "eth0", kLabInterfaceIndex, *net::Address::parseV6("fe80::2"), net::ChosenBy::Option, 64};
+  setup.asmGroup = options::AsmGroup{*net::Address::parseV6("ff3e:20:2001:db8::19"), 10002};
+  setup.ssmChannel = options::SsmChannel{*net::Address::parseV6("2001:db8::20"),
+                                         *net::Address::parseV6("ff3e::120"), 8020};
+  ScriptedNetwork network;
+  const std::string routerAlert = "the IPv6 Router Alert option that every MLD message carries";
+  for (const int nth : {0, 1}) {
+    network.failures.push_back(
+        ScriptedFailure{SocketKind::IgmpCapture, nth, "IPV6_HOPOPTS", 10042, 0, routerAlert});
+  }
+  network.failures.push_back(ScriptedFailure{SocketKind::PimCapture, 0, "SIO_RCVALL", 10045, 0,
+                                             "a capture of the IPv6 PIM messages on the link"});
+  // The scripted platform checks the receive-all mode under the call's own name.
+  network.failures.back().call = "WSAIoctl";
+  std::ostringstream out;
+  TextOutput text(out);
+  PassFindings findings;
+  runPass(network, setup, text, findings);
+
+  for (const TestId id : {TestId::MldV1, TestId::MldV2, TestId::PimHello}) {
+    const TestRecord& record = *findings.find(id);
+    EXPECT_EQ(record.outcome, TestOutcome::Error) << record.number;
+    ASSERT_TRUE(record.error.has_value());
+    EXPECT_EQ(record.error->kind, TestError::Kind::PlatformLacks);
+  }
+  EXPECT_NE(out.str().find("This platform cannot run the test: it lacks " + routerAlert +
+                           " (IPV6_HOPOPTS) \n"),
+            std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("it lacks a capture of the IPv6 PIM messages on the link"),
+            std::string::npos);
+  // The pass went on: the ping after the MLD tests ran, and the report came.
+  EXPECT_TRUE(findings.find(TestId::PimRoutersPing)->ran);
+  EXPECT_FALSE(findings.find(TestId::PimRoutersPing)->error.has_value());
+  EXPECT_NE(out.str().find("Report"), std::string::npos);
+
+  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, findings));
+  EXPECT_EQ(pass["tests"][4]["error"]["call"], "IPV6_HOPOPTS");
+  EXPECT_EQ(pass["tests"][4]["error"]["platform_lacks"], routerAlert);
 }
 
 TEST_F(BatteryTest, AsmBeaconIsNotHeldBackByAnOldIgmpVersion) {
@@ -389,7 +468,7 @@ TEST_F(BatteryTest, IgmpSendFailureEndsTheTestWithoutAResultLine) {
             "\t6.  Detecting if there is IGMPv3 capability to first-hop router \n"
             "Exception while running test : sendTofailed with error code : 101\n");
   EXPECT_EQ(record.outcome, TestOutcome::Error);
-  EXPECT_TRUE(std::get<IgmpDetails>(record.details).queries.empty());
+  EXPECT_TRUE(std::get<MembershipDetails>(record.details).queries.empty());
 }
 
 TEST_F(BatteryTest, IgmpCaptureWithoutAnInterfaceReportsHowFindingItFailed) {
@@ -431,6 +510,18 @@ TEST_F(BatteryTest, PimRpAdvertisementAloneAnswersWithTheRp) {
             "Test succeeded:  first-hop router responded with RP \n");
   EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
   EXPECT_EQ(pimResponderText(findings()), "10.255.0.1, ");
+}
+
+TEST_F(BatteryTest, PimBootstrapIsNoRpEvidenceOverIpv4) {
+  const net::Address bsr = *net::Address::parseV4("10.255.0.1");
+  const std::vector<std::uint8_t> bootstrap{0x24, 0, 0, 0, 0, 1, 30, 0, 1, 0, 10, 255, 0, 1};
+  network.scripts[SocketKind::PimCapture].arrivals = {
+      Arrival{ipv4(103, bsr, net::kAllPimRoutersGroup, withChecksum(bootstrap)),
+              {bsr, 0},
+              milliseconds(100)}};
+  const TestRecord& record = run(TestId::PimHello);
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+  EXPECT_TRUE(std::get<PimDetails>(record.details).rpAdvertisers.empty());
 }
 
 TEST_F(BatteryTest, PimSilenceFails) {

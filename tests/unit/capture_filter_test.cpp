@@ -16,8 +16,10 @@
 #include "net/capture_filter_linux.h"
 #include "probes/icmp_echo.h"
 #include "probes/igmp_messages.h"
+#include "probes/mld_messages.h"
 #include "probes/pim_messages.h"
 #include "tests/unit/datagram_builder.h"
+#include "tests/unit/ipv6_captures.h"
 
 namespace {
 
@@ -47,13 +49,20 @@ class Filter {
   std::vector<bpf_insn> program_;
 };
 
+// These programs sit on IPv4's packet socket (ETH_P_IP): IPv6 never reaches
+// them, whatever the readers make of it.
+bool isIpv4(const Bytes& datagram) { return !datagram.empty() && (datagram[0] >> 4U) == 4U; }
+
 bool igmpReaderCounts(const Bytes& datagram) {
   // A query for another group still ends a wait, so every query counts.
-  return readMembershipQuery(datagram).has_value();
+  return isIpv4(datagram) && readMembershipQuery(datagram).has_value();
 }
+// What the IPv4 PIM prober keeps: Hellos and Candidate-RP-Advertisements.
 bool pimReaderCounts(const Bytes& datagram) {
   const auto message = readPimMessage(datagram);
-  return message && message->type != PimMessage::Type::Other;
+  return isIpv4(datagram) && message &&
+         (message->type == PimMessage::Type::Hello ||
+          message->type == PimMessage::Type::CandidateRpAdvertisement);
 }
 
 std::vector<Bytes> corpus() {
@@ -268,7 +277,7 @@ TEST(EchoReplyFilter, NeverDropsAReplyTheReaderCounts) {
       }
       if (round % 5 == 0)
         datagram.resize(static_cast<std::size_t>(byte(random)) % (datagram.size() + 1));
-      const bool counts = echoReplySender(datagram, kIdentifier).has_value();
+      const bool counts = isIpv4(datagram) && echoReplySender(datagram, kIdentifier).has_value();
       const bool passes = filter.passes(datagram);
       if (counts) ++counted;
       if (counts && !passes) ++missedByFilter;
@@ -278,6 +287,54 @@ TEST(EchoReplyFilter, NeverDropsAReplyTheReaderCounts) {
   EXPECT_EQ(missedByFilter, 0);
   EXPECT_GT(counted, 1000);
   EXPECT_GT(droppedByBoth, counted);
+}
+
+// The IPv6 capture's programs on scapy's datagrams: every query the MLD
+// reader counts passes, whatever extension headers come before it, and the
+// chains the reader refuses (later fragments, nine headers, cut ones) do not.
+TEST(Ipv6CaptureFilter, MldKeepsEveryQueryTheReaderCountsBehindAnyChain) {
+  using namespace ipv6_captures;
+  const Filter filter(net::linux_if::ipv6CaptureProgramFor(58));
+  ASSERT_TRUE(filter.valid());
+  for (const Bytes& query :
+       {kMldv2GeneralQueryRa, kMldv2GroupQueryRa, kMldv2GroupSourceQueryRa,
+        kMldv2QueryCoded20Sources, kMldv1GeneralQueryRa, kMldv1GroupQuery,
+        kMldv2QueryDstoptsRouting, kMldv2QueryFirstFragment, kMldv2Query8ExtensionHeaders}) {
+    ASSERT_TRUE(readMldQuery(query).has_value());
+    EXPECT_TRUE(filter.passes(query)) << ::testing::PrintToString(query);
+  }
+  for (const Bytes& other : {kMldv2QueryLaterFragment, kMldv2QueryLookalikeLaterFragment,
+                             kMldv2Query9ExtensionHeaders, kMldv2QueryNoNextHeader, kMldv1ReportRa,
+                             kMldv1DoneRa, kMldv2ReportAllowRa, kMldv2ReportBlockRa, kEchoReply,
+                             kPimHello, kUdpQueryLookalike, kHeaderOnly, kCutInHopByHop}) {
+    EXPECT_FALSE(filter.passes(other)) << ::testing::PrintToString(other);
+  }
+}
+
+TEST(Ipv6CaptureFilter, PimKeepsHellosBootstrapsAndRpAdvertisementsOnly) {
+  using namespace ipv6_captures;
+  const Filter filter(net::linux_if::ipv6CaptureProgramFor(103));
+  ASSERT_TRUE(filter.valid());
+  for (const Bytes& kept : {kPimHello, kPimHelloHost, kPimBootstrap, kPimCRpAdvertisement}) {
+    EXPECT_TRUE(filter.passes(kept)) << ::testing::PrintToString(kept);
+  }
+  for (const Bytes& other : {kMldv2GeneralQueryRa, kUdpBeacon, kEchoReply, kHeaderOnly}) {
+    EXPECT_FALSE(filter.passes(other)) << ::testing::PrintToString(other);
+  }
+  EXPECT_FALSE(Filter(net::linux_if::ipv6CaptureProgramFor(17)).passes(kUdpBeacon));
+}
+
+// On the raw ICMPv6 socket the program sees the message alone.
+TEST(EchoReplyFilter, Ipv6KeepsOnlyRepliesToOurOwnIdentifierFromTheMessageOn) {
+  const Bytes ours{129, 0, 0, 0, 0x34, 0x12, 0, 1};
+  const Filter filter(net::linux_if::echoReplyProgramV6(0x1234));
+  ASSERT_TRUE(filter.valid());
+  EXPECT_TRUE(filter.passes(ours));
+  Bytes request = ours;
+  request[0] = 128;
+  EXPECT_FALSE(filter.passes(request)) << "our own looped request";
+  EXPECT_FALSE(filter.passes(Bytes{129, 0, 0, 0, 0x12, 0x34, 0, 1})) << "byte order";
+  EXPECT_FALSE(filter.passes(Bytes{129, 0, 0, 0, 0x34})) << "cut inside the identifier";
 }
 
 }  // namespace

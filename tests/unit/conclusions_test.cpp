@@ -27,9 +27,13 @@ enum class Found {
 };
 
 const net::Address kRouter = net::Address::v4(0x0A000101U);
+const net::Address kRouter6 = *net::Address::parseV6("fe80::1");
 
-PassFindings findingsWith(std::initializer_list<Found> found) {
-  PassFindings findings = freshFindings();
+PassFindings findingsWith(std::initializer_list<Found> found,
+                          net::Family family = net::Family::V4) {
+  PassFindings findings = freshFindings(family);
+  const bool ipv4 = family == net::Family::V4;
+  const net::Address router = ipv4 ? kRouter : kRouter6;
   const auto has = [&](Found what) {
     return std::find(found.begin(), found.end(), what) != found.end();
   };
@@ -37,7 +41,7 @@ PassFindings findingsWith(std::initializer_list<Found> found) {
   const auto beacon = [&](TestId id, Found capable, Found member) {
     TestRecord& record = *findings.find(id);
     auto& details = record.details.emplace<BeaconDetails>();
-    if (has(member)) details.members.push_back(BeaconMember{kRouter, 3});
+    if (has(member)) details.members.push_back(BeaconMember{router, 3});
     // A host that cannot join ends the test with the refusal.
     if (!has(capable)) record.error = TestError{TestError::Kind::SocketCall, "SetOption", 105};
   };
@@ -45,17 +49,19 @@ PassFindings findingsWith(std::initializer_list<Found> found) {
   beacon(TestId::SsmBeacon, Found::HostSsm, Found::SsmMember);
   const auto ping = [&](TestId id, Found reply) {
     auto& details = findings.find(id)->details.emplace<PingDetails>();
-    if (has(reply)) details.replies.push_back(EchoReply{kRouter, 0.5});
+    if (has(reply)) details.replies.push_back(EchoReply{router, 0.5});
   };
   ping(TestId::AllRoutersPing, Found::AllRoutersReply);
   ping(TestId::SsmRoutersPing, Found::SsmRoutersReply);
   ping(TestId::PimRoutersPing, Found::PimRoutersReply);
-  findings.find(TestId::IgmpV2)->details.emplace<IgmpDetails>().sawQueryForGroup =
-      has(Found::V2Query);
-  findings.find(TestId::IgmpV3)->details.emplace<IgmpDetails>().sawQueryForGroup =
-      has(Found::V3Query);
+  findings.find(ipv4 ? TestId::IgmpV2 : TestId::MldV1)
+      ->details.emplace<MembershipDetails>()
+      .sawQueryForGroup = has(Found::V2Query);
+  findings.find(ipv4 ? TestId::IgmpV3 : TestId::MldV2)
+      ->details.emplace<MembershipDetails>()
+      .sawQueryForGroup = has(Found::V3Query);
   auto& pim = findings.find(TestId::PimHello)->details.emplace<PimDetails>();
-  if (has(Found::PimHello)) pim.hellos.push_back(NeighbourHello{kRouter, {}});
+  if (has(Found::PimHello)) pim.hellos.push_back(NeighbourHello{router, {}});
   return findings;
 }
 
@@ -70,9 +76,45 @@ using Ids = std::vector<std::string>;
 TEST(Conclusions, IdsAreStableUniqueAndInReportOrder) {
   Ids ids;
   for (const Conclusion& rule : conclusions()) ids.emplace_back(rule.id);
-  EXPECT_EQ(ids, (Ids{"host-asm", "host-ssm", "router-asm", "path-asm", "router-ssm", "path-ssm",
-                      "path-ssm-not-setup", "router-pim", "pim-active", "asm-beacon-working",
-                      "path-asm-no-traffic", "ssm-beacon-working", "path-ssm-no-traffic"}));
+  const Ids ipv4{
+      "host-asm",           "host-ssm",           "router-asm",          "path-asm",
+      "router-ssm",         "path-ssm",           "path-ssm-not-setup",  "router-pim",
+      "pim-active",         "asm-beacon-working", "path-asm-no-traffic", "ssm-beacon-working",
+      "path-ssm-no-traffic"};
+  Ids expected = ipv4;
+  for (const std::string& id : ipv4) expected.push_back(id + "-ipv6");
+  EXPECT_EQ(ids, expected);
+}
+
+TEST(Conclusions, AnIpv6PassHoldsOnlyIpv6RulesAndAnIpv4PassOnlyIpv4Rules) {
+  const auto everything = {Found::HostAsm,   Found::HostSsm,         Found::AsmMember,
+                           Found::SsmMember, Found::AllRoutersReply, Found::SsmRoutersReply,
+                           Found::V2Query,   Found::V3Query,         Found::PimRoutersReply,
+                           Found::PimHello};
+  EXPECT_EQ(heldIds(findingsWith(everything, net::Family::V6)),
+            (Ids{"host-asm-ipv6", "host-ssm-ipv6", "router-asm-ipv6", "path-asm-ipv6",
+                 "router-ssm-ipv6", "path-ssm-ipv6", "router-pim-ipv6", "pim-active-ipv6",
+                 "asm-beacon-working-ipv6", "ssm-beacon-working-ipv6"}));
+  // MLD's queries are read from tests 5 and 6 of the IPv6 battery, not IGMP's.
+  EXPECT_EQ(heldIds(findingsWith({Found::HostSsm, Found::SsmRoutersReply}, net::Family::V6)),
+            (Ids{"host-ssm-ipv6", "router-ssm-ipv6", "path-ssm-not-setup-ipv6"}));
+  EXPECT_EQ(heldIds(findingsWith(
+                {Found::HostAsm, Found::AllRoutersReply, Found::V2Query, Found::PimRoutersReply},
+                net::Family::V6)),
+            (Ids{"host-asm-ipv6", "router-asm-ipv6", "path-asm-ipv6", "router-pim-ipv6",
+                 "path-asm-no-traffic-ipv6"}));
+}
+
+TEST(Conclusions, Ipv6PimLineEndsWithAFullStopNotAComma) {
+  PassFindings findings = findingsWith({Found::PimHello}, net::Family::V6);
+  auto& pim = std::get<PimDetails>(findings.find(TestId::PimHello)->details);
+  pim.hellos = {NeighbourHello{*net::Address::parseV6("fe80::2"), {}},
+                NeighbourHello{*net::Address::parseV6("fe80::1"), {}}};
+  const auto held = conclusionsThatHold(findings);
+  ASSERT_EQ(held.size(), 1U);
+  EXPECT_EQ(held[0].line,
+            "=> PIM is active on the link: these routers answered the Hello or announced an RP: "
+            "fe80::1, fe80::2.");
 }
 
 TEST(Conclusions, NothingFoundHoldsNothing) { EXPECT_EQ(heldIds(findingsWith({})), Ids{}); }

@@ -327,10 +327,11 @@ TEST(Diagnosis, WithoutCaptureOrHostStateTheirFindingsAreLeftOut) {
 TEST(Diagnosis, EveryRuleHasItsOwnIdAndFindingsComeWorstFirst) {
   Ids ids;
   for (const DiagnosisRule& rule : diagnosisRules()) ids.emplace_back(rule.id);
-  EXPECT_EQ(ids, (Ids{"querier", "no-querier", "querier-old-version", "multiple-queriers",
-                      "switch-querier", "membership-interval", "query-off-subnet",
-                      "host-igmp-version-forced", "host-igmp-compat-mode", "host-drops-beacon",
-                      "beacon-ttl", "pim-dr", "router-ignores-pings"}));
+  EXPECT_EQ(
+      ids, (Ids{"querier", "no-querier", "querier-old-version", "multiple-queriers",
+                "switch-querier", "membership-interval", "query-off-subnet", "query-not-link-local",
+                "host-igmp-version-forced", "host-igmp-compat-mode", "host-mld-version-forced",
+                "host-drops-beacon", "beacon-ttl", "pim-dr", "router-ignores-pings"}));
   ScriptedNetwork network;
   installLabThatDropsBeacons(network);
   network.scripts[SocketKind::IgmpCapture].arrivals = {
@@ -358,6 +359,151 @@ TEST(Diagnosis, ExplainedTextFollowsTheReport) {
   TextOutput withoutExplain(plain);
   runPass(network, labSetup(), withoutExplain, findings);
   EXPECT_EQ(plain.str().find("Diagnosis:"), std::string::npos);
+}
+
+// IPv6 passes, from their records as the battery fills them.
+const net::Address kRouter6 = *net::Address::parseV6("fe80::1");
+
+MembershipQuery mldQuery(const net::Address& sender, int version, const char* group = "::") {
+  MembershipQuery query;
+  query.sender = sender;
+  query.version = version;
+  query.group = *net::Address::parseV6(group);
+  query.maxResponseMs = 10000;
+  if (version == 2) {
+    query.robustness = 2;
+    query.queryIntervalSeconds = 125;
+  }
+  return query;
+}
+
+// Every test of an IPv6 pass ran without error; the router at fe80::1
+// answered the three pings and the Hello, and `queries` came in tests 5 and
+// 6 (the MLDv2 ones in test 6, the others in test 5).
+PassFindings ipv6Pass(const std::vector<MembershipQuery>& queries, bool routerAnswers = true) {
+  PassFindings findings = freshFindings(net::Family::V6);
+  findings.link =
+      net::LinkInterface{"eth0", kLabInterfaceIndex, kRouter6, net::ChosenBy::Option, 64};
+  for (TestRecord& record : findings.tests) record.ran = true;
+  findings.find(TestId::AsmBeacon)->details.emplace<BeaconDetails>();
+  findings.find(TestId::SsmBeacon)->details.emplace<BeaconDetails>();
+  for (const TestId id : {TestId::AllRoutersPing, TestId::SsmRoutersPing, TestId::PimRoutersPing}) {
+    auto& ping = findings.find(id)->details.emplace<PingDetails>();
+    if (routerAnswers) ping.replies.push_back(EchoReply{kRouter6, 0.4});
+  }
+  auto& v1 = findings.find(TestId::MldV1)->details.emplace<MembershipDetails>();
+  auto& v2 = findings.find(TestId::MldV2)->details.emplace<MembershipDetails>();
+  for (const MembershipQuery& query : queries) {
+    auto& details = query.version == 2 ? v2 : v1;
+    details.queries.push_back(ObservedQuery{query, 4});
+    if (query.version == 2 || &details == &v1) details.sawQueryForGroup = true;
+  }
+  auto& pim = findings.find(TestId::PimHello)->details.emplace<PimDetails>();
+  pim.hellos.push_back(NeighbourHello{kRouter6, HelloOptions{105, 1, 7}});
+  return findings;
+}
+
+TEST(Ipv6Diagnosis, MldV2RouterIsTheQuerierAndTheDr) {
+  const auto found = diagnose(ipv6Pass({mldQuery(kRouter6, 2, "ff3e:20:2001:db8::19")}));
+  EXPECT_EQ(idsOf(found), (Ids{"querier", "pim-dr"}));
+  const Finding querier = found[0];
+  EXPECT_EQ(querier.summary,
+            "The MLD querier on eth0 is fe80::1 (MLDv2), robustness 2, query interval 125 s: a "
+            "group it hears no report of lives 260 s on the link.");
+  EXPECT_EQ(querier.evidence["version"], 2);
+  EXPECT_EQ(querier.evidence["family"], "ipv6");
+  EXPECT_EQ(querier.reference, "RFC 3810 5.1.8, 5.1.9, 9.4");
+  EXPECT_EQ(found[1].evidence["address"], "fe80::1");
+  EXPECT_EQ(found[1].evidence["family"], "ipv6");
+}
+
+TEST(Ipv6Diagnosis, MldV1OnlyQuerierExplainsTheSwitchRow) {
+  PassFindings findings = ipv6Pass({mldQuery(kRouter6, 1, "ff3e:20:2001:db8::19")});
+  Ids rows;
+  for (const auto& held : conclusionsThatHold(findings)) rows.emplace_back(held.rule->id);
+  ASSERT_NE(std::find(rows.begin(), rows.end(), "path-ssm-not-setup-ipv6"), rows.end());
+  const auto found = diagnose(findings);
+  EXPECT_EQ(idsOf(found), (Ids{"querier-old-version", "querier", "pim-dr"}));
+  const Finding old = found[0];
+  EXPECT_EQ(old.severity, Severity::Problem);
+  EXPECT_EQ(old.evidence["version"], 1);
+  EXPECT_EQ(old.reference, "RFC 4604 2.2, RFC 3810 8.2.1");
+  EXPECT_EQ(old.summary,
+            "The querier fe80::1 on eth0 speaks MLDv1 only: it serves no source-specific join, "
+            "and hosts that hear it fall back to MLDv1, so SSM cannot work on this link. This, "
+            "not a switch, is why the report finds the path not set up for SSM.");
+  EXPECT_EQ(only(found, "querier").reference, "RFC 2710 3");
+}
+
+TEST(Ipv6Diagnosis, QueriesFromAGlobalAddressAreNamedAndElectNobody) {
+  // A Linux bridge's querier: general queries from its link-local address,
+  // group-and-source ones from its global one.
+  const net::Address bridge = *net::Address::parseV6("fe80::5");
+  const net::Address global = *net::Address::parseV6("2001:db8:1::5");
+  const auto found = diagnose(ipv6Pass(
+      {mldQuery(bridge, 2), mldQuery(global, 2, "ff3e::120"), mldQuery(global, 2, "ff3e::120")}));
+  EXPECT_EQ(idsOf(found), (Ids{"query-not-link-local", "querier", "pim-dr"}))
+      << "one switch's two addresses are not two queriers";
+  const Finding stranger = found[0];
+  EXPECT_EQ(stranger.severity, Severity::Warning);
+  EXPECT_EQ(stranger.evidence["addresses"], (nlohmann::ordered_json{"2001:db8:1::5"}));
+  EXPECT_EQ(stranger.reference, "RFC 3810 5.1.14");
+  EXPECT_EQ(only(found, "querier").evidence["address"], "fe80::5")
+      << "the group query's global source is no querier";
+}
+
+TEST(Ipv6Diagnosis, LowestLinkLocalQuerierIsElected) {
+  const net::Address higher = *net::Address::parseV6("fe80::9");
+  const auto found = diagnose(ipv6Pass({mldQuery(higher, 2), mldQuery(kRouter6, 2)}));
+  const Finding multiple = only(found, "multiple-queriers");
+  EXPECT_EQ(multiple.evidence["elected"], "fe80::1");
+  EXPECT_EQ(multiple.reference, "RFC 3810 7.6.2");
+  EXPECT_EQ(only(found, "querier").evidence["address"], "fe80::1");
+}
+
+TEST(Ipv6Diagnosis, QuerierFromTheUnspecifiedAddressIsASwitchsThatHostsIgnore) {
+  const auto found = diagnose(ipv6Pass({mldQuery(net::anyAddress(net::Family::V6), 2)}));
+  const Finding sw = only(found, "switch-querier");
+  EXPECT_EQ(sw.evidence["source"], "::");
+  EXPECT_NE(sw.summary.find("Hosts discard MLD queries from ::"), std::string::npos);
+  EXPECT_NE(sw.summary.find("No router queries this link"), std::string::npos);
+  const Ids ids = idsOf(found);
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), "query-not-link-local"), 0);
+}
+
+TEST(Ipv6Diagnosis, SilentLinkHasNoMldQuerier) {
+  const auto found = diagnose(ipv6Pass({}));
+  ASSERT_EQ(idsOf(found), (Ids{"no-querier", "pim-dr"}));
+  EXPECT_NE(found[0].summary.find("No MLD querier answered on eth0"), std::string::npos);
+  EXPECT_EQ(found[0].reference, "RFC 4541 2.1.1, RFC 3810 9.4");
+}
+
+TEST(Ipv6Diagnosis, RouterThatIgnoresPingsNamesIpv6sSetting) {
+  const Finding ignored =
+      only(diagnose(ipv6Pass({mldQuery(kRouter6, 2, "ff3e::120")}, false)), "router-ignores-pings");
+  EXPECT_EQ(ignored.evidence["address"], "fe80::1");
+  EXPECT_NE(ignored.summary.find("runs MLD or PIM"), std::string::npos);
+  EXPECT_NE(ignored.summary.find("net.ipv6.icmp.echo_ignore_multicast"), std::string::npos);
+}
+
+TEST(Ipv6Diagnosis, EachFamilyReportsOnlyItsOwnHostSettings) {
+  PassFindings findings = ipv6Pass({mldQuery(kRouter6, 2, "ff3e::120")});
+  findings.hostState.forcedIgmpVersion =
+      net::KernelSetting{"net.ipv4.conf.eth0.force_igmp_version", 2};
+  findings.hostState.igmpMode = 2;
+  findings.hostState.forcedMldVersion =
+      net::KernelSetting{"net.ipv6.conf.all.force_mld_version", 1};
+  const auto found = diagnose(findings);
+  EXPECT_EQ(idsOf(found), (Ids{"host-mld-version-forced", "querier", "pim-dr"}));
+  EXPECT_EQ(found[0].severity, Severity::Problem);
+  EXPECT_EQ(found[0].evidence["setting"], "net.ipv6.conf.all.force_mld_version");
+
+  findings.hostState.forcedMldVersion->value = 2;
+  EXPECT_EQ(only(diagnose(findings), "host-mld-version-forced").severity, Severity::Info);
+
+  PassFindings ipv4 = freshFindings();
+  ipv4.hostState.forcedMldVersion = net::KernelSetting{"net.ipv6.conf.all.force_mld_version", 1};
+  EXPECT_EQ(idsOf(diagnose(ipv4)), Ids{});
 }
 
 TEST(DesignatedRouter, HighestPriorityWhenAllTellOneElseHighestAddress) {

@@ -26,6 +26,19 @@ TEST(HostState, ForcedIgmpVersionIsTheLowestEitherSettingForces) {
   EXPECT_EQ(forcedIgmpVersionIn("eth0", 3, 0)->value, 3);
 }
 
+TEST(HostState, ForcedMldVersionIsAllsWhenSetElseTheInterfaces) {
+  EXPECT_FALSE(net::forcedMldVersionIn("eth0", 0, 0).has_value());
+  EXPECT_FALSE(net::forcedMldVersionIn("eth0", std::nullopt, std::nullopt).has_value());
+  const auto all = net::forcedMldVersionIn("eth0", 2, 1);
+  ASSERT_TRUE(all);
+  EXPECT_EQ(all->name, "net.ipv6.conf.all.force_mld_version") << "all wins even over a lower 1";
+  EXPECT_EQ(all->value, 2);
+  const auto own = net::forcedMldVersionIn("eth0", 0, 1);
+  ASSERT_TRUE(own);
+  EXPECT_EQ(own->name, "net.ipv6.conf.eth0.force_mld_version");
+  EXPECT_EQ(own->value, 1);
+}
+
 TEST(HostState, ReversePathFilterIsTheLargerSetting) {
   EXPECT_FALSE(reversePathFilterIn("eth0", std::nullopt, std::nullopt).has_value());
   EXPECT_EQ(reversePathFilterIn("eth0", 0, 1)->name, "net.ipv4.conf.eth0.rp_filter");

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <utility>
 #include <vector>
 
 #include "net/address.h"
 #include "net/checksum.h"
 #include "tests/unit/datagram_builder.h"
+#include "tests/unit/ipv6_captures.h"
 
 namespace {
 
@@ -90,6 +92,50 @@ TEST(IcmpEcho, RuntRepliesAndLaterFragmentsAreDropped) {
   auto later = reply;
   later[7] = 1;
   EXPECT_FALSE(counts(later, 0x1234));
+}
+
+// scapy's ICMPv6EchoRequest(id=0x3412, seq=...) with cksum=0: the kernel
+// fills the checksum of a raw ICMPv6 socket in.
+TEST(IcmpEcho, Ipv6RequestHasIpv4sByteOrderAndNoChecksum) {
+  EXPECT_EQ(echoRequestV6(0x1234, 0),
+            (std::array<std::uint8_t, 8>{0x80, 0x00, 0x00, 0x00, 0x34, 0x12, 0x00, 0x00}));
+  EXPECT_EQ(echoRequestV6(0x1234, 0x0201),
+            (std::array<std::uint8_t, 8>{0x80, 0x00, 0x00, 0x00, 0x34, 0x12, 0x01, 0x02}));
+}
+
+TEST(IcmpEcho, Ipv6RepliesMatchByTypeProtocolAndIdentifier) {
+  // scapy's reply carries identifier 4242 low byte first, as the request did.
+  constexpr std::uint16_t kIdentifier = 4242;
+  const auto router = *net::Address::parseV6("fe80::1");
+  EXPECT_EQ(echoReplySender(ipv6_captures::kEchoReply, kIdentifier), router);
+  EXPECT_EQ(echoReplySender(ipv6_captures::kEchoReplyDstopts, kIdentifier), router);
+  EXPECT_FALSE(echoReplySender(ipv6_captures::kEchoReply, kIdentifier + 1));
+  EXPECT_FALSE(echoReplySender(ipv6_captures::kEchoReply, 0x9210)) << "read big-endian";
+  EXPECT_FALSE(echoReplySender(ipv6_captures::kEchoRequest, kIdentifier)) << "our own request";
+  // Byte for byte a reply, but UDP; and type 0, IPv4's reply, in ICMPv6.
+  EXPECT_FALSE(echoReplySender(ipv6_captures::kUdpQueryLookalike, kIdentifier));
+  const std::vector<std::uint8_t> reply{129, 0, 0, 0, 0x92, 0x10, 0, 0};
+  EXPECT_TRUE(echoReplySender(testing_support::ipv6Datagram(58, reply), kIdentifier));
+  EXPECT_FALSE(echoReplySender(testing_support::ipv6Datagram(17, reply), kIdentifier));
+  EXPECT_FALSE(echoReplySender(testing_support::ipv6Datagram(58, {0, 0, 0, 0, 0x92, 0x10, 0, 0}),
+                               kIdentifier));
+  // And ICMPv6's type in IPv4 is no reply either.
+  EXPECT_FALSE(echoReplySender(ipv4Datagram(1, reply), kIdentifier));
+
+  // A later fragment (offset 8) whose data looks like our reply.
+  std::vector<std::uint8_t> fragment{58, 0, 0, 8, 0, 0, 0, 1};
+  fragment.insert(fragment.end(), reply.begin(), reply.end());
+  EXPECT_FALSE(echoReplySender(testing_support::ipv6Datagram(44, fragment), kIdentifier));
+  fragment[3] = 1;  // offset 0, more to come
+  EXPECT_TRUE(echoReplySender(testing_support::ipv6Datagram(44, fragment), kIdentifier));
+
+  const auto& whole = ipv6_captures::kEchoReply;
+  for (std::size_t length = 0; length < 46; ++length) {
+    const std::vector<std::uint8_t> runt(whole.begin(),
+                                         whole.begin() + static_cast<std::ptrdiff_t>(length));
+    EXPECT_FALSE(echoReplySender(runt, kIdentifier)) << length << " bytes";
+  }
+  EXPECT_TRUE(echoReplySender({whole.begin(), whole.begin() + 46}, kIdentifier));
 }
 
 }  // namespace

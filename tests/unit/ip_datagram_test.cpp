@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -60,18 +61,26 @@ TEST(IpDatagram, RuntsAreRefused) {
   EXPECT_TRUE(net::parseDatagram(std::span(withOptions).first(28)));
 }
 
-TEST(IpDatagram, OnlyVersion4IsRead) {
-  for (const std::uint8_t first : std::vector<std::uint8_t>{0x05, 0x35, 0x55, 0x65, 0xF5}) {
+TEST(IpDatagram, OnlyVersions4And6AreRead) {
+  for (const std::uint8_t first : std::vector<std::uint8_t>{0x05, 0x35, 0x55, 0x75, 0xF5}) {
     auto other = ipv4Datagram(2, {0x11, 0, 0, 0, 0, 0, 0, 0});
     other[0] = first;
     EXPECT_FALSE(net::parseDatagram(other)) << std::hex << int{first};
   }
-  // An IPv6 header, which this reader does not take apart.
+  // An IPv4 datagram whose version says 6 is too short for an IPv6 header.
+  auto six = ipv4Datagram(2, {0x11, 0, 0, 0, 0, 0, 0, 0});
+  six[0] = 0x65;
+  EXPECT_FALSE(net::parseDatagram(six));
+  // A bare IPv6 header with 8 bytes of PIM.
   std::vector<std::uint8_t> ipv6(48, 0);
   ipv6[0] = 0x60;
   ipv6[5] = 8;
   ipv6[6] = 103;
-  EXPECT_FALSE(net::parseDatagram(ipv6));
+  const auto parsed = net::parseDatagram(ipv6);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->family, net::Family::V6);
+  EXPECT_EQ(parsed->protocol, 103);
+  EXPECT_EQ(parsed->payload.size(), 8U);
 }
 
 TEST(IpDatagram, LinkPaddingAfterTheDeclaredLengthIsNotPayload) {
@@ -116,6 +125,24 @@ TEST(IpDatagram, OnlyTheFirstFragmentCarriesAMessageHeader) {
   auto dontFragment = ipv4Datagram(103, {0x20, 0, 0, 0});
   dontFragment[6] = 0x40;
   EXPECT_TRUE(net::parseDatagram(dontFragment));
+}
+
+TEST(IpDatagram, RouterAlertOptionIsReadAndABadOptionCostsOnlyItself) {
+  const auto withOption = [](const std::vector<std::uint8_t>& options) {
+    auto datagram =
+        ipv4Datagram(2, {0x11, 0, 0, 0, 0, 0, 0, 0}, static_cast<std::uint8_t>(options.size() / 4));
+    std::copy(options.begin(), options.end(), datagram.begin() + 20);
+    return net::parseDatagram(datagram);
+  };
+  EXPECT_EQ(withOption({0x94, 4, 0, 0})->routerAlert, 0);
+  EXPECT_EQ(withOption({1, 1, 1, 1, 0x94, 4, 0xAB, 0xCD})->routerAlert, 0xABCD) << "after NOPs";
+  EXPECT_FALSE(withOption({})->routerAlert);
+  EXPECT_FALSE(withOption({0, 0x94, 4, 0})->routerAlert) << "after End of Options";
+  EXPECT_FALSE(withOption({0x94, 3, 0, 0})->routerAlert) << "wrong length";
+  EXPECT_FALSE(withOption({0x94, 0x94, 0x94, 0x94})->routerAlert) << "runs past the header";
+  // A malformed option never costs the datagram, as before.
+  EXPECT_EQ(withOption({0x94, 0, 0, 0})->payload.size(), 8U);
+  EXPECT_EQ(withOption({0x44, 4, 0, 0, 0x94, 4, 0, 7})->routerAlert, 7) << "after a timestamp";
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ inline PassFindings passThatFoundNothing() {
   pass.find(TestId::SsmBeacon)->details = beacon("232.64.133.120", 8020, ipv4("198.51.100.20"));
   pass.find(TestId::AllRoutersPing)->details = PingDetails{net::kAllRoutersGroup, {}};
   pass.find(TestId::SsmRoutersPing)->details = PingDetails{net::kIgmpV3RoutersGroup, {}};
-  pass.find(TestId::IgmpV2)->details = IgmpDetails{ipv4("233.4.200.19"), 1, {}, false};
-  pass.find(TestId::IgmpV3)->details = IgmpDetails{ipv4("232.64.133.120"), 3, {}, false};
+  pass.find(TestId::IgmpV2)->details = MembershipDetails{ipv4("233.4.200.19"), 1, {}, false};
+  pass.find(TestId::IgmpV3)->details = MembershipDetails{ipv4("232.64.133.120"), 3, {}, false};
   pass.find(TestId::PimRoutersPing)->details = PingDetails{net::kAllPimRoutersGroup, {}};
   pass.find(TestId::PimHello)->details = PimDetails{};
   return pass;
@@ -58,7 +58,7 @@ inline PassFindings samplePass() {
   query.maxResponseMs = 1000;
   query.robustness = 2;
   query.queryIntervalSeconds = 125;
-  pass.tests[4].details = IgmpDetails{ipv4("233.4.200.19"), 1, {{query, 2004.5}}, true};
+  pass.tests[4].details = MembershipDetails{ipv4("233.4.200.19"), 1, {{query, 2004.5}}, true};
   pass.tests[5].outcome = TestOutcome::Error;
   pass.tests[5].error = TestError{TestError::Kind::RawSocket, std::nullopt, 1};
   std::get<PingDetails>(pass.tests[6].details).replies = {{ipv4("10.0.1.1"), 1.0}};

@@ -61,8 +61,8 @@ std::string interactiveRun(ScriptedNetwork& network, const PassSetup& setup,
                            const std::string& input) {
   std::istringstream in(input);
   std::ostringstream out;
-  runDiagnostics(in, out, [&](PassObserver& observer, PassFindings& findings) {
-    runPass(network, setup, observer, findings);
+  runDiagnostics(in, out, [&](PassObserver& observer, PassResults& results) {
+    runPass(network, setup, observer, results.emplace_back());
   });
   return out.str();
 }

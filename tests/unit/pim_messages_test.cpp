@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 
 #include "net/checksum.h"
 #include "tests/unit/datagram_builder.h"
+#include "tests/unit/ipv6_captures.h"
 
 namespace {
 
@@ -30,6 +32,64 @@ TEST(PimMessages, HelloCarriesHoldtimeDrPriorityZeroAndGenerationId) {
   EXPECT_EQ(net::internetChecksum(zero), 0);
 }
 
+// The IPv6 Hello's checksums are scapy's in6_chksum over the pseudo-header
+// of the addresses given (next header 103), with its PIMv2 Hello layer
+// building the same three options.
+TEST(PimMessages, Ipv6HelloIsTheSameMessageSummedBehindItsPseudoHeader) {
+  const auto host = *net::Address::parseV6("fe80::2");
+  const auto allPimRouters = *net::Address::parseV6("ff02::d");
+  EXPECT_EQ(pimHelloV6(0xA1B2C3D4, host, allPimRouters),
+            (std::array<std::uint8_t, 26>{
+                0x20, 0x00, 0x7C, 0x14,                          // Hello
+                0x00, 0x01, 0x00, 0x02, 0x00, 0x1E,              // Holdtime 30
+                0x00, 0x13, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00,  // DR Priority 0
+                0x00, 0x14, 0x00, 0x04, 0xA1, 0xB2, 0xC3, 0xD4,  // Generation ID
+            }));
+  const auto other =
+      pimHelloV6(0, *net::Address::parseV6("fe80::1234:5678:9abc:def0"), allPimRouters);
+  EXPECT_EQ(other[2], 0xFF);
+  EXPECT_EQ(other[3], 0x43);
+  const auto ones = pimHelloV6(0xFFFFFFFF, host, allPimRouters);
+  EXPECT_EQ(ones[2], 0xE1);
+  EXPECT_EQ(ones[3], 0x9B);
+  // What scapy captured of the host's Hello, header and all, is this one.
+  const auto hello = pimHelloV6(0x12345678, host, allPimRouters);
+  const auto& captured = ipv6_captures::kPimHelloHost;
+  EXPECT_TRUE(std::equal(hello.begin(), hello.end(), captured.begin() + 40, captured.end()));
+
+  EXPECT_THROW(pimHelloV6(1, net::Address::v4(0x0A000102U), allPimRouters), std::invalid_argument);
+  EXPECT_THROW(pimHelloV6(1, host, net::kAllPimRoutersGroup), std::invalid_argument);
+}
+
+TEST(PimMessages, Ipv6HellosBootstrapsAndRpAdvertisementsAreRead) {
+  const auto hello = readPimMessage(ipv6_captures::kPimHello);
+  ASSERT_TRUE(hello);
+  EXPECT_EQ(hello->type, PimMessage::Type::Hello);
+  EXPECT_EQ(hello->sender, *net::Address::parseV6("fe80::1"));
+  EXPECT_EQ(hello->hello.holdtimeSeconds, 105);
+  EXPECT_EQ(hello->hello.drPriority, 1U);
+  EXPECT_EQ(hello->hello.generationId, 0x12345678U);
+
+  const auto bootstrap = readPimMessage(ipv6_captures::kPimBootstrap);
+  ASSERT_TRUE(bootstrap);
+  EXPECT_EQ(bootstrap->type, PimMessage::Type::Bootstrap);
+  EXPECT_FALSE(bootstrap->hello.holdtimeSeconds) << "only a Hello's options are read";
+  const auto advertisement = readPimMessage(ipv6_captures::kPimCRpAdvertisement);
+  ASSERT_TRUE(advertisement);
+  EXPECT_EQ(advertisement->type, PimMessage::Type::CandidateRpAdvertisement);
+  EXPECT_EQ(advertisement->sender, *net::Address::parseV6("2001:db8:1::1"));
+
+  // Cut anywhere inside the IPv6 or PIM header, a Hello is no message.
+  const auto& whole = ipv6_captures::kPimHello;
+  for (std::size_t length = 0; length < 44; ++length) {
+    EXPECT_FALSE(
+        readPimMessage({whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)}))
+        << length;
+  }
+  EXPECT_FALSE(readPimMessage(ipv6_captures::kUdpBeacon));
+  EXPECT_FALSE(readPimMessage(ipv6_captures::kMldv2GeneralQueryRa));
+}
+
 std::vector<std::uint8_t> pim(std::uint8_t first, std::uint8_t protocol = 103,
                               std::uint8_t optionWords = 0) {
   return ipv4Datagram(protocol, {first, 0, 0x12, 0x34, 0, 1, 0, 2, 0, 105}, optionWords);
@@ -49,8 +109,10 @@ TEST(PimMessages, HellosAndCandidateRpAdvertisementsAreRecognised) {
 }
 
 TEST(PimMessages, OtherPimTypesCountForNothingAndOtherVersionsAreNoPim) {
-  // Register, Join/Prune, Bootstrap, Assert, Register-Stop: version 2 PIM of no interest.
-  for (const std::uint8_t first : std::vector<std::uint8_t>{0x21, 0x23, 0x24, 0x25, 0x22}) {
+  // Bootstrap has a type of its own; the IPv4 prober passes it over (BatteryTest).
+  EXPECT_EQ(typeOf(pim(0x24)), PimMessage::Type::Bootstrap);
+  // Register, Join/Prune, Assert, Register-Stop: version 2 PIM of no interest.
+  for (const std::uint8_t first : std::vector<std::uint8_t>{0x21, 0x23, 0x25, 0x22}) {
     EXPECT_EQ(typeOf(pim(first)), PimMessage::Type::Other) << std::hex << int{first};
   }
   for (const std::uint8_t first : std::vector<std::uint8_t>{0x10, 0x30, 0x00, 0x18, 0xF0}) {

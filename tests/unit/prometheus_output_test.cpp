@@ -100,13 +100,53 @@ TEST(PrometheusText, EveryConclusionIsThereAndOnlyThoseThatHeldAreOne) {
   ASSERT_EQ(held.size(), 10U);
   const auto samples =
       samplesOf(readMetricsText(prometheusText(kTiming, findings)), "corvanite_conclusion");
-  ASSERT_EQ(samples.size(), conclusions().size());
+  const auto ipv4Rules =
+      std::count_if(conclusions().begin(), conclusions().end(),
+                    [](const Conclusion& rule) { return rule.family == net::Family::V4; });
+  ASSERT_EQ(samples.size(), static_cast<std::size_t>(ipv4Rules));
   for (const Conclusion& rule : conclusions()) {
+    if (rule.family != net::Family::V4) continue;
     EXPECT_EQ(valueOf(samples, "corvanite_conclusion", "id", std::string(rule.id)),
               held.count(std::string(rule.id)) > 0 ? 1 : 0)
         << rule.id;
   }
   EXPECT_EQ(valueOf(samples, "corvanite_conclusion", "id", "path-asm-no-traffic"), 0);
+}
+
+TEST(PrometheusText, APassOfBothFamiliesIsOneFileWithEachFamilysSeriesApart) {
+  PassSetup setup6;
+  setup6.family = net::Family::V6;
+  setup6.link.chosen = net::LinkInterface{
+      "eth0", kLabInterfaceIndex, *net::Address::parseV6("fe80::2"), net::ChosenBy::Option, 64};
+  setup6.asmGroup = options::AsmGroup{*net::Address::parseV6("ff3e:20:2001:db8::19"), 10002};
+  setup6.ssmChannel = options::SsmChannel{*net::Address::parseV6("2001:db8::20"),
+                                          *net::Address::parseV6("ff3e::120"), 8020};
+  ScriptedNetwork bare;
+  PassObserver quiet;
+  std::vector<PassFindings> both{passIn(ScriptedLab{}), PassFindings{}};
+  runPass(bare, setup6, quiet, both[1]);
+  both[1].chosenInterface = InterfaceSummary{"eth0", "fe80::2", "option"};
+
+  // readMetricsText fails on a family described twice.
+  const auto samples = readMetricsText(prometheusText(kTiming, both));
+  for (const std::string family : {"ipv4", "ipv6"}) {
+    const auto tests = samplesOf(samples, "corvanite_test_success", "family", family);
+    ASSERT_EQ(tests.size(), 8U) << family;
+    const auto succeeded = std::count_if(tests.begin(), tests.end(),
+                                         [](const MetricSample& s) { return s.value == 1; });
+    EXPECT_EQ(succeeded, family == "ipv4" ? 8 : 0) << family;
+    EXPECT_EQ(samplesOf(samples, "corvanite_pass_interface_info", "family", family).size(), 1U);
+  }
+  // The full IPv4 lab's querier, and none on the silent IPv6 link.
+  const auto queriers = samplesOf(samples, "corvanite_igmp_querier_info");
+  ASSERT_EQ(queriers.size(), 1U);
+  EXPECT_EQ(queriers[0].labels.at("family"), "ipv4");
+  for (const MetricSample& conclusion :
+       samplesOf(samples, "corvanite_conclusion", "family", "ipv6")) {
+    EXPECT_NE(conclusion.labels.at("id").find("ipv6"), std::string::npos)
+        << conclusion.labels.at("id");
+  }
+  EXPECT_EQ(samplesOf(samples, "corvanite_pass_start_timestamp_seconds").size(), 1U);
 }
 
 TEST(PrometheusText, LinkWithNothingOnItTurnsEveryTestToZero) {
@@ -187,8 +227,8 @@ TEST(PrometheusText, TimesAreSecondsWrittenExactly) {
   EXPECT_NE(text.find("\ncorvanite_build_info{interface=\"eth0\",version=\"" CORVANITE_TEST_VERSION
                       "\"} 1\n"),
             std::string::npos);
-  EXPECT_NE(text.find("corvanite_pass_interface_info{interface=\"eth0\",address=\"10.0.1.2\","
-                      "chosen_by=\"host-name\"} 1\n"),
+  EXPECT_NE(text.find("corvanite_pass_interface_info{interface=\"eth0\",family=\"ipv4\","
+                      "address=\"10.0.1.2\",chosen_by=\"host-name\"} 1\n"),
             std::string::npos);
 }
 
@@ -299,10 +339,10 @@ TEST_F(PrometheusOutputFile, AFolderThatCannotBeWrittenIsToldInOneLineAndTheText
   std::ostringstream out;
   const int status = runScripted(
       out,
-      [](PassObserver& observer, PassFindings& findings) {
+      [](PassObserver& observer, PassResults& results) {
         ScriptedNetwork full;
         ScriptedLab{}.install(full);
-        runPass(full, labSetup(), observer, findings);
+        runPass(full, labSetup(), observer, results.emplace_back());
       },
       ScriptedRun{}, &metrics);
   EXPECT_EQ(status, 0);

@@ -32,9 +32,9 @@ const std::string kPassText =
 // them as a pass would and tells the output where the pass begins and ends.
 struct RecordingPass {
   std::vector<PassFindings> seen;
-  void operator()(PassObserver& observer, PassFindings& findings) {
-    seen.push_back(findings);
-    findings = testing_support::passThatFoundNothing();
+  void operator()(PassObserver& observer, PassResults& results) {
+    seen.push_back(results.empty() ? PassFindings{} : results.front());
+    PassFindings& findings = results.emplace_back(testing_support::passThatFoundNothing());
     findings.chosenInterface.name = "eth0";
     observer.passBegins(findings);
     observer.passEnds(findings);
@@ -44,7 +44,7 @@ struct RecordingPass {
 std::string runWith(const std::string& input, RecordingPass& pass, int* status = nullptr) {
   std::istringstream in(input);
   std::ostringstream out;
-  const int result = runDiagnostics(in, out, [&](PassObserver& o, PassFindings& f) { pass(o, f); });
+  const int result = runDiagnostics(in, out, [&](PassObserver& o, PassResults& r) { pass(o, r); });
   if (status != nullptr) *status = result;
   return out.str();
 }
@@ -78,7 +78,7 @@ TEST(Run, ASocketFailureOutsideAnyTestEndsTheRunWithItsDescription) {
   std::istringstream in("y\n");
   std::ostringstream out;
   int passes = 0;
-  const PassRunner failing = [&passes](PassObserver&, PassFindings&) {
+  const PassRunner failing = [&passes](PassObserver&, PassResults&) {
     ++passes;
     throw net::CV_SocketException(19, "getaddrinfo");
   };
@@ -93,9 +93,9 @@ TEST(Run, ASocketFailureOutsideAnyTestEndsTheRunWithItsDescription) {
 
 // Stands in for the battery in a scripted run: every test ends as told.
 PassRunner passEnding(TestOutcome outcome, int* passes) {
-  return [outcome, passes](PassObserver& observer, PassFindings& findings) {
+  return [outcome, passes](PassObserver& observer, PassResults& results) {
     ++*passes;
-    findings = testing_support::passThatFoundNothing();
+    PassFindings& findings = results.emplace_back(testing_support::passThatFoundNothing());
     observer.passBegins(findings);
     for (TestRecord& record : findings.tests) {
       record.outcome = record.id == TestId::IgmpV3 ? outcome : TestOutcome::Succeeded;
@@ -121,9 +121,35 @@ TEST(Run, OncePrintsThePassWithoutPromptAndTellsTheVerdict) {
 
 TEST(Run, APassThatRanNoTestIsNoSuccess) {
   std::ostringstream out;
-  const PassRunner nothing = [](PassObserver&, PassFindings&) {};
+  const PassRunner nothing = [](PassObserver&, PassResults&) {};
   EXPECT_EQ(runScripted(out, nothing, ScriptedRun{}), 1);
   EXPECT_EQ(runScripted(out, nothing, ScriptedRun{true, {}}), 1);
+}
+
+TEST(Run, BothFamiliesMustSucceedForStatusZero) {
+  // -4 -6: an IPv4 pass where all succeeded, then an IPv6 one where test `failing`
+  // ended as told.
+  const auto bothFamilies = [](std::optional<TestId> failing) -> PassRunner {
+    return [failing](PassObserver& observer, PassResults& results) {
+      for (const net::Family family : {net::Family::V4, net::Family::V6}) {
+        PassFindings& findings = results.emplace_back(freshFindings(family));
+        observer.passBegins(findings);
+        for (TestRecord& record : findings.tests) {
+          record.ran = true;
+          const bool fails = family == net::Family::V6 && failing && record.id == *failing;
+          record.outcome = fails ? TestOutcome::Failed : TestOutcome::Succeeded;
+        }
+        observer.passEnds(findings);
+      }
+    };
+  };
+  for (const bool json : {false, true}) {
+    std::ostringstream out;
+    EXPECT_EQ(runScripted(out, bothFamilies(std::nullopt), ScriptedRun{json, {}}), 0) << json;
+    EXPECT_EQ(runScripted(out, bothFamilies(TestId::MldV2), ScriptedRun{json, {}}), 1) << json;
+    EXPECT_EQ(runScripted(out, bothFamilies(TestId::PimHello), ScriptedRun{json, {}}), 1)
+        << "the last test of the last family counts too";
+  }
 }
 
 TEST(Run, JsonPrintsOneLineInsteadOfTheText) {
@@ -141,8 +167,8 @@ TEST(Run, JsonPrintsOneLineInsteadOfTheText) {
 TEST(Run, RepeatedJsonPassesGiveOneLineEach) {
   std::ostringstream out;
   int passes = 0;
-  const PassRunner pass = [&](PassObserver& o, PassFindings& f) {
-    passEnding(TestOutcome::Failed, &passes)(o, f);
+  const PassRunner pass = [&](PassObserver& o, PassResults& r) {
+    passEnding(TestOutcome::Failed, &passes)(o, r);
     if (passes == 3) out.setstate(std::ios::badbit);
   };
   // No wait between the passes.
@@ -160,8 +186,8 @@ TEST(Run, RepeatedJsonPassesGiveOneLineEach) {
 TEST(Run, RepeatedPassesStopOnceNobodyReads) {
   std::ostringstream out;
   int passes = 0;
-  const PassRunner pass = [&](PassObserver& o, PassFindings& f) {
-    passEnding(TestOutcome::Succeeded, &passes)(o, f);
+  const PassRunner pass = [&](PassObserver& o, PassResults& r) {
+    passEnding(TestOutcome::Succeeded, &passes)(o, r);
     out.setstate(std::ios::badbit);
   };
   EXPECT_EQ(runScripted(out, pass, ScriptedRun{false, 35}), 0);

@@ -65,8 +65,8 @@ struct SocketScript {
 };
 
 // A failed call: of the `nth` socket of its kind (0 for the first), at the
-// call the platform names ("socket" for opening, "Bind", "SetOption",
-// "sendTo", "select", "recvFrom", "WSAIoctl"), the `occurrence`th time that
+// call the platform names ("socket" for opening, "Bind", "IPV6_HOPOPTS",
+// "SetOption", "sendTo", "select", "recvFrom", "WSAIoctl"), the `occurrence`th time that
 // socket makes it (0 for the first).
 struct ScriptedFailure {
   SocketKind kind;
@@ -74,6 +74,8 @@ struct ScriptedFailure {
   std::string call;
   std::int32_t code = 0;
   int occurrence = 0;
+  // When set, the platform does not offer the call's option at all, and says so.
+  std::optional<std::string> lacking = std::nullopt;
 };
 
 class ScriptedNetwork final : public net::Network {
@@ -113,7 +115,9 @@ class ScriptedNetwork final : public net::Network {
   std::unique_ptr<net::ProbeSocket> openCapturing(net::Family /*family*/, int protocol,
                                                   const net::PassLink& link) override {
     refuseRawIfScripted();
-    const SocketKind kind = protocol == 2 ? SocketKind::IgmpCapture : SocketKind::PimCapture;
+    // IGMP, or MLD on ICMPv6.
+    const bool membership = protocol == 2 || protocol == 58;
+    const SocketKind kind = membership ? SocketKind::IgmpCapture : SocketKind::PimCapture;
     return open(kind, link);
   }
   std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::Endpoint& groupAndPort,
@@ -253,6 +257,9 @@ class ScriptedNetwork final : public net::Network {
     for (const ScriptedFailure& failure : failures) {
       if (failure.kind == kind && failure.nth == nth && failure.call == call &&
           failure.occurrence == occurrence) {
+        if (failure.lacking) {
+          throw net::CV_PlatformLacksException(failure.code, call, *failure.lacking);
+        }
         throw net::CV_SocketException(failure.code, call);
       }
     }
@@ -269,6 +276,8 @@ class ScriptedNetwork final : public net::Network {
     failIfScripted(kind, nth, "socket");
     if (bindTo) net::requireLinkToBindTo(*bindTo);
     failIfScripted(kind, nth, "Bind");
+    // The MLD capture's Router Alert, then the receive-all mode.
+    failIfScripted(kind, nth, "IPV6_HOPOPTS");
     failIfScripted(kind, nth, "WSAIoctl");
     return std::make_unique<Socket>(*this, kind, nth, keep);
   }

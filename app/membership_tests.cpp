@@ -1,0 +1,65 @@
+// Tests 5 and 6: the first-hop router probed with the host's own membership
+// messages, IGMP on IPv4 and MLD on IPv6.
+#include "app/battery_constants.h"
+#include "app/battery_tests.h"
+#include "probes/membership_prober.h"
+
+namespace {
+
+// The time between two reports is spent reading the capture, not paused: a
+// query that comes then counts as it always has, and a busy link cannot fill
+// the capture's queue before the router answers the second report (a full
+// queue drops what arrives next).
+void watchBetweenReports(MembershipProber& prober, std::uint32_t milliseconds) {
+  prober.receiveQueries(static_cast<std::int32_t>(milliseconds), net::AfterDatagram::KeepListening);
+}
+
+// What the prober saw; the verdict is whether the router answered for the group.
+void recordQueries(const TestContext& context, MembershipDetails& details,
+                   const MembershipProber& prober) {
+  details.queries = prober.queries();
+  details.sawQueryForGroup = prober.sawQueryForGroup();
+  context.verdictReached();
+}
+
+}  // namespace
+
+void runAnySourceProbe(const TestContext& context) {
+  const net::Family family = context.test.family;
+  auto& details = context.record.details.emplace<MembershipDetails>();
+  details.group = context.setup.asmGroup.group;
+  // Any router that answers with a query for the group speaks IGMPv2 or MLDv1.
+  details.lowestVersion = 1;
+  context.begins();
+  recordingSocketFailures(context.record, [&] {
+    MembershipProber prober(context.network, family, details.group, details.lowestVersion,
+                            context.setup.link);
+    prober.sendAnySourceReport(details.group);
+    watchBetweenReports(prober, battery::kPauseBetweenV2ReportAndLeaveMs);
+    prober.sendAnySourceLeave(details.group);
+    prober.receiveQueries(battery::kQueryListeningMs, net::AfterDatagram::KeepListening);
+    recordQueries(context, details, prober);
+  });
+}
+
+void runSourceProbe(const TestContext& context) {
+  const net::Family family = context.test.family;
+  const auto& channel = context.setup.ssmChannel;
+  auto& details = context.record.details.emplace<MembershipDetails>();
+  details.group = channel.group;
+  // Only a query of the newest version (IGMPv3: 12 bytes or more; MLDv2)
+  // shows a router that can serve a source-specific join; an older one's
+  // query is an older router's answer.
+  details.lowestVersion = membershipProtocol(family).sourceVersion;
+  context.begins();
+  recordingSocketFailures(context.record, [&] {
+    context.network.pause(battery::kPauseBeforeIgmpV3TestMs);
+    MembershipProber prober(context.network, family, channel.group, details.lowestVersion,
+                            context.setup.link);
+    prober.sendSourceReport(channel.group, channel.source, kAllowNewSources);
+    watchBetweenReports(prober, battery::kPauseBetweenV3ReportsMs);
+    prober.sendSourceReport(channel.group, channel.source, kBlockOldSources);
+    prober.receiveQueries(battery::kQueryListeningMs, net::AfterDatagram::KeepListening);
+    recordQueries(context, details, prober);
+  });
+}

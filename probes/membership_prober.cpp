@@ -1,0 +1,92 @@
+#include "probes/membership_prober.h"
+
+#include <array>
+
+#include "net/ip_datagram.h"
+#include "probes/mld_messages.h"
+#include "probes/probe_limits.h"
+
+namespace {
+
+template <std::size_t N>
+std::vector<std::uint8_t> bytesOf(const std::array<std::uint8_t, N>& message) {
+  return {message.begin(), message.end()};
+}
+
+const MembershipProtocol kIgmp{
+    net::Family::V4,
+    kIgmpProtocol,
+    [](const net::Address& group) { return bytesOf(igmpV2Report(group)); },
+    [](const net::Address& group) { return bytesOf(igmpV2Leave(group)); },
+    [](const net::Address& group, const net::Address& source, std::uint8_t recordType) {
+      return bytesOf(igmpV3Report(group, source, recordType));
+    },
+    net::kAllRoutersGroup,
+    net::kIgmpV3RoutersGroup,
+    readMembershipQuery,
+    3,
+};
+
+// MLD: a Done goes to ff02::2 (RFC 2710 3), an MLDv2 Report to ff02::16.
+const MembershipProtocol kMld{
+    net::Family::V6,
+    net::kIcmpv6Protocol,
+    [](const net::Address& group) { return bytesOf(mldV1Report(group)); },
+    [](const net::Address& group) { return bytesOf(mldV1Done(group)); },
+    [](const net::Address& group, const net::Address& source, std::uint8_t recordType) {
+      return bytesOf(mldV2Report(group, source, recordType));
+    },
+    net::allRoutersGroup(net::Family::V6),
+    net::membershipRoutersGroup(net::Family::V6),
+    readMldQuery,
+    2,
+};
+
+}  // namespace
+
+const MembershipProtocol& membershipProtocol(net::Family family) {
+  return family == net::Family::V4 ? kIgmp : kMld;
+}
+
+MembershipProber::MembershipProber(net::Network& network, net::Family family,
+                                   const net::Address& group, int lowestVersion,
+                                   const net::PassLink& link)
+    : protocol_(membershipProtocol(family)),
+      socket_(network.openCapturing(family, protocol_.ipProtocol, link)),
+      group_(group),
+      lowestVersion_(lowestVersion),
+      scope_(link.chosen ? link.chosen->index : 0U),
+      probeBegan_(network.now()) {}
+
+void MembershipProber::send(std::span<const std::uint8_t> message,
+                            const net::Address& destination) {
+  // A link-local IPv6 group names the interface it is meant on.
+  const net::Address to = destination.isV4() ? destination : destination.withScope(scope_);
+  socket_->sendTo(message, net::Endpoint{to, 0});
+}
+
+void MembershipProber::sendAnySourceReport(const net::Address& group) {
+  send(protocol_.anySourceReport(group), group);
+}
+
+void MembershipProber::sendAnySourceLeave(const net::Address& group) {
+  send(protocol_.anySourceLeave(group), protocol_.leaveDestination);
+}
+
+void MembershipProber::sendSourceReport(const net::Address& group, const net::Address& source,
+                                        std::uint8_t recordType) {
+  send(protocol_.sourceReport(group, source, recordType), protocol_.sourceReportDestination);
+}
+
+void MembershipProber::receiveQueries(std::int32_t timeOutMs, net::AfterDatagram afterEachQuery) {
+  socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
+    const auto query = protocol_.readQuery(datagram.bytes);
+    if (!query) return net::AfterDatagram::KeepListening;
+    if (seenQueries_.size() < kMaxKeptPerTest) {
+      const std::chrono::duration<double, std::milli> since = datagram.arrival - probeBegan_;
+      seenQueries_.push_back(ObservedQuery{*query, since.count()});
+    }
+    if (asksAbout(*query, group_) && query->version >= lowestVersion_) sawQueryForGroup_ = true;
+    return afterEachQuery;
+  });
+}

@@ -1,0 +1,85 @@
+// Speaks group membership as a host (IGMP on IPv4, MLD on IPv6) on a raw
+// socket bound to the pass's interface, and watches the same interface for
+// the queries a first-hop router answers with.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "net/network.h"
+#include "probes/igmp_messages.h"
+
+// A Membership Query as the prober saw it.
+struct ObservedQuery {
+  MembershipQuery query;
+  // From the moment the capture began.
+  double sinceProbeMs = 0;
+};
+
+// How a host speaks group membership in one family.
+struct MembershipProtocol {
+  net::Family family;
+  int ipProtocol;
+  // IGMPv2's report and leave, or MLDv1's report and done.
+  std::vector<std::uint8_t> (*anySourceReport)(const net::Address& group);
+  std::vector<std::uint8_t> (*anySourceLeave)(const net::Address& group);
+  // IGMPv3's or MLDv2's report with one record of one source.
+  std::vector<std::uint8_t> (*sourceReport)(const net::Address& group, const net::Address& source,
+                                            std::uint8_t recordType);
+  // Where a leave goes (all routers), and a source report (the routers of
+  // the newest version).
+  net::Address leaveDestination;
+  net::Address sourceReportDestination;
+  std::optional<MembershipQuery> (*readQuery)(std::span<const std::uint8_t> datagram);
+  // The version whose queries serve source-specific joins: IGMPv3, MLDv2.
+  int sourceVersion;
+};
+
+const MembershipProtocol& membershipProtocol(net::Family family);
+
+// The record types of a source report, the same in IGMPv3 and MLDv2.
+inline constexpr std::uint8_t kAllowNewSources = 5;
+inline constexpr std::uint8_t kBlockOldSources = 6;
+
+class MembershipProber {
+ public:
+  // Captures the family's membership messages from here on, so that no query
+  // is missed between sends. `group` is the one whose queries count as the
+  // router's answer, when of `lowestVersion` or above.
+  MembershipProber(net::Network& network, net::Family family, const net::Address& group,
+                   int lowestVersion, const net::PassLink& link);
+
+  // To the group, and its leave to all routers.
+  void sendAnySourceReport(const net::Address& group);
+  void sendAnySourceLeave(const net::Address& group);
+  // One record of one source, to the routers of the newest version.
+  void sendSourceReport(const net::Address& group, const net::Address& source,
+                        std::uint8_t recordType);
+
+  // Watches for Membership Queries of any group; with StopListening, returns
+  // at the first one.
+  void receiveQueries(std::int32_t timeOutMs, net::AfterDatagram afterEachQuery);
+  // A query for the prober's group, or a general one, of the version asked
+  // for, was seen.
+  [[nodiscard]] bool sawQueryForGroup() const { return sawQueryForGroup_; }
+
+  // Every Membership Query read, of any group, up to kMaxKeptPerTest.
+  [[nodiscard]] const std::vector<ObservedQuery>& queries() const { return seenQueries_; }
+
+ private:
+  void send(std::span<const std::uint8_t> message, const net::Address& destination);
+
+  const MembershipProtocol& protocol_;
+  std::unique_ptr<net::ProbeSocket> socket_;
+  net::Address group_;
+  int lowestVersion_;
+  // The interface link-local destinations are scoped to; 0 when unknown.
+  unsigned int scope_;
+  bool sawQueryForGroup_ = false;
+  std::chrono::steady_clock::time_point probeBegan_;
+  std::vector<ObservedQuery> seenQueries_;
+};
