@@ -82,6 +82,7 @@ void runTest(const BatteryTest& test, net::Network& network, const PassSetup& se
 void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
              PassFindings& findings) {
   findings.tests = freshFindings().tests;
+  network.prepareCaptures(setup.link);
   observer.passBegins(findings);
   for (const BatteryTest& test : ipv4Battery()) {
     if (!observer.stillWanted()) return;

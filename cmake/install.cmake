@@ -55,6 +55,11 @@ else()
   if(CORVANITE_DEB_LAYOUT)
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${changelog_gz}
             DESTINATION ${docdir})
+    # lintian's embedded-library check, and why it does not apply.
+    if(CORVANITE_STATIC_PCAP)
+      install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides
+              DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME corvanite)
+    endif()
   else()
     install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${docdir})
   endif()

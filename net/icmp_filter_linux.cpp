@@ -5,20 +5,21 @@
 
 #include <vector>
 
-#include "net/capture_filter_linux.h"
+#include "net/pcap_ring_linux.h"
 #include "net/socket.h"
 
 namespace net {
 
-void RawSocket::acceptOnlyEchoReplies(std::uint16_t identifier) {
-  // Every other ICMP type is dropped before it is queued...
-  icmp_filter filter{};
-  filter.data = ~(1U << ICMP_ECHOREPLY);
-  setOption(SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-  // ...and so is every echo reply to another process's pings.
-  std::vector<sock_filter> program = net::linux_if::echoReplyProgram(identifier);
-  const sock_fprog echoReplies{static_cast<unsigned short>(program.size()), program.data()};
-  setOption(SOL_SOCKET, SO_ATTACH_FILTER, &echoReplies, sizeof echoReplies);
+void RawSocket::acceptOnlyEchoReplies(const std::string& replyFilter) {
+  // Every other ICMP type is dropped before the socket even gets a copy...
+  icmp_filter types{};
+  types.data = ~(1U << ICMP_ECHOREPLY);
+  setOption(SOL_RAW, ICMP_FILTER, &types, sizeof types);
+  // ...and so is every echo reply the probe would not count, such as those to
+  // another process's pings.
+  std::vector<sock_filter> program = linux_capture::compileForIpDatagrams(replyFilter, "SetOption");
+  const sock_fprog replies{static_cast<unsigned short>(program.size()), program.data()};
+  setOption(SOL_SOCKET, SO_ATTACH_FILTER, &replies, sizeof replies);
 }
 
 }  // namespace net

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "net/address.h"
 #include "net/interfaces.h"
@@ -67,19 +68,26 @@ class Network {
   // A UDP socket bound to the family's wildcard address on `port`, hearing
   // only the groups it joins itself. Throws CV_SocketException.
   virtual std::unique_ptr<ProbeSocket> openReceiver(Family family, std::uint16_t port) = 0;
-  // A raw ICMP socket that queues only echo replies carrying `identifier`;
-  // on the pass's interface, replies from it alone, or unbound when finding
-  // the interface failed. Throws CV_RawSocketException when the platform
-  // refuses a raw socket, CV_SocketException for what follows.
+  // A raw ICMP socket that queues only echo replies, and where the platform
+  // can filter in the kernel only those `replyFilter` keeps (a libpcap
+  // filter expression over the datagram from its IP header on); on the
+  // pass's interface, replies from it alone, or unbound when finding the
+  // interface failed. Throws CV_RawSocketException when the platform refuses
+  // a raw socket, CV_SocketException for what follows.
   virtual std::unique_ptr<ProbeSocket> openPinger(Family family, const PassLink& link,
-                                                  std::uint16_t identifier) = 0;
+                                                  const std::string& replyFilter) = 0;
   // A raw socket of IP protocol `protocol` bound to the pass's interface,
   // whose reads come from a capture of what reaches that interface for any
-  // host or group: IGMP Membership Queries, or PIM Hellos and
-  // Candidate-RP-Advertisements. Throws as openPinger, and the failure that
-  // finding the interface met, if it met one.
+  // host or group; where the platform can filter in the kernel, only what
+  // the libpcap filter expression `filter` keeps (the readers still check
+  // all). Throws as openPinger, and the failure that finding the interface
+  // met, if it met one.
   virtual std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol,
-                                                     const PassLink& link) = 0;
+                                                     const PassLink& link,
+                                                     const std::string& filter) = 0;
+  // The pass will use `link`: a platform whose captures are slow to open
+  // gets one ready now, off the tests' time. Nothing by default.
+  virtual void prepareCaptures(const PassLink& /*link*/) {}
   // Throws CV_SocketException(operation) with the platform's "no such
   // device" number when the pass's interface is no longer up.
   virtual void requireLinkUp(const PassLink& link, const char* operation) = 0;

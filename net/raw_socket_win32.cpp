@@ -58,7 +58,18 @@ void RawSocket::enableReceiveAll() {
 
 void RawSocket::enableReceiveAllIgmp() { switchOn(native(), SIO_RCVALL_IGMPMCAST); }
 
+// Winsock filters by protocol only: IGMP has a mode of its own, anything else
+// takes the all-traffic mode; the readers sort what they get.
+void RawSocket::captureLink(LinkCaptures& /*captures*/, Family /*family*/,
+                            const std::string& /*filter*/) {
+  if (protocol_ == IPPROTO_IGMP) {
+    enableReceiveAllIgmp();
+  } else {
+    enableReceiveAll();
+  }
+}
+
 // Winsock has no per-type ICMP filter; the readers drop what is not a reply.
-void RawSocket::acceptOnlyEchoReplies(std::uint16_t /*identifier*/) {}
+void RawSocket::acceptOnlyEchoReplies(const std::string& /*replyFilter*/) {}
 
 }  // namespace net

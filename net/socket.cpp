@@ -13,7 +13,9 @@ void throwSocketError(const char* operation) {
   throw CV_SocketException(error, operation);
 }
 
-NativeSocket Socket::readHandle() const { return capturing() ? capture_.get() : handle_.get(); }
+NativeSocket Socket::readHandle() const {
+  return capture_.valid() ? capture_.get() : handle_.get();
+}
 
 void Socket::sendTo(std::span<const std::uint8_t> message, const Endpoint& destination) {
   if (os::sendTo(handle_.get(), message, socketAddressOf(destination)) == -1) {
@@ -26,13 +28,17 @@ void Socket::attachCapture(UniqueSocket capture, const Address& ownAddress) {
   captureOwnAddress_ = ownAddress;
 }
 
+void Socket::attachCapture(std::unique_ptr<DatagramSource> capture) {
+  linkCapture_ = std::move(capture);
+}
+
 ReadResult Socket::read(std::span<std::uint8_t> buffer) {
   SocketAddress from;
   const int received = os::recvFrom(readHandle(), buffer, from);
   if (received == -1) throwSocketError("recvFrom");
   ReadResult result;
   result.size = static_cast<std::size_t>(received);
-  if (!capturing()) {
+  if (!capture_.valid()) {
     result.sender = endpointOf(from);
     return result;
   }
@@ -51,16 +57,33 @@ bool Socket::waitReadable(Deadline& deadline) {
   return ready > 0;
 }
 
-void Socket::listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) {
-  std::array<std::uint8_t, kReceiveBufferSize> buffer{};
-  Deadline deadline(timeOutMs);
-  while (waitReadable(deadline)) {
-    const ReadResult read = this->read(buffer);
-    if (read.kind == ReadResult::Kind::OwnPacket) continue;
-    const ReceivedDatagram datagram{std::span<const std::uint8_t>(buffer.data(), read.size),
-                                    read.sender, std::chrono::steady_clock::now()};
-    if (onDatagram(datagram) == AfterDatagram::StopListening) return;
+// The socket's queue, or the receive-all socket that replaced it: one
+// datagram a read.
+class Socket::QueueReader final : public DatagramSource {
+ public:
+  explicit QueueReader(Socket& socket) : socket_(socket) {}
+
+  [[nodiscard]] NativeSocket waitHandle() const override { return socket_.readHandle(); }
+
+  AfterDatagram readNow(const DatagramHandler& onDatagram, TimePoint /*end*/) override {
+    const ReadResult read = socket_.read(buffer_);
+    if (read.kind == ReadResult::Kind::OwnPacket) return AfterDatagram::KeepListening;
+    return onDatagram(ReceivedDatagram{std::span<const std::uint8_t>(buffer_.data(), read.size),
+                                       read.sender, std::chrono::steady_clock::now()});
   }
+
+ private:
+  Socket& socket_;
+  std::array<std::uint8_t, kReceiveBufferSize> buffer_{};
+};
+
+void Socket::listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) {
+  if (linkCapture_) {
+    listenOn(*linkCapture_, timeOutMs, onDatagram);
+    return;
+  }
+  QueueReader queue(*this);
+  listenOn(queue, timeOutMs, onDatagram);
 }
 
 void Socket::setOption(int level, int option, const void* value, int length) {
@@ -115,6 +138,7 @@ void RawSocket::bindToLink(const PassLink& link) {
   const auto address = chosen.address.bytes();
   setOption(IPPROTO_IP, IP_MULTICAST_IF, address.data(), static_cast<int>(address.size()));
   linkIndex_ = chosen.index;
+  linkName_ = chosen.name;
 }
 
 }  // namespace net

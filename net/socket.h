@@ -5,15 +5,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
 #include <utility>
 
+#include "net/datagram_source.h"
 #include "net/interfaces.h"
 #include "net/network.h"
 #include "net/platform.h"
 #include "net/unique_socket.h"
 
 namespace net {
+
+class LinkCaptures;
 
 // The most a listening loop reads of one datagram.
 inline constexpr std::size_t kReceiveBufferSize = 4096;
@@ -32,8 +37,8 @@ class Socket : public ProbeSocket {
   [[nodiscard]] Family family() const { return family_; }
 
   void sendTo(std::span<const std::uint8_t> message, const Endpoint& destination) override;
-  // The one listening loop: a deadline fixed at entry, a wait that ends at it
-  // or at a datagram, one read, then the same deadline again.
+  // The one listening loop (listenOn) on the socket's queue, one datagram a
+  // read, or on the capture that replaced it.
   void listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) override;
   void changeMembership(Membership change, const Address& group,
                         const std::optional<Address>& source, unsigned int interfaceIndex) override;
@@ -54,15 +59,20 @@ class Socket : public ProbeSocket {
   // receive-all mode is a socket of its own: from now on waits and reads go
   // to it. `ownAddress` is this socket's bound address.
   void attachCapture(UniqueSocket capture, const Address& ownAddress);
-  [[nodiscard]] bool capturing() const { return capture_.valid(); }
+  [[nodiscard]] bool capturing() const { return capture_.valid() || linkCapture_ != nullptr; }
+  // Hands the socket a capture that reads in its own way (Linux: libpcap's
+  // ring): from now on listen reads only that.
+  void attachCapture(std::unique_ptr<DatagramSource> capture);
 
  private:
+  class QueueReader;
   [[nodiscard]] NativeSocket readHandle() const;
 
-  // Declared first, closed last: the capture goes before the socket it serves.
+  // Declared first, closed last: the captures go before the socket they serve.
   UniqueSocket handle_;
   UniqueSocket capture_;
   Address captureOwnAddress_;
+  std::unique_ptr<DatagramSource> linkCapture_;
   Family family_;
 };
 
@@ -81,20 +91,28 @@ class RawSocket : public Socket {
   // the platform allows) and sends this socket's multicast out of it. Throws
   // the failure that finding the interface met, if it met one.
   void bindToLink(const PassLink& link);
-  // Receive-all modes: the socket also sees what reaches the bound interface
-  // for other hosts and groups. Only after bindToLink.
+  // From now on the socket reads what reaches the bound interface for any
+  // host or group, of `family`: on Linux only what the libpcap filter
+  // expression `filter` keeps (a capture lent by `captures`), elsewhere the
+  // platform's receive-all mode for the socket's protocol, and the readers
+  // sort. Only after bindToLink. Throws CV_SocketException("WSAIoctl").
+  void captureLink(LinkCaptures& captures, Family family, const std::string& filter);
+  // Windows' receive-all modes (SIO_RCVALL, SIO_RCVALL_IGMPMCAST), which
+  // captureLink picks from there; raw_socket_win32.cpp alone defines them.
   void enableReceiveAll();
   void enableReceiveAllIgmp();
-  // Linux queues only the ICMP echo replies that carry `identifier` on this
-  // socket from now on; the readers still check each one. Elsewhere it
-  // changes nothing.
-  void acceptOnlyEchoReplies(std::uint16_t identifier);
+  // Linux queues only the ICMP echo replies that the libpcap filter
+  // expression `replyFilter` keeps (compiled for datagrams that begin with
+  // their IP header) on this socket from now on; the readers still check
+  // each one. Elsewhere it changes nothing.
+  void acceptOnlyEchoReplies(const std::string& replyFilter);
 
  private:
   int protocol_;
-  // The interface bindToLink tied the socket to; 0 until then, or when only
-  // the address is known.
+  // The interface bindToLink tied the socket to; 0 and empty until then, or
+  // when only the address is known.
   unsigned int linkIndex_ = 0;
+  std::string linkName_;
 };
 
 // Throws CV_SocketException for `operation` with the platform's last error;

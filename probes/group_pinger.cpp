@@ -8,7 +8,7 @@
 GroupPinger::GroupPinger(net::Network& network, net::Family family, const net::PassLink& link)
     : network_(network),
       identifier_(echoIdentifier(net::processId())),
-      socket_(network.openPinger(family, link, identifier_)) {}
+      socket_(network.openPinger(family, link, echoReplyFilter(identifier_))) {}
 
 void GroupPinger::ping(const net::Address& group) {
   const auto request = echoRequest(identifier_, sequence_);

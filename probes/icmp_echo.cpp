@@ -1,5 +1,7 @@
 #include "probes/icmp_echo.h"
 
+#include <cstdio>
+
 #include "net/ip_datagram.h"
 #include "net/wire.h"
 
@@ -44,4 +46,13 @@ std::optional<net::Address> echoReplySender(std::span<const std::uint8_t> datagr
   const auto carried = net::readBe16(ip->payload, kIdentifierOffset);
   if (!carried || swapBytes(*carried) != identifier) return std::nullopt;
   return ip->source;
+}
+
+std::string echoReplyFilter(std::uint16_t identifier) {
+  // icmp[4:2] reads the identifier's two bytes big-endian: the low byte first.
+  std::array<char, 80> text{};
+  std::snprintf(text.data(), text.size(),
+                "icmp[icmptype] == icmp-echoreply and icmp[4:2] == 0x%04x",
+                static_cast<unsigned int>(swapBytes(identifier)));
+  return text.data();
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "net/address.h"
 
@@ -25,3 +26,9 @@ std::uint16_t echoIdentifier(std::uint32_t processId);
 // carrying `identifier`; nothing for requests, other identifiers and runts.
 std::optional<net::Address> echoReplySender(std::span<const std::uint8_t> datagram,
                                             std::uint16_t identifier);
+
+// What the pinger's raw socket keeps in the kernel (a libpcap filter
+// expression over the datagram from its IP header on): echo replies whose
+// identifier bytes are the ones echoRequest wrote for `identifier`, low byte
+// first, so that replies to other pingers on the host never reach the probe.
+std::string echoReplyFilter(std::uint16_t identifier);

@@ -3,7 +3,7 @@
 #include "probes/probe_limits.h"
 
 IgmpProber::IgmpProber(net::Network& network, const net::Address& group, const net::PassLink& link)
-    : socket_(network.openCapturing(net::Family::V4, kIgmpProtocol, link)),
+    : socket_(network.openCapturing(net::Family::V4, kIgmpProtocol, link, kMembershipQueryFilter)),
       group_(group),
       probeBegan_(network.now()) {}
 

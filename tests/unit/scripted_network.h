@@ -85,6 +85,16 @@ class ScriptedNetwork final : public net::Network {
 
   std::vector<Sent> sent;
   std::vector<MembershipChange> memberships;
+  // The filter expression each kind of socket was last opened with.
+  std::map<SocketKind, std::string> filters;
+  // Each pass's link as the battery announced it for its captures: when, and
+  // after how many messages sent.
+  struct PreparedLink {
+    net::PassLink link;
+    milliseconds at;
+    std::size_t sentBefore = 0;
+  };
+  std::vector<PreparedLink> preparedLinks;
   std::vector<std::uint32_t> pauses;
 
   std::unique_ptr<net::ProbeSocket> openReceiver(net::Family /*family*/,
@@ -92,17 +102,24 @@ class ScriptedNetwork final : public net::Network {
     return open(SocketKind::Receiver, std::nullopt);
   }
   std::unique_ptr<net::ProbeSocket> openPinger(net::Family /*family*/, const net::PassLink& link,
-                                               std::uint16_t /*identifier*/) override {
+                                               const std::string& replyFilter) override {
     refuseRawIfScripted();
     auto socket = open(SocketKind::Pinger, std::nullopt);
     if (link.chosen) net::requireLinkToBindTo(link);
+    filters[SocketKind::Pinger] = replyFilter;
     return socket;
   }
   std::unique_ptr<net::ProbeSocket> openCapturing(net::Family /*family*/, int protocol,
-                                                  const net::PassLink& link) override {
+                                                  const net::PassLink& link,
+                                                  const std::string& filter) override {
     refuseRawIfScripted();
     const SocketKind kind = protocol == 2 ? SocketKind::IgmpCapture : SocketKind::PimCapture;
-    return open(kind, link);
+    auto socket = open(kind, link);
+    filters[kind] = filter;
+    return socket;
+  }
+  void prepareCaptures(const net::PassLink& link) override {
+    preparedLinks.push_back(PreparedLink{link, clock_, sent.size()});
   }
   void requireLinkUp(const net::PassLink& link, const char* operation) override {
     if (link.chosen && linkDownError) throw net::CV_SocketException(*linkDownError, operation);
