@@ -7,7 +7,10 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
+#include "net/address.h"
+#include "net/datagram_source.h"
 #include "net/interfaces.h"
 
 namespace net {
@@ -26,9 +29,16 @@ class LinkCaptures {
   // capture that needs the ring to meet and report.
   void prepare(const LinkInterface& link);
 
-  // The platform's own state, for RawSocket::captureLink.
+  // A capture of what reaches `link` for any host or group, of `family`,
+  // that keeps in the kernel only what the libpcap filter expression
+  // `filter` keeps (say "udp and dst host 233.4.200.19 and dst port 10002"),
+  // and never what `ownAddress` sent; read with listenOn. Linux only: on
+  // Windows a capture is a raw socket's receive-all mode, and this throws
+  // CV_SocketException(WSAEOPNOTSUPP). Else throws CV_SocketException("WSAIoctl").
+  std::unique_ptr<DatagramSource> open(const LinkInterface& link, Family family,
+                                       const std::string& filter, const Address& ownAddress);
+
   struct Rings;
-  [[nodiscard]] const std::shared_ptr<Rings>& rings() const { return rings_; }
 
  private:
   // Shared with the background jobs, which may outlive this.

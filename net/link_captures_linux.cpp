@@ -188,12 +188,18 @@ constexpr const char* kOpening = "WSAIoctl";
 
 }  // namespace
 
+std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& link, Family family,
+                                                   const std::string& filter,
+                                                   const Address& ownAddress) {
+  return std::make_unique<LentRing>(rings_, link.name, borrowRing(*rings_, link), family, filter,
+                                    ownAddress);
+}
+
 void RawSocket::captureLink(LinkCaptures& captures, Family family, const std::string& filter) {
   if (capturing()) return;
   const Address own = boundAddressOf(native(), kOpening);
-  const LinkInterface link = boundInterface(linkName_, linkIndex_, own, kOpening);
-  attachCapture(std::make_unique<LentRing>(
-      captures.rings(), link.name, borrowRing(*captures.rings(), link), family, filter, own));
+  attachCapture(
+      captures.open(boundInterface(linkName_, linkIndex_, own, kOpening), family, filter, own));
   // From now on only the capture is read: the raw socket itself only sends.
   // Compiled once: every capture's raw socket gets the same program.
   static const std::vector<sock_filter> kNothing =

@@ -1,6 +1,8 @@
 // Windows captures are sockets of the probes' own (raw_socket_win32.cpp):
 // nothing to keep between them.
 #include "net/link_captures.h"
+#include "net/platform.h"
+#include "net/socket_exceptions.h"
 
 namespace net {
 
@@ -11,5 +13,11 @@ LinkCaptures::LinkCaptures() : rings_(std::make_shared<Rings>()) {}
 LinkCaptures::~LinkCaptures() = default;
 
 void LinkCaptures::prepare(const LinkInterface& /*link*/) {}
+
+std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& /*link*/, Family /*family*/,
+                                                   const std::string& /*filter*/,
+                                                   const Address& /*ownAddress*/) {
+  throw CV_SocketException(WSAEOPNOTSUPP, "WSAIoctl");
+}
 
 }  // namespace net
