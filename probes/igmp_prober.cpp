@@ -3,9 +3,9 @@
 #include "probes/probe_limits.h"
 
 IgmpProber::IgmpProber(net::Network& network, const net::Address& group, const net::PassLink& link)
-    : socket_(network.openCapturing(net::Family::V4, kIgmpProtocol, link, kMembershipQueryFilter)),
-      group_(group),
-      probeBegan_(network.now()) {}
+    : probeBegan_(network.now()),
+      socket_(network.openCapturing(net::Family::V4, kIgmpProtocol, link, kMembershipQueryFilter)),
+      group_(group) {}
 
 void IgmpProber::sendReportV2(const net::Address& group) {
   socket_->sendTo(igmpV2Report(group), net::Endpoint{group, 0});

@@ -37,9 +37,11 @@ class IgmpProber {
   [[nodiscard]] const std::vector<ObservedQuery>& queries() const { return seenQueries_; }
 
  private:
+  // Taken before the capture opens: a capture stamps a query with the
+  // kernel's arrival time, which may precede the capture's opening's end.
+  std::chrono::steady_clock::time_point probeBegan_;
   std::unique_ptr<net::ProbeSocket> socket_;
   net::Address group_;
   bool sawQueryForGroup_ = false;
-  std::chrono::steady_clock::time_point probeBegan_;
   std::vector<ObservedQuery> seenQueries_;
 };

@@ -96,6 +96,8 @@ class ScriptedNetwork final : public net::Network {
   };
   std::vector<PreparedLink> preparedLinks;
   std::vector<std::uint32_t> pauses;
+  // How long opening a capture takes on the virtual clock.
+  milliseconds captureOpensIn{0};
 
   std::unique_ptr<net::ProbeSocket> openReceiver(net::Family /*family*/,
                                                  std::uint16_t /*port*/) override {
@@ -116,6 +118,8 @@ class ScriptedNetwork final : public net::Network {
     const SocketKind kind = protocol == 2 ? SocketKind::IgmpCapture : SocketKind::PimCapture;
     auto socket = open(kind, link);
     filters[kind] = filter;
+    // What arrives while the capture opens is captured already.
+    clock_ += captureOpensIn;
     return socket;
   }
   void prepareCaptures(const net::PassLink& link) override {
@@ -170,7 +174,11 @@ class ScriptedNetwork final : public net::Network {
         pending_.erase(pending_.begin());
         network_.clock_ = std::max(network_.clock_, next.at);
         fail("recvFrom");
-        const net::ReceivedDatagram datagram{next.bytes, next.sender, network_.now()};
+        // A capture stamps a datagram when it arrived; a socket's queue, when read.
+        const bool captured = kind_ == SocketKind::IgmpCapture || kind_ == SocketKind::PimCapture;
+        const net::ReceivedDatagram datagram{
+            next.bytes, next.sender,
+            captured ? std::chrono::steady_clock::time_point(next.at) : network_.now()};
         if (onDatagram(datagram) == net::AfterDatagram::StopListening) return;
       }
       network_.clock_ = std::max(network_.clock_, deadline);
