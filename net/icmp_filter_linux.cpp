@@ -29,9 +29,8 @@ void RawSocket::acceptOnlyEchoReplies(const std::string& replyFilter) {
   // ...and so is every echo reply the probe would not count, such as those to
   // another process's pings.
   std::vector<sock_filter> program =
-      family() == Family::V6
-          ? linux_capture::compileForIcmpv6Messages(replyFilter, "SetOption")
-          : linux_capture::compileForIpDatagrams(replyFilter, "SetOption");
+      family() == Family::V6 ? linux_capture::compileForIcmpv6Messages(replyFilter, "SetOption")
+                             : linux_capture::compileForIpDatagrams(replyFilter, "SetOption");
   const sock_fprog replies{static_cast<unsigned short>(program.size()), program.data()};
   setOption(SOL_SOCKET, SO_ATTACH_FILTER, &replies, sizeof replies);
 }

@@ -1,6 +1,8 @@
 // The IPv6 link capture on Linux: a packet socket on the bound interface that
 // hands over each inbound IPv6 datagram its program keeps, header first.
 // All-multicast membership lets in queries for groups this host never joined.
+#include "net/ipv6_capture_linux.h"
+
 #include <linux/filter.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
@@ -8,8 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include "net/ipv6_capture_linux.h"
 
 #include "net/capture_filter_linux.h"
 #include "net/interfaces.h"

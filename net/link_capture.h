@@ -19,8 +19,7 @@ std::string beaconFilter(const Endpoint& groupAndPort, const std::optional<Addre
 // What Network::openBeaconCapture opens on this platform, from `captures`;
 // nullptr where it has no such capture, or for an interface known only by
 // its address.
-std::unique_ptr<ProbeSocket> openBeaconCapture(LinkCaptures& captures,
-                                               const Endpoint& groupAndPort,
+std::unique_ptr<ProbeSocket> openBeaconCapture(LinkCaptures& captures, const Endpoint& groupAndPort,
                                                const std::optional<Address>& source,
                                                const PassLink& link);
 

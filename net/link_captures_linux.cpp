@@ -248,14 +248,13 @@ class CaptureReader final : public ProbeSocket {
 
 }  // namespace
 
-std::unique_ptr<ProbeSocket> openBeaconCapture(LinkCaptures& captures,
-                                               const Endpoint& groupAndPort,
+std::unique_ptr<ProbeSocket> openBeaconCapture(LinkCaptures& captures, const Endpoint& groupAndPort,
                                                const std::optional<Address>& source,
                                                const PassLink& link) {
   const LinkInterface& chosen = requireLinkToBindTo(link);
   if (chosen.index == 0 || !groupAndPort.address.isV4()) return nullptr;
-  return std::make_unique<CaptureReader>(captures.open(
-      chosen, Family::V4, beaconFilter(groupAndPort, source), chosen.address));
+  return std::make_unique<CaptureReader>(
+      captures.open(chosen, Family::V4, beaconFilter(groupAndPort, source), chosen.address));
 }
 
 }  // namespace net

@@ -84,8 +84,8 @@ class Network {
   // host or group; where the platform can filter in the kernel, only what
   // the libpcap filter expression `filter` keeps (the readers still check
   // all); an IPv6 capture keeps what the platform's own program for
-  // `protocol` keeps, and `filter` is not read. Throws as openPinger, and the failure that finding the interface
-  // met, if it met one.
+  // `protocol` keeps, and `filter` is not read. Throws as openPinger, and the failure that finding
+  // the interface met, if it met one.
   virtual std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol,
                                                      const PassLink& link,
                                                      const std::string& filter) = 0;

@@ -73,7 +73,6 @@ std::string echoReplyFilter(net::Family family, std::uint16_t identifier) {
                            ? "icmp[icmptype] == icmp-echoreply and icmp[4:2] == 0x%04x"
                            : "link[0] == 129 and link[4:2] == 0x%04x";
   std::array<char, 80> text{};
-  std::snprintf(text.data(), text.size(), format,
-                static_cast<unsigned int>(swapBytes(identifier)));
+  std::snprintf(text.data(), text.size(), format, static_cast<unsigned int>(swapBytes(identifier)));
   return text.data();
 }

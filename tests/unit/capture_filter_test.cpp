@@ -14,13 +14,16 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/capture_filter_linux.h"
 #include "net/ip_datagram.h"
+#include "net/link_capture.h"
 #include "net/pcap_ring_linux.h"
 #include "net/socket_exceptions.h"
 #include "probes/icmp_echo.h"
@@ -96,8 +99,7 @@ bool fromOwnAddress(const Bytes& datagram) {
 }
 bool igmpReaderCounts(const Bytes& datagram) {
   // A query for another group still counts as an answer, so every query does.
-  return isIpv4(datagram) && readMembershipQuery(datagram).has_value() &&
-         !fromOwnAddress(datagram);
+  return isIpv4(datagram) && readMembershipQuery(datagram).has_value() && !fromOwnAddress(datagram);
 }
 // What the IPv4 PIM prober keeps: Hellos and Candidate-RP-Advertisements.
 bool pimReaderCounts(const Bytes& datagram) {
@@ -251,6 +253,49 @@ TEST(CaptureFilter, WhatTheHostSentItselfStaysOut) {
     EXPECT_TRUE(pimCapture(linkType).passes(pim(0x20)));
     EXPECT_FALSE(pimCapture(linkType).passes(ownHello)) << "the probe's own Hello";
   }
+}
+
+// A beacon's datagram to 233.4.200.19, UDP port `port`, from `source`.
+Bytes beacon(std::uint16_t port, std::vector<std::uint8_t> source = {10, 0, 2, 1}) {
+  Bytes datagram = ipv4Datagram(17,
+                                {0x27, 0x10, static_cast<std::uint8_t>(port >> 8U),
+                                 static_cast<std::uint8_t>(port), 0, 9, 0, 0, 0x42},
+                                0, std::move(source));
+  datagram[16] = 233;
+  datagram[17] = 4;
+  datagram[18] = 200;
+  datagram[19] = 19;
+  return datagram;
+}
+
+// The diagnosis' capture of one beacon: what the old hand-written program
+// kept, first fragments to the group and port, from the channel's source
+// alone for SSM.
+TEST(CaptureFilter, BeaconCaptureKeepsFirstFragmentsToTheGroupAndPortFromTheSource) {
+  const net::Endpoint groupAndPort{*net::Address::parseV4("233.4.200.19"), 10002};
+  const auto source = net::Address::parseV4("10.0.2.1");
+  EXPECT_EQ(net::beaconFilter(groupAndPort, source),
+            "udp and dst host 233.4.200.19 and dst port 10002 and src host 10.0.2.1");
+  const Filter anySource(
+      DLT_EN10MB, net::captureFilter(net::beaconFilter(groupAndPort, std::nullopt), kOwnAddress));
+  const Filter oneSource(DLT_EN10MB,
+                         net::captureFilter(net::beaconFilter(groupAndPort, source), kOwnAddress));
+  for (const Filter* filter : {&anySource, &oneSource}) {
+    EXPECT_TRUE(filter->passes(beacon(10002)));
+    EXPECT_TRUE(filter->passes(withFragmentField(beacon(10002), 0x2000))) << "first of several";
+    EXPECT_FALSE(filter->passes(withFragmentField(beacon(10002), 0x0003))) << "a later fragment";
+    EXPECT_FALSE(filter->passes(beacon(10003))) << "another port";
+    Bytes otherGroup = beacon(10002);
+    otherGroup[19] = 20;
+    EXPECT_FALSE(filter->passes(otherGroup));
+    Bytes notUdp = beacon(10002);
+    notUdp[9] = 6;
+    EXPECT_FALSE(filter->passes(notUdp));
+    EXPECT_FALSE(filter->passes(beacon(10002, {10, 0, 1, 2}))) << "the host's own";
+  }
+  EXPECT_TRUE(anySource.passes(beacon(10002, {10, 0, 3, 1})));
+  EXPECT_FALSE(oneSource.passes(beacon(10002, {10, 0, 3, 1})))
+      << "another source of the channel's group";
 }
 
 TEST(CaptureFilter, PimCaptureKeepsHellosAndRpAdvertisementsOnly) {
