@@ -65,7 +65,7 @@ ReadResult Socket::read(std::span<std::uint8_t> buffer) {
     result.size += headerRoom;
     return result;
   }
-  if (!capture_.valid() && !capturedReads_) {
+  if (!capture_.valid()) {
     result.sender = endpointOf(from);
     return result;
   }

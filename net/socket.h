@@ -65,9 +65,6 @@ class Socket : public ProbeSocket {
   // Hands the socket a capture that reads in its own way (Linux: libpcap's
   // ring): from now on listen and drain read only that.
   void attachCapture(std::unique_ptr<DatagramSource> capture);
-  // The socket is a capture itself: what it reads starts with an IP header,
-  // whose source is the sender.
-  void readCapturedDatagrams() { capturedReads_ = true; }
   // A raw IPv6 socket hands over the message alone (RFC 3542 3): each read
   // gets an IPv6 header put in front, so that every reader sees the same.
   void putIpv6HeaderOnReads(std::uint8_t nextHeader) { headerToPut_ = nextHeader; }
@@ -82,7 +79,6 @@ class Socket : public ProbeSocket {
   Address captureOwnAddress_;
   std::unique_ptr<DatagramSource> linkCapture_;
   Family family_;
-  bool capturedReads_ = false;
   std::optional<std::uint8_t> headerToPut_;
 };
 
