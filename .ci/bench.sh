@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The benchmark once, as a smoke test: a release build, one pass per case in the lab
-# (bench/run.sh). It checks that the benchmark still runs and that every pass ended
-# cleanly; the figures are printed, not judged.
+# (bench/run.sh), the full lab and each flood generator once. It checks that the
+# benchmark still runs and that every pass ended cleanly; the figures are printed, not
+# judged.
 #
 #   BENCH_BUILD  build folder (default build-bench)
 set -euo pipefail
@@ -21,7 +22,9 @@ if [[ -x $metrics_bench ]]; then
 fi
 
 rc=0
-BENCH_TOOL=$build/bin/corvanite BENCH_RUNS=1 "$repo/bench/run.sh" || rc=$?
+BENCH_TOOL=$build/bin/corvanite BENCH_RUNS=1 \
+  BENCH_CASES=${BENCH_CASES:-full bare-flood bare-hellos bare-lookalike bare-flood-v6} \
+  "$repo/bench/run.sh" || rc=$?
 case $rc in
   0) echo "bench: 1 passed, 0 failed" ;;
   77) echo "bench: skipped (a tool the lab needs is missing)" ;;

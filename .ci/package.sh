@@ -71,7 +71,7 @@ echo "getcap: $caps"
 echo "== man -l $manual"
 warnings=$(MANWIDTH=80 man -l --warnings "$manual" 2>&1 >/dev/null)
 [[ -z $warnings ]] || fail "man -l warns: $warnings"
-MANWIDTH=80 man -l "$manual" | grep -q "corvanite .* test what IPv4 multicast works" ||
+MANWIDTH=80 man -l "$manual" | grep -q "corvanite .* test what IPv4 and IPv6 multicast works" ||
   fail "man -l did not render the page's name line"
 
 units=(corvanite-monitor@eth0.service corvanite-monitor@eth0.timer)

@@ -57,7 +57,9 @@ std::vector<HostInterface> hostInterfaces() {
       if (entry->ifa_netmask != nullptr) {
         SocketAddress mask;
         std::memcpy(&mask.storage, entry->ifa_netmask, length);
-        for (const std::uint8_t byte : endpointOf(mask).address.bytes()) {
+        // The address must outlive the loop over its bytes.
+        const Address maskAddress = endpointOf(mask).address;
+        for (const std::uint8_t byte : maskAddress.bytes()) {
           found.prefixLength += std::popcount(byte);
         }
       }

@@ -46,7 +46,7 @@ E2E_TOOL_ARGS=(--interface "$LAB_HOST_IF" --prometheus "$E2E_WORK/corvanite.prom
 e2e_run_tool $'q\n'
 e2e_expect_output full_pass.txt
 e2e_expect_metrics_file "$E2E_WORK/corvanite.prom"
-info="corvanite_pass_interface_info{interface=\"$LAB_HOST_IF\",address=\"$LAB_HOST_ADDR\""
+info="corvanite_pass_interface_info{interface=\"$LAB_HOST_IF\",family=\"ipv4\",address=\"$LAB_HOST_ADDR\""
 grep -qxF "$info,chosen_by=\"option\"} 1" "$E2E_WORK/corvanite.prom" ||
   e2e_fail "the metrics do not name the interface -i chose"
 

@@ -118,7 +118,9 @@ TEST(Ipv6Datagram, OnlyAtomicAndFirstFragmentsCarryAMessage) {
     EXPECT_FALSE(net::parseDatagram(withFragmentField(later, 48, field))) << std::hex << field;
   }
   const Bytes& lookalike = captures::kMldv2QueryLookalikeLaterFragment;
-  const auto unfragmented = net::parseDatagram(withFragmentField(lookalike, 40, 0));
+  // The parsed payload points into these bytes, which must outlive it.
+  const Bytes unfragmentedBytes = withFragmentField(lookalike, 40, 0);
+  const auto unfragmented = net::parseDatagram(unfragmentedBytes);
   ASSERT_TRUE(unfragmented);
   EXPECT_EQ(unfragmented->payload[0], 130);
   // A fragment header cut short is no header at all.
