@@ -29,6 +29,9 @@ import struct
 import sys
 import time
 
+SOL_PACKET = 263  # <linux/socket.h>; Python's socket module names neither
+PACKET_QDISC_BYPASS = 20  # <linux/if_packet.h>
+
 # Building packets in a namespace without routes makes scapy warn on every one.
 logging.getLogger("scapy.runtime").setLevel(logging.ERROR)
 from scapy.all import IP, UDP, Ether, Raw, checksum, fragment, raw
@@ -183,6 +186,11 @@ def main():
     batch = frames(args.variant, args.host_mac, args.fragment_lookalikes)
     sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW)
     sock.bind((args.iface, 0))
+    # Frames that skip the queueing layer are not copied to the interface's other packet
+    # sockets: the router's guest, which reads this end of the link through one, never
+    # sees the flood meant for the host. Seen by the guest, the flood took its CPU, and
+    # on a loaded machine it dropped the host's echo requests, reports and Hellos.
+    sock.setsockopt(SOL_PACKET, PACKET_QDISC_BYPASS, 1)
     sent = 0
     stopping = []
     signal.signal(signal.SIGTERM, lambda *_: stopping.append(1))
