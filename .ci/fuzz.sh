@@ -12,7 +12,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${FUZZ_SECONDS:-20}
 build=${FUZZ_BUILD:-$repo/build-fuzz}
-targets=(ip_datagram membership_query mld_query echo_reply pim_message address)
+targets=(ip_datagram link_frame membership_query mld_query echo_reply pim_message address)
 
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz: clang++ is not installed (scripts/install-build-deps installs it)" >&2

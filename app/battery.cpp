@@ -107,6 +107,7 @@ void runPass(net::Network& network, const PassSetup& setup, PassObserver& observ
   findings.family = setup.family;
   findings.tests = freshFindings(setup.family).tests;
   findings.link = setup.link.chosen;
+  network.prepareCaptures(setup.link);
   observer.passBegins(findings);
   for (const BatteryTest& test : batteryOf(setup.family)) {
     if (!observer.stillWanted()) return;

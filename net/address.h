@@ -74,6 +74,20 @@ class Address {
   std::uint32_t scopeId_ = 0;
 };
 
+// For tables keyed by address: FNV-1a over the family, bytes and zone.
+struct AddressHash {
+  std::size_t operator()(const Address& address) const noexcept {
+    std::uint64_t hash = 0xCBF29CE484222325ULL;
+    const auto mix = [&hash](std::uint8_t byte) { hash = (hash ^ byte) * 0x100000001B3ULL; };
+    mix(address.isV4() ? 4 : 6);
+    for (const std::uint8_t byte : address.bytes()) mix(byte);
+    for (unsigned int shift = 0; shift < 32; shift += 8) {
+      mix(static_cast<std::uint8_t>(address.scopeId() >> shift));
+    }
+    return static_cast<std::size_t>(hash);
+  }
+};
+
 // An address and a port (0 where none applies, as on raw sockets).
 struct Endpoint {
   Address address;

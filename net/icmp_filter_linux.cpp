@@ -8,36 +8,31 @@
 #include <array>
 #include <vector>
 
-#include "net/capture_filter_linux.h"
+#include "net/pcap_ring_linux.h"
 #include "net/socket.h"
 
 namespace net {
 
-namespace {
-
-void attach(RawSocket& socket, std::vector<sock_filter> program) {
-  const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
-  socket.setOption(SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
-}
-
-}  // namespace
-
-void RawSocket::acceptOnlyEchoReplies(std::uint16_t identifier) {
+void RawSocket::acceptOnlyEchoReplies(const std::string& replyFilter) {
   if (family() == Family::V6) {
-    // ICMPv6 carries MLD and neighbour discovery too: only echo replies pass.
-    icmp6_filter filter{};
-    ICMP6_FILTER_SETBLOCKALL(&filter);
-    ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &filter);
-    setOption(IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
-    attach(*this, net::linux_if::echoReplyProgramV6(identifier));
-    return;
+    // ICMPv6 carries MLD and neighbour discovery too: only echo replies pass...
+    icmp6_filter types{};
+    ICMP6_FILTER_SETBLOCKALL(&types);
+    ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &types);
+    setOption(IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types);
+  } else {
+    // Every other ICMP type is dropped before the socket even gets a copy...
+    icmp_filter types{};
+    types.data = ~(1U << ICMP_ECHOREPLY);
+    setOption(SOL_RAW, ICMP_FILTER, &types, sizeof types);
   }
-  // Every other ICMP type is dropped before it is queued...
-  icmp_filter filter{};
-  filter.data = ~(1U << ICMP_ECHOREPLY);
-  setOption(SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-  // ...and so is every echo reply to another process's pings.
-  attach(*this, net::linux_if::echoReplyProgram(identifier));
+  // ...and so is every echo reply the probe would not count, such as those to
+  // another process's pings.
+  std::vector<sock_filter> program =
+      family() == Family::V6 ? linux_capture::compileForIcmpv6Messages(replyFilter, "SetOption")
+                             : linux_capture::compileForIpDatagrams(replyFilter, "SetOption");
+  const sock_fprog replies{static_cast<unsigned short>(program.size()), program.data()};
+  setOption(SOL_SOCKET, SO_ATTACH_FILTER, &replies, sizeof replies);
 }
 
 void RawSocket::sendWithRouterAlert() {

@@ -71,19 +71,27 @@ class Network {
   // A UDP socket bound to the family's wildcard address on `port`, hearing
   // only the groups it joins itself. Throws CV_SocketException.
   virtual std::unique_ptr<ProbeSocket> openReceiver(Family family, std::uint16_t port) = 0;
-  // A raw ICMP socket that queues only echo replies carrying `identifier`;
-  // on the pass's interface, replies from it alone, or unbound when finding
-  // the interface failed. Throws CV_RawSocketException when the platform
-  // refuses a raw socket, CV_SocketException for what follows.
+  // A raw ICMP socket that queues only echo replies, and where the platform
+  // can filter in the kernel only those `replyFilter` keeps (a libpcap
+  // filter expression over the datagram from its IP header on); on the
+  // pass's interface, replies from it alone, or unbound when finding the
+  // interface failed. Throws CV_RawSocketException when the platform refuses
+  // a raw socket, CV_SocketException for what follows.
   virtual std::unique_ptr<ProbeSocket> openPinger(Family family, const PassLink& link,
-                                                  std::uint16_t identifier) = 0;
+                                                  const std::string& replyFilter) = 0;
   // A raw socket of IP protocol `protocol` bound to the pass's interface,
   // whose reads come from a capture of what reaches that interface for any
-  // host or group: IGMP Membership Queries, or PIM Hellos and
-  // Candidate-RP-Advertisements. Throws as openPinger, and the failure that
-  // finding the interface met, if it met one.
+  // host or group; where the platform can filter in the kernel, only what
+  // the libpcap filter expression `filter` keeps (the readers still check
+  // all); an IPv6 capture keeps what the platform's own program for
+  // `protocol` keeps, and `filter` is not read. Throws as openPinger, and the failure that finding
+  // the interface met, if it met one.
   virtual std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol,
-                                                     const PassLink& link) = 0;
+                                                     const PassLink& link,
+                                                     const std::string& filter) = 0;
+  // The pass will use `link`: a platform whose captures are slow to open
+  // gets one ready now, off the tests' time. Nothing by default.
+  virtual void prepareCaptures(const PassLink& /*link*/) {}
   // A capture of one beacon's UDP datagrams (to the group and port, from
   // `source` alone when given) as they reach the pass's interface, whether a
   // socket of this host takes them or not: datagrams IP header first.

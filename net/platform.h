@@ -77,6 +77,8 @@ class Deadline {
   Deadline& operator=(Deadline&&) = delete;
 
   [[nodiscard]] bool passed() const;
+  // The moment the deadline comes.
+  [[nodiscard]] std::chrono::steady_clock::time_point end() const { return end_; }
   // 1 when `handle` can be read, 0 when the deadline has come, -1 on a failed
   // wait (the caller reads lastSocketError()).
   int waitReadable(NativeSocket handle);

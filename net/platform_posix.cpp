@@ -11,10 +11,12 @@
 #include <cstddef>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
 
+#include "net/background.h"
 #include "net/platform.h"
 #include "net/unique_socket.h"
 
@@ -111,7 +113,9 @@ int Deadline::waitReadable(NativeSocket handle) {
   const int ready = ::poll(entries.data(), entries.size(), -1);
   if (ready == -1) return -1;
   // A datagram already queued is still read; the next wait sees the deadline.
-  return (entries[0].revents & POLLIN) != 0 ? 1 : 0;
+  // An error is read too, so that the read reports it rather than the wait
+  // ending the window early.
+  return (entries[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0 ? 1 : 0;
 }
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::getpid()); }
@@ -175,26 +179,22 @@ int hostName(std::span<char> buffer) {
 
 namespace {
 
-// Closes what it is handed, one after another, on one thread of its own that
-// the first handover starts and that lives as long as the process: a thread
-// for each close would cost more than most closes. Never destroyed, so the
-// thread never outlives what it waits on.
-class BackgroundCloser {
+// Never destroyed, so the thread never outlives what it waits on.
+class BackgroundWorker {
  public:
-  static BackgroundCloser& instance() {
-    static auto* const closer = new BackgroundCloser;
-    return *closer;
+  static BackgroundWorker& instance() {
+    static auto* const worker = new BackgroundWorker;
+    return *worker;
   }
 
-  // False when no thread could be started; the caller then closes itself.
-  bool hand(NativeSocket handle) noexcept {
+  bool hand(std::function<void()> job) noexcept {
     try {
       const std::lock_guard<std::mutex> hold(lock_);
       if (!started_) {
-        std::thread([this] { closeForEver(); }).detach();
+        std::thread([this] { workForEver(); }).detach();
         started_ = true;
       }
-      pending_.push_back(handle);
+      pending_.push_back(std::move(job));
     } catch (...) {
       return false;
     }
@@ -203,33 +203,37 @@ class BackgroundCloser {
   }
 
  private:
-  BackgroundCloser() = default;
+  BackgroundWorker() = default;
 
-  [[noreturn]] void closeForEver() {
+  [[noreturn]] void workForEver() {
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
       ready_.wait(hold, [this] { return !pending_.empty(); });
-      const NativeSocket handle = pending_.front();
+      const std::function<void()> job = std::move(pending_.front());
       pending_.pop_front();
       hold.unlock();
-      ::close(handle);
+      job();
       hold.lock();
     }
   }
 
   std::mutex lock_;
   std::condition_variable ready_;
-  std::deque<NativeSocket> pending_;
+  std::deque<std::function<void()>> pending_;
   bool started_ = false;
 };
 
 }  // namespace
 
+bool runInBackground(std::function<void()> job) noexcept {
+  return BackgroundWorker::instance().hand(std::move(job));
+}
+
 void UniqueSocket::reset() noexcept {
   const NativeSocket handle = std::exchange(handle_, kInvalidSocket);
   if (handle == kInvalidSocket) return;
   // No thread to spare: close here and wait after all.
-  if (closing_ == Closing::InBackground && BackgroundCloser::instance().hand(handle)) return;
+  if (closing_ == Closing::InBackground && runInBackground([handle] { ::close(handle); })) return;
   // Don't retry close on EINTR: the descriptor is gone either way.
   ::close(handle);
 }

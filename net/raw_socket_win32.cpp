@@ -65,16 +65,19 @@ void RawSocket::enableReceiveAll() {
 
 void RawSocket::enableReceiveAllIgmp() { switchOn(native(), SIO_RCVALL_IGMPMCAST); }
 
-// Capturing one beacon's datagrams would take the all-traffic mode of a
-// second socket for the whole test; the diagnosis does without it here.
-std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& /*groupAndPort*/,
-                                               const std::optional<Address>& /*source*/,
-                                               const PassLink& /*link*/) {
-  return nullptr;
+// Winsock filters by protocol only: IGMP has a mode of its own, anything else
+// takes the all-traffic mode; the readers sort what they get.
+void RawSocket::captureLink(LinkCaptures& /*captures*/, Family /*family*/,
+                            const std::string& /*filter*/) {
+  if (protocol_ == IPPROTO_IGMP) {
+    enableReceiveAllIgmp();
+  } else {
+    enableReceiveAll();
+  }
 }
 
 // Winsock has no per-type ICMP filter; the readers drop what is not a reply.
-void RawSocket::acceptOnlyEchoReplies(std::uint16_t /*identifier*/) {}
+void RawSocket::acceptOnlyEchoReplies(const std::string& /*replyFilter*/) {}
 
 // Winsock takes no hop-by-hop options on a socket: an MLD message without
 // the Router Alert is one a router may ignore, so none is sent.

@@ -14,7 +14,9 @@ void throwSocketError(const char* operation) {
   throw CV_SocketException(error, operation);
 }
 
-NativeSocket Socket::readHandle() const { return capturing() ? capture_.get() : handle_.get(); }
+NativeSocket Socket::readHandle() const {
+  return capture_.valid() ? capture_.get() : handle_.get();
+}
 
 void Socket::sendTo(std::span<const std::uint8_t> message, const Endpoint& destination) {
   if (os::sendTo(handle_.get(), message, socketAddressOf(destination)) == -1) {
@@ -45,9 +47,13 @@ void putIpv6Header(std::span<std::uint8_t> header, std::uint8_t nextHeader,
 
 }  // namespace
 
+void Socket::attachCapture(std::unique_ptr<DatagramSource> capture) {
+  linkCapture_ = std::move(capture);
+}
+
 ReadResult Socket::read(std::span<std::uint8_t> buffer) {
   SocketAddress from;
-  const bool putHeader = headerToPut_.has_value() && !capturing();
+  const bool putHeader = headerToPut_.has_value() && !capture_.valid();
   const std::size_t headerRoom = putHeader ? kIpv6HeaderLength : 0;
   const int received = os::recvFrom(readHandle(), buffer.subspan(headerRoom), from);
   if (received == -1) throwSocketError("recvFrom");
@@ -59,7 +65,7 @@ ReadResult Socket::read(std::span<std::uint8_t> buffer) {
     result.size += headerRoom;
     return result;
   }
-  if (!capturing() && !capturedReads_) {
+  if (!capture_.valid()) {
     result.sender = endpointOf(from);
     return result;
   }
@@ -81,31 +87,49 @@ bool Socket::waitReadable(Deadline& deadline) {
   return ready > 0;
 }
 
-AfterDatagram Socket::readAndHandOn(std::span<std::uint8_t> buffer,
-                                    const DatagramHandler& onDatagram) {
-  const ReadResult read = this->read(buffer);
-  if (read.kind == ReadResult::Kind::OwnPacket) return AfterDatagram::KeepListening;
-  const ReceivedDatagram datagram{std::span<const std::uint8_t>(buffer.data(), read.size),
-                                  read.sender, std::chrono::steady_clock::now()};
-  return onDatagram(datagram);
-}
+// The socket's queue, or the receive-all socket that replaced it: one
+// datagram a read.
+class Socket::QueueReader final : public DatagramSource {
+ public:
+  explicit QueueReader(Socket& socket) : socket_(socket) {}
+
+  [[nodiscard]] NativeSocket waitHandle() const override { return socket_.readHandle(); }
+
+  AfterDatagram readNow(const DatagramHandler& onDatagram, TimePoint /*end*/) override {
+    const ReadResult read = socket_.read(buffer_);
+    if (read.kind == ReadResult::Kind::OwnPacket) return AfterDatagram::KeepListening;
+    return onDatagram(ReceivedDatagram{std::span<const std::uint8_t>(buffer_.data(), read.size),
+                                       read.sender, std::chrono::steady_clock::now()});
+  }
+
+ private:
+  Socket& socket_;
+  std::array<std::uint8_t, kReceiveBufferSize> buffer_{};
+};
 
 void Socket::listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) {
-  std::array<std::uint8_t, kReceiveBufferSize> buffer{};
-  Deadline deadline(timeOutMs);
-  while (waitReadable(deadline)) {
-    if (readAndHandOn(buffer, onDatagram) == AfterDatagram::StopListening) return;
+  if (linkCapture_) {
+    listenOn(*linkCapture_, timeOutMs, onDatagram);
+    return;
   }
+  QueueReader queue(*this);
+  listenOn(queue, timeOutMs, onDatagram);
 }
 
 void Socket::drain(const DatagramHandler& onDatagram) {
-  std::array<std::uint8_t, kReceiveBufferSize> buffer{};
+  const auto now = std::chrono::steady_clock::now();
+  if (linkCapture_) {
+    if (linkCapture_->readNow(onDatagram, now) == AfterDatagram::StopListening) return;
+    linkCapture_->readOwed(onDatagram, now);
+    return;
+  }
+  QueueReader queue(*this);
   // A link that keeps sending must not keep the drain going for ever.
   constexpr int kMostDrained = 4096;
   for (int drained = 0; drained < kMostDrained; ++drained) {
     const int ready = os::selectReadable(readHandle(), 0);
     if (ready == -1) throwSocketError("select");
-    if (ready == 0 || readAndHandOn(buffer, onDatagram) == AfterDatagram::StopListening) return;
+    if (ready == 0 || queue.readNow(onDatagram, now) == AfterDatagram::StopListening) return;
   }
 }
 
@@ -171,6 +195,7 @@ void RawSocket::bindToLink(const PassLink& link) {
   }
   bind(Endpoint{chosen.address, 0});
   linkIndex_ = chosen.index;
+  linkName_ = chosen.name;
   if (family() == Family::V4) {
     // Multicast sent from this socket leaves where its capture listens.
     const auto address = chosen.address.bytes();

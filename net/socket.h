@@ -5,16 +5,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <utility>
 
+#include "net/datagram_source.h"
 #include "net/interfaces.h"
 #include "net/network.h"
 #include "net/platform.h"
 #include "net/unique_socket.h"
 
 namespace net {
+
+class LinkCaptures;
 
 // The most a listening loop reads of one datagram.
 inline constexpr std::size_t kReceiveBufferSize = 4096;
@@ -33,8 +38,8 @@ class Socket : public ProbeSocket {
   [[nodiscard]] Family family() const { return family_; }
 
   void sendTo(std::span<const std::uint8_t> message, const Endpoint& destination) override;
-  // The one listening loop: a deadline fixed at entry, a wait that ends at it
-  // or at a datagram, one read, then the same deadline again.
+  // The one listening loop (listenOn) on the socket's queue, one datagram a
+  // read, or on the capture that replaced it.
   void listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) override;
   void drain(const DatagramHandler& onDatagram) override;
   void changeMembership(Membership change, const Address& group,
@@ -56,25 +61,24 @@ class Socket : public ProbeSocket {
   // receive-all mode is a socket of its own: from now on waits and reads go
   // to it. `ownAddress` is this socket's bound address.
   void attachCapture(UniqueSocket capture, const Address& ownAddress);
-  [[nodiscard]] bool capturing() const { return capture_.valid(); }
-  // The socket is a capture itself: what it reads starts with an IP header,
-  // whose source is the sender.
-  void readCapturedDatagrams() { capturedReads_ = true; }
+  [[nodiscard]] bool capturing() const { return capture_.valid() || linkCapture_ != nullptr; }
+  // Hands the socket a capture that reads in its own way (Linux: libpcap's
+  // ring): from now on listen and drain read only that.
+  void attachCapture(std::unique_ptr<DatagramSource> capture);
   // A raw IPv6 socket hands over the message alone (RFC 3542 3): each read
   // gets an IPv6 header put in front, so that every reader sees the same.
   void putIpv6HeaderOnReads(std::uint8_t nextHeader) { headerToPut_ = nextHeader; }
 
  private:
+  class QueueReader;
   [[nodiscard]] NativeSocket readHandle() const;
-  // Reads one datagram and hands it on, unless it is this host's own.
-  AfterDatagram readAndHandOn(std::span<std::uint8_t> buffer, const DatagramHandler& onDatagram);
 
-  // Declared first, closed last: the capture goes before the socket it serves.
+  // Declared first, closed last: the captures go before the socket they serve.
   UniqueSocket handle_;
   UniqueSocket capture_;
   Address captureOwnAddress_;
+  std::unique_ptr<DatagramSource> linkCapture_;
   Family family_;
-  bool capturedReads_ = false;
   std::optional<std::uint8_t> headerToPut_;
 };
 
@@ -93,14 +97,21 @@ class RawSocket : public Socket {
   // the platform allows) and sends this socket's multicast out of it. Throws
   // the failure that finding the interface met, if it met one.
   void bindToLink(const PassLink& link);
-  // Receive-all modes: the socket also sees what reaches the bound interface
-  // for other hosts and groups. Only after bindToLink.
+  // From now on the socket reads what reaches the bound interface for any
+  // host or group, of `family`: on Linux only what the libpcap filter
+  // expression `filter` keeps (a capture lent by `captures`), elsewhere the
+  // platform's receive-all mode for the socket's protocol, and the readers
+  // sort. Only after bindToLink. Throws CV_SocketException("WSAIoctl").
+  void captureLink(LinkCaptures& captures, Family family, const std::string& filter);
+  // Windows' receive-all modes (SIO_RCVALL, SIO_RCVALL_IGMPMCAST), which
+  // captureLink picks from there; raw_socket_win32.cpp alone defines them.
   void enableReceiveAll();
   void enableReceiveAllIgmp();
-  // Linux queues only the ICMP echo replies that carry `identifier` on this
-  // socket from now on; the readers still check each one. Elsewhere it
-  // changes nothing.
-  void acceptOnlyEchoReplies(std::uint16_t identifier);
+  // Linux queues only the ICMP or ICMPv6 echo replies that the libpcap
+  // filter expression `replyFilter` keeps (compiled for datagrams that begin
+  // with their IP header) on this socket from now on; the readers still
+  // check each one. Elsewhere it changes nothing.
+  void acceptOnlyEchoReplies(const std::string& replyFilter);
   // Every datagram sent from now on carries the hop-by-hop Router Alert
   // option with value 0 (MLD, RFC 2711), as MLD wants. Throws
   // CV_SocketException where the platform cannot.
@@ -108,9 +119,10 @@ class RawSocket : public Socket {
 
  private:
   int protocol_;
-  // The interface bindToLink tied the socket to; 0 until then, or when only
-  // the address is known.
+  // The interface bindToLink tied the socket to; 0 and empty until then, or
+  // when only the address is known.
   unsigned int linkIndex_ = 0;
+  std::string linkName_;
 };
 
 // Throws CV_SocketException for `operation` with the platform's last error;

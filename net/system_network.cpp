@@ -10,33 +10,34 @@ std::unique_ptr<ProbeSocket> SystemNetwork::openReceiver(Family family, std::uin
 }
 
 std::unique_ptr<ProbeSocket> SystemNetwork::openPinger(Family family, const PassLink& link,
-                                                       std::uint16_t identifier) {
+                                                       const std::string& replyFilter) {
   const int protocol = family == Family::V4 ? int{IPPROTO_ICMP} : int{IPPROTO_ICMPV6};
   auto socket = std::make_unique<RawSocket>(family, protocol);
-  socket->acceptOnlyEchoReplies(identifier);
+  socket->acceptOnlyEchoReplies(replyFilter);
   // Without a known interface the platform picks one, as for any ping.
   if (link.chosen) socket->bindToLink(link);
   return socket;
 }
 
 std::unique_ptr<ProbeSocket> SystemNetwork::openCapturing(Family family, int protocol,
-                                                          const PassLink& link) {
+                                                          const PassLink& link,
+                                                          const std::string& filter) {
   auto socket = std::make_unique<RawSocket>(family, protocol);
   socket->bindToLink(link);
   // MLD rides on ICMPv6 and needs the Router Alert on every message.
   if (family == Family::V6 && protocol == IPPROTO_ICMPV6) socket->sendWithRouterAlert();
-  if (protocol == IPPROTO_IGMP) {
-    socket->enableReceiveAllIgmp();
-  } else {
-    socket->enableReceiveAll();
-  }
+  socket->captureLink(captures_, family, filter);
   return socket;
+}
+
+void SystemNetwork::prepareCaptures(const PassLink& link) {
+  if (link.chosen) captures_.prepare(*link.chosen);
 }
 
 std::unique_ptr<ProbeSocket> SystemNetwork::openBeaconCapture(const Endpoint& groupAndPort,
                                                               const std::optional<Address>& source,
                                                               const PassLink& link) {
-  return net::openBeaconCapture(groupAndPort, source, link);
+  return net::openBeaconCapture(captures_, groupAndPort, source, link);
 }
 
 HostMulticastState SystemNetwork::hostState(const PassLink& link) {

@@ -1,6 +1,7 @@
 // The operating system's network, as the tool's probes use it.
 #pragma once
 
+#include "net/link_captures.h"
 #include "net/network.h"
 
 namespace net {
@@ -9,9 +10,10 @@ class SystemNetwork final : public Network {
  public:
   std::unique_ptr<ProbeSocket> openReceiver(Family family, std::uint16_t port) override;
   std::unique_ptr<ProbeSocket> openPinger(Family family, const PassLink& link,
-                                          std::uint16_t identifier) override;
-  std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol,
-                                             const PassLink& link) override;
+                                          const std::string& replyFilter) override;
+  std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol, const PassLink& link,
+                                             const std::string& filter) override;
+  void prepareCaptures(const PassLink& link) override;
   std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
                                                  const std::optional<Address>& source,
                                                  const PassLink& link) override;
@@ -20,6 +22,9 @@ class SystemNetwork final : public Network {
   void requireLinkUp(const PassLink& link, const char* operation) override;
   void pause(std::uint32_t milliseconds) override;
   std::chrono::steady_clock::time_point now() override;
+
+ private:
+  LinkCaptures captures_;
 };
 
 }  // namespace net

@@ -1,5 +1,7 @@
 #include "probes/icmp_echo.h"
 
+#include <cstdio>
+
 #include "net/ip_datagram.h"
 #include "net/wire.h"
 
@@ -63,4 +65,14 @@ std::optional<net::Address> echoReplySender(std::span<const std::uint8_t> datagr
   const auto carried = net::readBe16(ip->payload, kIdentifierOffset);
   if (!carried || swapBytes(*carried) != identifier) return std::nullopt;
   return ip->source;
+}
+
+std::string echoReplyFilter(net::Family family, std::uint16_t identifier) {
+  // [4:2] reads the identifier's two bytes big-endian: the low byte first.
+  const char* format = family == net::Family::V4
+                           ? "icmp[icmptype] == icmp-echoreply and icmp[4:2] == 0x%04x"
+                           : "link[0] == 129 and link[4:2] == 0x%04x";
+  std::array<char, 80> text{};
+  std::snprintf(text.data(), text.size(), format, static_cast<unsigned int>(swapBytes(identifier)));
+  return text.data();
 }

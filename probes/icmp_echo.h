@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "net/address.h"
 
@@ -36,3 +37,11 @@ std::uint16_t echoIdentifier(std::uint32_t processId);
 // Nothing for requests, other identifiers and runts.
 std::optional<net::Address> echoReplySender(std::span<const std::uint8_t> datagram,
                                             std::uint16_t identifier);
+
+// What the pinger's raw socket keeps in the kernel, a libpcap filter
+// expression: echo replies whose identifier bytes are the ones the request
+// builders wrote for `identifier`, low byte first, so that replies to other
+// pingers on the host never reach the probe. For IPv4 over the datagram from
+// its IP header on; for IPv6 over the ICMPv6 message alone (link[] counts
+// from its first byte), as a raw ICMPv6 socket's filter sees it.
+std::string echoReplyFilter(net::Family family, std::uint16_t identifier);

@@ -24,6 +24,7 @@ const MembershipProtocol kIgmp{
     net::kAllRoutersGroup,
     net::kIgmpV3RoutersGroup,
     readMembershipQuery,
+    kMembershipQueryFilter,
     3,
 };
 
@@ -39,6 +40,8 @@ const MembershipProtocol kMld{
     net::allRoutersGroup(net::Family::V6),
     net::membershipRoutersGroup(net::Family::V6),
     readMldQuery,
+    // The IPv6 capture walks extension headers under a program of its own.
+    "",
     2,
 };
 
@@ -52,11 +55,11 @@ MembershipProber::MembershipProber(net::Network& network, net::Family family,
                                    const net::Address& group, int lowestVersion,
                                    const net::PassLink& link)
     : protocol_(membershipProtocol(family)),
-      socket_(network.openCapturing(family, protocol_.ipProtocol, link)),
+      probeBegan_(network.now()),
+      socket_(network.openCapturing(family, protocol_.ipProtocol, link, protocol_.captureFilter)),
       group_(group),
       lowestVersion_(lowestVersion),
-      scope_(link.chosen ? link.chosen->index : 0U),
-      probeBegan_(network.now()) {}
+      scope_(link.chosen ? link.chosen->index : 0U) {}
 
 void MembershipProber::send(std::span<const std::uint8_t> message,
                             const net::Address& destination) {

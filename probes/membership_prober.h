@@ -35,6 +35,8 @@ struct MembershipProtocol {
   net::Address leaveDestination;
   net::Address sourceReportDestination;
   std::optional<MembershipQuery> (*readQuery)(std::span<const std::uint8_t> datagram);
+  // What the capture keeps in the kernel (Network::openCapturing's filter).
+  const char* captureFilter;
   // The version whose queries serve source-specific joins: IGMPv3, MLDv2.
   int sourceVersion;
 };
@@ -74,12 +76,14 @@ class MembershipProber {
   void send(std::span<const std::uint8_t> message, const net::Address& destination);
 
   const MembershipProtocol& protocol_;
+  // Taken before the capture opens: a capture stamps a query with the
+  // kernel's arrival time, which may precede the capture's opening's end.
+  std::chrono::steady_clock::time_point probeBegan_;
   std::unique_ptr<net::ProbeSocket> socket_;
   net::Address group_;
   int lowestVersion_;
   // The interface link-local destinations are scoped to; 0 when unknown.
   unsigned int scope_;
   bool sawQueryForGroup_ = false;
-  std::chrono::steady_clock::time_point probeBegan_;
   std::vector<ObservedQuery> seenQueries_;
 };

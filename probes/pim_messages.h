@@ -66,3 +66,9 @@ struct PimMessage {
 // carries a PIM version 2 message (protocol or last next header 103) with its
 // whole 4-byte header.
 std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram);
+
+// What the PIM probe's capture keeps in the kernel (a libpcap filter
+// expression): first fragments of IP protocol 103 whose message begins as a
+// version 2 Hello (0x20) or Candidate-RP-Advertisement (0x28), the two types
+// the probe counts.
+inline constexpr const char* kPimMessagesFilter = "pim and (pim[0] == 0x20 or pim[0] == 0x28)";

@@ -1,6 +1,5 @@
 #include "probes/pim_prober.h"
 
-#include <algorithm>
 #include <random>
 
 #include "probes/probe_limits.h"
@@ -20,7 +19,9 @@ PimProber::PimProber(net::Network& network, net::Family family, const net::PassL
     : family_(family),
       source_(link.chosen ? link.chosen->address : net::anyAddress(family)),
       scope_(link.chosen ? link.chosen->index : 0U),
-      socket_(network.openCapturing(family, kPimProtocol, link)),
+      // The IPv6 capture walks extension headers under a program of its own.
+      socket_(network.openCapturing(family, kPimProtocol, link,
+                                    family == net::Family::V4 ? kPimMessagesFilter : "")),
       generationId_(freshGenerationId()) {}
 
 void PimProber::sendHello() {
@@ -49,18 +50,17 @@ void PimProber::receiveMessages(std::int32_t timeOutMs) {
 }
 
 void PimProber::keepHello(const PimMessage& hello) {
-  const auto kept = std::find_if(hellos_.begin(), hellos_.end(),
-                                 [&](const NeighbourHello& h) { return h.sender == hello.sender; });
-  if (kept != hellos_.end()) {
-    kept->options = hello.hello;
+  const auto kept = helloAt_.find(hello.sender);
+  if (kept != helloAt_.end()) {
+    hellos_[kept->second].options = hello.hello;
   } else if (hellos_.size() < kMaxKeptPerTest) {
+    helloAt_.emplace(hello.sender, hellos_.size());
     hellos_.push_back(NeighbourHello{hello.sender, hello.hello});
   }
 }
 
 void PimProber::keepRpAdvertiser(const net::Address& sender) {
-  if (rpAdvertisers_.size() < kMaxKeptPerTest &&
-      std::find(rpAdvertisers_.begin(), rpAdvertisers_.end(), sender) == rpAdvertisers_.end()) {
+  if (rpAdvertisers_.size() < kMaxKeptPerTest && rpAdvertiserSet_.insert(sender).second) {
     rpAdvertisers_.push_back(sender);
   }
 }

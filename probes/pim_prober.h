@@ -2,8 +2,11 @@
 // of PIM Hellos, and of Candidate-RP-Advertisements that pass the link.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "net/network.h"
@@ -44,4 +47,8 @@ class PimProber {
   std::uint32_t generationId_;
   std::vector<NeighbourHello> hellos_;
   std::vector<net::Address> rpAdvertisers_;
+  // Where each sender's entry is: a flood of Hellos from new addresses asks
+  // for every one of them.
+  std::unordered_map<net::Address, std::size_t, net::AddressHash> helloAt_;
+  std::unordered_set<net::Address, net::AddressHash> rpAdvertiserSet_;
 };

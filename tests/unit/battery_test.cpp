@@ -248,6 +248,23 @@ TEST_F(BatteryTest, IgmpQueriesForOtherGroupsAreRecordedButAnswerNothing) {
             "Test failed:  no IGMPv2 response received from the router \n");
 }
 
+// A capture stamps a query with its arrival, which may come while the capture
+// is still opening: it is never before the probe began.
+TEST_F(BatteryTest, AQueryThatArrivesWhileTheCaptureOpensIsNotBeforeTheProbeBegan) {
+  const net::Address other = *net::Address::parseV4("239.1.1.1");
+  network.captureOpensIn = milliseconds(15);
+  network.scripts[SocketKind::IgmpCapture].arrivals = {
+      Arrival{igmpV2Query(kLabRouter, other), {kLabRouter, 0}, milliseconds(0)},
+      Arrival{igmpV2Query(kLabRouter, other), {kLabRouter, 0}, milliseconds(2500)}};
+
+  const TestRecord& record = run(TestId::IgmpV2);
+
+  const auto& igmp = std::get<MembershipDetails>(record.details);
+  ASSERT_EQ(igmp.queries.size(), 2U);
+  EXPECT_DOUBLE_EQ(igmp.queries[0].sinceProbeMs, 0.0);
+  EXPECT_DOUBLE_EQ(igmp.queries[1].sinceProbeMs, 2500.0);
+}
+
 TEST_F(BatteryTest, IgmpV3SendsAllowThenBlockAfterItsPauseAndSeesTheSourceQuery) {
   ScriptedLab{}.install(network);
 

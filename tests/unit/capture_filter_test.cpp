@@ -1,19 +1,31 @@
-// The link captures' BPF programs, run on real bytes by libpcap's own
-// interpreter: whatever the readers would count must pass the kernel, and
-// what they discard should not.
+// The kernel-side filters are libpcap expressions kept beside their probes.
+// Here libpcap compiles them as the tool does (for an Ethernet capture, a
+// bare-IP one, and the raw ICMP socket) and its own BPF interpreter runs them
+// on real bytes: whatever the readers would count must pass, and what they
+// discard should not.
+#include "net/capture_filter.h"
+
 #include <gtest/gtest.h>
-#include <pcap/bpf.h>
+#include <pcap/pcap.h>
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/capture_filter_linux.h"
+#include "net/ip_datagram.h"
+#include "net/link_capture.h"
+#include "net/pcap_ring_linux.h"
+#include "net/socket_exceptions.h"
 #include "probes/icmp_echo.h"
 #include "probes/igmp_messages.h"
 #include "probes/mld_messages.h"
@@ -26,43 +38,76 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using testing_support::ipv4Datagram;
 
-std::vector<bpf_insn> asPcapProgram(const std::vector<sock_filter>& program) {
-  std::vector<bpf_insn> converted;
-  for (const auto& step : program) converted.push_back({step.code, step.jt, step.jf, step.k});
-  return converted;
-}
+// The address the capture filters are made for: the host's own.
+const net::Address kOwnAddress = net::Address::v4(0x0A000102U);  // 10.0.1.2
 
+// A program as the kernel would run it, on datagrams framed for its link type.
 class Filter {
  public:
-  explicit Filter(int ipProtocol)
-      : program_(asPcapProgram(net::linux_if::captureProgramFor(ipProtocol))) {}
-  explicit Filter(const std::vector<sock_filter>& program) : program_(asPcapProgram(program)) {}
-  bool passes(const Bytes& datagram) const {
-    const auto length = static_cast<u_int>(datagram.size());
-    return ::bpf_filter(program_.data(), datagram.data(), length, length) != 0;
+  Filter(int linkType, const std::string& expression) : linkType_(linkType) {
+    const std::unique_ptr<pcap_t, decltype(&::pcap_close)> compiler(
+        ::pcap_open_dead(linkType, net::linux_capture::kSnapLength), &::pcap_close);
+    bpf_program program{};
+    if (::pcap_compile(compiler.get(), &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) !=
+        0) {
+      throw std::runtime_error(expression + ": " + ::pcap_geterr(compiler.get()));
+    }
+    program_.assign(program.bf_insns, program.bf_insns + program.bf_len);
+    ::pcap_freecode(&program);
   }
-  bool valid() const {
+  // The raw ICMP socket's program, from the tool's own compiler.
+  explicit Filter(const std::vector<sock_filter>& program) : linkType_(DLT_RAW) {
+    for (const auto& step : program) program_.push_back({step.code, step.jt, step.jf, step.k});
+  }
+
+  [[nodiscard]] bool passes(const Bytes& datagram) const {
+    Bytes frame;
+    if (linkType_ == DLT_EN10MB) {
+      // To 01:00:5e:00:00:01 from 02:00:00:00:00:01, EtherType IPv4.
+      frame = {0x01, 0x00, 0x5E, 0, 0, 1, 0x02, 0, 0, 0, 0, 1, 0x08, 0x00};
+    }
+    frame.insert(frame.end(), datagram.begin(), datagram.end());
+    const auto length = static_cast<u_int>(frame.size());
+    return ::bpf_filter(program_.data(), frame.data(), length, length) != 0;
+  }
+  [[nodiscard]] bool valid() const {
     return ::bpf_validate(program_.data(), static_cast<int>(program_.size())) != 0;
   }
 
  private:
+  int linkType_;
   std::vector<bpf_insn> program_;
 };
 
-// These programs sit on IPv4's packet socket (ETH_P_IP): IPv6 never reaches
-// them, whatever the readers make of it.
-bool isIpv4(const Bytes& datagram) { return !datagram.empty() && (datagram[0] >> 4U) == 4U; }
+Filter queryCapture(int linkType) {
+  return Filter(linkType, net::captureFilter(kMembershipQueryFilter, kOwnAddress));
+}
+Filter pimCapture(int linkType) {
+  return Filter(linkType, net::captureFilter(kPimMessagesFilter, kOwnAddress));
+}
+Filter echoReplies(std::uint16_t identifier) {
+  return Filter(net::linux_capture::compileForIpDatagrams(
+      echoReplyFilter(net::Family::V4, identifier), "test"));
+}
 
+// The IPv4 probes' expressions keep IPv4 alone: IPv6 has captures of its own.
+bool isIpv4(const Bytes& datagram) { return !datagram.empty() && (datagram[0] >> 4U) == 4U; }
+// The capture never hands over the host's own packets, whatever they hold.
+bool fromOwnAddress(const Bytes& datagram) {
+  const auto parsed = net::parseDatagram(datagram);
+  return parsed && parsed->source == kOwnAddress;
+}
 bool igmpReaderCounts(const Bytes& datagram) {
-  // A query for another group still ends a wait, so every query counts.
-  return isIpv4(datagram) && readMembershipQuery(datagram).has_value();
+  // A query for another group still counts as an answer, so every query does.
+  return isIpv4(datagram) && readMembershipQuery(datagram).has_value() && !fromOwnAddress(datagram);
 }
 // What the IPv4 PIM prober keeps: Hellos and Candidate-RP-Advertisements.
 bool pimReaderCounts(const Bytes& datagram) {
   const auto message = readPimMessage(datagram);
   return isIpv4(datagram) && message &&
          (message->type == PimMessage::Type::Hello ||
-          message->type == PimMessage::Type::CandidateRpAdvertisement);
+          message->type == PimMessage::Type::CandidateRpAdvertisement) &&
+         !fromOwnAddress(datagram);
 }
 
 std::vector<Bytes> corpus() {
@@ -87,42 +132,55 @@ Bytes pim(std::uint8_t first, std::uint8_t optionWords = 0) {
   return ipv4Datagram(103, {first, 0, 0x12, 0x34, 0, 1, 0, 2, 0, 105}, optionWords);
 }
 
-TEST(CaptureFilter, ProgramsAreValidBpf) {
-  EXPECT_TRUE(Filter(2).valid());
-  EXPECT_TRUE(Filter(103).valid());
-  const auto dropAll = asPcapProgram(net::linux_if::dropAllProgram());
-  EXPECT_TRUE(::bpf_validate(dropAll.data(), static_cast<int>(dropAll.size())));
-  EXPECT_EQ(::bpf_filter(dropAll.data(), igmp(0x11).data(), 28, 28), 0U);
+constexpr std::array<int, 2> kCaptureLinkTypes{DLT_EN10MB, DLT_RAW};
+
+TEST(CaptureFilter, EveryExpressionCompilesToAValidProgram) {
+  for (const int linkType : kCaptureLinkTypes) {
+    EXPECT_TRUE(queryCapture(linkType).valid()) << linkType;
+    EXPECT_TRUE(pimCapture(linkType).valid()) << linkType;
+  }
+  EXPECT_TRUE(echoReplies(0x1234).valid());
+  EXPECT_THROW(net::linux_capture::compileForIpDatagrams("igmp and igmp[0] ==", "test"),
+               net::CV_SocketException);
+}
+
+TEST(CaptureFilter, KeepNothingKeepsNothing) {
+  const Filter ring(DLT_EN10MB, net::kKeepNothing);
+  const Filter rawSocket(net::linux_capture::compileForIpDatagrams(net::kKeepNothing, "test"));
+  for (const auto& datagram : corpus()) {
+    EXPECT_FALSE(ring.passes(datagram));
+    EXPECT_FALSE(rawSocket.passes(datagram));
+  }
 }
 
 TEST(CaptureFilter, EveryCorpusDatagramTheReadersCountPasses) {
-  const Filter igmpFilter(2);
-  const Filter pimFilter(103);
-  const auto datagrams = corpus();
-  ASSERT_GE(datagrams.size(), 20U);
-  int igmpCounted = 0;
-  int pimCounted = 0;
-  for (const auto& datagram : datagrams) {
-    if (igmpReaderCounts(datagram)) {
-      ++igmpCounted;
-      EXPECT_TRUE(igmpFilter.passes(datagram));
+  for (const int linkType : kCaptureLinkTypes) {
+    const Filter queries = queryCapture(linkType);
+    const Filter pimMessages = pimCapture(linkType);
+    int igmpCounted = 0;
+    int pimCounted = 0;
+    for (const auto& datagram : corpus()) {
+      if (igmpReaderCounts(datagram)) {
+        ++igmpCounted;
+        EXPECT_TRUE(queries.passes(datagram)) << linkType;
+      }
+      if (pimReaderCounts(datagram)) {
+        ++pimCounted;
+        EXPECT_TRUE(pimMessages.passes(datagram)) << linkType;
+      }
     }
-    if (pimReaderCounts(datagram)) {
-      ++pimCounted;
-      EXPECT_TRUE(pimFilter.passes(datagram));
-    }
+    // The corpus holds both kinds, so the checks above ran.
+    EXPECT_GE(igmpCounted, 5);
+    EXPECT_GE(pimCounted, 2);
   }
-  // The corpus holds both kinds, so the checks above ran.
-  EXPECT_GE(igmpCounted, 5);
-  EXPECT_GE(pimCounted, 2);
 }
 
 // Random mutations of the corpus (bytes of the header and the first payload
 // bytes rewritten, cut short, lengthened): the filter never drops what a
 // reader would count, and most of what they drop never reaches them.
 TEST(CaptureFilter, MutatedCorpusNeverLosesACountedDatagram) {
-  const Filter igmpFilter(2);
-  const Filter pimFilter(103);
+  const Filter queries = queryCapture(DLT_EN10MB);
+  const Filter pimMessages = pimCapture(DLT_EN10MB);
   std::mt19937 random(15);
   std::uniform_int_distribution<int> byte(0, 255);
   int missedByFilter = 0;
@@ -140,8 +198,8 @@ TEST(CaptureFilter, MutatedCorpusNeverLosesACountedDatagram) {
       if (round % 7 == 0)
         datagram.resize(static_cast<std::size_t>(byte(random)) % (seed.size() + 1));
       if (round % 11 == 0) datagram.resize(datagram.size() + 4, 0);
-      for (const auto& [filter, counts] : {std::pair{&igmpFilter, igmpReaderCounts(datagram)},
-                                           std::pair{&pimFilter, pimReaderCounts(datagram)}}) {
+      for (const auto& [filter, counts] : {std::pair{&queries, igmpReaderCounts(datagram)},
+                                           std::pair{&pimMessages, pimReaderCounts(datagram)}}) {
         const bool passes = filter->passes(datagram);
         if (counts) ++counted;
         if (counts && !passes) ++missedByFilter;
@@ -154,20 +212,22 @@ TEST(CaptureFilter, MutatedCorpusNeverLosesACountedDatagram) {
   EXPECT_GT(droppedByBoth, counted);
 }
 
-TEST(CaptureFilter, IgmpKeepsQueriesAtTheHeaderLengthTheDatagramGives) {
-  const Filter filter(2);
-  EXPECT_TRUE(filter.passes(igmp(0x11)));
-  EXPECT_TRUE(filter.passes(igmp(0x11, 1))) << "Router Alert option";
-  EXPECT_TRUE(filter.passes(igmp(0x11, 10))) << "longest header";
-  // The option bytes are 0x94: a filter reading at a fixed offset 20 would
-  // see them, not the query.
-  EXPECT_FALSE(filter.passes(igmp(0x16, 1)));
-  EXPECT_TRUE(filter.passes(withFragmentField(igmp(0x11), 0x4000))) << "Don't Fragment";
-  EXPECT_TRUE(filter.passes(withFragmentField(igmp(0x11), 0x2000))) << "first of several";
+TEST(CaptureFilter, QueriesPassAtTheHeaderLengthTheDatagramGives) {
+  for (const int linkType : kCaptureLinkTypes) {
+    const Filter filter = queryCapture(linkType);
+    EXPECT_TRUE(filter.passes(igmp(0x11)));
+    EXPECT_TRUE(filter.passes(igmp(0x11, 1))) << "Router Alert option";
+    EXPECT_TRUE(filter.passes(igmp(0x11, 10))) << "longest header";
+    // The option bytes are 0x94: a filter reading at a fixed offset 20 would
+    // see them, not the report.
+    EXPECT_FALSE(filter.passes(igmp(0x16, 1)));
+    EXPECT_TRUE(filter.passes(withFragmentField(igmp(0x11), 0x4000))) << "Don't Fragment";
+    EXPECT_TRUE(filter.passes(withFragmentField(igmp(0x11), 0x2000))) << "first of several";
+  }
 }
 
-TEST(CaptureFilter, IgmpDropsReportsLaterFragmentsRuntsAndOtherProtocols) {
-  const Filter filter(2);
+TEST(CaptureFilter, QueryCaptureDropsReportsLaterFragmentsRuntsAndOtherProtocols) {
+  const Filter filter = queryCapture(DLT_EN10MB);
   for (const int type : {0x12, 0x16, 0x17, 0x22, 0x00, 0x10, 0x31}) {
     EXPECT_FALSE(filter.passes(igmp(static_cast<std::uint8_t>(type)))) << type;
   }
@@ -176,9 +236,6 @@ TEST(CaptureFilter, IgmpDropsReportsLaterFragmentsRuntsAndOtherProtocols) {
   Bytes headerOnly = igmp(0x11);
   headerOnly.resize(20);
   EXPECT_FALSE(filter.passes(headerOnly)) << "no payload byte";
-  Bytes shortHeader = igmp(0x11);
-  shortHeader[0] = 0x44;
-  EXPECT_FALSE(filter.passes(shortHeader)) << "header length 16";
   Bytes cut = igmp(0x11, 2);
   cut.resize(24);
   EXPECT_FALSE(filter.passes(cut)) << "cut inside the options";
@@ -186,8 +243,63 @@ TEST(CaptureFilter, IgmpDropsReportsLaterFragmentsRuntsAndOtherProtocols) {
   EXPECT_FALSE(filter.passes(ipv4Datagram(103, {0x11, 0, 0, 0, 0, 0, 0, 0})));
 }
 
-TEST(CaptureFilter, PimKeepsHellosAndRpAdvertisementsOnly) {
-  const Filter filter(103);
+TEST(CaptureFilter, WhatTheHostSentItselfStaysOut) {
+  const std::vector<std::uint8_t> own{10, 0, 1, 2};
+  const Bytes ownQuery = ipv4Datagram(2, {0x11, 100, 0, 0, 0, 0, 0, 0}, 0, own);
+  const Bytes ownHello = ipv4Datagram(103, {0x20, 0, 0, 0, 0, 1, 0, 2, 0, 30}, 0, own);
+  for (const int linkType : kCaptureLinkTypes) {
+    EXPECT_TRUE(queryCapture(linkType).passes(igmp(0x11)));
+    EXPECT_FALSE(queryCapture(linkType).passes(ownQuery));
+    EXPECT_TRUE(pimCapture(linkType).passes(pim(0x20)));
+    EXPECT_FALSE(pimCapture(linkType).passes(ownHello)) << "the probe's own Hello";
+  }
+}
+
+// A beacon's datagram to 233.4.200.19, UDP port `port`, from `source`.
+Bytes beacon(std::uint16_t port, std::vector<std::uint8_t> source = {10, 0, 2, 1}) {
+  Bytes datagram = ipv4Datagram(17,
+                                {0x27, 0x10, static_cast<std::uint8_t>(port >> 8U),
+                                 static_cast<std::uint8_t>(port), 0, 9, 0, 0, 0x42},
+                                0, std::move(source));
+  datagram[16] = 233;
+  datagram[17] = 4;
+  datagram[18] = 200;
+  datagram[19] = 19;
+  return datagram;
+}
+
+// The diagnosis' capture of one beacon: what the old hand-written program
+// kept, first fragments to the group and port, from the channel's source
+// alone for SSM.
+TEST(CaptureFilter, BeaconCaptureKeepsFirstFragmentsToTheGroupAndPortFromTheSource) {
+  const net::Endpoint groupAndPort{*net::Address::parseV4("233.4.200.19"), 10002};
+  const auto source = net::Address::parseV4("10.0.2.1");
+  EXPECT_EQ(net::beaconFilter(groupAndPort, source),
+            "udp and dst host 233.4.200.19 and dst port 10002 and src host 10.0.2.1");
+  const Filter anySource(
+      DLT_EN10MB, net::captureFilter(net::beaconFilter(groupAndPort, std::nullopt), kOwnAddress));
+  const Filter oneSource(DLT_EN10MB,
+                         net::captureFilter(net::beaconFilter(groupAndPort, source), kOwnAddress));
+  for (const Filter* filter : {&anySource, &oneSource}) {
+    EXPECT_TRUE(filter->passes(beacon(10002)));
+    EXPECT_TRUE(filter->passes(withFragmentField(beacon(10002), 0x2000))) << "first of several";
+    EXPECT_FALSE(filter->passes(withFragmentField(beacon(10002), 0x0003))) << "a later fragment";
+    EXPECT_FALSE(filter->passes(beacon(10003))) << "another port";
+    Bytes otherGroup = beacon(10002);
+    otherGroup[19] = 20;
+    EXPECT_FALSE(filter->passes(otherGroup));
+    Bytes notUdp = beacon(10002);
+    notUdp[9] = 6;
+    EXPECT_FALSE(filter->passes(notUdp));
+    EXPECT_FALSE(filter->passes(beacon(10002, {10, 0, 1, 2}))) << "the host's own";
+  }
+  EXPECT_TRUE(anySource.passes(beacon(10002, {10, 0, 3, 1})));
+  EXPECT_FALSE(oneSource.passes(beacon(10002, {10, 0, 3, 1})))
+      << "another source of the channel's group";
+}
+
+TEST(CaptureFilter, PimCaptureKeepsHellosAndRpAdvertisementsOnly) {
+  const Filter filter = pimCapture(DLT_EN10MB);
   EXPECT_TRUE(filter.passes(pim(0x20)));
   EXPECT_TRUE(filter.passes(pim(0x28)));
   EXPECT_TRUE(filter.passes(pim(0x20, 3))) << "IP options";
@@ -204,11 +316,6 @@ TEST(CaptureFilter, PimKeepsHellosAndRpAdvertisementsOnly) {
   EXPECT_FALSE(filter.passes(headerOnly));
 }
 
-TEST(CaptureFilter, OtherProtocolsGetNothing) {
-  const Filter filter(1);
-  EXPECT_FALSE(filter.passes(ipv4Datagram(1, {0, 0, 0, 0, 0, 0, 0, 0})));
-}
-
 Bytes echoReply(std::uint8_t type, std::uint16_t identifier, std::uint8_t optionWords = 0) {
   const auto request = echoRequest(identifier, 7);
   Bytes message(request.begin(), request.end());
@@ -219,8 +326,7 @@ Bytes echoReply(std::uint8_t type, std::uint16_t identifier, std::uint8_t option
 TEST(EchoReplyFilter, KeepsOnlyRepliesToOurOwnIdentifier) {
   for (const std::uint16_t identifier :
        std::array<std::uint16_t, 5>{0x1234, 0x0001, 0xFF00, 0xFFFF, 0x0000}) {
-    const Filter filter(net::linux_if::echoReplyProgram(identifier));
-    ASSERT_TRUE(filter.valid());
+    const Filter filter = echoReplies(identifier);
     EXPECT_TRUE(filter.passes(echoReply(0, identifier))) << identifier;
     EXPECT_TRUE(filter.passes(echoReply(0, identifier, 1))) << "IP options " << identifier;
     EXPECT_TRUE(filter.passes(echoReply(0, identifier, 10))) << "longest header " << identifier;
@@ -233,21 +339,18 @@ TEST(EchoReplyFilter, KeepsOnlyRepliesToOurOwnIdentifier) {
   }
   // Byte order: 0x1234 goes out as 34 12, so a reply carrying 12 34 is
   // another process's.
-  const Filter filter(net::linux_if::echoReplyProgram(0x1234));
+  const Filter filter = echoReplies(0x1234);
   EXPECT_FALSE(filter.passes(echoReply(0, 0x3412)));
   Bytes runt = echoReply(0, 0x1234);
   runt.resize(25);
   EXPECT_FALSE(filter.passes(runt)) << "cut inside the identifier";
-  Bytes shortHeader = echoReply(0, 0x1234);
-  shortHeader[0] = 0x44;
-  EXPECT_FALSE(filter.passes(shortHeader)) << "header length 16";
 }
 
 // Echo replies mutated at random, and the corpus as it stands: the kernel
 // never drops one the reader would count, and drops most that it would not.
 TEST(EchoReplyFilter, NeverDropsAReplyTheReaderCounts) {
   constexpr std::uint16_t kIdentifier = 0xA51C;
-  const Filter filter(net::linux_if::echoReplyProgram(kIdentifier));
+  const Filter filter = echoReplies(kIdentifier);
   std::vector<Bytes> seeds = corpus();
   seeds.push_back(echoReply(0, kIdentifier));
   seeds.push_back(echoReply(0, kIdentifier, 2));
@@ -264,6 +367,7 @@ TEST(EchoReplyFilter, NeverDropsAReplyTheReaderCounts) {
       if (round % 2 == 0 && datagram.size() >= 20) {
         const std::size_t header = static_cast<std::size_t>(datagram[0] & 0x0FU) * 4U;
         if (header >= 20 && datagram.size() >= header + 6) {
+          datagram[9] = 1;
           datagram[header] = 0;
           datagram[header + 4] = kIdentifier & 0xFFU;
           datagram[header + 5] = kIdentifier >> 8U;
@@ -277,7 +381,9 @@ TEST(EchoReplyFilter, NeverDropsAReplyTheReaderCounts) {
       }
       if (round % 5 == 0)
         datagram.resize(static_cast<std::size_t>(byte(random)) % (datagram.size() + 1));
-      const bool counts = isIpv4(datagram) && echoReplySender(datagram, kIdentifier).has_value();
+      // A raw ICMP socket is handed IP protocol 1 alone.
+      const bool icmp = isIpv4(datagram) && datagram.size() > 9 && datagram[9] == 1;
+      const bool counts = icmp && echoReplySender(datagram, kIdentifier).has_value();
       const bool passes = filter.passes(datagram);
       if (counts) ++counted;
       if (counts && !passes) ++missedByFilter;
@@ -327,7 +433,8 @@ TEST(Ipv6CaptureFilter, PimKeepsHellosBootstrapsAndRpAdvertisementsOnly) {
 // On the raw ICMPv6 socket the program sees the message alone.
 TEST(EchoReplyFilter, Ipv6KeepsOnlyRepliesToOurOwnIdentifierFromTheMessageOn) {
   const Bytes ours{129, 0, 0, 0, 0x34, 0x12, 0, 1};
-  const Filter filter(net::linux_if::echoReplyProgramV6(0x1234));
+  const Filter filter(net::linux_capture::compileForIcmpv6Messages(
+      echoReplyFilter(net::Family::V6, 0x1234), "test"));
   ASSERT_TRUE(filter.valid());
   EXPECT_TRUE(filter.passes(ours));
   Bytes request = ours;

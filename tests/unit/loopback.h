@@ -111,12 +111,13 @@ class WatchedNetwork final : public net::Network {
     return opened;
   }
   std::unique_ptr<net::ProbeSocket> openPinger(net::Family family, const net::PassLink& link,
-                                               std::uint16_t identifier) override {
-    return system_.openPinger(family, link, identifier);
+                                               const std::string& replyFilter) override {
+    return system_.openPinger(family, link, replyFilter);
   }
   std::unique_ptr<net::ProbeSocket> openCapturing(net::Family family, int protocol,
-                                                  const net::PassLink& link) override {
-    return system_.openCapturing(family, protocol, link);
+                                                  const net::PassLink& link,
+                                                  const std::string& filter) override {
+    return system_.openCapturing(family, protocol, link, filter);
   }
   std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::Endpoint& groupAndPort,
                                                       const std::optional<net::Address>& source,

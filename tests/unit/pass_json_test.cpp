@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <nlohmann/json.hpp>
+#include <random>
+#include <vector>
 
 #include "app/conclusions.h"
 #include "tests/unit/pass_sample.h"
@@ -115,6 +118,21 @@ TEST(PassJson, TextsCannotBreakTheLine) {
   EXPECT_EQ(parsedPass["interface"]["name"].get<std::string>().substr(0, 23),
             "quote\" back\\slash\x01 and ");
   EXPECT_EQ(parsedPass["tests"][1]["error"]["call"], "line\nbreak");
+}
+
+// Round trips to the microsecond, rounded as std::round rounds, halves away
+// from zero included.
+TEST(PassJson, RoundTripsRoundToTheMicrosecondAsStdRoundDoes) {
+  std::mt19937 random(29);
+  std::uniform_real_distribution<double> milliseconds(0.0, 2000.0);
+  std::vector<double> samples{0.0005, 0.0015, 0.4125, 1.0004999, 2.0005, 1999.9995, 0.0};
+  for (int i = 0; i < 2000; ++i) samples.push_back(milliseconds(random));
+  for (const double sample : samples) {
+    PassFindings pass = samplePass();
+    std::get<PingDetails>(pass.tests[2].details).replies = {{net::Address{}, sample}};
+    const double written = parsed(pass)["tests"][2]["replies"][0]["round_trip_ms"];
+    EXPECT_EQ(written, std::round(sample * 1000.0) / 1000.0) << sample;
+  }
 }
 
 TEST(PassJson, TimesAreUtcToTheMillisecond) {

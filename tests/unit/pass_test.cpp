@@ -118,6 +118,23 @@ TEST(Pass, EveryTestIsRecordedWithItsNumberDurationAndOutcome) {
   }
 }
 
+// The captures of tests 5, 6 and 8 can be got ready while tests 1 to 4 run:
+// the pass names its link before anything is sent or joined, once a pass.
+TEST(Pass, EachPassNamesItsLinkForItsCapturesBeforeItsFirstTest) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  interactiveRun(network, labSetup(), "y\nq\n");
+  ASSERT_EQ(network.preparedLinks.size(), 2U);
+  for (const auto& prepared : network.preparedLinks) {
+    ASSERT_TRUE(prepared.link.chosen);
+    EXPECT_EQ(prepared.link.chosen->name, labSetup().link.chosen->name);
+  }
+  EXPECT_EQ(network.preparedLinks[0].sentBefore, 0U);
+  EXPECT_EQ(network.preparedLinks[0].at, milliseconds(0));
+  // The passes send alike: the second names the link once the first is done.
+  EXPECT_EQ(network.preparedLinks[1].sentBefore * 2, network.sent.size());
+}
+
 // Tells nothing after its `wantedTests`th test has ended.
 class ReaderThatLeaves final : public PassObserver {
  public:

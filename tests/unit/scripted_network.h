@@ -97,28 +97,49 @@ class ScriptedNetwork final : public net::Network {
 
   std::vector<Sent> sent;
   std::vector<MembershipChange> memberships;
+  // The filter expression each kind of socket was last opened with.
+  std::map<SocketKind, std::string> filters;
+  // Each pass's link as the battery announced it for its captures: when, and
+  // after how many messages sent.
+  struct PreparedLink {
+    net::PassLink link;
+    milliseconds at;
+    std::size_t sentBefore = 0;
+  };
+  std::vector<PreparedLink> preparedLinks;
   std::vector<std::uint32_t> pauses;
   // What each beacon capture was asked to keep: group and port, and source.
   std::vector<std::pair<net::Endpoint, std::optional<net::Address>>> beaconCaptureFilters;
+  // How long opening a capture takes on the virtual clock.
+  milliseconds captureOpensIn{0};
 
   std::unique_ptr<net::ProbeSocket> openReceiver(net::Family /*family*/,
                                                  std::uint16_t /*port*/) override {
     return open(SocketKind::Receiver, std::nullopt);
   }
   std::unique_ptr<net::ProbeSocket> openPinger(net::Family /*family*/, const net::PassLink& link,
-                                               std::uint16_t /*identifier*/) override {
+                                               const std::string& replyFilter) override {
     refuseRawIfScripted();
     auto socket = open(SocketKind::Pinger, std::nullopt);
     if (link.chosen) net::requireLinkToBindTo(link);
+    filters[SocketKind::Pinger] = replyFilter;
     return socket;
   }
   std::unique_ptr<net::ProbeSocket> openCapturing(net::Family /*family*/, int protocol,
-                                                  const net::PassLink& link) override {
+                                                  const net::PassLink& link,
+                                                  const std::string& filter) override {
     refuseRawIfScripted();
     // IGMP, or MLD on ICMPv6.
     const bool membership = protocol == 2 || protocol == 58;
     const SocketKind kind = membership ? SocketKind::IgmpCapture : SocketKind::PimCapture;
-    return open(kind, link);
+    auto socket = open(kind, link);
+    filters[kind] = filter;
+    // What arrives while the capture opens is captured already.
+    clock_ += captureOpensIn;
+    return socket;
+  }
+  void prepareCaptures(const net::PassLink& link) override {
+    preparedLinks.push_back(PreparedLink{link, clock_, sent.size()});
   }
   std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::Endpoint& groupAndPort,
                                                       const std::optional<net::Address>& source,
@@ -193,7 +214,11 @@ class ScriptedNetwork final : public net::Network {
         pending_.erase(pending_.begin());
         network_.clock_ = std::max(network_.clock_, next.at);
         fail("recvFrom");
-        const net::ReceivedDatagram datagram{next.bytes, next.sender, network_.now()};
+        // A capture stamps a datagram when it arrived; a socket's queue, when read.
+        const bool captured = kind_ == SocketKind::IgmpCapture || kind_ == SocketKind::PimCapture;
+        const net::ReceivedDatagram datagram{
+            next.bytes, next.sender,
+            captured ? std::chrono::steady_clock::time_point(next.at) : network_.now()};
         if (onDatagram(datagram) == net::AfterDatagram::StopListening) return;
       }
       network_.clock_ = std::max(network_.clock_, deadline);

@@ -1,0 +1,87 @@
+#include "net/capture_session.h"
+
+#include <algorithm>
+
+#include "net/ip_datagram.h"
+#include "net/link_layer.h"
+#include "net/socket.h"
+
+namespace net {
+
+CaptureSession::CaptureSession(FrameRing& ring, Family family, const Address& ownAddress,
+                               SystemTime began, std::uint32_t queuedBefore,
+                               std::chrono::milliseconds owedWait)
+    : ring_(ring),
+      family_(family),
+      ownAddress_(ownAddress),
+      began_(began),
+      queuedBefore_(queuedBefore),
+      owedWait_(owedWait) {}
+
+bool CaptureSession::holdsDatagram(TimePoint end) const { return held_ && held_->arrival <= end; }
+
+AfterDatagram CaptureSession::readNow(const DatagramHandler& onDatagram, TimePoint end) {
+  if (held_) {
+    // The ring's later frames wait behind it.
+    if (held_->arrival > end) return AfterDatagram::KeepListening;
+    const Held held = std::move(*held_);
+    held_.reset();
+    const ReceivedDatagram datagram{held.bytes, held.sender, held.arrival};
+    if (onDatagram(datagram) == AfterDatagram::StopListening) {
+      return AfterDatagram::StopListening;
+    }
+  }
+  return takeFromRing(onDatagram, end);
+}
+
+AfterDatagram CaptureSession::takeFromRing(const DatagramHandler& onDatagram, TimePoint end) {
+  // The kernel stamps frames on the system clock; the loop keeps time on the
+  // steady one. One reading of both serves the whole batch.
+  const auto steadyNow = std::chrono::steady_clock::now();
+  const auto systemNow = std::chrono::system_clock::now();
+  const int linkType = ring_.linkType();
+  AfterDatagram after = AfterDatagram::KeepListening;
+  ring_.takeFrames([&](const CapturedFrame& frame) {
+    if (frame.stamp < began_) return true;
+    ++taken_;
+    auto bytes = ipDatagramOf(linkType, frame.bytes);
+    if (!bytes) return true;
+    // As on a socket: what is longer than the receive buffer arrives cut to it.
+    bytes = bytes->first(std::min(bytes->size(), kReceiveBufferSize));
+    const auto parsed = parseDatagram(*bytes);
+    const Endpoint sender{parsed ? parsed->source : anyAddress(family_), 0};
+    if (sender.address == ownAddress_) return true;
+    const TimePoint arrival =
+        steadyNow -
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(systemNow - frame.stamp);
+    if (arrival > end) {
+      held_ = Held{std::vector<std::uint8_t>(bytes->begin(), bytes->end()), sender, arrival};
+      return false;
+    }
+    after = onDatagram(ReceivedDatagram{*bytes, sender, arrival});
+    return after == AfterDatagram::KeepListening;
+  });
+  return after;
+}
+
+bool CaptureSession::owesFrames() {
+  // Nothing is owed once a frame from after the deadline was read: the ring
+  // hands frames over in the order they came.
+  if (held_) return false;
+  // Unsigned: the kernel's count may wrap during a long run.
+  const std::uint32_t queued = ring_.framesQueued() - queuedBefore_;
+  return queued > taken_;
+}
+
+void CaptureSession::readOwed(const DatagramHandler& onDatagram, TimePoint end) {
+  if (!owesFrames()) return;
+  Deadline bound(static_cast<std::int32_t>(owedWait_.count()));
+  do {
+    const int ready = bound.waitReadable(ring_.waitHandle());
+    if (ready == -1) throwSocketError("select");
+    if (ready == 0) return;
+    if (readNow(onDatagram, end) == AfterDatagram::StopListening) return;
+  } while (owesFrames());
+}
+
+}  // namespace net

@@ -1,0 +1,48 @@
+// The link captures of a run. On Linux a capture is libpcap's ring on a
+// packet socket, and the kernel waits out a grace period (15 ms measured) to
+// set the ring up and two to tear it down: a run keeps one ring per
+// interface, opens it before the pass needs it, off the tests' time, and
+// lends it to one capture at a time, each under its own filter. Elsewhere a
+// capture is a socket of its own and this holds nothing.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "net/address.h"
+#include "net/datagram_source.h"
+#include "net/interfaces.h"
+
+namespace net {
+
+class LinkCaptures {
+ public:
+  LinkCaptures();
+  ~LinkCaptures();
+  LinkCaptures(const LinkCaptures&) = delete;
+  LinkCaptures& operator=(const LinkCaptures&) = delete;
+  LinkCaptures(LinkCaptures&&) = delete;
+  LinkCaptures& operator=(LinkCaptures&&) = delete;
+
+  // Opens a ring on `link` in the background, unless one is there or on its
+  // way; one on another interface is closed. Failures are left for the
+  // capture that needs the ring to meet and report.
+  void prepare(const LinkInterface& link);
+
+  // A capture of what reaches `link` for any host or group, of `family`,
+  // that keeps in the kernel only what the libpcap filter expression
+  // `filter` keeps (say "udp and dst host 233.4.200.19 and dst port 10002"),
+  // and never what `ownAddress` sent; read with listenOn. Linux only: on
+  // Windows a capture is a raw socket's receive-all mode, and this throws
+  // CV_SocketException(WSAEOPNOTSUPP). Else throws CV_SocketException("WSAIoctl").
+  std::unique_ptr<DatagramSource> open(const LinkInterface& link, Family family,
+                                       const std::string& filter, const Address& ownAddress);
+
+  struct Rings;
+
+ private:
+  // Shared with the background jobs, which may outlive this.
+  std::shared_ptr<Rings> rings_;
+};
+
+}  // namespace net
