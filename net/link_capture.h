@@ -13,7 +13,8 @@ namespace net {
 
 // The libpcap filter expression of one beacon's UDP datagrams: to the group
 // and port, from `source` alone when given. Port tests keep IPv4's first
-// fragments alone, as only they carry the UDP header.
+// fragments alone, as only they carry the UDP header, and IPv6 datagrams
+// whose UDP header follows the fixed one, as a beacon's does.
 std::string beaconFilter(const Endpoint& groupAndPort, const std::optional<Address>& source);
 
 // What Network::openBeaconCapture opens on this platform, from `captures`;

@@ -252,9 +252,12 @@ std::unique_ptr<ProbeSocket> openBeaconCapture(LinkCaptures& captures, const End
                                                const std::optional<Address>& source,
                                                const PassLink& link) {
   const LinkInterface& chosen = requireLinkToBindTo(link);
-  if (chosen.index == 0 || !groupAndPort.address.isV4()) return nullptr;
-  return std::make_unique<CaptureReader>(
-      captures.open(chosen, Family::V4, beaconFilter(groupAndPort, source), chosen.address));
+  if (chosen.index == 0) return nullptr;
+  // An IPv6 pass's interface address is its link-local one, scoped; the
+  // capture compares it with datagrams' source addresses, which carry none.
+  return std::make_unique<CaptureReader>(captures.open(chosen, groupAndPort.address.family(),
+                                                       beaconFilter(groupAndPort, source),
+                                                       chosen.address.withScope(0)));
 }
 
 }  // namespace net

@@ -63,8 +63,13 @@ class Filter {
   [[nodiscard]] bool passes(const Bytes& datagram) const {
     Bytes frame;
     if (linkType_ == DLT_EN10MB) {
-      // To 01:00:5e:00:00:01 from 02:00:00:00:00:01, EtherType IPv4.
+      // To 01:00:5e:00:00:01 from 02:00:00:00:00:01, EtherType IPv4 or IPv6.
+      const bool ipv6 = !datagram.empty() && (datagram[0] >> 4U) == 6U;
       frame = {0x01, 0x00, 0x5E, 0, 0, 1, 0x02, 0, 0, 0, 0, 1, 0x08, 0x00};
+      if (ipv6) {
+        frame[12] = 0x86;
+        frame[13] = 0xDD;
+      }
     }
     frame.insert(frame.end(), datagram.begin(), datagram.end());
     const auto length = static_cast<u_int>(frame.size());
@@ -428,6 +433,44 @@ TEST(Ipv6CaptureFilter, PimKeepsHellosBootstrapsAndRpAdvertisementsOnly) {
     EXPECT_FALSE(filter.passes(other)) << ::testing::PrintToString(other);
   }
   EXPECT_FALSE(Filter(net::linux_if::ipv6CaptureProgramFor(17)).passes(kUdpBeacon));
+}
+
+// The IPv6 beacon capture on scapy's beacon to ff3e:20:2001:db8::19 port
+// 10002 from 2001:db8::20, as the ring sees it, on a host whose link-local
+// address is fe80::2.
+TEST(Ipv6CaptureFilter, BeaconCaptureKeepsTheChannelsDatagramsAlone) {
+  using ipv6_captures::kUdpBeacon;
+  const auto group = net::Address::parseV6("ff3e:20:2001:db8::19");
+  const auto source = net::Address::parseV6("2001:db8::20");
+  const auto own = net::Address::parseV6("fe80::2");
+  ASSERT_TRUE(group && source && own);
+  const net::Endpoint groupAndPort{*group, 10002};
+  EXPECT_EQ(net::beaconFilter(groupAndPort, source),
+            "udp and dst host ff3e:20:2001:db8::19 and dst port 10002 and src host 2001:db8::20");
+  const Filter anySource(DLT_EN10MB,
+                         net::captureFilter(net::beaconFilter(groupAndPort, std::nullopt), *own));
+  const Filter oneSource(DLT_EN10MB,
+                         net::captureFilter(net::beaconFilter(groupAndPort, source), *own));
+  // Byte offsets in the datagram: next header 6, source 8..23, group 24..39,
+  // destination port 42..43.
+  const auto changed = [](std::size_t at, std::uint8_t value) {
+    Bytes datagram = kUdpBeacon;
+    datagram[at] = value;
+    return datagram;
+  };
+  Bytes fromOwn = kUdpBeacon;
+  std::copy(own->bytes().begin(), own->bytes().end(), fromOwn.begin() + 8);
+  for (const Filter* filter : {&anySource, &oneSource}) {
+    EXPECT_TRUE(filter->passes(kUdpBeacon));
+    EXPECT_FALSE(filter->passes(changed(43, 0x13))) << "another port";
+    EXPECT_FALSE(filter->passes(changed(39, 0x20))) << "another group";
+    EXPECT_FALSE(filter->passes(changed(6, 6))) << "not UDP";
+    EXPECT_FALSE(filter->passes(fromOwn)) << "the host's own";
+    EXPECT_FALSE(filter->passes(ipv4Datagram(17, {0x9C, 0x40, 0x27, 0x12, 0, 8, 0, 0})))
+        << "IPv4 to the port";
+  }
+  EXPECT_TRUE(anySource.passes(changed(23, 0x21)));
+  EXPECT_FALSE(oneSource.passes(changed(23, 0x21))) << "another source of the channel's group";
 }
 
 // On the raw ICMPv6 socket the program sees the message alone.
