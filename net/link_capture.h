@@ -6,7 +6,6 @@
 #include <string>
 
 #include "net/interfaces.h"
-#include "net/link_captures.h"
 #include "net/network.h"
 
 namespace net {
@@ -17,10 +16,9 @@ namespace net {
 // whose UDP header follows the fixed one, as a beacon's does.
 std::string beaconFilter(const Endpoint& groupAndPort, const std::optional<Address>& source);
 
-// What Network::openBeaconCapture opens on this platform, from `captures`;
-// nullptr where it has no such capture, or for an interface known only by
-// its address.
-std::unique_ptr<ProbeSocket> openBeaconCapture(LinkCaptures& captures, const Endpoint& groupAndPort,
+// What Network::openBeaconCapture opens on this platform: nullptr where it
+// has no such capture, or for an interface known only by its address.
+std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
                                                const std::optional<Address>& source,
                                                const PassLink& link);
 

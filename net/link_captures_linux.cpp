@@ -218,46 +218,4 @@ void RawSocket::captureLink(LinkCaptures& captures, Family family, const std::st
   }
 }
 
-namespace {
-
-// A capture that a probe reads as its socket: it only listens.
-class CaptureReader final : public ProbeSocket {
- public:
-  explicit CaptureReader(std::unique_ptr<DatagramSource> capture) : capture_(std::move(capture)) {}
-
-  void sendTo(std::span<const std::uint8_t> /*message*/, const Endpoint& /*destination*/) override {
-    throw CV_SocketException(EOPNOTSUPP, "sendTo");
-  }
-  void listen(std::int32_t timeOutMs, const DatagramHandler& onDatagram) override {
-    listenOn(*capture_, timeOutMs, onDatagram);
-  }
-  void drain(const DatagramHandler& onDatagram) override {
-    const auto now = std::chrono::steady_clock::now();
-    if (capture_->readNow(onDatagram, now) == AfterDatagram::StopListening) return;
-    capture_->readOwed(onDatagram, now);
-  }
-  void changeMembership(Membership /*change*/, const Address& /*group*/,
-                        const std::optional<Address>& /*source*/,
-                        unsigned int /*interfaceIndex*/) override {
-    throw CV_SocketException(EOPNOTSUPP, "SetOption");
-  }
-
- private:
-  std::unique_ptr<DatagramSource> capture_;
-};
-
-}  // namespace
-
-std::unique_ptr<ProbeSocket> openBeaconCapture(LinkCaptures& captures, const Endpoint& groupAndPort,
-                                               const std::optional<Address>& source,
-                                               const PassLink& link) {
-  const LinkInterface& chosen = requireLinkToBindTo(link);
-  if (chosen.index == 0) return nullptr;
-  // An IPv6 pass's interface address is its link-local one, scoped; the
-  // capture compares it with datagrams' source addresses, which carry none.
-  return std::make_unique<CaptureReader>(captures.open(chosen, groupAndPort.address.family(),
-                                                       beaconFilter(groupAndPort, source),
-                                                       chosen.address.withScope(0)));
-}
-
 }  // namespace net

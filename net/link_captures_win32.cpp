@@ -23,8 +23,7 @@ std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& /*link*/
 
 // Capturing one beacon's datagrams would take the all-traffic mode of a
 // second socket for the whole test; the diagnosis does without it here.
-std::unique_ptr<ProbeSocket> openBeaconCapture(LinkCaptures& /*captures*/,
-                                               const Endpoint& /*groupAndPort*/,
+std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& /*groupAndPort*/,
                                                const std::optional<Address>& /*source*/,
                                                const PassLink& /*link*/) {
   return nullptr;

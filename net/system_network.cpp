@@ -37,7 +37,7 @@ void SystemNetwork::prepareCaptures(const PassLink& link) {
 std::unique_ptr<ProbeSocket> SystemNetwork::openBeaconCapture(const Endpoint& groupAndPort,
                                                               const std::optional<Address>& source,
                                                               const PassLink& link) {
-  return net::openBeaconCapture(captures_, groupAndPort, source, link);
+  return net::openBeaconCapture(groupAndPort, source, link);
 }
 
 HostMulticastState SystemNetwork::hostState(const PassLink& link) {

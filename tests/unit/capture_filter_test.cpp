@@ -90,6 +90,12 @@ Filter queryCapture(int linkType) {
 Filter pimCapture(int linkType) {
   return Filter(linkType, net::captureFilter(kPimMessagesFilter, kOwnAddress));
 }
+// A beacon's capture, a packet socket that sees datagrams from their IP header.
+Filter beaconCapture(const net::Endpoint& groupAndPort, const std::optional<net::Address>& source,
+                     const net::Address& own) {
+  return Filter(net::linux_capture::compileForIpDatagrams(
+      net::captureFilter(net::beaconFilter(groupAndPort, source), own), "test"));
+}
 Filter echoReplies(std::uint16_t identifier) {
   return Filter(net::linux_capture::compileForIpDatagrams(
       echoReplyFilter(net::Family::V4, identifier), "test"));
@@ -281,10 +287,8 @@ TEST(CaptureFilter, BeaconCaptureKeepsFirstFragmentsToTheGroupAndPortFromTheSour
   const auto source = net::Address::parseV4("10.0.2.1");
   EXPECT_EQ(net::beaconFilter(groupAndPort, source),
             "udp and dst host 233.4.200.19 and dst port 10002 and src host 10.0.2.1");
-  const Filter anySource(
-      DLT_EN10MB, net::captureFilter(net::beaconFilter(groupAndPort, std::nullopt), kOwnAddress));
-  const Filter oneSource(DLT_EN10MB,
-                         net::captureFilter(net::beaconFilter(groupAndPort, source), kOwnAddress));
+  const Filter anySource = beaconCapture(groupAndPort, std::nullopt, kOwnAddress);
+  const Filter oneSource = beaconCapture(groupAndPort, source, kOwnAddress);
   for (const Filter* filter : {&anySource, &oneSource}) {
     EXPECT_TRUE(filter->passes(beacon(10002)));
     EXPECT_TRUE(filter->passes(withFragmentField(beacon(10002), 0x2000))) << "first of several";
@@ -436,7 +440,7 @@ TEST(Ipv6CaptureFilter, PimKeepsHellosBootstrapsAndRpAdvertisementsOnly) {
 }
 
 // The IPv6 beacon capture on scapy's beacon to ff3e:20:2001:db8::19 port
-// 10002 from 2001:db8::20, as the ring sees it, on a host whose link-local
+// 10002 from 2001:db8::20, as its packet socket sees it, on a host whose link-local
 // address is fe80::2.
 TEST(Ipv6CaptureFilter, BeaconCaptureKeepsTheChannelsDatagramsAlone) {
   using ipv6_captures::kUdpBeacon;
@@ -447,10 +451,8 @@ TEST(Ipv6CaptureFilter, BeaconCaptureKeepsTheChannelsDatagramsAlone) {
   const net::Endpoint groupAndPort{*group, 10002};
   EXPECT_EQ(net::beaconFilter(groupAndPort, source),
             "udp and dst host ff3e:20:2001:db8::19 and dst port 10002 and src host 2001:db8::20");
-  const Filter anySource(DLT_EN10MB,
-                         net::captureFilter(net::beaconFilter(groupAndPort, std::nullopt), *own));
-  const Filter oneSource(DLT_EN10MB,
-                         net::captureFilter(net::beaconFilter(groupAndPort, source), *own));
+  const Filter anySource = beaconCapture(groupAndPort, std::nullopt, *own);
+  const Filter oneSource = beaconCapture(groupAndPort, source, *own);
   // Byte offsets in the datagram: next header 6, source 8..23, group 24..39,
   // destination port 42..43.
   const auto changed = [](std::size_t at, std::uint8_t value) {
