@@ -8,6 +8,7 @@
 #include "app/battery.h"
 #include "app/conclusions.h"
 #include "app/diagnosis.h"
+#include "app/microseconds.h"
 #include "app/text_output.h"
 
 #ifndef CORVANITE_VERSION
@@ -36,18 +37,8 @@ const char* outcomeName(TestOutcome outcome) {
   return "error";
 }
 
-// Round-trip and elapsed times in milliseconds to the microsecond, halves
-// away from zero as std::round does. Not std::round itself: it is the tool's
-// only call into libm, which would otherwise be loaded for it (330 kB of
-// resident memory, and a library more to look every symbol up in).
-double toMicroseconds(double ms) {
-  const double us = ms * 1000.0;
-  // Exact while |us| < 2^52, far beyond any time a pass measures.
-  const auto whole = static_cast<std::int64_t>(us);
-  const double fraction = us - static_cast<double>(whole);
-  const std::int64_t rounded = whole + (fraction >= 0.5 ? 1 : 0) - (fraction <= -0.5 ? 1 : 0);
-  return static_cast<double>(rounded) / 1000.0;
-}
+// Round-trip and elapsed times in milliseconds to the microsecond.
+double toMicroseconds(double ms) { return static_cast<double>(wholeMicroseconds(ms)) / 1000.0; }
 
 json addressTexts(const std::vector<net::Address>& addresses) {
   json texts = json::array();

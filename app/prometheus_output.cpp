@@ -1,10 +1,7 @@
 #include "app/prometheus_output.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -14,6 +11,8 @@
 #include "app/conclusions.h"
 #include "app/diagnosis.h"
 #include "app/link_facts.h"
+#include "app/microseconds.h"
+#include "app/number_text.h"
 #include "net/file_replace.h"
 
 #ifndef CORVANITE_VERSION
@@ -82,17 +81,6 @@ void appendEscaped(std::string& out, std::string_view value) {
   }
 }
 
-// The shortest text that reads back as the same double: 0.000313, 22.014, 1765216766.505.
-void appendNumber(std::string& out, double value) {
-  std::array<char, 32> text{};
-  const auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{}) {
-    out += "NaN";
-    return;
-  }
-  out.append(text.data(), end);
-}
-
 // One metric family: its HELP and TYPE lines, then at most kMaxSeriesPerFamily
 // samples. A family with no sample is left out whole.
 class Family {
@@ -115,7 +103,7 @@ class Family {
       samples_ += '}';
     }
     samples_ += ' ';
-    appendNumber(samples_, value);
+    appendShortestNumber(samples_, value);
     samples_ += '\n';
   }
 
@@ -143,7 +131,9 @@ const char* familyText(net::Family family) { return family == net::Family::V4 ? 
 double seconds(std::uint32_t milliseconds) { return static_cast<double>(milliseconds) / 1000.0; }
 
 // Round trips are measured to the microsecond; more digits would be noise.
-double roundTripSeconds(double milliseconds) { return std::round(milliseconds * 1000.0) / 1e6; }
+double roundTripSeconds(double milliseconds) {
+  return static_cast<double>(wholeMicroseconds(milliseconds)) / 1e6;
+}
 
 // The labels every series of a family's battery carries: the interface, which tells
 // the files of one host's instances apart, and the family, which tells the IPv4 and
