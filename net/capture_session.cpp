@@ -48,8 +48,9 @@ AfterDatagram CaptureSession::takeFromRing(const DatagramHandler& onDatagram, Ti
     if (!bytes) return true;
     // As on a socket: what is longer than the receive buffer arrives cut to it.
     bytes = bytes->first(std::min(bytes->size(), kReceiveBufferSize));
-    const auto parsed = parseDatagram(*bytes);
-    const Endpoint sender{parsed ? parsed->source : anyAddress(family_), 0};
+    // The reader parses the datagram whole; here only its sender counts.
+    const auto source = sourceOf(*bytes);
+    const Endpoint sender{source ? *source : anyAddress(family_), 0};
     if (sender.address == ownAddress_) return true;
     const TimePoint arrival =
         steadyNow -

@@ -169,6 +169,18 @@ std::optional<IpDatagram> parseIpv6(std::span<const std::uint8_t> received) {
 
 }  // namespace
 
+std::optional<Address> sourceOf(std::span<const std::uint8_t> datagram) {
+  const auto first = readByte(datagram, 0);
+  if (!first) return std::nullopt;
+  if ((*first >> 4U) == 4U && datagram.size() >= kMinIpv4HeaderLength) {
+    return addressAt(datagram, kSourceOffset, 4);
+  }
+  if ((*first >> 4U) == 6U && datagram.size() >= kIpv6HeaderLength) {
+    return addressAt(datagram, kV6SourceOffset, kV6AddressLength);
+  }
+  return std::nullopt;
+}
+
 std::optional<IpDatagram> parseDatagram(std::span<const std::uint8_t> datagram) {
   const auto first = readByte(datagram, 0);
   if (!first) return std::nullopt;

@@ -49,4 +49,10 @@ struct IpDatagram {
 // kMaxIpv6ExtensionHeaders.
 std::optional<IpDatagram> parseDatagram(std::span<const std::uint8_t> datagram);
 
+// The source address of the IPv4 or IPv6 header `datagram` begins with,
+// without parseDatagram's other checks: for a capture that only needs to
+// know who sent what its reader then parses whole. Nothing when the fixed
+// header is cut short or of another version.
+std::optional<Address> sourceOf(std::span<const std::uint8_t> datagram);
+
 }  // namespace net

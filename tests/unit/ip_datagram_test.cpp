@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -143,6 +146,39 @@ TEST(IpDatagram, RouterAlertOptionIsReadAndABadOptionCostsOnlyItself) {
   // A malformed option never costs the datagram, as before.
   EXPECT_EQ(withOption({0x94, 0, 0, 0})->payload.size(), 8U);
   EXPECT_EQ(withOption({0x44, 4, 0, 0, 0x94, 4, 0, 7})->routerAlert, 7) << "after a timestamp";
+}
+
+}  // namespace
+
+namespace {
+
+// What a capture reads of a datagram before its reader parses it: the source
+// that parsing finds, for every datagram that parses, and nothing for a
+// header cut short or of another version.
+TEST(IpDatagram, SourceAloneIsTheSourceParsingFinds) {
+#ifdef CORVANITE_FUZZ_CORPUS  // the captures that read it are Linux's
+  std::vector<std::vector<std::uint8_t>> datagrams;
+  for (const auto& entry : std::filesystem::directory_iterator(CORVANITE_FUZZ_CORPUS)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    datagrams.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+  ASSERT_FALSE(datagrams.empty());
+  for (const auto& datagram : datagrams) {
+    const auto parsed = net::parseDatagram(datagram);
+    if (parsed) {
+      EXPECT_EQ(net::sourceOf(datagram), parsed->source);
+    }
+  }
+#endif
+  const auto whole = ipv4Datagram(2, {0x11, 0, 0, 0}, 0, {10, 0, 1, 1});
+  EXPECT_EQ(net::sourceOf(whole), net::Address::v4(0x0A000101U));
+  EXPECT_FALSE(net::sourceOf(std::span(whole).first(19)));
+  auto otherVersion = whole;
+  otherVersion[0] = 0x55;
+  EXPECT_FALSE(net::sourceOf(otherVersion));
+  auto shortV6 = whole;
+  shortV6[0] = 0x60;
+  EXPECT_FALSE(net::sourceOf(shortV6)) << "24 bytes: no IPv6 header";
 }
 
 }  // namespace
