@@ -31,7 +31,7 @@ class LinkCaptures {
 
   // A capture of what reaches `link` for any host or group, of `family`,
   // that keeps in the kernel only what the libpcap filter expression
-  // `filter` keeps (say "udp and dst host 233.4.200.19 and dst port 10002"),
+  // `filter` keeps (say "igmp and igmp[0] == 0x11"),
   // and never what `ownAddress` sent; read with listenOn. Linux only: on
   // Windows a capture is a raw socket's receive-all mode, and this throws
   // CV_SocketException(WSAEOPNOTSUPP). Else throws CV_SocketException("WSAIoctl").
