@@ -13,7 +13,7 @@ build=${BENCH_BUILD:-$repo/build-bench}
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANITE_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target corvanite
 
-# What --prometheus adds to a pass, on the test build's benchmark (README "Monitoring").
+# What --prometheus adds to a pass, on the test build's benchmark (doc/figures.md).
 metrics_bench=$repo/${BUILD_DIR:-build}/bin/corvanite_bench_metrics
 if [[ -x $metrics_bench ]]; then
   folder=$(mktemp -d /var/tmp/corvanite-bench.XXXXXX)

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""Turns run.sh's per-pass figures (one JSON object a line) into the tables of the
-benchmark's README section, with the machine they were measured on. Fails when a
-pass did not end cleanly."""
+"""Turns run.sh's per-pass figures (one JSON object a line) into the tables of
+doc/figures.md, with the machine they were measured on. Fails when a pass did not
+end cleanly."""
 
 import json
 import os

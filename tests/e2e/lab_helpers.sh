@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The lab's shell helpers that need no lab (no root, no namespace): waiting for lines
-# in a log that may not exist yet, and the variant table, as lab_up reads it and as the
-# README shows it.
+# in a log that may not exist yet, and the variant table, as lab_up reads it and as
+# doc/lab.md shows it.
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 
@@ -173,18 +173,18 @@ else
   e2e_fail "e2e_witness_count_since_tool: $got of the host's messages, not 1"
 fi
 
-# The README's table of variants is the table's rows, in its order.
+# doc/lab.md's table of variants is the table's rows, in its order.
 for v in "${LAB_VARIANT_NAMES[@]}"; do
   # shellcheck disable=SC2016 # Markdown's backticks
   [[ $v == full ]] || printf '| `--%s` | %s |\n' "$v" "$(lab_variant_text "$v")"
 done >"$tmp/variants.md"
-sed -n '/^| Flag | The network then |$/,/^$/p' "$E2E_REPO/README.md" | sed '1,2d;/^$/d' \
+sed -n '/^| Flag | The network then |$/,/^$/p' "$E2E_REPO/doc/lab.md" | sed '1,2d;/^$/d' \
   >"$tmp/readme.md"
 if cmp -s "$tmp/variants.md" "$tmp/readme.md"; then
-  e2e_log "ok: the README's variants are the table's"
+  e2e_log "ok: doc/lab.md's variants are the table's"
 else
-  e2e_fail "the README's table of variants differs from lab/variants.txt (- README, + table):"
-  diff -u --label README --label lab/variants.txt "$tmp/readme.md" "$tmp/variants.md" >&2 || true
+  e2e_fail "doc/lab.md's table of variants differs from lab/variants.txt (- doc/lab.md, + table):"
+  diff -u --label doc/lab.md --label lab/variants.txt "$tmp/readme.md" "$tmp/variants.md" >&2 || true
 fi
 
 e2e_finish
