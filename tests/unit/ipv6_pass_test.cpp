@@ -135,6 +135,27 @@ TEST(ScriptedIpv6Pass, BothFamiliesOncePrintTheGoldenTextAndSucceed) {
   EXPECT_EQ(status, 0);
 }
 
+TEST(ScriptedIpv6Pass, BothFamiliesInJsonAreOneLineAFamilyIpv4First) {
+  ScriptedNetwork network4;
+  ScriptedLab{}.install(network4);
+  ScriptedNetwork network6;
+  ScriptedLab6{}.install(network6);
+  std::ostringstream out;
+  const int status = runScripted(
+      out,
+      [&](PassObserver& observer, PassResults& results) {
+        runPass(network4, labSetup(), observer, results.emplace_back());
+        runPass(network6, labSetup6(), observer, results.emplace_back());
+      },
+      ScriptedRun{true, std::nullopt});
+  EXPECT_EQ(status, 0);
+  std::istringstream lines(out.str());
+  std::vector<std::string> families;
+  for (std::string line; std::getline(lines, line);)
+    families.push_back(json::parse(line)["family"]);
+  EXPECT_EQ(families, (std::vector<std::string>{"ipv4", "ipv6"}));
+}
+
 TEST(ScriptedIpv6Pass, EveryTestOfTheFullLabSucceedsWithTheBatterysTiming) {
   ScriptedNetwork network;
   ScriptedLab6{}.install(network);
