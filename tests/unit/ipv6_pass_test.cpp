@@ -173,6 +173,29 @@ TEST(ScriptedIpv6Pass, EveryTestOfTheFullLabSucceedsWithTheBatterysTiming) {
   EXPECT_EQ(findings.find(TestId::IgmpV2), nullptr) << "the IPv6 battery runs no IGMP test";
 }
 
+TEST(ScriptedIpv6Pass, WithoutRawSocketsOnlyTheBeaconTestsRunAndTheRestSayWhy) {
+  ScriptedNetwork network;
+  ScriptedLab6{}.install(network);
+  network.rawSocketsRefused = 1;
+  std::ostringstream out;
+  TextOutput text(out);
+  PassFindings findings;
+  runPass(network, labSetup6(), text, findings);
+  const std::string refused =
+      "Raw socket usage failed with error : 1. You might not have administrative privilege. \n";
+  for (const TestRecord& record : findings.tests) {
+    const bool beacon = record.id == TestId::AsmBeacon || record.id == TestId::SsmBeacon;
+    EXPECT_EQ(record.outcome, beacon ? TestOutcome::Succeeded : TestOutcome::Error)
+        << record.number;
+  }
+  EXPECT_NE(out.str().find("\t3.  Pinging ff02::2, the routers on the link \n" + refused),
+            std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("\t8.  Saying PIM Hello to the routers on the link \n" + refused),
+            std::string::npos);
+  EXPECT_TRUE(network.sent.empty()) << "nothing was sent without a raw socket";
+}
+
 // What the lab's JSON check holds the IPv6 pass of the full lab to.
 TEST(ScriptedIpv6Pass, FullLabJsonNamesTheRouterTheChannelsQueryAndEveryFlag) {
   ScriptedNetwork network;
