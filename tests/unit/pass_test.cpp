@@ -3,58 +3,17 @@
 // texts), and the pass keeps the battery's timing on the script's clock.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 
 #include "app/battery.h"
 #include "app/run.h"
+#include "tests/unit/golden_text.h"
 #include "tests/unit/scripted_lab.h"
-
-#ifndef CORVANITE_SOURCE_DIR
-#error "the build defines CORVANITE_SOURCE_DIR"
-#endif
 
 namespace {
 
 using namespace testing_support;
-
-std::string readFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot read " + path);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-// The lab's constants by name, from the file the lab itself reads.
-std::map<std::string, std::string> labFacts() {
-  std::map<std::string, std::string> facts;
-  std::istringstream lines(readFile(std::string(CORVANITE_SOURCE_DIR) + "/lab/facts.env"));
-  for (std::string line; std::getline(lines, line);) {
-    const auto equals = line.find('=');
-    if (line.empty() || line[0] == '#' || equals == std::string::npos) continue;
-    facts[line.substr(0, equals)] = line.substr(equals + 1);
-  }
-  return facts;
-}
-
-// A golden text of the end-to-end scenarios with the lab's constants put in.
-std::string golden(const std::string& name) {
-  std::string text = readFile(std::string(CORVANITE_SOURCE_DIR) + "/tests/e2e/expected/" + name);
-  const auto facts = labFacts();
-  const std::map<std::string, std::string> placeholders{
-      {"ROUTER", "ROUTER_ADDR"},  {"SSM_SOURCE", "SSM_SOURCE"}, {"ASM_GROUP", "ASM_GROUP"},
-      {"SSM_GROUP", "SSM_GROUP"}, {"ASM_PORT", "ASM_PORT"},     {"SSM_PORT", "SSM_PORT"}};
-  for (const auto& [placeholder, fact] : placeholders) {
-    const std::string marker = "@" + placeholder + "@";
-    for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at)) {
-      text.replace(at, marker.size(), facts.at(fact));
-    }
-  }
-  return text;
-}
 
 // The interactive run as the tool makes it, on `network`, answering the prompt with `input`.
 std::string interactiveRun(ScriptedNetwork& network, const PassSetup& setup,
@@ -70,18 +29,18 @@ std::string interactiveRun(ScriptedNetwork& network, const PassSetup& setup,
 TEST(Pass, FullLabPrintsTheGoldenText) {
   ScriptedNetwork network;
   ScriptedLab{}.install(network);
-  EXPECT_EQ(interactiveRun(network, labSetup(), "q\n"), golden("full_pass.txt"));
+  EXPECT_EQ(interactiveRun(network, labSetup(), "q\n"), goldenText("full_pass.txt"));
 }
 
 TEST(Pass, TwoPassesInTheFullLabPrintTheGoldenText) {
   ScriptedNetwork network;
   ScriptedLab{}.install(network);
-  EXPECT_EQ(interactiveRun(network, labSetup(), "y\nq\n"), golden("full_two_passes.txt"));
+  EXPECT_EQ(interactiveRun(network, labSetup(), "y\nq\n"), goldenText("full_two_passes.txt"));
 }
 
 TEST(Pass, LinkWithNothingOnItPrintsTheGoldenTextAndTakesTheWholeFixedWaits) {
   ScriptedNetwork network;
-  EXPECT_EQ(interactiveRun(network, labSetup(), "q\n"), golden("bare_pass.txt"));
+  EXPECT_EQ(interactiveRun(network, labSetup(), "q\n"), goldenText("bare_pass.txt"));
   // 2 s, 2 + 2 s, 2 s, 2 s, 2 + 1 s, 5 + 2 + 1 s, 2 s and 5 s.
   EXPECT_EQ(network.clock(), milliseconds(28000));
 }
@@ -90,7 +49,7 @@ TEST(Pass, WithoutRawSocketsOnlyTheBeaconTestsRun) {
   ScriptedNetwork network;
   ScriptedLab{}.install(network);
   network.rawSocketsRefused = 1;
-  EXPECT_EQ(interactiveRun(network, labSetup(), "q\n"), golden("faults_no_raw_rights.txt"));
+  EXPECT_EQ(interactiveRun(network, labSetup(), "q\n"), goldenText("faults_no_raw_rights.txt"));
 }
 
 TEST(Pass, HostNameThatDoesNotResolveFailsOnlyTheTestsThatBind) {
@@ -98,7 +57,7 @@ TEST(Pass, HostNameThatDoesNotResolveFailsOnlyTheTestsThatBind) {
   ScriptedLab{}.install(network);
   PassSetup setup = labSetup();
   setup.link = net::PassLink{std::nullopt, net::CV_SocketException(-3, "getaddrinfo")};
-  EXPECT_EQ(interactiveRun(network, setup, "q\n"), golden("faults_name_unresolvable.txt"));
+  EXPECT_EQ(interactiveRun(network, setup, "q\n"), goldenText("faults_name_unresolvable.txt"));
 }
 
 TEST(Pass, EveryTestIsRecordedWithItsNumberDurationAndOutcome) {
