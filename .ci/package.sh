@@ -150,7 +150,8 @@ cc -std=c11 -O2 -Wall -Wextra -Werror -o "$sandbox_work/restrict_families" \
   tests/unit_sandbox/restrict_families.c
 # The sandbox itself, before it counts for anything: the unit's process is no root,
 # holds CAP_NET_RAW alone, cannot write a folder that its permissions would let it
-# write, but can write the textfile folder, and reads /proc/sys.
+# write, but can write the textfile folder, reads /proc/sys, and may not open a
+# socket of a family the unit does not list.
 mkdir -m 1777 "$sandbox_work/open"
 # shellcheck disable=SC2016 # expanded by the inner shell
 probe=$(bash tests/unit_sandbox/run_as_unit.sh --families "$sandbox_work/restrict_families" \
@@ -159,6 +160,7 @@ probe=$(bash tests/unit_sandbox/run_as_unit.sh --families "$sandbox_work/restric
     touch "$1/open/probe" 2>/dev/null && echo "open folder writable" || echo "open folder read-only"
     touch "$2/.unit-sandbox-probe" && rm "$2/.unit-sandbox-probe" && echo "textfiles writable"
     test -r /proc/sys/net/ipv4/conf/all/force_igmp_version && echo "/proc/sys readable"
+    perl -MSocket -e "socket(my \$s, AF_UNIX, SOCK_STREAM, 0) or print qq(AF_UNIX refused\n)"
   ' sh "$sandbox_work" "$textfiles" 2>/dev/null) || true
 expected_probe='CapPrm:0000000000002000
 CapEff:0000000000002000
@@ -166,7 +168,8 @@ CapBnd:0000000000002000
 CapAmb:0000000000002000
 open folder read-only
 textfiles writable
-/proc/sys readable'
+/proc/sys readable
+AF_UNIX refused'
 [[ $probe == uid=* && $probe != uid=0$'\n'* && ${probe#*$'\n'} == "$expected_probe" ]] ||
   fail "the unit's sandbox is not what the unit says: $probe"
 echo "the sandbox: $(head -n 1 <<<"$probe"), CAP_NET_RAW alone, read-only but the textfile folder"

@@ -26,9 +26,10 @@
 static const struct {
   const char* name;
   int family;
-} kFamilies[] = {{"AF_UNIX", AF_UNIX},       {"AF_INET", AF_INET},     {"AF_INET6", AF_INET6},
-                 {"AF_NETLINK", AF_NETLINK}, {"AF_PACKET", AF_PACKET}, {"AF_BLUETOOTH", AF_BLUETOOTH},
-                 {"AF_CAN", AF_CAN},         {"AF_ALG", AF_ALG},       {"AF_VSOCK", AF_VSOCK}};
+} kFamilies[] = {
+    {"AF_UNIX", AF_UNIX},       {"AF_INET", AF_INET},     {"AF_INET6", AF_INET6},
+    {"AF_NETLINK", AF_NETLINK}, {"AF_PACKET", AF_PACKET}, {"AF_BLUETOOTH", AF_BLUETOOTH},
+    {"AF_CAN", AF_CAN},         {"AF_ALG", AF_ALG},       {"AF_VSOCK", AF_VSOCK}};
 
 enum { kMaxAllowed = 16 };
 
@@ -55,8 +56,8 @@ int main(int argc, char** argv) {
   // two verdicts: 7 + count instructions; every jump lands on a verdict.
   struct sock_filter program[6 + kMaxAllowed + 2];
   int n = 0;
-  program[n++] = (struct sock_filter)BPF_STMT(BPF_LD | BPF_W | BPF_ABS,
-                                              offsetof(struct seccomp_data, arch));
+  program[n++] =
+      (struct sock_filter)BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch));
   // Another architecture's calls are no business of this filter: allow.
   program[n++] = (struct sock_filter)BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, NATIVE_ARCH, 0,
                                               (unsigned char)(count + 4));
@@ -71,8 +72,8 @@ int main(int argc, char** argv) {
     program[n++] = (struct sock_filter)BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (unsigned)allowed[i],
                                                 (unsigned char)(count - i), 0);
   }
-  program[n++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K,
-                                              SECCOMP_RET_ERRNO | (EAFNOSUPPORT & SECCOMP_RET_DATA));
+  program[n++] = (struct sock_filter)BPF_STMT(
+      BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EAFNOSUPPORT & SECCOMP_RET_DATA));
   program[n++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
   struct sock_fprog filter = {.len = (unsigned short)n, .filter = program};
 
