@@ -11,6 +11,8 @@ void runPimTest(const TestContext& context) {
     prober.receiveMessages(battery::kPimListeningMs);
     details.hellos = prober.hellos();
     details.rpAdvertisers = prober.rpAdvertisers();
+    details.unlistedHellos = prober.unlistedHellos();
+    details.unlistedRpAdvertisements = prober.unlistedRpAdvertisements();
     context.verdictReached();
   });
 }

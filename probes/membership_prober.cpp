@@ -85,9 +85,11 @@ void MembershipProber::receiveQueries(std::int32_t timeOutMs, net::AfterDatagram
   socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
     const auto query = protocol_.readQuery(datagram.bytes);
     if (!query) return net::AfterDatagram::KeepListening;
-    if (seenQueries_.size() < kMaxKeptPerTest) {
+    if (seenQueries_.size() < kMaxQueriesKept) {
       const std::chrono::duration<double, std::milli> since = datagram.arrival - probeBegan_;
       seenQueries_.push_back(ObservedQuery{*query, since.count()});
+    } else {
+      ++unlistedQueries_;
     }
     if (asksAbout(*query, group_) && query->version >= lowestVersion_) sawQueryForGroup_ = true;
     return afterEachQuery;

@@ -69,8 +69,10 @@ class MembershipProber {
   // for, was seen.
   [[nodiscard]] bool sawQueryForGroup() const { return sawQueryForGroup_; }
 
-  // Every Membership Query read, of any group, up to kMaxKeptPerTest.
+  // Every Membership Query read, of any group, up to kMaxQueriesKept.
   [[nodiscard]] const std::vector<ObservedQuery>& queries() const { return seenQueries_; }
+  // Queries read beyond that bound.
+  [[nodiscard]] std::int64_t unlistedQueries() const { return unlistedQueries_; }
 
  private:
   void send(std::span<const std::uint8_t> message, const net::Address& destination);
@@ -86,4 +88,5 @@ class MembershipProber {
   unsigned int scope_;
   bool sawQueryForGroup_ = false;
   std::vector<ObservedQuery> seenQueries_;
+  std::int64_t unlistedQueries_ = 0;
 };

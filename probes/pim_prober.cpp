@@ -53,14 +53,20 @@ void PimProber::keepHello(const PimMessage& hello) {
   const auto kept = helloAt_.find(hello.sender);
   if (kept != helloAt_.end()) {
     hellos_[kept->second].options = hello.hello;
-  } else if (hellos_.size() < kMaxKeptPerTest) {
+  } else if (hellos_.size() < kMaxHelloSendersKept) {
     helloAt_.emplace(hello.sender, hellos_.size());
     hellos_.push_back(NeighbourHello{hello.sender, hello.hello});
+  } else {
+    ++unlistedHellos_;
   }
 }
 
 void PimProber::keepRpAdvertiser(const net::Address& sender) {
-  if (rpAdvertisers_.size() < kMaxKeptPerTest && rpAdvertiserSet_.insert(sender).second) {
+  if (rpAdvertiserSet_.contains(sender)) return;
+  if (rpAdvertisers_.size() < kMaxRpAdvertisersKept) {
+    rpAdvertiserSet_.insert(sender);
     rpAdvertisers_.push_back(sender);
+  } else {
+    ++unlistedRpAdvertisements_;
   }
 }
