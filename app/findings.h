@@ -94,6 +94,8 @@ struct MembershipDetails {
   bool sawQueryForGroup = false;
   // Queries beyond kMaxQueriesKept.
   std::int64_t unlistedQueries = 0;
+  // Queries whose checksum failed, left out.
+  std::int64_t corruptQueries = 0;
 };
 
 // Test 8.
@@ -103,6 +105,8 @@ struct PimDetails {
   // Hellos and RP advertisements from senders beyond their bounds.
   std::int64_t unlistedHellos = 0;
   std::int64_t unlistedRpAdvertisements = 0;
+  // Messages whose checksum failed, left out.
+  std::int64_t corruptMessages = 0;
 };
 
 using TestDetails =

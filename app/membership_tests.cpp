@@ -19,6 +19,7 @@ void recordQueries(const TestContext& context, MembershipDetails& details,
                    const MembershipProber& prober) {
   details.queries = prober.queries();
   details.unlistedQueries = prober.unlistedQueries();
+  details.corruptQueries = prober.corruptQueries();
   details.sawQueryForGroup = prober.sawQueryForGroup();
   context.verdictReached();
 }

@@ -88,6 +88,7 @@ void addDetails(json& test, const MembershipDetails& igmp) {
   }
   test["queries"] = queries;
   if (igmp.unlistedQueries > 0) test["unlisted_queries"] = igmp.unlistedQueries;
+  if (igmp.corruptQueries > 0) test["corrupt_queries"] = igmp.corruptQueries;
 }
 
 void addDetails(json& test, const PimDetails& pim) {
@@ -104,6 +105,7 @@ void addDetails(json& test, const PimDetails& pim) {
   if (pim.unlistedRpAdvertisements > 0) {
     test["unlisted_rp_advertisements"] = pim.unlistedRpAdvertisements;
   }
+  if (pim.corruptMessages > 0) test["corrupt_messages"] = pim.corruptMessages;
 }
 
 void addDetails(json& /*test*/, const std::monostate& /*none*/) {}

@@ -13,6 +13,7 @@ void runPimTest(const TestContext& context) {
     details.rpAdvertisers = prober.rpAdvertisers();
     details.unlistedHellos = prober.unlistedHellos();
     details.unlistedRpAdvertisements = prober.unlistedRpAdvertisements();
+    details.corruptMessages = prober.corruptMessages();
     context.verdictReached();
   });
 }

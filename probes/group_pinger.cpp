@@ -26,7 +26,7 @@ void GroupPinger::receiveReplies(std::int32_t timeOutMs, net::AfterDatagram afte
   socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
     // Only a counted reply may end the wait.
     const auto from = echoReplySender(datagram.bytes, identifier_);
-    if (!from) return net::AfterDatagram::KeepListening;
+    if (!from || from->family() != family_) return net::AfterDatagram::KeepListening;
     const bool heardBefore = std::any_of(firstReplies_.begin(), firstReplies_.end(),
                                          [&](const EchoReply& r) { return r.from == *from; });
     if (!heardBefore && firstReplies_.size() == kMaxEchoRepliersKept) {

@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "probes/message_checksum.h"
 #include "probes/probe_limits.h"
 
 namespace {
@@ -37,7 +38,11 @@ void PimProber::sendHello() {
 
 void PimProber::receiveMessages(std::int32_t timeOutMs) {
   socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
-    if (const auto message = readPimMessage(datagram.bytes)) {
+    const auto message = readPimMessage(datagram.bytes, family_);
+    if (message && message->type != PimMessage::Type::Other &&
+        !messageChecksumHolds(datagram.bytes)) {
+      ++corruptMessages_;
+    } else if (message) {
       if (message->type == PimMessage::Type::Hello) keepHello(*message);
       // A Bootstrap message names the RPs the domain elected: IPv6's RP evidence too.
       const bool rpEvidence =

@@ -34,6 +34,8 @@ class PimProber {
   // The senders of Candidate-RP-Advertisements (and, over IPv6, Bootstrap
   // messages), in the order first heard, up to kMaxRpAdvertisersKept.
   [[nodiscard]] const std::vector<net::Address>& rpAdvertisers() const { return rpAdvertisers_; }
+  // Hellos, RP advertisements and Bootstrap messages whose checksum failed.
+  [[nodiscard]] std::int64_t corruptMessages() const { return corruptMessages_; }
   // Hellos, and RP advertisements, from senders beyond those bounds.
   [[nodiscard]] std::int64_t unlistedHellos() const { return unlistedHellos_; }
   [[nodiscard]] std::int64_t unlistedRpAdvertisements() const { return unlistedRpAdvertisements_; }
@@ -51,6 +53,7 @@ class PimProber {
   std::vector<NeighbourHello> hellos_;
   std::vector<net::Address> rpAdvertisers_;
   std::int64_t unlistedHellos_ = 0;
+  std::int64_t corruptMessages_ = 0;
   std::int64_t unlistedRpAdvertisements_ = 0;
   // Where each sender's entry is: a flood of Hellos from new addresses asks
   // for every one of them.

@@ -251,6 +251,44 @@ TEST_F(BatteryTest, IgmpQueriesForOtherGroupsAreRecordedButAnswerNothing) {
             "Test failed:  no IGMPv2 response received from the router \n");
 }
 
+// A query or Hello whose checksum fails was damaged on the way or forged
+// carelessly: it is counted, and neither answers the probe nor is listed.
+TEST_F(BatteryTest, AQueryWithAWrongChecksumIsCountedNotBelieved) {
+  auto corrupt = igmpV2Query(kLabRouter, kLabAsmGroup);
+  corrupt[25] ^= 0x01U;  // Max Resp, after the 24-byte header with its Router Alert
+  network.scripts[SocketKind::IgmpCapture].arrivals = {
+      Arrival{corrupt, {kLabRouter, 0}, milliseconds(2500)}};
+
+  const TestRecord& record = run(TestId::IgmpV2);
+
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+  const auto& igmp = std::get<MembershipDetails>(record.details);
+  EXPECT_TRUE(igmp.queries.empty());
+  EXPECT_FALSE(igmp.sawQueryForGroup);
+  EXPECT_EQ(igmp.corruptQueries, 1);
+  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, findings()));
+  EXPECT_EQ(pass["tests"][0]["corrupt_queries"], 1);
+}
+
+TEST_F(BatteryTest, AHelloWithAWrongChecksumIsCountedNotBelieved) {
+  auto corrupt = pimHelloFrom(kLabRouter);
+  corrupt.back() ^= 0x01U;
+  auto& arrivals = network.scripts[SocketKind::PimCapture].arrivals;
+  arrivals.push_back(Arrival{corrupt, {kLabRouter, 0}, milliseconds(1)});
+  const net::Address other = *net::Address::parseV4("10.0.1.7");
+  arrivals.push_back(Arrival{pimHelloFrom(other), {other, 0}, milliseconds(2)});
+
+  const TestRecord& record = run(TestId::PimHello);
+
+  const auto& pim = std::get<PimDetails>(record.details);
+  ASSERT_EQ(pim.hellos.size(), 1U);
+  EXPECT_EQ(pim.hellos[0].sender, other);
+  EXPECT_EQ(pim.corruptMessages, 1);
+  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, findings()));
+  EXPECT_EQ(pass["tests"][0]["corrupt_messages"], 1);
+  EXPECT_FALSE(pass["tests"][0].contains("unlisted_hellos"));
+}
+
 // A capture stamps a query with its arrival, which may come while the capture
 // is still opening: it is never before the probe began.
 TEST_F(BatteryTest, AQueryThatArrivesWhileTheCaptureOpensIsNotBeforeTheProbeBegan) {
