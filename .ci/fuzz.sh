@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets (fuzz/) with clang, ASan and UBSan, and runs each
 # one for a bounded time from the seed corpus of real packets.
 #
-#   FUZZ_SECONDS   seconds per target (default 20; six targets)
+#   FUZZ_SECONDS   seconds per target (default 20; eight targets)
 #   FUZZ_BUILD     build folder (default build-fuzz)
 #
 # A crash, a sanitizer report or a broken property fails the run; the input that
@@ -12,7 +12,8 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${FUZZ_SECONDS:-20}
 build=${FUZZ_BUILD:-$repo/build-fuzz}
-targets=(ip_datagram link_frame membership_query mld_query echo_reply pim_message address)
+targets=(ip_datagram link_frame membership_query mld_query echo_reply pim_message address
+  ipv6_capture)
 
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz: clang++ is not installed (scripts/install-build-deps installs it)" >&2

@@ -1,21 +1,20 @@
 #include <algorithm>
+#include <map>
 
 #include "app/battery_constants.h"
 #include "app/battery_tests.h"
 #include "net/ip_datagram.h"
 #include "probes/group_receiver.h"
+#include "probes/probe_limits.h"
 
 namespace {
 
-// Members in the order of their address texts, as the report has always listed them.
+// Members in address order, as the receiver keeps them.
 void recordMembers(BeaconDetails& details, const GroupReceiver& receiver) {
   for (const auto& [address, datagrams] : receiver.members()) {
     details.members.push_back(BeaconMember{address, datagrams});
   }
-  std::sort(details.members.begin(), details.members.end(),
-            [](const BeaconMember& a, const BeaconMember& b) {
-              return a.address.toString() < b.address.toString();
-            });
+  details.unlistedMemberDatagrams = receiver.unlistedDatagrams();
 }
 
 // A capture of what reaches the interface for the beacon, or nothing: it is
@@ -35,30 +34,35 @@ std::unique_ptr<net::ProbeSocket> openLinkCapture(const TestContext& context,
 // socket took none, also the interface the host routes back to it by.
 void recordLinkTraffic(const TestContext& context, BeaconDetails& details,
                        net::ProbeSocket& capture) {
-  std::vector<LinkSender> senders;
+  std::map<net::Address, LinkSender> senders;
+  std::int64_t unlisted = 0;
   capture.drain([&](const net::ReceivedDatagram& received) {
     const auto datagram = net::parseDatagram(received.bytes);
     if (!datagram) return net::AfterDatagram::KeepListening;
-    auto sender = std::find_if(senders.begin(), senders.end(), [&](const LinkSender& known) {
-      return known.address == datagram->source;
-    });
+    auto sender = senders.find(datagram->source);
     if (sender == senders.end()) {
-      senders.push_back(LinkSender{datagram->source, 0, datagram->hopLimit, std::nullopt});
-      sender = senders.end() - 1;
+      if (senders.size() == kMaxLinkSendersKept) {
+        ++unlisted;
+        return net::AfterDatagram::KeepListening;
+      }
+      sender = senders
+                   .emplace(datagram->source,
+                            LinkSender{datagram->source, 0, datagram->hopLimit, std::nullopt})
+                   .first;
     }
-    ++sender->datagrams;
-    sender->lowestTtl = std::min(sender->lowestTtl, datagram->hopLimit);
+    ++sender->second.datagrams;
+    sender->second.lowestTtl = std::min(sender->second.lowestTtl, datagram->hopLimit);
     return net::AfterDatagram::KeepListening;
   });
-  std::sort(senders.begin(), senders.end(), [](const LinkSender& a, const LinkSender& b) {
-    return a.address.toString() < b.address.toString();
-  });
+  details.onLink.emplace();
+  details.onLink->reserve(senders.size());
+  for (auto& [address, sender] : senders) details.onLink->push_back(std::move(sender));
+  details.unlistedLinkDatagrams = unlisted;
   if (details.members.empty()) {
-    for (LinkSender& sender : senders) {
+    for (LinkSender& sender : *details.onLink) {
       sender.routeInterface = context.network.routeInterface(sender.address);
     }
   }
-  details.onLink = std::move(senders);
 }
 
 // Joins, listens and leaves; the members heard are the verdict, reached

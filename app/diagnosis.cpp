@@ -323,7 +323,7 @@ std::optional<Finding> findHostDropsBeacon(const PassFindings& findings) {
   bool byReversePath = false;
   for (const DroppedBeacon& entry : dropped) {
     const BeaconDetails& beacon = *entry.beacon;
-    std::int32_t onLink = 0;
+    std::int64_t onLink = beacon.unlistedLinkDatagrams;
     std::vector<net::Address> senders;
     for (const LinkSender& sender : *beacon.onLink) {
       onLink += sender.datagrams;

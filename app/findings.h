@@ -56,12 +56,16 @@ struct BeaconDetails {
   // The receiving socket was open: a failure from here on was the join's,
   // the listening's or the leave's.
   bool socketOpened = false;
-  // In the order of their address texts.
+  // In address order, at most kMaxBeaconMembersKept of them.
   std::vector<BeaconMember> members;
+  // Datagrams from senders heard once that bound was reached.
+  std::int64_t unlistedMemberDatagrams = 0;
   // What a capture of the interface saw of the beacon during the listening,
-  // in the order of the senders' address texts; nothing where the platform
-  // has no such capture or it could not be opened.
+  // in the senders' address order, at most kMaxLinkSendersKept of them;
+  // nothing where the platform has no such capture or it could not be opened.
   std::optional<std::vector<LinkSender>> onLink;
+  // The capture's datagrams from senders beyond that bound.
+  std::int64_t unlistedLinkDatagrams = 0;
   // Test 2: the setting that holds the host to IGMPv1 or v2 (MLDv1) on the
   // interface, which sends a source-specific join without its source; the
   // test then fails without joining.
@@ -76,6 +80,8 @@ bool droppedByHost(const BeaconDetails& beacon);
 struct PingDetails {
   net::Address group;
   std::vector<EchoReply> replies;
+  // Replies from hosts beyond kMaxEchoRepliersKept.
+  std::int64_t unlistedReplies = 0;
 };
 
 // Tests 5 and 6.
@@ -86,12 +92,21 @@ struct MembershipDetails {
   int lowestVersion = 1;
   std::vector<ObservedQuery> queries;
   bool sawQueryForGroup = false;
+  // Queries beyond kMaxQueriesKept.
+  std::int64_t unlistedQueries = 0;
+  // Queries whose checksum failed, left out.
+  std::int64_t corruptQueries = 0;
 };
 
 // Test 8.
 struct PimDetails {
   std::vector<NeighbourHello> hellos;
   std::vector<net::Address> rpAdvertisers;
+  // Hellos and RP advertisements from senders beyond their bounds.
+  std::int64_t unlistedHellos = 0;
+  std::int64_t unlistedRpAdvertisements = 0;
+  // Messages whose checksum failed, left out.
+  std::int64_t corruptMessages = 0;
 };
 
 using TestDetails =

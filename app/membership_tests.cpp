@@ -18,6 +18,8 @@ void watchBetweenReports(MembershipProber& prober, std::uint32_t milliseconds) {
 void recordQueries(const TestContext& context, MembershipDetails& details,
                    const MembershipProber& prober) {
   details.queries = prober.queries();
+  details.unlistedQueries = prober.unlistedQueries();
+  details.corruptQueries = prober.corruptQueries();
   details.sawQueryForGroup = prober.sawQueryForGroup();
   context.verdictReached();
 }

@@ -55,6 +55,10 @@ void addDetails(json& test, const BeaconDetails& beacon) {
     members.push_back({{"address", member.address.toString()}, {"datagrams", member.datagrams}});
   }
   test["members"] = members;
+  // Only under a flood: a quiet link's output stays as it was.
+  if (beacon.unlistedMemberDatagrams > 0) {
+    test["unlisted_member_datagrams"] = beacon.unlistedMemberDatagrams;
+  }
 }
 
 void addDetails(json& test, const PingDetails& ping) {
@@ -65,6 +69,7 @@ void addDetails(json& test, const PingDetails& ping) {
         {{"address", reply.from.toString()}, {"round_trip_ms", toMicroseconds(reply.roundTripMs)}});
   }
   test["replies"] = replies;
+  if (ping.unlistedReplies > 0) test["unlisted_replies"] = ping.unlistedReplies;
 }
 
 void addDetails(json& test, const MembershipDetails& igmp) {
@@ -82,6 +87,8 @@ void addDetails(json& test, const MembershipDetails& igmp) {
                        {"sources", addressTexts(query.sources)}});
   }
   test["queries"] = queries;
+  if (igmp.unlistedQueries > 0) test["unlisted_queries"] = igmp.unlistedQueries;
+  if (igmp.corruptQueries > 0) test["corrupt_queries"] = igmp.corruptQueries;
 }
 
 void addDetails(json& test, const PimDetails& pim) {
@@ -94,6 +101,11 @@ void addDetails(json& test, const PimDetails& pim) {
   }
   test["hellos"] = hellos;
   test["rp_advertisers"] = addressTexts(pim.rpAdvertisers);
+  if (pim.unlistedHellos > 0) test["unlisted_hellos"] = pim.unlistedHellos;
+  if (pim.unlistedRpAdvertisements > 0) {
+    test["unlisted_rp_advertisements"] = pim.unlistedRpAdvertisements;
+  }
+  if (pim.corruptMessages > 0) test["corrupt_messages"] = pim.corruptMessages;
 }
 
 void addDetails(json& /*test*/, const std::monostate& /*none*/) {}

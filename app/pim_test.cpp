@@ -11,6 +11,9 @@ void runPimTest(const TestContext& context) {
     prober.receiveMessages(battery::kPimListeningMs);
     details.hellos = prober.hellos();
     details.rpAdvertisers = prober.rpAdvertisers();
+    details.unlistedHellos = prober.unlistedHellos();
+    details.unlistedRpAdvertisements = prober.unlistedRpAdvertisements();
+    details.corruptMessages = prober.corruptMessages();
     context.verdictReached();
   });
 }

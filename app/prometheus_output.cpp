@@ -220,6 +220,9 @@ void addBeacons(Passes passes, std::string& out) {
                  "Distinct senders heard on the beacon's group and port in the last pass.");
   Family datagrams("corvanite_beacon_datagrams",
                    "Datagrams received from the beacon's senders in the last pass.");
+  // Present only when a flood of senders filled the member table.
+  Family unlisted("corvanite_beacon_unlisted_member_datagrams",
+                  "Datagrams from senders beyond the member table's bound in the last pass.");
   for (const PassFindings& findings : passes) {
     const PassLabels pass(findings);
     for (const TestRecord& record : findings.tests) {
@@ -235,10 +238,14 @@ void addBeacons(Passes passes, std::string& out) {
                      {"source", beacon->source ? beacon->source->toString() : ""}});
       members.add(labels, static_cast<double>(beacon->members.size()));
       datagrams.add(labels, received);
+      if (beacon->unlistedMemberDatagrams > 0) {
+        unlisted.add(labels, static_cast<double>(beacon->unlistedMemberDatagrams));
+      }
     }
   }
   members.appendTo(out);
   datagrams.appendTo(out);
+  unlisted.appendTo(out);
 }
 
 void addConclusions(Passes passes, std::string& out) {
@@ -301,6 +308,8 @@ void addPimNeighbours(Passes passes, std::string& out) {
   Family info("corvanite_pim_designated_router_info",
               "The link's PIM designated router by RFC 7761 4.3.2, and its DR priority where "
               "every neighbour sent one; always 1, absent without Hellos.");
+  Family unlisted("corvanite_pim_unlisted_hellos",
+                  "Hellos from senders beyond the neighbour table's bound in the last pass.");
   for (const PassFindings& findings : passes) {
     // Without a clean test 8, no count: 0 would claim the routers went away.
     if (!ranCleanly(findings, TestId::PimHello)) continue;
@@ -312,9 +321,14 @@ void addPimNeighbours(Passes passes, std::string& out) {
                           {"priority", dr->priority ? std::to_string(*dr->priority) : ""}}),
                1);
     }
+    const auto& pim = findings.details<PimDetails>(TestId::PimHello);
+    if (pim.unlistedHellos > 0) {
+      unlisted.add(pass.with({}), static_cast<double>(pim.unlistedHellos));
+    }
   }
   neighbours.appendTo(out);
   info.appendTo(out);
+  unlisted.appendTo(out);
 }
 
 void addDiagnosis(Passes passes, std::string& out) {

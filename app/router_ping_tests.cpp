@@ -14,6 +14,7 @@ void runRouterPingTest(const TestContext& context, const net::Address& group) {
     pinger.ping(group);
     pinger.receiveReplies(battery::kEchoReplyWaitMs, net::AfterDatagram::StopListening);
     details.replies = pinger.replies();
+    details.unlistedReplies = pinger.unlistedReplies();
   });
 }
 

@@ -3,7 +3,9 @@
 until terminated. --kind lookalike: what a naive filter lets through, IGMP Membership
 Queries for other groups, PIM Join/Prunes, ICMP echo replies to the host with other
 identifiers. --kind hellos: PIM Hellos, each from another random source address, so
-the tool hears RATE new PIM neighbours a second.
+the tool hears RATE new PIM neighbours a second. --kind beacon-senders: datagrams to
+the ASM beacon's group and port, each from another random source address, so the
+tool's test 1 hears RATE new members a second.
 """
 
 import argparse
@@ -15,7 +17,7 @@ import struct
 import sys
 
 logging.getLogger("scapy.runtime").setLevel(logging.ERROR)
-from scapy.all import ICMP, IP, Ether, Raw, checksum, raw
+from scapy.all import ICMP, IP, UDP, Ether, Raw, checksum, raw
 from scapy.contrib.igmp import IGMP
 from scapy.contrib.pim import (PIMv2Hdr, PIMv2Hello, PIMv2HelloGenerationID,
                                PIMv2HelloHoldtime, PIMv2JoinPrune)
@@ -67,18 +69,45 @@ def hellos(count):
     return out
 
 
+def beacon_senders(count):
+    """`count` datagrams to the ASM beacon's group and port, each from its own random
+    10.x source: the IP header's source and checksum are rewritten in one template
+    (the UDP checksum is 0, none, which IPv4 allows)."""
+    group, port = facts.ASM_GROUP, int(facts.ASM_PORT)
+    template = bytearray(raw(
+        Ether(dst=multicast_mac(group)) /
+        IP(src="10.0.1.1", dst=group, ttl=16) / UDP(sport=5004, dport=port, chksum=0) /
+        Raw(bytes([0x80, 0x60]) + bytes(30))))
+    out = []
+    rng = random.Random(19)
+    for _ in range(count):
+        frame = bytearray(template)
+        frame[26:30] = struct.pack(">I", (10 << 24) | rng.randrange(1 << 24))
+        frame[24:26] = b"\0\0"
+        frame[24:26] = struct.pack(">H", checksum(bytes(frame[14:34])))
+        out.append(bytes(frame))
+    return out
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--iface", required=True)
     parser.add_argument("--host-mac", required=True)
     parser.add_argument("--rate", type=float, default=50000)
-    parser.add_argument("--kind", choices=["lookalike", "hellos"], required=True)
+    parser.add_argument("--kind", choices=["lookalike", "hellos", "beacon-senders"],
+                        required=True)
     args = parser.parse_args()
     if args.kind == "lookalike" and int(pathlib.Path("/proc/sys/kernel/pid_max").read_text()) > 32768:
         print("flood: pid_max is above 32768: the tool's echo identifier may be one of "
               "the look-alikes', and then their replies answer its pings", file=sys.stderr)
-    # Hellos: a pass's whole test 8 (5 s) of sources never repeats.
-    batch = lookalikes(args.host_mac) if args.kind == "lookalike" else hellos(int(args.rate * 6))
+    # Hellos: a pass's whole test 8 (5 s) of sources never repeats; beacon senders:
+    # tests 1 and 2 (6 s) hear no source twice.
+    if args.kind == "lookalike":
+        batch = lookalikes(args.host_mac)
+    elif args.kind == "hellos":
+        batch = hellos(int(args.rate * 6))
+    else:
+        batch = beacon_senders(int(args.rate * 6))
     return send_until_terminated(batch, args)
 
 

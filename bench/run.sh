@@ -10,6 +10,11 @@
 #               identifiers (flood_lookalike.py --kind lookalike)
 #   bare-hellos the same with PIM Hellos from BENCH_RATE new source addresses a second
 #               (flood_lookalike.py --kind hellos)
+#   bare-beacon-senders  the bare link carrying BENCH_SENDER_RATE datagrams/s (default
+#               100000) to the ASM beacon's group and port, each from a new forged
+#               source (flood_lookalike.py --kind beacon-senders), next to tcpdump
+#               capturing those datagrams; a second pass with --json measures the
+#               JSON line (its RSS from wait4, wrappers included)
 #   bare-v6     a -6 pass on the IPv6 bare link (--ipv6-bare)
 #   bare-flood-v6  that link carrying BENCH_RATE frames/s of unrelated IPv6 traffic
 #               (flood_unrelated.py --ipv6: MLDv2 reports, PIMv6 Join/Prunes, ICMPv6
@@ -33,6 +38,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 tool=${BENCH_TOOL:-$repo/build-bench/bin/corvanite}
 runs=${BENCH_RUNS:-1}
 rate=${BENCH_RATE:-50000}
+sender_rate=${BENCH_SENDER_RATE:-100000}
 cases=${BENCH_CASES:-bare full bare-flood bare-lookalike bare-hellos bare-v6 bare-flood-v6}
 # The tool's options for the case under way: -6 for the IPv6 cases.
 tool_args=()
@@ -70,6 +76,18 @@ one_pass() {
   echo "bench: $label pass done" >&2
 }
 
+# json_pass LAB CASE: one pass with --json in LAB's host namespace. It ends on its
+# own, without a prompt; exit status 1 (a test failed) is a clean end there.
+json_pass() {
+  local name=$1 label=$2 figures
+  lab_exec_prefix "$name" host
+  # shellcheck disable=SC2016 # expanded by that shell
+  figures=$("$LAB_PYTHON" "$repo/bench/pass_timer.py" -- "${LAB_EXEC_PREFIX[@]}" \
+    /bin/sh -c 'exec "$0" "$@" 9>&-' "$tool" "${tool_args[@]}" --json)
+  printf '{"case": "%s", "scripted": true, "figures": %s}\n' "$label" "$figures" >>"$results"
+  echo "bench: $label pass done" >&2
+}
+
 # bench_bare [CASE VARIANT]: passes on a bare link (default: bare, --bare).
 bench_bare() {
   local label=${1:-bare} variant=${2:---bare} name=bench-bare-$$ i
@@ -95,10 +113,12 @@ wait_for_line() {
 }
 
 # bench_bare_flood CASE SCRIPT [ARG...]: the bare link under SCRIPT's flood, next to
-# tcpdump; with --ipv6 among the ARGs, the IPv6 bare link and a -6 pass.
+# tcpdump; with --ipv6 among the ARGs, the IPv6 bare link and a -6 pass. FLOOD_RATE
+# overrides BENCH_RATE, FLOOD_FILTER tcpdump's filter, and FLOOD_JSON_PASS=1 adds a
+# pass with --json after each timed one.
 bench_bare_flood() {
   local label=$1 script=$2 name=bench-flood-$$ hns mac i capture variant=--bare
-  local filter='ip proto 2 or ip proto 103'
+  local filter=${FLOOD_FILTER:-'ip proto 2 or ip proto 103'}
   shift 2
   if [[ " $* " == *" --ipv6 "* ]]; then
     variant=--ipv6-bare filter='ip6 protochain 58 or ip6 protochain 103'
@@ -107,7 +127,7 @@ bench_bare_flood() {
   hns=$(lab_ns "$name" host)
   mac=$(ip -n "$hns" -br link show "$LAB_HOST_IF" | awk '{ print $3 }')
   lab_spawn "$name" router background "$LAB_PYTHON" "$repo/bench/$script" \
-    --iface r0 --host-mac "$mac" --rate "$rate" "$@"
+    --iface r0 --host-mac "$mac" --rate "${FLOOD_RATE:-$rate}" "$@"
   wait_for_line "$(lab_dir "$name")/background.log" 'distinct frames' 60 \
     "the background traffic" || return 1
   for ((i = 0; i < runs; i++)); do
@@ -120,6 +140,7 @@ bench_bare_flood() {
     kill -INT "$capture"
     wait "$capture" || true
     grep -E 'captured|dropped by kernel' "$(lab_dir "$name")/tcpdump.log" | sed 's/^/bench: tcpdump: /' >&2
+    [[ ${FLOOD_JSON_PASS:-0} == 1 ]] && json_pass "$name" "$label-json"
   done
   lab_stop "$name" background
   sed 's/^/bench: /' "$(lab_dir "$name")/background.log" >&2
@@ -133,6 +154,11 @@ for c in $cases; do
     bare-flood) bench_bare_flood bare-flood flood_unrelated.py ;;
     bare-lookalike) bench_bare_flood bare-lookalike flood_lookalike.py --kind lookalike ;;
     bare-hellos) bench_bare_flood bare-hellos flood_lookalike.py --kind hellos ;;
+    bare-beacon-senders)
+      FLOOD_RATE=$sender_rate FLOOD_JSON_PASS=1 \
+        FLOOD_FILTER="udp and dst host $LAB_ASM_GROUP and dst port $LAB_ASM_PORT" \
+        bench_bare_flood bare-beacon-senders flood_lookalike.py --kind beacon-senders
+      ;;
     bare-v6)
       tool_args=(-6)
       bench_bare bare-v6 --ipv6-bare

@@ -27,7 +27,9 @@ def main():
     with open(sys.argv[1]) as results:
         runs = [json.loads(line) for line in results if line.strip()]
     print(f"Machine: {machine()}")
-    failed = [r for r in runs if r["figures"]["status"] != 0]
+    # A scripted pass (--json) ends with 1 when a test failed: a clean end too.
+    failed = [r for r in runs
+              if r["figures"]["status"] not in ((0, 1) if r.get("scripted") else (0,))]
     cases = []
     for r in runs:
         if r["case"] not in cases:
@@ -41,8 +43,8 @@ def main():
         figs = [r["figures"] for r in runs if r["case"] == case]
         # From the tool's own exec where the wrappers marked it; else from the start
         # of the wrappers (ip netns exec and the rest), which is longer.
-        prompt = [f.get("tool_to_prompt_ms") or f["to_prompt_ms"] for f in figs
-                  if f["to_prompt_ms"] is not None]
+        # A --json pass has no prompt: from its start to its end.
+        prompt = [f.get("tool_to_prompt_ms") or f["to_prompt_ms"] or f["wall_ms"] for f in figs]
         cpu = [f["tool_cpu_ms"] if f.get("tool_cpu_ms") is not None else
                f["cpu_user_ms"] + f["cpu_system_ms"] for f in figs]
         rss = [f["peak_rss_kb"] or 0 for f in figs]

@@ -1,5 +1,7 @@
 #include "net/capture_filter_linux.h"
 
+#include <linux/if_packet.h>
+
 #include <stdexcept>
 
 namespace net::linux_if {
@@ -14,6 +16,8 @@ constexpr std::uint8_t kIcmpv6 = 58;
 constexpr std::uint8_t kMldQuery = 130;
 constexpr std::uint8_t kPimBootstrap = 0x24;
 constexpr std::uint32_t kIpv6HeaderLength = 40;
+constexpr std::uint32_t kIpVersionMask = 0xF0;
+constexpr std::uint32_t kIpv6Version = 0x60;
 constexpr std::uint32_t kIpv6NextHeaderOffset = 6;
 constexpr std::uint8_t kHopByHop = 0;
 constexpr std::uint8_t kRouting = 43;
@@ -91,6 +95,11 @@ std::vector<sock_filter> ipv6CaptureProgram(std::uint8_t nextHeader,
   const int found = program.newLabel();
   const int keep = program.newLabel();
   const int drop = program.newLabel();
+  // IPv6 alone: an ETH_P_IPV6 frame may carry anything, an IPv4 datagram too.
+  program.add(statement(BPF_LD | BPF_B | BPF_ABS, 0));
+  program.add(statement(BPF_ALU | BPF_AND | BPF_K, kIpVersionMask));
+  program.add(jump(BPF_JMP | BPF_JEQ | BPF_K, kIpv6Version, 1, 0));
+  program.add(statement(BPF_RET | BPF_K, 0));
   // A = the type of the header at offset X.
   program.add(statement(BPF_LDX | BPF_W | BPF_IMM, kIpv6HeaderLength));
   program.add(statement(BPF_LD | BPF_B | BPF_ABS, kIpv6NextHeaderOffset));
@@ -149,6 +158,16 @@ std::vector<sock_filter> ipv6CaptureProgramFor(int nextHeader) {
                               {kPimHello, kPimCandidateRpAdvertisement, kPimBootstrap});
   }
   return dropAllProgram();
+}
+
+std::vector<sock_filter> withoutOtherHosts(const std::vector<sock_filter>& program) {
+  std::vector<sock_filter> guarded{
+      statement(BPF_LD | BPF_W | BPF_ABS, static_cast<std::uint32_t>(SKF_AD_OFF + SKF_AD_PKTTYPE)),
+      jump(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OTHERHOST, 0, 1),
+      statement(BPF_RET | BPF_K, 0),
+  };
+  guarded.insert(guarded.end(), program.begin(), program.end());
+  return guarded;
 }
 
 std::vector<sock_filter> dropAllProgram() { return {statement(BPF_RET | BPF_K, 0)}; }

@@ -14,7 +14,7 @@
 namespace net::linux_if {
 
 // The IPv6 capture's program (offsets from the IPv6 header, as on an
-// ETH_P_IPV6 packet socket): it walks up to 8 extension headers (hop-by-hop,
+// ETH_P_IPV6 packet socket): it keeps only version 6, walks up to 8 extension headers (hop-by-hop,
 // routing, destination options; a fragment header only at offset 0) to
 // `nextHeader`, and keeps the datagram when the message's first byte is one
 // of `firstBytes`. Anything else, longer chains and cut datagrams included,
@@ -26,6 +26,11 @@ std::vector<sock_filter> ipv6CaptureProgram(std::uint8_t nextHeader,
 // or PIM Hellos, Bootstrap messages and Candidate-RP-Advertisements; nothing
 // of any other protocol.
 std::vector<sock_filter> ipv6CaptureProgramFor(int nextHeader);
+
+// Put before a packet socket's program: drops what the interface received
+// for another host's address (PACKET_OTHERHOST), as a bridge port or a
+// promiscuous interface hands over, which is no traffic of this link's host.
+std::vector<sock_filter> withoutOtherHosts(const std::vector<sock_filter>& program);
 
 // Keeps nothing: for a socket that only sends.
 std::vector<sock_filter> dropAllProgram();

@@ -8,13 +8,39 @@
 
 namespace net {
 
+namespace {
+
+using SteadyDuration = std::chrono::steady_clock::duration;
+
+class MachineClocks final : public CaptureClock {
+ public:
+  [[nodiscard]] ClockReading now() const override {
+    return {std::chrono::steady_clock::now(), std::chrono::system_clock::now()};
+  }
+};
+
+// A system-clock moment on the steady clock, by one reading of both.
+DatagramSource::TimePoint onSteadyClock(SystemTime when, const ClockReading& now) {
+  return now.steady - std::chrono::duration_cast<SteadyDuration>(now.system - when);
+}
+
+}  // namespace
+
+const CaptureClock& machineClocks() {
+  static const MachineClocks clocks;
+  return clocks;
+}
+
 CaptureSession::CaptureSession(FrameRing& ring, Family family, const Address& ownAddress,
                                SystemTime began, std::uint32_t queuedBefore,
-                               std::chrono::milliseconds owedWait)
+                               std::chrono::milliseconds owedWait, const CaptureClock& clock)
     : ring_(ring),
       family_(family),
       ownAddress_(ownAddress),
+      clock_(clock),
       began_(began),
+      beganSteady_(onSteadyClock(began, clock.now())),
+      lastArrival_(beganSteady_),
       queuedBefore_(queuedBefore),
       owedWait_(owedWait) {}
 
@@ -36,13 +62,25 @@ AfterDatagram CaptureSession::readNow(const DatagramHandler& onDatagram, TimePoi
 
 AfterDatagram CaptureSession::takeFromRing(const DatagramHandler& onDatagram, TimePoint end) {
   // The kernel stamps frames on the system clock; the loop keeps time on the
-  // steady one. One reading of both serves the whole batch.
-  const auto steadyNow = std::chrono::steady_clock::now();
-  const auto systemNow = std::chrono::system_clock::now();
+  // steady one. One reading of both serves the whole batch: a frame read now
+  // came a short while ago, so only a step between its stamp and this
+  // reading can mislead, and the bounds below take care of that.
+  const ClockReading now = clock_.now();
   const int linkType = ring_.linkType();
   AfterDatagram after = AfterDatagram::KeepListening;
   ring_.takeFrames([&](const CapturedFrame& frame) {
-    if (frame.stamp < began_) return true;
+    // Nothing arrives after it is read: a clock stepped back would otherwise
+    // make a frame wait as a future one while the loop spins on the ring.
+    TimePoint arrival = std::min(onSteadyClock(frame.stamp, now), now.steady);
+    // From before the capture on both clocks: after a step back a new frame
+    // is stamped before `began_`, after a step forward it may convert to
+    // before `beganSteady_`, but it is never both. (An old frame read only
+    // after a step back is taken as new: the ring hands old ones over first.)
+    if (!ownFrameSeen_ && frame.stamp < began_ && arrival < beganSteady_) return true;
+    ownFrameSeen_ = true;
+    // A step forward between a frame's stamp and this reading puts it early.
+    arrival = std::max(arrival, lastArrival_);
+    lastArrival_ = arrival;
     ++taken_;
     auto bytes = ipDatagramOf(linkType, frame.bytes);
     if (!bytes) return true;
@@ -52,9 +90,6 @@ AfterDatagram CaptureSession::takeFromRing(const DatagramHandler& onDatagram, Ti
     const auto source = sourceOf(*bytes);
     const Endpoint sender{source ? *source : anyAddress(family_), 0};
     if (sender.address == ownAddress_) return true;
-    const TimePoint arrival =
-        steadyNow -
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(systemNow - frame.stamp);
     if (arrival > end) {
       held_ = Held{std::vector<std::uint8_t>(bytes->begin(), bytes->end()), sender, arrival};
       return false;

@@ -27,6 +27,27 @@ struct CapturedFrame {
   SystemTime stamp;
 };
 
+// The kernel stamps frames on the system clock, which an administrator or NTP
+// may step at any moment; windows run on the steady clock. A session reads
+// both through this, which tests replace to step the system clock.
+struct ClockReading {
+  std::chrono::steady_clock::time_point steady;
+  SystemTime system;
+};
+class CaptureClock {
+ public:
+  CaptureClock() = default;
+  virtual ~CaptureClock() = default;
+  CaptureClock(const CaptureClock&) = delete;
+  CaptureClock& operator=(const CaptureClock&) = delete;
+  CaptureClock(CaptureClock&&) = delete;
+  CaptureClock& operator=(CaptureClock&&) = delete;
+
+  [[nodiscard]] virtual ClockReading now() const = 0;
+};
+// The machine's own clocks.
+const CaptureClock& machineClocks();
+
 // Returns false to stop after this frame; the frames after it stay.
 using FrameVisitor = std::function<bool(const CapturedFrame&)>;
 
@@ -54,12 +75,14 @@ class FrameRing {
 
 class CaptureSession final : public DatagramSource {
  public:
-  // Reads `ring` for one capture that began at `began` (on the system clock)
-  // when the ring had queued `queuedBefore` frames: older frames, left from
-  // before, are never handed over, nor is what `ownAddress` sent. At a
-  // deadline it waits at most `owedWait` for frames the kernel still holds.
+  // Reads `ring` for one capture that began at `began` (on the system clock,
+  // read just before) when the ring had queued `queuedBefore` frames: older
+  // frames, left from before, are never handed over, nor is what `ownAddress`
+  // sent. At a deadline it waits at most `owedWait` for frames the kernel
+  // still holds.
   CaptureSession(FrameRing& ring, Family family, const Address& ownAddress, SystemTime began,
-                 std::uint32_t queuedBefore, std::chrono::milliseconds owedWait);
+                 std::uint32_t queuedBefore, std::chrono::milliseconds owedWait,
+                 const CaptureClock& clock = machineClocks());
 
   [[nodiscard]] NativeSocket waitHandle() const override { return ring_.waitHandle(); }
   [[nodiscard]] bool holdsDatagram(TimePoint end) const override;
@@ -84,7 +107,15 @@ class CaptureSession final : public DatagramSource {
   FrameRing& ring_;
   Family family_;
   Address ownAddress_;
+  const CaptureClock& clock_;
   SystemTime began_;
+  // The same moment on the steady clock.
+  TimePoint beganSteady_;
+  // A frame of this capture was seen: the ring hands frames over in the
+  // order they came, so none after it is from before.
+  bool ownFrameSeen_ = false;
+  // The arrival given to the last frame: arrivals never go back.
+  TimePoint lastArrival_;
   std::uint32_t queuedBefore_;
   std::chrono::milliseconds owedWait_;
   // Frames of this capture taken from the ring, handed over or not.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "net/capture_filter_linux.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 
@@ -38,7 +39,9 @@ UniqueSocket openPacketCapture(unsigned int interfaceIndex, Family family,
                        UniqueSocket::Closing::InBackground);
   if (!capture.valid()) throwSocketError(kOperation);
 
-  // Only what a reader could count is copied out of the kernel.
+  // Only what a reader could count is copied out of the kernel, and only
+  // what came for this host.
+  program = linux_if::withoutOtherHosts(program);
   const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
   setCaptureOption(capture.get(), SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
 

@@ -4,6 +4,7 @@
 
 #include "net/platform.h"
 #include "probes/icmp_echo.h"
+#include "probes/probe_limits.h"
 
 GroupPinger::GroupPinger(net::Network& network, net::Family family, const net::PassLink& link)
     : network_(network),
@@ -25,10 +26,12 @@ void GroupPinger::receiveReplies(std::int32_t timeOutMs, net::AfterDatagram afte
   socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
     // Only a counted reply may end the wait.
     const auto from = echoReplySender(datagram.bytes, identifier_);
-    if (!from) return net::AfterDatagram::KeepListening;
+    if (!from || from->family() != family_) return net::AfterDatagram::KeepListening;
     const bool heardBefore = std::any_of(firstReplies_.begin(), firstReplies_.end(),
                                          [&](const EchoReply& r) { return r.from == *from; });
-    if (!heardBefore) {
+    if (!heardBefore && firstReplies_.size() == kMaxEchoRepliersKept) {
+      ++unlistedReplies_;
+    } else if (!heardBefore) {
       const std::chrono::duration<double, std::milli> roundTrip = datagram.arrival - sentAt_;
       firstReplies_.push_back(EchoReply{*from, roundTrip.count()});
     }

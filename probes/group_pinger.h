@@ -26,8 +26,11 @@ class GroupPinger {
   // StopListening, returns at the first one recorded.
   void receiveReplies(std::int32_t timeOutMs, net::AfterDatagram afterEachReply);
 
-  // Each replying host once, in the order their first replies came.
+  // Each replying host once, in the order their first replies came, up to
+  // kMaxEchoRepliersKept hosts.
   [[nodiscard]] const std::vector<EchoReply>& replies() const { return firstReplies_; }
+  // Replies from hosts beyond that bound.
+  [[nodiscard]] std::int64_t unlistedReplies() const { return unlistedReplies_; }
 
  private:
   net::Network& network_;
@@ -38,5 +41,6 @@ class GroupPinger {
   std::unique_ptr<net::ProbeSocket> socket_;
   std::uint16_t sequence_ = 0;
   std::vector<EchoReply> firstReplies_;
+  std::int64_t unlistedReplies_ = 0;
   std::chrono::steady_clock::time_point sentAt_;
 };

@@ -1,5 +1,7 @@
 #include "probes/group_receiver.h"
 
+#include "probes/probe_limits.h"
+
 GroupReceiver::GroupReceiver(net::Network& network, net::Family family, std::uint16_t port)
     : socket_(network.openReceiver(family, port)) {}
 
@@ -16,7 +18,14 @@ void GroupReceiver::leave(const net::Address& group, const std::optional<net::Ad
 void GroupReceiver::receive(std::int32_t timeOutMs, net::AfterDatagram afterEachDatagram) {
   // Any datagram counts, whatever it holds: the sender is the evidence.
   socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
-    ++members_[datagram.sender.address];
+    const auto member = members_.find(datagram.sender.address);
+    if (member != members_.end()) {
+      ++member->second;
+    } else if (members_.size() < kMaxBeaconMembersKept) {
+      members_.emplace(datagram.sender.address, 1);
+    } else {
+      ++unlistedDatagrams_;
+    }
     return afterEachDatagram;
   });
 }

@@ -26,10 +26,14 @@ class GroupReceiver {
   // Records the sender of every datagram until timeOutMs has passed, or
   // until the first one with StopListening.
   void receive(std::int32_t timeOutMs, net::AfterDatagram afterEachDatagram);
-  // Datagrams heard from each member, a member being a distinct sender address.
+  // Datagrams heard from each member, a member being a distinct sender
+  // address; the first kMaxBeaconMembersKept members heard, in address order.
   [[nodiscard]] const std::map<net::Address, std::int32_t>& members() const { return members_; }
+  // Datagrams from senders heard once the member table was full.
+  [[nodiscard]] std::int64_t unlistedDatagrams() const { return unlistedDatagrams_; }
 
  private:
   std::unique_ptr<net::ProbeSocket> socket_;
   std::map<net::Address, std::int32_t> members_;
+  std::int64_t unlistedDatagrams_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "net/ip_datagram.h"
+#include "probes/message_checksum.h"
 #include "probes/mld_messages.h"
 #include "probes/probe_limits.h"
 
@@ -85,9 +86,15 @@ void MembershipProber::receiveQueries(std::int32_t timeOutMs, net::AfterDatagram
   socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
     const auto query = protocol_.readQuery(datagram.bytes);
     if (!query) return net::AfterDatagram::KeepListening;
-    if (seenQueries_.size() < kMaxKeptPerTest) {
+    if (!messageChecksumHolds(datagram.bytes)) {
+      ++corruptQueries_;
+      return net::AfterDatagram::KeepListening;
+    }
+    if (seenQueries_.size() < kMaxQueriesKept) {
       const std::chrono::duration<double, std::milli> since = datagram.arrival - probeBegan_;
       seenQueries_.push_back(ObservedQuery{*query, since.count()});
+    } else {
+      ++unlistedQueries_;
     }
     if (asksAbout(*query, group_) && query->version >= lowestVersion_) sawQueryForGroup_ = true;
     return afterEachQuery;

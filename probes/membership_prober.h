@@ -69,8 +69,12 @@ class MembershipProber {
   // for, was seen.
   [[nodiscard]] bool sawQueryForGroup() const { return sawQueryForGroup_; }
 
-  // Every Membership Query read, of any group, up to kMaxKeptPerTest.
+  // Every Membership Query read, of any group, up to kMaxQueriesKept.
   [[nodiscard]] const std::vector<ObservedQuery>& queries() const { return seenQueries_; }
+  // Queries read beyond that bound.
+  [[nodiscard]] std::int64_t unlistedQueries() const { return unlistedQueries_; }
+  // Queries whose checksum failed: neither kept nor counted as an answer.
+  [[nodiscard]] std::int64_t corruptQueries() const { return corruptQueries_; }
 
  private:
   void send(std::span<const std::uint8_t> message, const net::Address& destination);
@@ -86,4 +90,6 @@ class MembershipProber {
   unsigned int scope_;
   bool sawQueryForGroup_ = false;
   std::vector<ObservedQuery> seenQueries_;
+  std::int64_t unlistedQueries_ = 0;
+  std::int64_t corruptQueries_ = 0;
 };

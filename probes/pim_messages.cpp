@@ -114,6 +114,13 @@ std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram)
   return message;
 }
 
+std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram,
+                                         net::Family expected) {
+  auto message = readPimMessage(datagram);
+  if (message && message->sender.family() != expected) return std::nullopt;
+  return message;
+}
+
 std::uint32_t generationIdFrom(const std::function<std::uint32_t()>& entropy) {
   try {
     return entropy();

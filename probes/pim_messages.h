@@ -66,6 +66,10 @@ struct PimMessage {
 // carries a PIM version 2 message (protocol or last next header 103) with its
 // whole 4-byte header.
 std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram);
+// The same for a capture of one family: nothing from a datagram of the other
+// (an IPv4 PIM datagram in an IPv6 frame is no PIMv6 neighbour).
+std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram,
+                                         net::Family expected);
 
 // What the PIM probe's capture keeps in the kernel (a libpcap filter
 // expression): first fragments of IP protocol 103 whose message begins as a

@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "probes/message_checksum.h"
 #include "probes/probe_limits.h"
 
 namespace {
@@ -37,7 +38,11 @@ void PimProber::sendHello() {
 
 void PimProber::receiveMessages(std::int32_t timeOutMs) {
   socket_->listen(timeOutMs, [&](const net::ReceivedDatagram& datagram) {
-    if (const auto message = readPimMessage(datagram.bytes)) {
+    const auto message = readPimMessage(datagram.bytes, family_);
+    if (message && message->type != PimMessage::Type::Other &&
+        !messageChecksumHolds(datagram.bytes)) {
+      ++corruptMessages_;
+    } else if (message) {
       if (message->type == PimMessage::Type::Hello) keepHello(*message);
       // A Bootstrap message names the RPs the domain elected: IPv6's RP evidence too.
       const bool rpEvidence =
@@ -53,14 +58,20 @@ void PimProber::keepHello(const PimMessage& hello) {
   const auto kept = helloAt_.find(hello.sender);
   if (kept != helloAt_.end()) {
     hellos_[kept->second].options = hello.hello;
-  } else if (hellos_.size() < kMaxKeptPerTest) {
+  } else if (hellos_.size() < kMaxHelloSendersKept) {
     helloAt_.emplace(hello.sender, hellos_.size());
     hellos_.push_back(NeighbourHello{hello.sender, hello.hello});
+  } else {
+    ++unlistedHellos_;
   }
 }
 
 void PimProber::keepRpAdvertiser(const net::Address& sender) {
-  if (rpAdvertisers_.size() < kMaxKeptPerTest && rpAdvertiserSet_.insert(sender).second) {
+  if (rpAdvertiserSet_.contains(sender)) return;
+  if (rpAdvertisers_.size() < kMaxRpAdvertisersKept) {
+    rpAdvertiserSet_.insert(sender);
     rpAdvertisers_.push_back(sender);
+  } else {
+    ++unlistedRpAdvertisements_;
   }
 }

@@ -29,11 +29,16 @@ class PimProber {
   void receiveMessages(std::int32_t timeOutMs);
 
   // The last Hello of each sender, in the order senders were first heard, up
-  // to kMaxKeptPerTest senders.
+  // to kMaxHelloSendersKept senders.
   [[nodiscard]] const std::vector<NeighbourHello>& hellos() const { return hellos_; }
   // The senders of Candidate-RP-Advertisements (and, over IPv6, Bootstrap
-  // messages), in the order first heard, up to kMaxKeptPerTest.
+  // messages), in the order first heard, up to kMaxRpAdvertisersKept.
   [[nodiscard]] const std::vector<net::Address>& rpAdvertisers() const { return rpAdvertisers_; }
+  // Hellos, RP advertisements and Bootstrap messages whose checksum failed.
+  [[nodiscard]] std::int64_t corruptMessages() const { return corruptMessages_; }
+  // Hellos, and RP advertisements, from senders beyond those bounds.
+  [[nodiscard]] std::int64_t unlistedHellos() const { return unlistedHellos_; }
+  [[nodiscard]] std::int64_t unlistedRpAdvertisements() const { return unlistedRpAdvertisements_; }
 
  private:
   void keepHello(const PimMessage& hello);
@@ -47,6 +52,9 @@ class PimProber {
   std::uint32_t generationId_;
   std::vector<NeighbourHello> hellos_;
   std::vector<net::Address> rpAdvertisers_;
+  std::int64_t unlistedHellos_ = 0;
+  std::int64_t corruptMessages_ = 0;
+  std::int64_t unlistedRpAdvertisements_ = 0;
   // Where each sender's entry is: a flood of Hellos from new addresses asks
   // for every one of them.
   std::unordered_map<net::Address, std::size_t, net::AddressHash> helloAt_;

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
 #include "app/pass_json.h"
 #include "app/text_output.h"
+#include "probes/probe_limits.h"
 #include "tests/unit/scripted_lab.h"
 
 namespace {
@@ -54,11 +56,12 @@ TEST_F(BatteryTest, AsmBeaconCountsEachSenderOnceAndLeavesOnTheChosenInterface) 
   EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
   const auto& beacon = std::get<BeaconDetails>(record.details);
   ASSERT_EQ(beacon.members.size(), 2U);
-  // Ordered by address text, as machine-read output has always listed them.
-  EXPECT_EQ(beacon.members[0].address.toString(), "198.51.100.20");
-  EXPECT_EQ(beacon.members[0].datagrams, 5);
-  EXPECT_EQ(beacon.members[1].address.toString(), "198.51.100.9");
-  EXPECT_EQ(beacon.members[1].datagrams, 2);
+  // In address order: .9 before .20, which their texts would reverse.
+  EXPECT_EQ(beacon.members[0].address.toString(), "198.51.100.9");
+  EXPECT_EQ(beacon.members[0].datagrams, 2);
+  EXPECT_EQ(beacon.members[1].address.toString(), "198.51.100.20");
+  EXPECT_EQ(beacon.members[1].datagrams, 5);
+  EXPECT_EQ(beacon.unlistedMemberDatagrams, 0);
   ASSERT_EQ(network.memberships.size(), 2U);
   EXPECT_EQ(network.memberships[0].change, net::Membership::Join);
   EXPECT_EQ(network.memberships[0].group, kLabAsmGroup);
@@ -246,6 +249,44 @@ TEST_F(BatteryTest, IgmpQueriesForOtherGroupsAreRecordedButAnswerNothing) {
   EXPECT_FALSE(igmp.sawQueryForGroup);
   EXPECT_EQ(text().substr(text().find('\n') + 1),
             "Test failed:  no IGMPv2 response received from the router \n");
+}
+
+// A query or Hello whose checksum fails was damaged on the way or forged
+// carelessly: it is counted, and neither answers the probe nor is listed.
+TEST_F(BatteryTest, AQueryWithAWrongChecksumIsCountedNotBelieved) {
+  auto corrupt = igmpV2Query(kLabRouter, kLabAsmGroup);
+  corrupt[25] ^= 0x01U;  // Max Resp, after the 24-byte header with its Router Alert
+  network.scripts[SocketKind::IgmpCapture].arrivals = {
+      Arrival{corrupt, {kLabRouter, 0}, milliseconds(2500)}};
+
+  const TestRecord& record = run(TestId::IgmpV2);
+
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+  const auto& igmp = std::get<MembershipDetails>(record.details);
+  EXPECT_TRUE(igmp.queries.empty());
+  EXPECT_FALSE(igmp.sawQueryForGroup);
+  EXPECT_EQ(igmp.corruptQueries, 1);
+  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, findings()));
+  EXPECT_EQ(pass["tests"][0]["corrupt_queries"], 1);
+}
+
+TEST_F(BatteryTest, AHelloWithAWrongChecksumIsCountedNotBelieved) {
+  auto corrupt = pimHelloFrom(kLabRouter);
+  corrupt.back() ^= 0x01U;
+  auto& arrivals = network.scripts[SocketKind::PimCapture].arrivals;
+  arrivals.push_back(Arrival{corrupt, {kLabRouter, 0}, milliseconds(1)});
+  const net::Address other = *net::Address::parseV4("10.0.1.7");
+  arrivals.push_back(Arrival{pimHelloFrom(other), {other, 0}, milliseconds(2)});
+
+  const TestRecord& record = run(TestId::PimHello);
+
+  const auto& pim = std::get<PimDetails>(record.details);
+  ASSERT_EQ(pim.hellos.size(), 1U);
+  EXPECT_EQ(pim.hellos[0].sender, other);
+  EXPECT_EQ(pim.corruptMessages, 1);
+  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, findings()));
+  EXPECT_EQ(pass["tests"][0]["corrupt_messages"], 1);
+  EXPECT_FALSE(pass["tests"][0].contains("unlisted_hellos"));
 }
 
 // A capture stamps a query with its arrival, which may come while the capture
@@ -470,6 +511,46 @@ TEST_F(BatteryTest, BeaconDroppedByTheHostIsSeenOnTheLinkWithTheRouteBack) {
   EXPECT_EQ((*beacon.onLink)[0].routeInterface, "eth1");
 }
 
+// A host on the link sending to the beacon from forged sources: the members
+// and the capture's senders stop at their bounds, the rest is counted, and the
+// JSON says so while staying small.
+TEST_F(BatteryTest, AsmBeaconFromAFloodOfForgedSourcesIsKeptToABoundAndCounted) {
+  auto& arrivals = network.scripts[SocketKind::Receiver].arrivals;
+  auto& onLink = network.scripts[SocketKind::BeaconCapture].arrivals;
+  // Highest address first, so that keeping the first heard is not address order.
+  for (std::uint32_t i = 400; i > 0; --i) {
+    const net::Address forged = net::Address::v4(0x0A000000U + i);
+    arrivals.push_back(Arrival{{0x80}, {forged, 5004}, milliseconds(1)});
+    onLink.push_back(
+        Arrival{beaconOnLink(forged, kLabAsmGroup, 10002), {forged, 0}, milliseconds(1)});
+  }
+  // A member already kept adds to its own count, not to the unlisted.
+  arrivals.push_back(Arrival{{0x80}, {net::Address::v4(0x0A000000U + 400), 5004}, milliseconds(2)});
+
+  const TestRecord& record = run(TestId::AsmBeacon);
+
+  EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
+  const auto& beacon = std::get<BeaconDetails>(record.details);
+  ASSERT_EQ(beacon.members.size(), kMaxBeaconMembersKept);
+  EXPECT_EQ(beacon.unlistedMemberDatagrams, 400 - 256);
+  EXPECT_EQ(beacon.members.front().address, net::Address::v4(0x0A000000U + 145));
+  EXPECT_EQ(beacon.members.back().address, net::Address::v4(0x0A000000U + 400));
+  EXPECT_EQ(beacon.members.back().datagrams, 2);
+  EXPECT_TRUE(std::is_sorted(
+      beacon.members.begin(), beacon.members.end(),
+      [](const BeaconMember& a, const BeaconMember& b) { return a.address < b.address; }));
+  ASSERT_TRUE(beacon.onLink.has_value());
+  EXPECT_EQ(beacon.onLink->size(), kMaxLinkSendersKept);
+  EXPECT_EQ(beacon.unlistedLinkDatagrams, 400 - 256);
+  EXPECT_LT(beacon.onLink->front().address, beacon.onLink->back().address);
+
+  const std::string text = passJson(PassTiming{}, findings());
+  EXPECT_LT(text.size(), 64U * 1024U);
+  const auto pass = nlohmann::json::parse(text);
+  EXPECT_EQ(pass["tests"][0]["members"].size(), 256U);
+  EXPECT_EQ(pass["tests"][0]["unlisted_member_datagrams"], 144);
+}
+
 TEST_F(BatteryTest, BeaconTestGoesOnWhenTheLinkCannotBeCaptured) {
   network.failures.push_back({SocketKind::BeaconCapture, 0, "socket", 1});
   network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource);
@@ -563,6 +644,10 @@ TEST_F(BatteryTest, PimHellosFromAFloodOfSourcesAreKeptToABound) {
   ASSERT_EQ(pim.hellos.size(), 256U);
   EXPECT_EQ(pim.hellos[0].options.generationId, 77U);
   EXPECT_EQ(pim.hellos[255].sender, net::Address::v4(0x0A000100U));
+  EXPECT_EQ(pim.unlistedHellos, 300 - 256);
+  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, findings()));
+  EXPECT_EQ(pass["tests"][0]["unlisted_hellos"], 44);
+  EXPECT_FALSE(pass["tests"][0].contains("unlisted_rp_advertisements"));
 }
 
 TEST_F(BatteryTest, PimListeningFailureIsTheDescriptionAlone) {

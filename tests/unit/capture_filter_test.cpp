@@ -6,7 +6,13 @@
 #include "net/capture_filter.h"
 
 #include <gtest/gtest.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
 #include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -24,6 +30,7 @@
 #include "net/capture_filter_linux.h"
 #include "net/ip_datagram.h"
 #include "net/link_capture.h"
+#include "net/packet_capture_linux.h"
 #include "net/pcap_ring_linux.h"
 #include "net/socket_exceptions.h"
 #include "probes/icmp_echo.h"
@@ -437,6 +444,82 @@ TEST(Ipv6CaptureFilter, PimKeepsHellosBootstrapsAndRpAdvertisementsOnly) {
     EXPECT_FALSE(filter.passes(other)) << ::testing::PrintToString(other);
   }
   EXPECT_FALSE(Filter(net::linux_if::ipv6CaptureProgramFor(17)).passes(kUdpBeacon));
+}
+
+// An ETH_P_IPV6 frame may carry anything: the program keeps version 6 alone,
+// and the PIM reader of an IPv6 capture refuses an IPv4 datagram.
+TEST(Ipv6CaptureFilter, ADatagramOfAnotherVersionStaysOutWhateverItCarries) {
+  using namespace ipv6_captures;
+  const Filter mld(net::linux_if::ipv6CaptureProgramFor(58));
+  const Filter pim(net::linux_if::ipv6CaptureProgramFor(103));
+  for (const unsigned version : {0x00U, 0x40U, 0x50U, 0x70U, 0xF0U}) {
+    for (Bytes query : {kMldv2GeneralQueryRa, kMldv1GroupQuery}) {
+      query[0] = static_cast<std::uint8_t>(version | (query[0] & 0x0FU));
+      EXPECT_FALSE(mld.passes(query)) << version;
+    }
+    Bytes hello = kPimHello;
+    hello[0] = static_cast<std::uint8_t>(version | (hello[0] & 0x0FU));
+    EXPECT_FALSE(pim.passes(hello)) << version;
+  }
+  // An IPv4 PIM Hello laid out so that its bytes 6 and 40 read, as IPv6,
+  // next header 103 and a Hello: 20 bytes of options, then the message.
+  const Bytes message{0x20, 0, 0, 0, 0, 1, 0, 2, 0, 105};
+  Bytes v4Hello = ipv4Datagram(103, message, 5);
+  v4Hello[6] = 103;
+  ASSERT_EQ(v4Hello[40], 0x20);
+  EXPECT_FALSE(pim.passes(v4Hello));
+  const Bytes plain = ipv4Datagram(103, message);
+  ASSERT_TRUE(readPimMessage(plain).has_value());
+  EXPECT_FALSE(readPimMessage(plain, net::Family::V6).has_value());
+  EXPECT_TRUE(readPimMessage(plain, net::Family::V4).has_value());
+  EXPECT_FALSE(readPimMessage(kPimHello, net::Family::V4).has_value());
+  EXPECT_TRUE(readPimMessage(kPimHello, net::Family::V6).has_value());
+}
+
+// What the interface received for another host's address (a bridge port, a
+// promiscuous interface) is no traffic of this host's link. Loopback's own
+// address is all zeros, so a frame sent there to any other arrives as
+// PACKET_OTHERHOST; each frame carries a nonce, as other programs use
+// loopback too.
+TEST(PacketCapture, FramesForAnotherHostStayOut) {
+  const unsigned int loopback = ::if_nametoindex("lo");
+  ASSERT_NE(loopback, 0U);
+  net::UniqueSocket capture;
+  try {
+    capture = net::openPacketCapture(loopback, net::Family::V4, {{BPF_RET | BPF_K, 0, 0, 0xFFFF}});
+  } catch (const net::CV_SocketException&) {
+    GTEST_SKIP() << "packet sockets need CAP_NET_RAW";
+  }
+  const int sender = ::socket(AF_PACKET, SOCK_RAW, 0);
+  ASSERT_NE(sender, -1);
+  sockaddr_ll to{};
+  to.sll_family = AF_PACKET;
+  to.sll_ifindex = static_cast<int>(loopback);
+  to.sll_halen = ETH_ALEN;
+  const auto nonce = static_cast<std::uint8_t>(std::random_device{}());
+  // IPv4, protocol 253 (for experiments), 127.0.0.1 to itself, TTL 1.
+  const auto frameTo = [&](std::uint8_t lastMacByte, std::uint8_t mark) {
+    Bytes frame{0, 0, 0, 0, 0, lastMacByte, 0, 0, 0, 0, 0, 0, 0x08, 0x00};
+    const Bytes datagram{0x45, 0,   0, 22, 0, 0,   0, 0, 1, 253,   0,
+                         0,    127, 0, 0,  1, 127, 0, 0, 1, nonce, mark};
+    frame.insert(frame.end(), datagram.begin(), datagram.end());
+    return frame;
+  };
+  for (const auto& [mac, mark] : {std::pair<std::uint8_t, std::uint8_t>{9, 1}, {0, 2}}) {
+    const Bytes frame = frameTo(mac, mark);
+    ASSERT_EQ(::sendto(sender, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                       sizeof to),
+              static_cast<ssize_t>(frame.size()));
+  }
+  ::close(sender);
+  std::vector<std::uint8_t> marks;
+  pollfd ready{capture.get(), POLLIN, 0};
+  std::array<std::uint8_t, 2048> buffer{};
+  while (::poll(&ready, 1, 200) == 1) {
+    const ssize_t got = ::recv(capture.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (got == 22 && buffer[9] == 253 && buffer[20] == nonce) marks.push_back(buffer[21]);
+  }
+  EXPECT_EQ(marks, std::vector<std::uint8_t>{2});
 }
 
 // The IPv6 beacon capture on scapy's beacon to ff3e:20:2001:db8::19 port

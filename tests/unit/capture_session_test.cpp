@@ -46,6 +46,12 @@ class ScriptedRing final : public net::FrameRing {
     open_.push_back(Frame{std::move(frame), std::chrono::system_clock::now() - ago});
     ++queued_;
   }
+  // A frame the kernel stamped `stamp`, from 10.0.1.1.
+  void arriveStamped(net::SystemTime stamp) {
+    arrive(0ms);
+    const std::lock_guard<std::mutex> hold(lock_);
+    open_.back().stamp = stamp;
+  }
   // A frame of no network protocol the readers know (ARP).
   void arriveNotIp() {
     const std::lock_guard<std::mutex> hold(lock_);
@@ -233,6 +239,79 @@ TEST(CaptureSession, AStopLeavesTheRestForTheNextRead) {
   Heard heard;
   session.readNow(heard.handler(), Clock::now() + 1s);
   EXPECT_EQ(heard.arrivals.size(), 2U);
+}
+
+// A system clock that the test moves and steps; the steady one moves with it.
+class SteppedClocks final : public net::CaptureClock {
+ public:
+  [[nodiscard]] net::ClockReading now() const override { return reading; }
+  void pass(std::chrono::milliseconds time) {
+    reading.steady += time;
+    reading.system += time;
+  }
+  void step(std::chrono::system_clock::duration by) { reading.system += by; }
+
+  net::ClockReading reading{Clock::now(), std::chrono::system_clock::now()};
+};
+
+// NTP stepping the wall clock inside a window, back and then forward: every
+// frame of the window is handed over once, at the moment it came on the
+// steady clock or as close as the step lets anyone know, and none waits as
+// a future one.
+TEST(CaptureSession, AWallClockSteppedEitherWayInsideTheWindowLosesAndHoldsNothing) {
+  for (const auto step :
+       {-std::chrono::system_clock::duration(1h), std::chrono::system_clock::duration(1h)}) {
+    ScriptedRing ring;
+    SteppedClocks clocks;
+    const auto start = clocks.reading.steady;
+    const auto end = start + 1s;
+    net::CaptureSession session(ring, net::Family::V4, kOwn, clocks.reading.system,
+                                ring.framesQueued(), 10s, clocks);
+    clocks.pass(10ms);
+    ring.arriveStamped(clocks.reading.system);  // before the step, read before it
+    ring.retire();
+    Heard heard;
+    session.readNow(heard.handler(), end);
+    clocks.pass(10ms);
+    ring.arriveStamped(clocks.reading.system);  // before the step, read after it
+    clocks.pass(10ms);
+    clocks.step(step);
+    clocks.pass(10ms);
+    ring.arriveStamped(clocks.reading.system);  // after the step
+    clocks.pass(10ms);
+    ring.retire();
+    EXPECT_EQ(session.readNow(heard.handler(), end), net::AfterDatagram::KeepListening);
+
+    ASSERT_EQ(heard.arrivals.size(), 3U) << "step " << step.count();
+    EXPECT_FALSE(session.holdsDatagram(end + 1h));
+    EXPECT_EQ(heard.arrivals[0], start + 10ms);
+    // Which side of the step it was stamped on cannot be known: it is placed
+    // between the frames around it, never after it was read.
+    EXPECT_GE(heard.arrivals[1], heard.arrivals[0]);
+    EXPECT_LE(heard.arrivals[1], start + 50ms);
+    // After the step, stamps mean what they say again; arrivals never go back.
+    EXPECT_GE(heard.arrivals[2], start + 40ms);
+    EXPECT_GE(heard.arrivals[2], heard.arrivals[1]);
+    EXPECT_LE(heard.arrivals[2], start + 50ms);
+  }
+}
+
+// What the ring held from before still is not the capture's after a step.
+TEST(CaptureSession, FramesFromBeforeTheCaptureStayOutAfterAStepForward) {
+  ScriptedRing ring;
+  SteppedClocks clocks;
+  ring.arriveStamped(clocks.reading.system - 5ms);
+  clocks.pass(10ms);
+  net::CaptureSession session(ring, net::Family::V4, kOwn, clocks.reading.system,
+                              ring.framesQueued(), 10s, clocks);
+  clocks.step(1h);
+  clocks.pass(10ms);
+  ring.arriveStamped(clocks.reading.system);
+  ring.retire();
+  Heard heard;
+  session.readNow(heard.handler(), clocks.reading.steady + 1s);
+  ASSERT_EQ(heard.arrivals.size(), 1U);
+  EXPECT_EQ(heard.arrivals[0], clocks.reading.steady);
 }
 
 TEST(CaptureSession, ListenOnHandsOverEveryFrameOfItsWindowAndOnlyThose) {

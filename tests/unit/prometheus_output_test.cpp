@@ -215,6 +215,23 @@ TEST(PrometheusText, ASocketFailureIsAnErrorAndNoSuccess) {
   EXPECT_EQ(valueOf(samples, "corvanite_beacon_datagrams", "test", "asm-beacon"), 23);
 }
 
+// What a flood of senders left out is a series of its own, there only when
+// something was: a quiet pass's file is as it always was.
+TEST(PrometheusText, DatagramsBeyondTheTablesBoundsAreASeriesOnlyWhenThereWereAny) {
+  PassFindings findings = samplePass();
+  const std::string quiet = prometheusText(kTiming, findings);
+  EXPECT_EQ(quiet.find("unlisted"), std::string::npos);
+
+  std::get<BeaconDetails>(findings.find(TestId::AsmBeacon)->details).unlistedMemberDatagrams =
+      99000;
+  std::get<PimDetails>(findings.find(TestId::PimHello)->details).unlistedHellos = 1234;
+  const auto samples = readMetricsText(prometheusText(kTiming, findings));
+  EXPECT_EQ(valueOf(samples, "corvanite_beacon_unlisted_member_datagrams", "test", "asm-beacon"),
+            99000);
+  EXPECT_EQ(samplesOf(samples, "corvanite_beacon_unlisted_member_datagrams").size(), 1U);
+  EXPECT_EQ(samplesOf(samples, "corvanite_pim_unlisted_hellos").size(), 1U);
+}
+
 TEST(PrometheusText, TimesAreSecondsWrittenExactly) {
   const std::string text = prometheusText(kTiming, samplePass());
   EXPECT_NE(text.find("\ncorvanite_pass_start_timestamp_seconds{interface=\"eth0\"} "
