@@ -12,8 +12,8 @@
 #
 # With --two-links the host also has eth1 (10.0.2.2/24) to an empty namespace (-side).
 # The IPv6 variants add IPv6 to the host link, and FRR's pim6d in the router namespace
-# on r0 beside the guest (lib/router6.sh); --snooping puts a Linux bridge (-switch)
-# between eth0 and r0.
+# on r0 beside the guest (lib/router.sh); --snooping puts a Linux bridge (-switch)
+# between eth0 and r0 (lib/switch.sh).
 #
 # Every lab has a NAME; its namespaces (cvl-NAME-host, -router, -source, -side, -switch),
 # its work folder ($LAB_ROOT/NAME) and /etc/netns/cvl-NAME-host/ derive from it, so
@@ -24,12 +24,14 @@
 #   lib/exec.sh      names, commands in a namespace, the lab's own processes
 #   lib/variant.sh   the variant table and lab_variant
 #   lib/slots.sh     the machine-wide bound on router labs
-#   lib/router.sh    the router's configuration and boot
+#   lib/router.sh    both families' routers: FRR's configuration, the IPv4 router's
+#                    guest and its boot, pim6d for IPv6
 #   lib/guest.sh     commands into the router's guest (FRR's vtysh)
-#   lib/beacons.sh   the beacon senders
-#   lib/router6.sh   the IPv6 side: host addresses, pim6d, IPv6 beacons, the switch
-#   lib/ready.sh     polling: the lab's readiness, lab_wait_for_line
-#   lib/topology.sh  lab_up, lab_down, lab_list
+#   lib/beacons.sh   the beacon senders of both families
+#   lib/switch.sh    the snooping switch and the second querier
+#   lib/ready.sh     polling: the lab's readiness (the IPv6 watcher's too),
+#                    lab_wait_for_line
+#   lib/topology.sh  lab_up, lab_down, lab_list; the host's links and addresses
 
 LAB_DIR_SELF=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 LAB_ROOT=${LAB_ROOT:-/tmp/corvanite-lab}
@@ -66,8 +68,7 @@ lab_die() {
 . "$LAB_DIR_SELF/lib/guest.sh"
 # shellcheck source=lib/beacons.sh
 . "$LAB_DIR_SELF/lib/beacons.sh"
-# shellcheck source=lib/router6.sh
-. "$LAB_DIR_SELF/lib/router6.sh"
+# shellcheck source=lib/switch.sh
 . "$LAB_DIR_SELF/lib/switch.sh"
 # shellcheck source=lib/ready.sh
 . "$LAB_DIR_SELF/lib/ready.sh"

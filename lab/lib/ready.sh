@@ -138,3 +138,14 @@ lab_wait_for_line() {
     sleep 0.02
   done
 }
+
+# _lab_start_watch6 NAME: the host's watcher of MLD queries and PIMv6 Hellos on its
+# link (lab/watch6.py), for the readiness check; waits until it listens.
+_lab_start_watch6() {
+  local name=$1 dir
+  dir=$(lab_dir "$name")
+  lab_spawn "$name" host watch6 "$LAB_PYTHON" "$LAB_DIR_SELF/watch6.py" \
+    --iface "$LAB_HOST_IF" --timeout "$((LAB_READY_TIMEOUT + 60))"
+  lab_wait_for_line "$dir/watch6.log" '^listening$' 30 1 "$(<"$dir/pids/watch6.pid")" ||
+    lab_die "the IPv6 watcher of lab $name did not start (see $dir/watch6.log)"
+}

@@ -126,6 +126,27 @@ _lab_make_host() {
   } >"/etc/netns/$hns/hosts"
 }
 
+# _lab_enable_ipv6 NS IF: IPv6 on interface IF of namespace NS with no address of its
+# own making (the lab gives fixed ones) and no duplicate address detection (else the
+# addresses stay tentative for a second or two).
+_lab_enable_ipv6() {
+  ip netns exec "$1" sysctl -q -w "net.ipv6.conf.$2.addr_gen_mode=1" \
+    "net.ipv6.conf.$2.accept_dad=0" "net.ipv6.conf.$2.accept_ra=0" \
+    "net.ipv6.conf.$2.disable_ipv6=0"
+}
+
+# _lab_host_ipv6 NAME: the host's IPv6 addresses on its link and its default route
+# through the IPv6 router's link-local address (whether a router answers there or not).
+_lab_host_ipv6() {
+  local name=$1 hns
+  hns=$(lab_ns "$name" host)
+  _lab_enable_ipv6 "$hns" lo
+  _lab_enable_ipv6 "$hns" "$LAB_HOST_IF"
+  ip -n "$hns" -6 addr add "$LAB_HOST6_LL/64" dev "$LAB_HOST_IF"
+  ip -n "$hns" -6 addr add "$LAB_HOST6_ADDR/$LAB_HOST6_PREFIX" dev "$LAB_HOST_IF"
+  ip -n "$hns" -6 route add default via "$LAB_ROUTER6_LL" dev "$LAB_HOST_IF"
+}
+
 # _lab_make_source NAME: the source namespace behind the router, with the addresses
 # the variant's beacons are sent from.
 _lab_make_source() {

@@ -6,14 +6,14 @@
 . "$(dirname "$0")/lib.sh"
 e2e_require_lab router
 e2e_require_tool
-[[ -r ${E2E_SHIM:-} ]] || e2e_skip "no shim library (E2E_SHIM)"
+[[ -r ${E2E_SHIM_OLD_KERNEL:-} ]] || e2e_skip "no shim library (E2E_SHIM_OLD_KERNEL)"
 
 e2e_lab_up
 shim_log="$E2E_WORK/shim.log"
 # shellcheck disable=SC2034 # used through e2e_run_tool --under
 # A sanitizer build wants its runtime first among the preloaded libraries; the shim
 # only wraps setsockopt, so the order does not matter to it.
-old_kernel=(env LD_PRELOAD="$E2E_SHIM" CORVANITE_SHIM_LOG="$shim_log"
+old_kernel=(env LD_PRELOAD="$E2E_SHIM_OLD_KERNEL" CORVANITE_SHIM_LOG="$shim_log"
   ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0")
 e2e_run_tool --under old_kernel $'q\n'
 e2e_expect_output full_pass.txt

@@ -7,7 +7,7 @@
 router6=$(v router6) mld=$(v mld) snooping=$(v snooping)
 beacons6=$(v beacons6)
 
-probe6() { lab_host_exec "$E2E_LAB" "$LAB_PYTHON" "$E2E_REPO/lab/probe6.py" "$@"; }
+probe6() { lab_host_exec "$E2E_LAB" "$LAB_PYTHON" "$E2E_REPO/lab/probe.py" -6 "$@"; }
 receive6() {
   lab_host_exec "$E2E_LAB" "$LAB_PYTHON" "$E2E_REPO/lab/receive.py" --timeout 2 --listen \
     --iface "$LAB_HOST_IF" "$@"
@@ -89,13 +89,13 @@ elif ((snooping)); then
 fi
 qv=2
 ((router6 && mld == 1)) && qv=1
-out=$(probe6 mldv1-done "$LAB_ASM6_GROUP" | grep " group=$LAB_ASM6_GROUP " || true)
+out=$(probe6 leave "$LAB_ASM6_GROUP" | grep " group=$LAB_ASM6_GROUP " || true)
 expect "group-specific query after an MLDv1 Done" "$([[ -n $querier ]] && echo 1 || echo 0)" \
   "$out" "^query v$qv group=$LAB_ASM6_GROUP sources= from=$querier "
 if [[ -n $querier ]] && ! ms_within "$out" 500; then
   e2e_fail "the group-specific query came late: $out"
 fi
-out=$(probe6 mldv2-block "$LAB_SSM6_GROUP" "$LAB_SSM6_SOURCE" | grep " group=$LAB_SSM6_GROUP " ||
+out=$(probe6 block "$LAB_SSM6_GROUP" "$LAB_SSM6_SOURCE" | grep " group=$LAB_SSM6_GROUP " ||
   true)
 if ((qv == 1)); then
   # An MLDv1 querier answers with a query for the group alone.
@@ -159,8 +159,8 @@ if [[ $variant == ipv6 ]]; then
   for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
     lab_host_exec "$E2E_LAB" ping -n -c 1 -W 2 "$g" >/dev/null || true
   done
-  probe6 mldv1-done "$LAB_ASM6_GROUP" >/dev/null
-  probe6 mldv2-block "$LAB_SSM6_GROUP" "$LAB_SSM6_SOURCE" >/dev/null
+  probe6 leave "$LAB_ASM6_GROUP" >/dev/null
+  probe6 block "$LAB_SSM6_GROUP" "$LAB_SSM6_SOURCE" >/dev/null
   probe6 --wait 0.5 pim-hello >/dev/null
   e2e_witness_stop
   h="src=$LAB_HOST6_LL " rules="hlim=1 ra=1 ra_value=0 proto=icmpv6 cksum=good "
@@ -208,7 +208,7 @@ if [[ $variant == ipv6 ]]; then
   probe6 --wait 0.2 report "$LAB_ASM6_GROUP" --no-router-alert --hop-limit 2 \
     --source "$LAB_HOST6_ADDR" >/dev/null
   probe6 --wait 0.2 report "$LAB_ASM6_GROUP" --bad-checksum >/dev/null
-  probe6 --wait 0.2 bad-pim >/dev/null
+  probe6 --wait 0.2 pim-hello --bad-checksum >/dev/null
   "$E2E_REPO/lab/witness" stop "$E2E_LAB"
   if "$E2E_REPO/lab/witness" check "$E2E_LAB" >"$E2E_WORK/bad6.txt" 2>"$E2E_WORK/bad6.err"; then
     e2e_fail "the witness passed an MLD report and a PIMv6 Hello with bad checksums"

@@ -36,8 +36,15 @@ E2E_STDERR_WHY=
 . "$E2E_REPO/lab/lib.sh"
 
 # Keep each scenario's lab apart from any other lab on the machine, including another
-# run of the same scenario from a second build tree.
-E2E_LAB=$(printf '%s' "${E2E_SCENARIO//_/-}" | cut -c1-20)-$$
+# run of the same scenario from a second build tree. Under tests/e2e/group.sh the
+# scenario runs in the group's lab instead (E2E_SHARED_LAB, built with the flags
+# E2E_SHARED_FLAGS), one scenario after another.
+E2E_SHARED_LAB=${E2E_SHARED_LAB:-}
+if [[ -n $E2E_SHARED_LAB ]]; then
+  E2E_LAB=$E2E_SHARED_LAB
+else
+  E2E_LAB=$(printf '%s' "${E2E_SCENARIO//_/-}" | cut -c1-20)-$$
+fi
 E2E_WORK=$(lab_dir "$E2E_LAB")
 
 e2e_skip() {
@@ -105,10 +112,64 @@ e2e_require_tool() {
 }
 
 # e2e_lab_up [VARIANT FLAG...]: the scenario's lab; torn down when the script exits.
+# In a group's lab, the flags must be the ones the group built it with (a scenario
+# never runs in a lab other than its own), and what the scenario spawned there
+# (lab_spawn) ends with the scenario, not with the lab.
 # shellcheck disable=SC2120 # arguments are optional
 e2e_lab_up() {
-  lab_up "$E2E_LAB" "$@"
+  if [[ -z $E2E_SHARED_LAB ]]; then
+    lab_up "$E2E_LAB" "$@"
+    return
+  fi
+  if [[ "$*" != "${E2E_SHARED_FLAGS:-}" ]]; then
+    echo "FAIL: $E2E_SCENARIO wants a lab '$*', the group's is '${E2E_SHARED_FLAGS:-}'" >&2
+    exit 1
+  fi
+  [[ -d $E2E_WORK/pids ]] || {
+    echo "FAIL: the group's lab $E2E_LAB is not up" >&2
+    exit 1
+  }
+  local f
+  _e2e_shared_pids=()
+  for f in "$E2E_WORK"/pids/*.pid; do
+    [[ -f $f ]] && _e2e_shared_pids+=("$f")
+  done
+  lab_at_exit _e2e_release_spawned
+  e2e_log "$E2E_SCENARIO in the group's lab $E2E_LAB (${*:-full})"
 }
+
+# e2e_lab_down_checked: tear the scenario's lab down and check that it left nothing
+# behind: no namespace, hosts file, work folder or process of its own.
+e2e_lab_down_checked() {
+  local pids left p r router router6
+  router=$(lab_variant "$E2E_LAB" router)
+  router6=$(lab_variant "$E2E_LAB" router6)
+  pids=$(for r in host router source side switch querier; do
+    ip netns pids "$(lab_ns "$E2E_LAB" "$r")" 2>/dev/null || true
+  done)
+  lab_down "$E2E_LAB"
+  left=$(ls -d /run/netns/cvl-"$E2E_LAB"-* 2>/dev/null || true)
+  [[ -z $left ]] || e2e_fail "namespaces left after teardown: $left"
+  [[ ! -e /etc/netns/$(lab_ns "$E2E_LAB" host) ]] || e2e_fail "hosts file left after teardown"
+  [[ ! -e $E2E_WORK ]] || e2e_fail "work folder left after teardown"
+  for p in $pids; do
+    kill -0 "$p" 2>/dev/null &&
+      e2e_fail "process $p ($(cat "/proc/$p/comm" 2>/dev/null)) outlived the lab"
+  done
+  [[ -n $pids ]] || ((!router && !router6)) || e2e_fail "no lab process was running before teardown"
+  e2e_log "teardown checked: $(wc -w <<<"$pids") processes ended, no namespace or file left"
+}
+
+# _e2e_release_spawned: end the processes this scenario spawned in a group's lab.
+_e2e_release_spawned() {
+  local f
+  for f in "$E2E_WORK"/pids/*.pid; do
+    [[ -f $f && " ${_e2e_shared_pids[*]} " != *" $f "* ]] || continue
+    _lab_stop_pid "$(<"$f")"
+    rm -f "$f"
+  done
+}
+_e2e_shared_pids=()
 
 # Arguments the tool gets in the next runs (none: the interactive battery), and the exit
 # status those runs must end with.

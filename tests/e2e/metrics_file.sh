@@ -8,7 +8,7 @@
 e2e_require_lab
 e2e_require promtool
 e2e_require_tool
-[[ -r ${E2E_SHIM:-} ]] || e2e_skip "no shim library (E2E_SHIM)"
+[[ -r ${E2E_SHIM_STALL_WRITE:-} ]] || e2e_skip "no shim library (E2E_SHIM_STALL_WRITE)"
 
 e2e_lab_up --bare
 folder=$E2E_WORK/textfiles
@@ -28,7 +28,7 @@ cp "$metrics" "$E2E_WORK/first.prom"
 e2e_log "a second pass, killed while it writes the file"
 marker=$E2E_WORK/stalled
 lab_exec_prefix "$E2E_LAB" host
-"${LAB_EXEC_PREFIX[@]}" env LD_PRELOAD="$E2E_SHIM" CORVANITE_SHIM_FOLDER="$folder" \
+"${LAB_EXEC_PREFIX[@]}" env LD_PRELOAD="$E2E_SHIM_STALL_WRITE" CORVANITE_SHIM_FOLDER="$folder" \
   CORVANITE_SHIM_MARKER="$marker" \
   ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
   "$E2E_TOOL" "${E2E_TOOL_ARGS[@]}" >"$E2E_WORK/killed.out" 2>"$E2E_WORK/killed.err" &
