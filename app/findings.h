@@ -86,6 +86,9 @@ struct MembershipDetails {
   int lowestVersion = 1;
   std::vector<ObservedQuery> queries;
   bool sawQueryForGroup = false;
+  // The host held the group through another socket, so no leave (BLOCK)
+  // went: on a router that leaves at once it would have stopped that stream.
+  bool leaveWithheld = false;
 };
 
 // Test 8.

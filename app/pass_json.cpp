@@ -82,6 +82,7 @@ void addDetails(json& test, const MembershipDetails& igmp) {
                        {"sources", addressTexts(query.sources)}});
   }
   test["queries"] = queries;
+  if (igmp.leaveWithheld) test["leave_withheld"] = "group-held-by-host";
 }
 
 void addDetails(json& test, const PimDetails& pim) {

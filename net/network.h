@@ -57,6 +57,13 @@ class ProbeSocket {
   virtual void changeMembership(Membership change, const Address& group,
                                 const std::optional<Address>& source,
                                 unsigned int interfaceIndex) = 0;
+  // `message` is owed to `destination` (a leave after a report, a goodbye
+  // after a Hello): should a signal end the process before
+  // cancelSendIfInterrupted, it is sent on the way out. One at a time; where
+  // the platform cannot, nothing happens.
+  virtual void sendIfInterrupted(std::span<const std::uint8_t> /*message*/,
+                                 const Endpoint& /*destination*/) {}
+  virtual void cancelSendIfInterrupted() {}
 };
 
 class Network {
@@ -102,6 +109,9 @@ class Network {
   // What the host's own configuration does to multicast on the pass's
   // interface, as far as the platform tells.
   virtual HostMulticastState hostState(const PassLink& link) = 0;
+  // Whether a socket of this host, of any program, holds `group` on the
+  // pass's interface now; false where the platform does not tell.
+  virtual bool hostHoldsGroup(const Address& /*group*/, const PassLink& /*link*/) { return false; }
   // The interface this host would send to `destination` from; nothing when
   // it has no route or the platform does not tell.
   virtual std::optional<std::string> routeInterface(const Address& destination) = 0;

@@ -1,5 +1,6 @@
 #include "net/system_network.h"
 
+#include "net/held_groups.h"
 #include "net/link_capture.h"
 #include "net/socket.h"
 
@@ -43,6 +44,10 @@ std::unique_ptr<ProbeSocket> SystemNetwork::openBeaconCapture(const Endpoint& gr
 HostMulticastState SystemNetwork::hostState(const PassLink& link) {
   if (!link.chosen) return {};
   return readHostMulticastState(link.chosen->name, link.chosen->index);
+}
+
+bool SystemNetwork::hostHoldsGroup(const Address& group, const PassLink& link) {
+  return net::hostHoldsGroup(group, link.chosen ? link.chosen->name : std::string());
 }
 
 std::optional<std::string> SystemNetwork::routeInterface(const Address& destination) {

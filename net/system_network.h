@@ -18,6 +18,7 @@ class SystemNetwork final : public Network {
                                                  const std::optional<Address>& source,
                                                  const PassLink& link) override;
   HostMulticastState hostState(const PassLink& link) override;
+  bool hostHoldsGroup(const Address& group, const PassLink& link) override;
   std::optional<std::string> routeInterface(const Address& destination) override;
   void requireLinkUp(const PassLink& link, const char* operation) override;
   void pause(std::uint32_t milliseconds) override;

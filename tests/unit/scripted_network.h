@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -92,6 +93,8 @@ class ScriptedNetwork final : public net::Network {
   // Whether the platform has a beacon capture at all.
   bool beaconCaptures = true;
   net::HostMulticastState host;
+  // Groups a socket of the host holds already, as the kernel's list has them.
+  std::set<net::Address> heldGroups;
   // The interface the host routes each destination by.
   std::map<net::Address, std::string> routes;
 
@@ -158,6 +161,9 @@ class ScriptedNetwork final : public net::Network {
     });
   }
   net::HostMulticastState hostState(const net::PassLink& /*link*/) override { return host; }
+  bool hostHoldsGroup(const net::Address& group, const net::PassLink& /*link*/) override {
+    return heldGroups.contains(group);
+  }
   std::optional<std::string> routeInterface(const net::Address& destination) override {
     const auto found = routes.find(destination);
     if (found == routes.end()) return std::nullopt;
