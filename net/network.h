@@ -99,6 +99,8 @@ class Network {
   // The pass will use `link`: a platform whose captures are slow to open
   // gets one ready now, off the tests' time. Nothing by default.
   virtual void prepareCaptures(const PassLink& /*link*/) {}
+  // The pass is over: nothing it prepared stays open until the next one.
+  virtual void releaseCaptures() {}
   // A capture of one beacon's UDP datagrams (to the group and port, from
   // `source` alone when given) as they reach the pass's interface, whether a
   // socket of this host takes them or not: datagrams IP header first.

@@ -35,6 +35,8 @@ void SystemNetwork::prepareCaptures(const PassLink& link) {
   if (link.chosen) captures_.prepare(*link.chosen);
 }
 
+void SystemNetwork::releaseCaptures() { captures_.release(); }
+
 std::unique_ptr<ProbeSocket> SystemNetwork::openBeaconCapture(const Endpoint& groupAndPort,
                                                               const std::optional<Address>& source,
                                                               const PassLink& link) {

@@ -14,6 +14,7 @@ class SystemNetwork final : public Network {
   std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol, const PassLink& link,
                                              const std::string& filter) override;
   void prepareCaptures(const PassLink& link) override;
+  void releaseCaptures() override;
   std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
                                                  const std::optional<Address>& source,
                                                  const PassLink& link) override;

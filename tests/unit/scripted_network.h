@@ -144,6 +144,9 @@ class ScriptedNetwork final : public net::Network {
   void prepareCaptures(const net::PassLink& link) override {
     preparedLinks.push_back(PreparedLink{link, clock_, sent.size()});
   }
+  // After how many messages sent each pass gave its captures up.
+  std::vector<std::size_t> capturesReleased;
+  void releaseCaptures() override { capturesReleased.push_back(sent.size()); }
   std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::Endpoint& groupAndPort,
                                                       const std::optional<net::Address>& source,
                                                       const net::PassLink& link) override {
