@@ -110,9 +110,12 @@ void runPass(net::Network& network, const PassSetup& setup, PassObserver& observ
   network.prepareCaptures(setup.link);
   observer.passBegins(findings);
   for (const BatteryTest& test : batteryOf(setup.family)) {
-    if (!observer.stillWanted()) return;
+    if (!observer.stillWanted()) break;
     runTest(test, network, setup, observer, *findings.find(test.id));
   }
+  // No capture holds the interface in all-multicast mode between passes.
+  network.releaseCaptures();
+  if (!observer.stillWanted()) return;
   // After the tests: an older querier heard during them shows in the mode.
   findings.hostState = network.hostState(setup.link);
   observer.passEnds(findings);

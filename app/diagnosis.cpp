@@ -430,7 +430,29 @@ std::optional<Finding> findIgnoredPings(const PassFindings& findings) {
                  json{{"address", router->toString()}}, ""};
 }
 
-constexpr std::array<DiagnosisRule, 15> kRules{{
+// A group the host held through another socket got no leave (BLOCK) from the
+// tool, so the router had nothing to answer with a group query.
+std::optional<Finding> findWithheldLeave(const PassFindings& findings) {
+  const bool v6 = ipv6(findings);
+  for (const TestId id :
+       {v6 ? TestId::MldV1 : TestId::IgmpV2, v6 ? TestId::MldV2 : TestId::IgmpV3}) {
+    const auto& membership = findings.details<MembershipDetails>(id);
+    if (!membership.leaveWithheld) continue;
+    const std::string group = membership.group.toString();
+    const bool block = id == TestId::IgmpV3 || id == TestId::MldV2;
+    return Finding{"leave-withheld", Severity::Info,
+                   "The host already holds " + group + " on " + interfaceName(findings) +
+                       " through another socket, so the " + protocolName(findings) +
+                       " test sent no " + (block ? "BLOCK" : "leave") +
+                       " for it: a router that leaves at once would stop that program's stream. "
+                       "Without a leave the router has no cause for a group query, so the test's "
+                       "verdict rests on general queries alone.",
+                   json{{"group", group}, {"interface", interfaceName(findings)}}, ""};
+  }
+  return std::nullopt;
+}
+
+constexpr std::array<DiagnosisRule, 16> kRules{{
     {"querier", findQuerier},
     {"no-querier", findNoQuerier},
     {"querier-old-version", findOldQuerier},
@@ -446,6 +468,7 @@ constexpr std::array<DiagnosisRule, 15> kRules{{
     {"beacon-ttl", findBeaconTtl},
     {"pim-dr", findDesignatedRouter},
     {"router-ignores-pings", findIgnoredPings},
+    {"leave-withheld", findWithheldLeave},
 }};
 
 }  // namespace

@@ -96,6 +96,9 @@ struct MembershipDetails {
   std::int64_t unlistedQueries = 0;
   // Queries whose checksum failed, left out.
   std::int64_t corruptQueries = 0;
+  // The host held the group through another socket, so no leave (BLOCK)
+  // went: on a router that leaves at once it would have stopped that stream.
+  bool leaveWithheld = false;
 };
 
 // Test 8.

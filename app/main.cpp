@@ -10,7 +10,9 @@
 #include "app/pass_setup.h"
 #include "app/prometheus_output.h"
 #include "app/run.h"
+#include "net/farewell.h"
 #include "net/platform.h"
+#include "net/privilege.h"
 #include "net/system_network.h"
 
 namespace {
@@ -32,6 +34,10 @@ InterfaceSummary summaryOf(const PassSetup& setup) {
 }
 
 int run(int argc, char* argv[]) {
+  // Before anything reads input: CAP_NET_RAW acts only around the calls that need it.
+  net::limitPrivilege();
+  // A pass ended by Ctrl-C or a termination request still sends what it owes the link.
+  net::settleOnInterrupt();
   const auto parsed = options::parseCommandLine(
       std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
   if (const auto* early = std::get_if<options::EarlyExit>(&parsed)) return exitEarly(*early);

@@ -89,6 +89,7 @@ void addDetails(json& test, const MembershipDetails& igmp) {
   test["queries"] = queries;
   if (igmp.unlistedQueries > 0) test["unlisted_queries"] = igmp.unlistedQueries;
   if (igmp.corruptQueries > 0) test["corrupt_queries"] = igmp.corruptQueries;
+  if (igmp.leaveWithheld) test["leave_withheld"] = "group-held-by-host";
 }
 
 void addDetails(json& test, const PimDetails& pim) {

@@ -2,12 +2,35 @@
 
 #include <string>
 
+#include "net/platform.h"
+
+namespace {
+
+// The interface -i named, found afresh by its name: one recreated since (a
+// VPN, a bond, a USB NIC) has a new index, perhaps a new address; one gone
+// fails this pass's tests with "no such device".
+net::PassLink refreshedLink(const net::LinkInterface& chosen, net::Family family) {
+  try {
+    const auto found = net::interfaceForOption(net::hostInterfaces(), chosen.name, family);
+    if (const auto* fresh = std::get_if<net::LinkInterface>(&found)) {
+      net::LinkInterface link = *fresh;
+      link.chosenBy = chosen.chosenBy;
+      return net::PassLink{link, std::nullopt};
+    }
+  } catch (const net::CV_SocketException& failure) {
+    return net::PassLink{std::nullopt, failure};
+  }
+  return net::PassLink{std::nullopt, net::CV_SocketException(net::kNoSuchDeviceError, "Bind")};
+}
+
+}  // namespace
+
 PassSetup preparePass(const options::RunOptions& options, net::Family family,
                       const LinksByOption& byOption) {
   PassSetup setup;
   setup.family = family;
   if (const auto chosen = byOption.find(family); chosen != byOption.end()) {
-    setup.link.chosen = chosen->second;
+    setup.link = refreshedLink(chosen->second, family);
   } else {
     setup.link = net::defaultPassLink(family);
   }

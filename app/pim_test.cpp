@@ -9,6 +9,7 @@ void runPimTest(const TestContext& context) {
     PimProber prober(context.network, context.test.family, context.setup.link);
     prober.sendHello();
     prober.receiveMessages(battery::kPimListeningMs);
+    prober.sendGoodbye();
     details.hellos = prober.hellos();
     details.rpAdvertisers = prober.rpAdvertisers();
     details.unlistedHellos = prober.unlistedHellos();

@@ -8,6 +8,7 @@
 #include "app/prompt.h"
 #include "app/text_output.h"
 #include "net/platform.h"
+#include "net/privilege.h"
 #include "net/socket_exceptions.h"
 #include "net/winsock_scope.h"
 
@@ -86,6 +87,7 @@ int runScripted(std::ostream& out, const PassRunner& pass, const ScriptedRun& ho
       const bool succeeded = runScriptedPass(out, pass, how, alongside);
       // Passes nobody can read are not run.
       if (!how.repeatSeconds || !out) {
+        net::dropPrivilegeForGood();
         sockets.close();
         return succeeded ? 0 : 1;
       }

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/farewell.h"
 #include "net/file_replace.h"
 
 namespace net {
@@ -81,6 +82,8 @@ std::optional<FileReplaceError> replaceFileWhole(const std::string& path,
   FileDescriptor file(::mkostemp(name.data(), O_CLOEXEC));
   if (file.get() == -1) return failure("creating a temporary file in the folder", errno);
   TemporaryName temporary(name.data());
+  // A signal before the rename removes it too.
+  PendingRemoval removal(name.data());
 
   const char* next = contents.data();
   std::size_t left = contents.size();
@@ -99,6 +102,7 @@ std::optional<FileReplaceError> replaceFileWhole(const std::string& path,
   if (::fsync(file.get()) != 0) return failure("flushing the temporary file", errno);
   if (file.close() != 0) return failure("closing the temporary file", errno);
   if (::rename(name.data(), path.c_str()) != 0) return failure("renaming it over the file", errno);
+  removal.disarm();
   temporary.keep();
 
   // The new name is in place; syncing the folder only makes it survive a power cut.

@@ -28,6 +28,9 @@ class LinkCaptures {
   // way; one on another interface is closed. Failures are left for the
   // capture that needs the ring to meet and report.
   void prepare(const LinkInterface& link);
+  // The pass is over: the kept ring closes, and rings given back from now on
+  // close too, until the next prepare.
+  void release();
 
   // A capture of what reaches `link` for any host or group, of `family`,
   // that keeps in the kernel only what the libpcap filter expression

@@ -25,19 +25,30 @@ using linux_capture::Pcap;
 struct LinkCaptures::Rings {
   std::mutex lock;
   std::condition_variable changed;
-  // The interface the rings below are for.
+  // The interface the rings below are for, by name and index: a name
+  // recreated (a VPN, a bond, a USB NIC) has a new index, and a ring bound
+  // to the old one would hear nothing.
   std::string interfaceName;
+  unsigned int interfaceIndex = 0;
   // Open, keeping nothing, until a capture borrows it.
   Pcap idle;
   // Being opened, or given back, in the background.
   int coming = 0;
+  // Between passes no ring is kept: it would hold the interface in
+  // all-multicast mode while the tool waits at its prompt.
+  bool keeping = true;
+
+  [[nodiscard]] bool isFor(const std::string& name, unsigned int index) const {
+    return interfaceName == name && interfaceIndex == index;
+  }
 
   // Keeps `ring` for `name` if none is kept (a ring opened for a link that
   // no pass prepared is kept too); else it closes.
-  void keep(Pcap ring, const std::string& name) {
+  void keep(Pcap ring, const std::string& name, unsigned int index) {
     const std::lock_guard<std::mutex> hold(lock);
-    if (idle || (!interfaceName.empty() && interfaceName != name)) return;
+    if (!keeping || idle || (!interfaceName.empty() && !isFor(name, index))) return;
     interfaceName = name;
+    interfaceIndex = index;
     idle = std::move(ring);
   }
 
@@ -54,19 +65,29 @@ LinkCaptures::LinkCaptures() : rings_(std::make_shared<Rings>()) {}
 
 LinkCaptures::~LinkCaptures() = default;
 
+void LinkCaptures::release() {
+  Pcap closing;
+  const std::lock_guard<std::mutex> hold(rings_->lock);
+  rings_->keeping = false;
+  closing = std::move(rings_->idle);
+}
+
 void LinkCaptures::prepare(const LinkInterface& link) {
   if (link.index == 0 || link.name.empty()) return;
   Pcap stale;
   {
     const std::lock_guard<std::mutex> hold(rings_->lock);
-    if (rings_->interfaceName == link.name && (rings_->idle || rings_->coming > 0)) return;
-    if (rings_->interfaceName != link.name) stale = std::move(rings_->idle);
+    rings_->keeping = true;
+    const bool same = rings_->isFor(link.name, link.index);
+    if (same && (rings_->idle || rings_->coming > 0)) return;
+    if (!same) stale = std::move(rings_->idle);
     rings_->interfaceName = link.name;
+    rings_->interfaceIndex = link.index;
     ++rings_->coming;
   }
   const bool handed = runInBackground([rings = rings_, name = link.name, index = link.index] {
     try {
-      rings->keep(linux_capture::openRing(name, index), name);
+      rings->keep(linux_capture::openRing(name, index), name, index);
     } catch (...) {
       // The capture that needs the ring opens it itself and reports the failure.
     }
@@ -85,10 +106,12 @@ constexpr std::chrono::milliseconds kOwedWait{2 * linux_capture::kBlockTimeoutMs
 // keep nothing, in the background when the capture ends.
 class LentRing final : public DatagramSource {
  public:
-  LentRing(std::shared_ptr<LinkCaptures::Rings> rings, std::string interfaceName, Pcap ring,
-           Family family, const std::string& filter, const Address& ownAddress)
+  LentRing(std::shared_ptr<LinkCaptures::Rings> rings, std::string interfaceName,
+           unsigned int interfaceIndex, Pcap ring, Family family, const std::string& filter,
+           const Address& ownAddress)
       : rings_(std::move(rings)),
         interfaceName_(std::move(interfaceName)),
+        interfaceIndex_(interfaceIndex),
         ring_(std::move(ring)),
         frames_(ring_.get()),
         session_(startSession(family, filter, ownAddress)) {}
@@ -99,16 +122,17 @@ class LentRing final : public DatagramSource {
       ++rings_->coming;
     }
     pcap_t* const ring = ring_.release();
-    const bool handed = runInBackground([rings = rings_, name = interfaceName_, ring] {
-      Pcap owned(ring);
-      try {
-        linux_capture::keepOnly(owned.get(), kKeepNothing);
-        rings->keep(std::move(owned), name);
-      } catch (...) {
-        // A ring that cannot be made idle is closed.
-      }
-      rings->arrived();
-    });
+    const bool handed =
+        runInBackground([rings = rings_, name = interfaceName_, index = interfaceIndex_, ring] {
+          Pcap owned(ring);
+          try {
+            linux_capture::keepOnly(owned.get(), kKeepNothing);
+            rings->keep(std::move(owned), name, index);
+          } catch (...) {
+            // A ring that cannot be made idle is closed.
+          }
+          rings->arrived();
+        });
     if (!handed) {
       const Pcap closing(ring);
       rings_->arrived();
@@ -144,6 +168,7 @@ class LentRing final : public DatagramSource {
 
   std::shared_ptr<LinkCaptures::Rings> rings_;
   std::string interfaceName_;
+  unsigned int interfaceIndex_;
   Pcap ring_;
   linux_capture::PcapFrames frames_;
   CaptureSession session_;
@@ -179,9 +204,10 @@ Address boundAddressOf(NativeSocket boundSocket, const char* operation) {
 Pcap borrowRing(LinkCaptures::Rings& rings, const LinkInterface& link) {
   {
     std::unique_lock<std::mutex> hold(rings.lock);
-    rings.changed.wait(
-        hold, [&] { return rings.idle || rings.coming == 0 || rings.interfaceName != link.name; });
-    if (rings.idle && rings.interfaceName == link.name) return std::move(rings.idle);
+    rings.changed.wait(hold, [&] {
+      return rings.idle || rings.coming == 0 || !rings.isFor(link.name, link.index);
+    });
+    if (rings.idle && rings.isFor(link.name, link.index)) return std::move(rings.idle);
   }
   return linux_capture::openRing(link.name, link.index);
 }
@@ -193,8 +219,8 @@ constexpr const char* kOpening = "WSAIoctl";
 std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& link, Family family,
                                                    const std::string& filter,
                                                    const Address& ownAddress) {
-  return std::make_unique<LentRing>(rings_, link.name, borrowRing(*rings_, link), family, filter,
-                                    ownAddress);
+  return std::make_unique<LentRing>(rings_, link.name, link.index, borrowRing(*rings_, link),
+                                    family, filter, ownAddress);
 }
 
 void RawSocket::captureLink(LinkCaptures& captures, Family family, const std::string& filter) {

@@ -15,6 +15,8 @@ LinkCaptures::~LinkCaptures() = default;
 
 void LinkCaptures::prepare(const LinkInterface& /*link*/) {}
 
+void LinkCaptures::release() {}
+
 std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& /*link*/, Family /*family*/,
                                                    const std::string& /*filter*/,
                                                    const Address& /*ownAddress*/) {

@@ -57,6 +57,13 @@ class ProbeSocket {
   virtual void changeMembership(Membership change, const Address& group,
                                 const std::optional<Address>& source,
                                 unsigned int interfaceIndex) = 0;
+  // `message` is owed to `destination` (a leave after a report, a goodbye
+  // after a Hello): should a signal end the process before
+  // cancelSendIfInterrupted, it is sent on the way out. One at a time; where
+  // the platform cannot, nothing happens.
+  virtual void sendIfInterrupted(std::span<const std::uint8_t> /*message*/,
+                                 const Endpoint& /*destination*/) {}
+  virtual void cancelSendIfInterrupted() {}
 };
 
 class Network {
@@ -92,6 +99,8 @@ class Network {
   // The pass will use `link`: a platform whose captures are slow to open
   // gets one ready now, off the tests' time. Nothing by default.
   virtual void prepareCaptures(const PassLink& /*link*/) {}
+  // The pass is over: nothing it prepared stays open until the next one.
+  virtual void releaseCaptures() {}
   // A capture of one beacon's UDP datagrams (to the group and port, from
   // `source` alone when given) as they reach the pass's interface, whether a
   // socket of this host takes them or not: datagrams IP header first.
@@ -102,6 +111,9 @@ class Network {
   // What the host's own configuration does to multicast on the pass's
   // interface, as far as the platform tells.
   virtual HostMulticastState hostState(const PassLink& link) = 0;
+  // Whether a socket of this host, of any program, holds `group` on the
+  // pass's interface now; false where the platform does not tell.
+  virtual bool hostHoldsGroup(const Address& /*group*/, const PassLink& /*link*/) { return false; }
   // The interface this host would send to `destination` from; nothing when
   // it has no route or the platform does not tell.
   virtual std::optional<std::string> routeInterface(const Address& destination) = 0;

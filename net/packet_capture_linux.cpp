@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "net/capture_filter_linux.h"
+#include "net/privilege.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 
@@ -35,9 +36,13 @@ void setCaptureOption(NativeSocket capture, int level, int option, const void* v
 UniqueSocket openPacketCapture(unsigned int interfaceIndex, Family family,
                                std::vector<sock_filter> program) {
   // Protocol 0 until bound: nothing is queued before the filter is in place.
-  UniqueSocket capture(os::openSocket(AF_PACKET, SOCK_DGRAM, 0),
-                       UniqueSocket::Closing::InBackground);
-  if (!capture.valid()) throwSocketError(kOperation);
+  UniqueSocket capture = [] {
+    const RaisedPrivilege raised;
+    UniqueSocket opened(os::openSocket(AF_PACKET, SOCK_DGRAM, 0),
+                        UniqueSocket::Closing::InBackground);
+    if (!opened.valid()) throwSocketError(kOperation);
+    return opened;
+  }();
 
   // Only what a reader could count is copied out of the kernel, and only
   // what came for this host.

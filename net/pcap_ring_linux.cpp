@@ -9,6 +9,7 @@
 #include "net/background.h"
 #include "net/capture_filter.h"
 #include "net/link_layer.h"
+#include "net/privilege.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 
@@ -101,7 +102,10 @@ Pcap openRing(const std::string& interfaceName, unsigned int interfaceIndex) {
     fail(PCAP_ERROR, kOpening);
   }
   errno = 0;
-  const int status = ::pcap_activate(ring.get());
+  const int status = [&ring] {
+    const RaisedPrivilege raised;
+    return ::pcap_activate(ring.get());
+  }();
   if (status < 0) fail(status, kOpening);
   if (!isReadableLinkType(::pcap_datalink(ring.get()))) {
     throw CV_SocketException(EPROTONOSUPPORT, kOpening);

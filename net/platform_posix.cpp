@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "net/background.h"
+#include "net/farewell.h"
 #include "net/platform.h"
 #include "net/unique_socket.h"
 
@@ -125,7 +126,10 @@ const int kNoSuchDeviceError = ENODEV;
 namespace {
 // _exit is safe in a signal handler; nothing buffered is lost, because
 // standard output is written line by line.
-extern "C" void endAtOnce(int signalNumber) { ::_exit(128 + signalNumber); }
+extern "C" void endAtOnce(int signalNumber) {
+  settlePending();
+  ::_exit(128 + signalNumber);
+}
 }  // namespace
 
 void endProcessOnInterrupt() {

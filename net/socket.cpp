@@ -4,6 +4,7 @@
 #include <array>
 
 #include "net/ip_datagram.h"
+#include "net/privilege.h"
 #include "net/socket_exceptions.h"
 
 namespace net {
@@ -22,6 +23,10 @@ void Socket::sendTo(std::span<const std::uint8_t> message, const Endpoint& desti
   if (os::sendTo(handle_.get(), message, socketAddressOf(destination)) == -1) {
     throwSocketError("sendTo");
   }
+}
+
+void Socket::sendIfInterrupted(std::span<const std::uint8_t> message, const Endpoint& destination) {
+  owed_.arm(handle_.get(), message, socketAddressOf(destination));
 }
 
 void Socket::attachCapture(UniqueSocket capture, const Address& ownAddress) {
@@ -152,6 +157,7 @@ UniqueSocket openUdp(Family family) {
 }
 
 UniqueSocket openRaw(Family family, int protocol) {
+  const RaisedPrivilege raised;
   UniqueSocket opened(os::openSocket(nativeFamily(family), SOCK_RAW, protocol));
   if (!opened.valid()) throw CV_RawSocketException(lastSocketError());
   return opened;
@@ -190,8 +196,10 @@ RawSocket::RawSocket(Family family, int protocol)
 void RawSocket::bindToLink(const PassLink& link) {
   const LinkInterface& chosen = requireLinkToBindTo(link);
   // Replies that reach the host on another link are not this link's.
-  if (chosen.index != 0 && os::bindToDevice(native(), chosen.name) == -1) {
-    throwSocketError("Bind");
+  // Kernels before 5.7 want CAP_NET_RAW for it.
+  if (chosen.index != 0) {
+    const RaisedPrivilege raised;
+    if (os::bindToDevice(native(), chosen.name) == -1) throwSocketError("Bind");
   }
   bind(Endpoint{chosen.address, 0});
   linkIndex_ = chosen.index;

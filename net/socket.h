@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "net/datagram_source.h"
+#include "net/farewell.h"
 #include "net/interfaces.h"
 #include "net/network.h"
 #include "net/platform.h"
@@ -44,6 +45,9 @@ class Socket : public ProbeSocket {
   void drain(const DatagramHandler& onDatagram) override;
   void changeMembership(Membership change, const Address& group,
                         const std::optional<Address>& source, unsigned int interfaceIndex) override;
+  void sendIfInterrupted(std::span<const std::uint8_t> message,
+                         const Endpoint& destination) override;
+  void cancelSendIfInterrupted() override { owed_.disarm(); }
 
   // Reads one datagram. On a raw socket it starts with its IP header.
   ReadResult read(std::span<std::uint8_t> buffer);
@@ -80,6 +84,8 @@ class Socket : public ProbeSocket {
   std::unique_ptr<DatagramSource> linkCapture_;
   Family family_;
   std::optional<std::uint8_t> headerToPut_;
+  // Declared last, disarmed first: never sent on a closed handle.
+  PendingFarewell owed_;
 };
 
 class UdpSocket : public Socket {

@@ -1,5 +1,6 @@
 #include "net/system_network.h"
 
+#include "net/held_groups.h"
 #include "net/link_capture.h"
 #include "net/socket.h"
 
@@ -34,6 +35,8 @@ void SystemNetwork::prepareCaptures(const PassLink& link) {
   if (link.chosen) captures_.prepare(*link.chosen);
 }
 
+void SystemNetwork::releaseCaptures() { captures_.release(); }
+
 std::unique_ptr<ProbeSocket> SystemNetwork::openBeaconCapture(const Endpoint& groupAndPort,
                                                               const std::optional<Address>& source,
                                                               const PassLink& link) {
@@ -43,6 +46,10 @@ std::unique_ptr<ProbeSocket> SystemNetwork::openBeaconCapture(const Endpoint& gr
 HostMulticastState SystemNetwork::hostState(const PassLink& link) {
   if (!link.chosen) return {};
   return readHostMulticastState(link.chosen->name, link.chosen->index);
+}
+
+bool SystemNetwork::hostHoldsGroup(const Address& group, const PassLink& link) {
+  return net::hostHoldsGroup(group, link.chosen ? link.chosen->name : std::string());
 }
 
 std::optional<std::string> SystemNetwork::routeInterface(const Address& destination) {

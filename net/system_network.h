@@ -14,10 +14,12 @@ class SystemNetwork final : public Network {
   std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol, const PassLink& link,
                                              const std::string& filter) override;
   void prepareCaptures(const PassLink& link) override;
+  void releaseCaptures() override;
   std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
                                                  const std::optional<Address>& source,
                                                  const PassLink& link) override;
   HostMulticastState hostState(const PassLink& link) override;
+  bool hostHoldsGroup(const Address& group, const PassLink& link) override;
   std::optional<std::string> routeInterface(const Address& destination) override;
   void requireLinkUp(const PassLink& link, const char* operation) override;
   void pause(std::uint32_t milliseconds) override;

@@ -64,22 +64,41 @@ MembershipProber::MembershipProber(net::Network& network, net::Family family,
 
 void MembershipProber::send(std::span<const std::uint8_t> message,
                             const net::Address& destination) {
+  socket_->sendTo(message, destinationOf(destination));
+}
+
+net::Endpoint MembershipProber::destinationOf(const net::Address& address) const {
   // A link-local IPv6 group names the interface it is meant on.
-  const net::Address to = destination.isV4() ? destination : destination.withScope(scope_);
-  socket_->sendTo(message, net::Endpoint{to, 0});
+  return net::Endpoint{address.isV4() ? address : address.withScope(scope_), 0};
+}
+
+void MembershipProber::owe(std::span<const std::uint8_t> message, const net::Address& destination) {
+  if (!leaveWithheld_) socket_->sendIfInterrupted(message, destinationOf(destination));
 }
 
 void MembershipProber::sendAnySourceReport(const net::Address& group) {
   send(protocol_.anySourceReport(group), group);
+  owe(protocol_.anySourceLeave(group), protocol_.leaveDestination);
 }
 
 void MembershipProber::sendAnySourceLeave(const net::Address& group) {
   send(protocol_.anySourceLeave(group), protocol_.leaveDestination);
+  socket_->cancelSendIfInterrupted();
 }
 
 void MembershipProber::sendSourceReport(const net::Address& group, const net::Address& source,
                                         std::uint8_t recordType) {
   send(protocol_.sourceReport(group, source, recordType), protocol_.sourceReportDestination);
+  if (recordType == kAllowNewSources) {
+    owe(protocol_.sourceReport(group, source, kBlockOldSources), protocol_.sourceReportDestination);
+  } else {
+    socket_->cancelSendIfInterrupted();
+  }
+}
+
+void MembershipProber::withholdLeave() {
+  leaveWithheld_ = true;
+  socket_->cancelSendIfInterrupted();
 }
 
 void MembershipProber::receiveQueries(std::int32_t timeOutMs, net::AfterDatagram afterEachQuery) {

@@ -55,12 +55,17 @@ class MembershipProber {
   MembershipProber(net::Network& network, net::Family family, const net::Address& group,
                    int lowestVersion, const net::PassLink& link);
 
-  // To the group, and its leave to all routers.
+  // To the group, and its leave to all routers. From the report on, the
+  // leave is owed: a signal that ends the process sends it.
   void sendAnySourceReport(const net::Address& group);
   void sendAnySourceLeave(const net::Address& group);
-  // One record of one source, to the routers of the newest version.
+  // One record of one source, to the routers of the newest version; after
+  // an ALLOW the BLOCK is owed as the leave is.
   void sendSourceReport(const net::Address& group, const net::Address& source,
                         std::uint8_t recordType);
+  // The host holds the group through another socket: nothing is owed, and
+  // from now on no report makes a leave or BLOCK owed.
+  void withholdLeave();
 
   // Watches for Membership Queries of any group; with StopListening, returns
   // at the first one.
@@ -78,6 +83,8 @@ class MembershipProber {
 
  private:
   void send(std::span<const std::uint8_t> message, const net::Address& destination);
+  void owe(std::span<const std::uint8_t> message, const net::Address& destination);
+  [[nodiscard]] net::Endpoint destinationOf(const net::Address& address) const;
 
   const MembershipProtocol& protocol_;
   // Taken before the capture opens: a capture stamps a query with the
@@ -89,6 +96,7 @@ class MembershipProber {
   // The interface link-local destinations are scoped to; 0 when unknown.
   unsigned int scope_;
   bool sawQueryForGroup_ = false;
+  bool leaveWithheld_ = false;
   std::vector<ObservedQuery> seenQueries_;
   std::int64_t unlistedQueries_ = 0;
   std::int64_t corruptQueries_ = 0;

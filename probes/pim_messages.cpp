@@ -53,12 +53,13 @@ HelloOptions readHelloOptions(std::span<const std::uint8_t> options) {
 }
 
 // The Hello with its checksum field still zero.
-std::array<std::uint8_t, 26> uncheckedHello(std::uint32_t generationId) {
+std::array<std::uint8_t, 26> uncheckedHello(std::uint32_t generationId,
+                                            std::uint16_t holdtimeSeconds) {
   std::array<std::uint8_t, 26> message{};
   message[kVersionTypeOffset] = kVersion2 | kHelloType;
   net::putBe16(message, kHoldtimeAt, kHoldtimeOption);
   net::putBe16(message, kHoldtimeAt + kOptionLengthOffset, 2);
-  net::putBe16(message, kHoldtimeAt + kOptionValueOffset, kPimHelloHoldtimeSeconds);
+  net::putBe16(message, kHoldtimeAt + kOptionValueOffset, holdtimeSeconds);
   net::putBe16(message, kDrPriorityAt, kDrPriorityOption);
   net::putBe16(message, kDrPriorityAt + kOptionLengthOffset, 4);
   net::putBe32(message, kDrPriorityAt + kOptionValueOffset, 0);
@@ -70,18 +71,19 @@ std::array<std::uint8_t, 26> uncheckedHello(std::uint32_t generationId) {
 
 }  // namespace
 
-std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId) {
-  auto message = uncheckedHello(generationId);
+std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId, std::uint16_t holdtimeSeconds) {
+  auto message = uncheckedHello(generationId, holdtimeSeconds);
   net::putChecksum(message, kChecksumOffset);
   return message;
 }
 
 std::array<std::uint8_t, 26> pimHelloV6(std::uint32_t generationId, const net::Address& source,
-                                        const net::Address& destination) {
+                                        const net::Address& destination,
+                                        std::uint16_t holdtimeSeconds) {
   if (source.isV4() || destination.isV4()) {
     throw std::invalid_argument("a PIMv6 Hello goes between IPv6 addresses");
   }
-  auto message = uncheckedHello(generationId);
+  auto message = uncheckedHello(generationId, holdtimeSeconds);
   net::putBe16(
       message, kChecksumOffset,
       net::internetChecksum(message, net::PseudoHeader{source, destination, kPimNextHeader}));

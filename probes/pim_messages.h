@@ -25,7 +25,12 @@ inline constexpr int kPimProtocol = 103;
 // +-------------------------------+
 // DR Priority 0 leaves the link's DR to the routers; a fresh Generation ID
 // makes every Hello a new neighbour's, which a router answers at once.
-std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId);
+// Holdtime 0 is the goodbye (RFC 7761 4.3.1): the routers forget the
+// neighbour at once, so the host is one only while it listens.
+inline constexpr std::uint16_t kPimHelloHoldtimeSeconds = 30;
+inline constexpr std::uint16_t kPimGoodbyeHoldtimeSeconds = 0;
+std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId,
+                                      std::uint16_t holdtimeSeconds = kPimHelloHoldtimeSeconds);
 
 // The same Hello for IPv6, where the checksum also covers the pseudo-header
 // (RFC 7761 4.9: source, destination, length, next header 103), so the
@@ -33,10 +38,8 @@ std::array<std::uint8_t, 26> pimHello(std::uint32_t generationId);
 // the kernel will use, and ff02::d. Throws std::invalid_argument unless both
 // are IPv6.
 std::array<std::uint8_t, 26> pimHelloV6(std::uint32_t generationId, const net::Address& source,
-                                        const net::Address& destination);
-
-// The Holdtime the Hello announces, in seconds.
-inline constexpr std::uint16_t kPimHelloHoldtimeSeconds = 30;
+                                        const net::Address& destination,
+                                        std::uint16_t holdtimeSeconds = kPimHelloHoldtimeSeconds);
 
 // A Generation ID drawn from `entropy`. A host without a working entropy
 // source (std::random_device throws there) still gets one, mixed from the

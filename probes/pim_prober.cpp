@@ -25,15 +25,37 @@ PimProber::PimProber(net::Network& network, net::Family family, const net::PassL
                                     family == net::Family::V4 ? kPimMessagesFilter : "")),
       generationId_(freshGenerationId()) {}
 
-void PimProber::sendHello() {
-  const net::Address group = net::allPimRoutersGroup(family_);
-  if (family_ == net::Family::V4) {
-    socket_->sendTo(pimHello(generationId_), net::Endpoint{group, 0});
-    return;
+PimProber::~PimProber() {
+  if (!neighbourAnnounced_) return;
+  try {
+    sendGoodbye();
+  } catch (...) {
+    // The test already reports the failure that brought it here.
   }
+}
+
+void PimProber::sendHello() {
+  socket_->sendTo(helloWith(kPimHelloHoldtimeSeconds), helloDestination());
+  neighbourAnnounced_ = true;
+  socket_->sendIfInterrupted(helloWith(kPimGoodbyeHoldtimeSeconds), helloDestination());
+}
+
+void PimProber::sendGoodbye() {
+  neighbourAnnounced_ = false;
+  socket_->sendTo(helloWith(kPimGoodbyeHoldtimeSeconds), helloDestination());
+  socket_->cancelSendIfInterrupted();
+}
+
+std::array<std::uint8_t, 26> PimProber::helloWith(std::uint16_t holdtimeSeconds) const {
+  if (family_ == net::Family::V4) return pimHello(generationId_, holdtimeSeconds);
   // The socket is bound to the link-local address the checksum is taken over.
-  const auto hello = pimHelloV6(generationId_, source_.withScope(0), group);
-  socket_->sendTo(hello, net::Endpoint{group.withScope(scope_), 0});
+  return pimHelloV6(generationId_, source_.withScope(0), net::allPimRoutersGroup(family_),
+                    holdtimeSeconds);
+}
+
+net::Endpoint PimProber::helloDestination() const {
+  const net::Address group = net::allPimRoutersGroup(family_);
+  return net::Endpoint{family_ == net::Family::V4 ? group : group.withScope(scope_), 0};
 }
 
 void PimProber::receiveMessages(std::int32_t timeOutMs) {

@@ -2,6 +2,7 @@
 // of PIM Hellos, and of Candidate-RP-Advertisements that pass the link.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -23,8 +24,17 @@ class PimProber {
   // Captures PIM from here on: routers answer a new neighbour within a few
   // milliseconds of its Hello.
   PimProber(net::Network& network, net::Family family, const net::PassLink& link);
+  // A Hello that left without its goodbye (a failed listen) gets one here.
+  ~PimProber();
+  PimProber(const PimProber&) = delete;
+  PimProber& operator=(const PimProber&) = delete;
+  PimProber(PimProber&&) = delete;
+  PimProber& operator=(PimProber&&) = delete;
 
   void sendHello();
+  // The same neighbour's Hello with Holdtime 0: the routers forget it now
+  // rather than when the first Hello's holdtime runs out.
+  void sendGoodbye();
   // Records PIM senders for the whole timeOutMs, never less.
   void receiveMessages(std::int32_t timeOutMs);
 
@@ -41,6 +51,8 @@ class PimProber {
   [[nodiscard]] std::int64_t unlistedRpAdvertisements() const { return unlistedRpAdvertisements_; }
 
  private:
+  [[nodiscard]] std::array<std::uint8_t, 26> helloWith(std::uint16_t holdtimeSeconds) const;
+  [[nodiscard]] net::Endpoint helloDestination() const;
   void keepHello(const PimMessage& hello);
   void keepRpAdvertiser(const net::Address& sender);
 
@@ -50,6 +62,7 @@ class PimProber {
   unsigned int scope_;
   std::unique_ptr<net::ProbeSocket> socket_;
   std::uint32_t generationId_;
+  bool neighbourAnnounced_ = false;
   std::vector<NeighbourHello> hellos_;
   std::vector<net::Address> rpAdvertisers_;
   std::int64_t unlistedHellos_ = 0;

@@ -29,8 +29,13 @@ e2e_expect_interval "test 7 with the router answering" 0 1000 "$(e2e_mark echo-1
 e2e_expect_interval "test 8 with Hellos answered" 5000 6500 "$(e2e_mark hello)" \
   'line:^Test succeeded:  received responses to Hello Message'
 
-n=$(e2e_witness_count "src=$LAB_HOST_ADDR " "proto=pim " "pim_type=0 ")
+n=$(e2e_witness_count "src=$LAB_HOST_ADDR " "proto=pim " "pim_type=0 " "holdtime=30 ")
 [[ $n -eq 2 ]] || e2e_fail "expected 2 PIM Hellos from the host, the witness saw $n"
+# Each pass ends its neighbourship with the same neighbour's Hello of holdtime 0.
+mapfile -t hellos < <(e2e_witness_values genid "src=$LAB_HOST_ADDR " "pim_type=0 " "holdtime=30 ")
+mapfile -t goodbyes < <(e2e_witness_values genid "src=$LAB_HOST_ADDR " "pim_type=0 " "holdtime=0 ")
+[[ ${#goodbyes[@]} -eq 2 && ${goodbyes[*]} == "${hellos[*]}" ]] ||
+  e2e_fail "Hellos ${hellos[*]} were ended by goodbyes ${goodbyes[*]}, not one each"
 # The Hello's DR priority 0 must leave the router DR, or the beacons would stop.
 dr=$(lab_host_link_dr "$E2E_LAB")
 [[ $dr == "$LAB_ROUTER_ADDR" ]] || e2e_fail "the tool's Hello made $dr the host link's DR"

@@ -51,7 +51,7 @@ done
 n=$(e2e_witness_count "$h" "dst=ff02::d " "proto=pim " "pim_type=0 " "holdtime=30 " \
   "dr_priority=0 " "genid=[0-9]+$")
 [[ $n -eq 2 ]] || e2e_fail "expected 2 PIMv6 Hellos with DR priority 0, the witness saw $n"
-mapfile -t genids < <(e2e_witness_values genid "$h" "proto=pim " "pim_type=0 ")
+mapfile -t genids < <(e2e_witness_values genid "$h" "proto=pim " "pim_type=0 " "holdtime=30 ")
 [[ ${#genids[@]} -eq 2 && ${genids[0]} != "${genids[1]}" ]] ||
   e2e_fail "the two passes' Hellos carry Generation IDs ${genids[*]}, not two different ones"
 e2e_finish

@@ -14,7 +14,7 @@ e2e_expect_output two_passes.txt
 
 # Each pass sends its own Hello, each with a Generation ID of its own: a router keeps
 # the first one and would not answer the second Hello if both carried the same.
-h="src=$LAB_HOST_ADDR .*proto=pim .*pim_type=0 "
+h="src=$LAB_HOST_ADDR .*proto=pim .*pim_type=0 .*holdtime=30 "
 n=$(e2e_witness_count "$h")
 [[ $n -eq 2 ]] || e2e_fail "expected 2 PIM Hellos from the host, the witness saw $n"
 genids=$(grep -E "$h" "$E2E_WORK/witness.txt" | sed -nE 's/.* genid=([0-9]+)$/\1/p' |

@@ -306,6 +306,24 @@ TEST_F(BatteryTest, AQueryThatArrivesWhileTheCaptureOpensIsNotBeforeTheProbeBega
   EXPECT_DOUBLE_EQ(igmp.queries[1].sinceProbeMs, 2500.0);
 }
 
+// Another program's stream must not stop because the tool left its group.
+TEST_F(BatteryTest, MembershipTestsSendNoLeaveOrBlockForAGroupTheHostHolds) {
+  ScriptedLab{}.install(network);
+  network.heldGroups = {kLabAsmGroup, kLabSsmGroup};
+
+  const TestRecord& v2 = run(TestId::IgmpV2);
+  const TestRecord& v3 = run(TestId::IgmpV3);
+
+  const auto sent = network.sentBy(SocketKind::IgmpCapture);
+  ASSERT_EQ(sent.size(), 2U);
+  EXPECT_EQ(sent[0].bytes[0], 0x16) << "the IGMPv2 report alone";
+  EXPECT_EQ(sent[1].bytes[0], 0x22) << "the IGMPv3 report";
+  EXPECT_EQ(sent[1].bytes[8], 5) << "ALLOW_NEW_SOURCES alone";
+  EXPECT_TRUE(std::get<MembershipDetails>(v2.details).leaveWithheld);
+  EXPECT_TRUE(std::get<MembershipDetails>(v3.details).leaveWithheld);
+  EXPECT_EQ(v2.durationMs, 3000U) << "the windows stay as long";
+}
+
 TEST_F(BatteryTest, IgmpV3SendsAllowThenBlockAfterItsPauseAndSeesTheSourceQuery) {
   ScriptedLab{}.install(network);
 
@@ -586,9 +604,17 @@ TEST_F(BatteryTest, PimHelloRecordsTheRoutersOptionsAndNamesItResponder) {
             "\t8.  Detecting if first-hop router knows about an RP \n"
             "Test succeeded:  received responses to Hello Message \n");
   const auto sent = network.sentBy(SocketKind::PimCapture);
-  ASSERT_EQ(sent.size(), 1U);
+  ASSERT_EQ(sent.size(), 2U);
   EXPECT_EQ(sent[0].destination.address.toString(), "224.0.0.13");
   EXPECT_EQ(sent[0].bytes[0], 0x20) << "a PIMv2 Hello";
+  // Once the window is over the same neighbour says goodbye: Holdtime 0.
+  EXPECT_EQ(sent[0].bytes[9], 30);
+  EXPECT_EQ(sent[1].bytes[9], 0);
+  EXPECT_TRUE(
+      std::equal(sent[0].bytes.begin() + 10, sent[0].bytes.end(), sent[1].bytes.begin() + 10))
+      << "same Generation ID";
+  EXPECT_EQ(sent[1].destination.address.toString(), "224.0.0.13");
+  EXPECT_EQ(sent[1].at - sent[0].at, milliseconds(5000));
   const auto& pim = std::get<PimDetails>(record.details);
   ASSERT_EQ(pim.hellos.size(), 1U);
   EXPECT_EQ(pim.hellos[0].sender, kLabRouter);

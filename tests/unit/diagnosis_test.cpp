@@ -327,11 +327,11 @@ TEST(Diagnosis, WithoutCaptureOrHostStateTheirFindingsAreLeftOut) {
 TEST(Diagnosis, EveryRuleHasItsOwnIdAndFindingsComeWorstFirst) {
   Ids ids;
   for (const DiagnosisRule& rule : diagnosisRules()) ids.emplace_back(rule.id);
-  EXPECT_EQ(
-      ids, (Ids{"querier", "no-querier", "querier-old-version", "multiple-queriers",
-                "switch-querier", "membership-interval", "query-off-subnet", "query-not-link-local",
-                "host-igmp-version-forced", "host-igmp-compat-mode", "host-mld-version-forced",
-                "host-drops-beacon", "beacon-ttl", "pim-dr", "router-ignores-pings"}));
+  EXPECT_EQ(ids, (Ids{"querier", "no-querier", "querier-old-version", "multiple-queriers",
+                      "switch-querier", "membership-interval", "query-off-subnet",
+                      "query-not-link-local", "host-igmp-version-forced", "host-igmp-compat-mode",
+                      "host-mld-version-forced", "host-drops-beacon", "beacon-ttl", "pim-dr",
+                      "router-ignores-pings", "leave-withheld"}));
   ScriptedNetwork network;
   installLabThatDropsBeacons(network);
   network.scripts[SocketKind::IgmpCapture].arrivals = {

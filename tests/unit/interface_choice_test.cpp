@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "app/pass_setup.h"
 #include "net/address.h"
 #include "net/interfaces.h"
+#include "net/platform.h"
 
 namespace {
 
@@ -115,6 +118,36 @@ TEST(InterfaceOption, EachUnusableInterfaceIsNamedPrecisely) {
   EXPECT_EQ(refusal(interfaces, "eth1"), "--interface: interface eth1 is down");
   EXPECT_EQ(refusal(interfaces, "10.0.9.2"), "--interface: interface eth1 is down");
   EXPECT_EQ(refusal(interfaces, "tun0"), "--interface: interface tun0 has no IPv4 address");
+}
+
+}  // namespace
+
+namespace {
+
+// A long run with -i: each pass finds the interface afresh by its name, so a
+// recreated one (a new index) is used again and a vanished one fails that
+// pass with "no such device".
+TEST(InterfaceChoice, EachPassFindsTheInterfaceGivenByOptionAfreshByName) {
+  const std::vector<net::HostInterface> interfaces = net::hostInterfaces();
+  const auto loopback =
+      std::find_if(interfaces.begin(), interfaces.end(), [](const net::HostInterface& entry) {
+        return entry.name == "lo" && entry.up && entry.hasIpv4;
+      });
+  if (loopback == interfaces.end()) GTEST_SKIP() << "no loopback interface named lo";
+  const net::Address address = *net::Address::parseV4("127.0.0.1");
+  const LinksByOption stale{{net::Family::V4, net::LinkInterface{"lo", loopback->index + 1000,
+                                                                 address, ChosenBy::Option}}};
+  const PassSetup again = preparePass(options::RunOptions{}, net::Family::V4, stale);
+  ASSERT_TRUE(again.link.chosen);
+  EXPECT_EQ(again.link.chosen->index, loopback->index);
+  EXPECT_EQ(again.link.chosen->chosenBy, ChosenBy::Option);
+
+  const LinksByOption gone{
+      {net::Family::V4, net::LinkInterface{"corvgone0", 4242, address, ChosenBy::Option}}};
+  const PassSetup failed = preparePass(options::RunOptions{}, net::Family::V4, gone);
+  EXPECT_FALSE(failed.link.chosen);
+  ASSERT_TRUE(failed.link.failure);
+  EXPECT_EQ(failed.link.failure->errorCode, net::kNoSuchDeviceError);
 }
 
 }  // namespace

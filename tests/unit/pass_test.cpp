@@ -92,6 +92,10 @@ TEST(Pass, EachPassNamesItsLinkForItsCapturesBeforeItsFirstTest) {
   EXPECT_EQ(network.preparedLinks[0].at, milliseconds(0));
   // The passes send alike: the second names the link once the first is done.
   EXPECT_EQ(network.preparedLinks[1].sentBefore * 2, network.sent.size());
+  // Each gives them up after its last message (test 8's goodbye): nothing
+  // holds the interface in all-multicast mode while the prompt waits.
+  EXPECT_EQ(network.capturesReleased,
+            (std::vector<std::size_t>{network.sent.size() / 2, network.sent.size()}));
 }
 
 // Tells nothing after its `wantedTests`th test has ended.

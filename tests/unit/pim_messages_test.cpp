@@ -61,6 +61,23 @@ TEST(PimMessages, Ipv6HelloIsTheSameMessageSummedBehindItsPseudoHeader) {
   EXPECT_THROW(pimHelloV6(1, host, net::kAllPimRoutersGroup), std::invalid_argument);
 }
 
+// The goodbye is the same neighbour's Hello with Holdtime 0; the checksums
+// are scapy's (its PIMv2 Hello layer, and in6_chksum for IPv6).
+TEST(PimMessages, GoodbyeIsTheSameHelloWithHoldtimeZero) {
+  EXPECT_EQ(pimHello(0xA1B2C3D4, kPimGoodbyeHoldtimeSeconds),
+            (std::array<std::uint8_t, 26>{
+                0x20, 0x00, 0x7A, 0x46,                          // Hello
+                0x00, 0x01, 0x00, 0x02, 0x00, 0x00,              // Holdtime 0
+                0x00, 0x13, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00,  // DR Priority 0
+                0x00, 0x14, 0x00, 0x04, 0xA1, 0xB2, 0xC3, 0xD4,  // Generation ID
+            }));
+  const auto goodbye = pimHelloV6(0xA1B2C3D4, *net::Address::parseV6("fe80::2"),
+                                  *net::Address::parseV6("ff02::d"), kPimGoodbyeHoldtimeSeconds);
+  EXPECT_EQ(goodbye[2], 0x7C);
+  EXPECT_EQ(goodbye[3], 0x32);
+  EXPECT_EQ(goodbye[9], 0x00);
+}
+
 TEST(PimMessages, Ipv6HellosBootstrapsAndRpAdvertisementsAreRead) {
   const auto hello = readPimMessage(ipv6_captures::kPimHello);
   ASSERT_TRUE(hello);

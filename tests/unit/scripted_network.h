@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -92,6 +93,8 @@ class ScriptedNetwork final : public net::Network {
   // Whether the platform has a beacon capture at all.
   bool beaconCaptures = true;
   net::HostMulticastState host;
+  // Groups a socket of the host holds already, as the kernel's list has them.
+  std::set<net::Address> heldGroups;
   // The interface the host routes each destination by.
   std::map<net::Address, std::string> routes;
 
@@ -141,6 +144,9 @@ class ScriptedNetwork final : public net::Network {
   void prepareCaptures(const net::PassLink& link) override {
     preparedLinks.push_back(PreparedLink{link, clock_, sent.size()});
   }
+  // After how many messages sent each pass gave its captures up.
+  std::vector<std::size_t> capturesReleased;
+  void releaseCaptures() override { capturesReleased.push_back(sent.size()); }
   std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::Endpoint& groupAndPort,
                                                       const std::optional<net::Address>& source,
                                                       const net::PassLink& link) override {
@@ -158,6 +164,9 @@ class ScriptedNetwork final : public net::Network {
     });
   }
   net::HostMulticastState hostState(const net::PassLink& /*link*/) override { return host; }
+  bool hostHoldsGroup(const net::Address& group, const net::PassLink& /*link*/) override {
+    return heldGroups.contains(group);
+  }
   std::optional<std::string> routeInterface(const net::Address& destination) override {
     const auto found = routes.find(destination);
     if (found == routes.end()) return std::nullopt;
