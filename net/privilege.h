@@ -15,6 +15,7 @@ void limitPrivilege();
 
 // CAP_NET_RAW in effect for the guard's life, when it is permitted at all;
 // the platform's error number of the call inside survives the guard's end.
+// A right that was already in effect stays so after it.
 class RaisedPrivilege {
  public:
   RaisedPrivilege();

@@ -23,11 +23,10 @@ bool setNetRaw(cap_flag_t set, cap_flag_value_t value) {
   return ::cap_set_flag(caps.get(), set, 1, netRaw, value) == 0 && ::cap_set_proc(caps.get()) == 0;
 }
 
-bool netRawPermitted() {
+bool netRawIn(cap_flag_t set) {
   const Caps caps(::cap_get_proc());
   cap_flag_value_t value = CAP_CLEAR;
-  return caps && ::cap_get_flag(caps.get(), CAP_NET_RAW, CAP_PERMITTED, &value) == 0 &&
-         value == CAP_SET;
+  return caps && ::cap_get_flag(caps.get(), CAP_NET_RAW, set, &value) == 0 && value == CAP_SET;
 }
 
 }  // namespace
@@ -42,7 +41,10 @@ void limitPrivilege() {
 
 RaisedPrivilege::RaisedPrivilege() {
   const int saved = errno;
-  raised_ = netRawPermitted() && setNetRaw(CAP_EFFECTIVE, CAP_SET);
+  // Already in effect (an outer guard, or a caller that never limited its
+  // rights): this guard leaves it as it found it.
+  raised_ =
+      !netRawIn(CAP_EFFECTIVE) && netRawIn(CAP_PERMITTED) && setNetRaw(CAP_EFFECTIVE, CAP_SET);
   errno = saved;
 }
 

@@ -426,8 +426,16 @@ TEST_F(ScriptedIpv6Battery, PimHelloGoesToAllPimRoutersAndTheRoutersHelloIsRecor
 
   EXPECT_EQ(text(), kPimHeader + "Test succeeded:  PIM routers answered the Hello \n");
   const auto sent = network.sentBy(SocketKind::PimCapture);
-  ASSERT_EQ(sent.size(), 1U);
+  ASSERT_EQ(sent.size(), 2U) << "the Hello, then its goodbye once the window is over";
   EXPECT_EQ(sent[0].destination.address, onLabLink("ff02::d"));
+  EXPECT_EQ(sent[1].destination.address, onLabLink("ff02::d"));
+  EXPECT_EQ(net::readBe16(sent[1].bytes, 8), 0) << "the goodbye's Holdtime";
+  EXPECT_EQ(net::readBe32(sent[1].bytes, 22), net::readBe32(sent[0].bytes, 22))
+      << "the goodbye comes from the same neighbour: its Generation ID";
+  EXPECT_EQ(net::internetChecksum(
+                sent[1].bytes,
+                net::PseudoHeader{kLab6Host, net::allPimRoutersGroup(net::Family::V6), 103}),
+            0);
   const std::vector<std::uint8_t>& hello = sent[0].bytes;
   ASSERT_EQ(hello.size(), 26U);
   EXPECT_EQ(hello[0], 0x20) << "a PIMv2 Hello";
@@ -479,7 +487,8 @@ TEST_F(ScriptedIpv6Battery, NoPimRouterFailsAfterTheWholeWindow) {
   EXPECT_EQ(text(), kPimHeader + "Test failed:  no PIM router answered the Hello \n");
   EXPECT_EQ(record.outcome, TestOutcome::Failed);
   EXPECT_EQ(record.durationMs, 5000U);
-  EXPECT_EQ(network.sentBy(SocketKind::PimCapture).size(), 1U) << "the Hello still went out";
+  EXPECT_EQ(network.sentBy(SocketKind::PimCapture).size(), 2U)
+      << "the Hello and its goodbye still went out";
   EXPECT_FALSE(flagsOf(findings()).pimHelloAnswered);
 }
 

@@ -101,9 +101,16 @@ TEST(ScriptedIpv6Pass, TwoPassesSendTheMldReportsInOrderThePingsAndAFreshHelloEa
   EXPECT_EQ(pinged, (std::vector<std::string>{"ff02::2", "ff02::16", "ff02::d", "ff02::2",
                                               "ff02::16", "ff02::d"}));
 
+  // Each pass sends its Hello, then a goodbye (Holdtime 0) from the same neighbour.
   const auto hellos = network.sentBy(SocketKind::PimCapture);
-  ASSERT_EQ(hellos.size(), 2U);
-  EXPECT_NE(net::readBe32(hellos[0].bytes, 22), net::readBe32(hellos[1].bytes, 22))
+  ASSERT_EQ(hellos.size(), 4U);
+  EXPECT_EQ(net::readBe16(hellos[0].bytes, 8), 30);
+  EXPECT_EQ(net::readBe16(hellos[1].bytes, 8), 0);
+  EXPECT_EQ(net::readBe16(hellos[2].bytes, 8), 30);
+  EXPECT_EQ(net::readBe16(hellos[3].bytes, 8), 0);
+  EXPECT_EQ(net::readBe32(hellos[0].bytes, 22), net::readBe32(hellos[1].bytes, 22));
+  EXPECT_EQ(net::readBe32(hellos[2].bytes, 22), net::readBe32(hellos[3].bytes, 22));
+  EXPECT_NE(net::readBe32(hellos[0].bytes, 22), net::readBe32(hellos[2].bytes, 22))
       << "each pass's Hello is a new neighbour's, with a Generation ID of its own";
   for (const Sent& hello : hellos) EXPECT_EQ(net::readBe32(hello.bytes, 14), 0U);
 }
