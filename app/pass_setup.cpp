@@ -31,8 +31,7 @@ std::variant<LinksByOption, options::EarlyExit> interfacesFromOptions(
     // An address of the other family names its interface, which the tests of
     // this family then use too.
     std::string choice = *options.interfaceChoice;
-    const auto address = net::Address::parseV4(choice) ? net::Address::parseV4(choice)
-                                                       : net::Address::parseV6(choice);
+    const auto address = net::Address::parse(choice);
     if (address && address->family() != family) {
       for (const net::HostInterface& entry : interfaces) {
         if (net::holds(entry, address->family()) &&

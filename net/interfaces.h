@@ -48,6 +48,10 @@ struct LinkInterface {
   int prefixLength = 0;
 };
 
+// The on-link prefix of `link` (10.0.1.0/24 for 10.0.1.2 in a /24); nothing
+// when its length is unknown.
+std::optional<Prefix> onLinkPrefix(const LinkInterface& link);
+
 // Whether `address` lies in the on-link prefix of `link`; false when the
 // prefix is unknown or the families differ.
 bool onLink(const LinkInterface& link, const Address& address);
