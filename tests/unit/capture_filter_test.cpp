@@ -21,10 +21,10 @@
 #include <utility>
 #include <vector>
 
-#include "net/capture_filter_linux.h"
 #include "net/ip_datagram.h"
 #include "net/link_capture.h"
-#include "net/pcap_ring_linux.h"
+#include "net/linux/capture_programs.h"
+#include "net/linux/pcap_ring.h"
 #include "net/socket_exceptions.h"
 #include "probes/icmp_echo.h"
 #include "probes/igmp_messages.h"

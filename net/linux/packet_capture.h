@@ -14,7 +14,7 @@
 namespace net {
 
 // Datagrams start with their IP header; `program` sees them so. Throws
-// CV_SocketException("WSAIoctl").
+// CV_SocketException(kCaptureOperation).
 UniqueSocket openPacketCapture(unsigned int interfaceIndex, Family family,
                                std::vector<sock_filter> program);
 

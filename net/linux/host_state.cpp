@@ -1,8 +1,8 @@
 // The host's multicast settings on Linux, from /proc.
+#include "net/host_state.h"
+
 #include <fstream>
 #include <sstream>
-
-#include "net/host_state.h"
 
 namespace net {
 

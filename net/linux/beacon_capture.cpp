@@ -13,8 +13,9 @@
 #include "net/capture_filter.h"
 #include "net/ip_datagram.h"
 #include "net/link_capture.h"
-#include "net/packet_capture_linux.h"
-#include "net/pcap_ring_linux.h"
+#include "net/linux/capture_operation.h"
+#include "net/linux/packet_capture.h"
+#include "net/linux/pcap_ring.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 
@@ -97,8 +98,9 @@ std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
   const std::string expression =
       captureFilter(beaconFilter(groupAndPort, source), chosen.address.withScope(0));
   return std::make_unique<CaptureReader>(std::make_unique<PacketQueue>(
-      openPacketCapture(chosen.index, family,
-                        linux_capture::compileForIpDatagrams(expression, "WSAIoctl")),
+      openPacketCapture(
+          chosen.index, family,
+          linux_capture::compileForIpDatagrams(expression, linux_capture::kCaptureOperation)),
       family));
 }
 

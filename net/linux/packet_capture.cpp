@@ -1,4 +1,4 @@
-#include "net/packet_capture_linux.h"
+#include "net/linux/packet_capture.h"
 
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "net/linux/capture_operation.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 
@@ -20,7 +21,7 @@ namespace {
 
 // Winsock's name for the call that switches a receive-all mode on: the
 // report names a capture failure the same way on every platform.
-constexpr const char* kOperation = "WSAIoctl";
+constexpr const char* kOperation = linux_capture::kCaptureOperation;
 
 void setCaptureOption(NativeSocket capture, int level, int option, const void* value,
                       socklen_t length) {

@@ -1,12 +1,13 @@
 // The IPv6 link capture on Linux: a packet socket on the bound interface that
 // hands over each inbound IPv6 datagram its program keeps, header first.
-#include "net/ipv6_capture_linux.h"
+#include "net/linux/ipv6_capture.h"
 
 #include <cerrno>
 
-#include "net/capture_filter_linux.h"
 #include "net/interfaces.h"
-#include "net/packet_capture_linux.h"
+#include "net/linux/capture_operation.h"
+#include "net/linux/capture_programs.h"
+#include "net/linux/packet_capture.h"
 #include "net/socket_exceptions.h"
 #include "net/unique_socket.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 // Winsock's name for the call that switches a receive-all mode on: the
 // report names a capture failure the same way on every platform.
-constexpr const char* kOperation = "WSAIoctl";
+constexpr const char* kOperation = linux_capture::kCaptureOperation;
 
 unsigned int interfaceIndexOf(const Address& address) {
   const Family family = address.family();

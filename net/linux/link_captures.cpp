@@ -1,5 +1,7 @@
 // Link captures on Linux: libpcap's rings, one kept per interface for the
 // run and lent to one capture at a time.
+#include "net/link_captures.h"
+
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -10,10 +12,10 @@
 #include "net/background.h"
 #include "net/capture_filter.h"
 #include "net/capture_session.h"
-#include "net/ipv6_capture_linux.h"
 #include "net/link_capture.h"
-#include "net/link_captures.h"
-#include "net/pcap_ring_linux.h"
+#include "net/linux/capture_operation.h"
+#include "net/linux/ipv6_capture.h"
+#include "net/linux/pcap_ring.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 
@@ -186,7 +188,7 @@ Pcap borrowRing(LinkCaptures::Rings& rings, const LinkInterface& link) {
   return linux_capture::openRing(link.name, link.index);
 }
 
-constexpr const char* kOpening = "WSAIoctl";
+constexpr const char* kOpening = linux_capture::kCaptureOperation;
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-#include "net/capture_filter_linux.h"
+#include "net/linux/capture_programs.h"
 
 #include <stdexcept>
 

@@ -1,4 +1,4 @@
-// Windows captures are sockets of the probes' own (raw_socket_win32.cpp):
+// Windows captures are sockets of the probes' own (win32/raw_socket.cpp):
 // nothing to keep between them.
 #include "net/link_capture.h"
 #include "net/link_captures.h"

@@ -40,17 +40,17 @@ using Pcap = std::unique_ptr<pcap_t, PcapCloser>;
 
 // A ring on the interface `interfaceName` (index `interfaceIndex`), non-
 // blocking, in all-multicast mode, keeping nothing until a capture gives it a
-// filter. Throws CV_SocketException(error, "WSAIoctl"), with EPERM for
+// filter. Throws CV_SocketException(error, kCaptureOperation), with EPERM for
 // missing rights, ENODEV for no such interface, ENETDOWN for one down.
 Pcap openRing(const std::string& interfaceName, unsigned int interfaceIndex);
 
 // Compiles `expression` for the ring's link type and installs it in the
-// kernel. Throws CV_SocketException("WSAIoctl").
+// kernel. Throws CV_SocketException(kCaptureOperation).
 void keepOnly(pcap_t* ring, const std::string& expression);
 
 // This host's outgoing frames stay out of the ring: in the kernel where it
 // can (Linux 4.20 and later), else in libpcap as it reads. Throws
-// CV_SocketException("WSAIoctl").
+// CV_SocketException(kCaptureOperation).
 void keepOutOwnFrames(pcap_t* ring);
 
 // Compiles `expression` for datagrams that begin with their IP header, as a

@@ -1,4 +1,4 @@
-#include "net/pcap_ring_linux.h"
+#include "net/linux/pcap_ring.h"
 
 #include <linux/if_packet.h>
 #include <sys/socket.h>
@@ -9,6 +9,7 @@
 #include "net/background.h"
 #include "net/capture_filter.h"
 #include "net/link_layer.h"
+#include "net/linux/capture_operation.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 
@@ -30,7 +31,7 @@ namespace {
 
 // Winsock's name for the call that switches a receive-all mode on: the
 // report names a capture failure the same way on every platform.
-constexpr const char* kOpening = "WSAIoctl";
+constexpr const char* kOpening = linux_capture::kCaptureOperation;
 constexpr const char* kReading = "recvFrom";
 
 // libpcap reports a failure as a status and a message; the report wants the

@@ -1,4 +1,6 @@
 // The host's interfaces on Linux.
+#include "net/interfaces.h"
+
 #include <ifaddrs.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -9,7 +11,6 @@
 #include <memory>
 #include <string>
 
-#include "net/interfaces.h"
 #include "net/socket.h"
 
 namespace net {

@@ -1,6 +1,6 @@
-// The raw ICMP and ICMPv6 sockets' kernel-side filters, and the Router Alert
-// of the MLD sender. A file of its own: linux/icmp.h brings linux/if.h, which
-// clashes with the glibc net/if.h used elsewhere.
+// RawSocket on Linux: the raw ICMP and ICMPv6 sockets' kernel-side filters,
+// and the Router Alert of the MLD sender. Its capture is in link_captures.cpp:
+// linux/icmp.h brings linux/if.h, which clashes with the glibc net/if.h there.
 #include <linux/icmp.h>
 #include <netinet/icmp6.h>
 #include <sys/socket.h>
@@ -8,7 +8,7 @@
 #include <array>
 #include <vector>
 
-#include "net/pcap_ring_linux.h"
+#include "net/linux/pcap_ring.h"
 #include "net/socket.h"
 
 namespace net {
