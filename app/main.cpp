@@ -10,7 +10,7 @@
 #include "app/pass_setup.h"
 #include "app/prometheus_output.h"
 #include "app/run.h"
-#include "net/platform.h"
+#include "net/process.h"
 #include "net/system_network.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "app/pass_json.h"
 #include "app/prompt.h"
 #include "app/text_output.h"
-#include "net/platform.h"
+#include "net/process.h"
 #include "net/socket_exceptions.h"
 #include "net/winsock_scope.h"
 

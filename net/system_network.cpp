@@ -1,6 +1,6 @@
 #include "net/system_network.h"
 
-#include "net/link_capture.h"
+#include "net/capture/link_capture.h"
 #include "net/socket.h"
 
 namespace net {

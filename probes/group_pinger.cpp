@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "net/platform.h"
+#include "net/process.h"
 #include "probes/icmp_echo.h"
 
 GroupPinger::GroupPinger(net::Network& network, net::Family family, const net::PassLink& link)

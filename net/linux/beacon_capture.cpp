@@ -10,12 +10,12 @@
 #include <memory>
 #include <utility>
 
-#include "net/capture_filter.h"
-#include "net/ip_datagram.h"
-#include "net/link_capture.h"
+#include "net/capture/capture_filter.h"
+#include "net/capture/link_capture.h"
 #include "net/linux/capture_operation.h"
 #include "net/linux/packet_capture.h"
 #include "net/linux/pcap_ring.h"
+#include "net/packet/ip_datagram.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 

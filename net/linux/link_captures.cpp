@@ -1,6 +1,6 @@
 // Link captures on Linux: libpcap's rings, one kept per interface for the
 // run and lent to one capture at a time.
-#include "net/link_captures.h"
+#include "net/capture/link_captures.h"
 
 #include <cerrno>
 #include <chrono>
@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "net/background.h"
-#include "net/capture_filter.h"
-#include "net/capture_session.h"
-#include "net/link_capture.h"
+#include "net/capture/capture_filter.h"
+#include "net/capture/capture_session.h"
+#include "net/capture/link_capture.h"
 #include "net/linux/capture_operation.h"
 #include "net/linux/ipv6_capture.h"
 #include "net/linux/pcap_ring.h"

@@ -7,9 +7,9 @@
 #include <cerrno>
 
 #include "net/background.h"
-#include "net/capture_filter.h"
-#include "net/link_layer.h"
+#include "net/capture/capture_filter.h"
 #include "net/linux/capture_operation.h"
+#include "net/packet/link_layer.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "net/capture_session.h"
+#include "net/capture/capture_session.h"
 
 namespace net::linux_capture {
 

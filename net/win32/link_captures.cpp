@@ -1,7 +1,8 @@
 // Windows captures are sockets of the probes' own (win32/raw_socket.cpp):
 // nothing to keep between them.
-#include "net/link_capture.h"
-#include "net/link_captures.h"
+#include "net/capture/link_captures.h"
+
+#include "net/capture/link_capture.h"
 #include "net/platform.h"
 #include "net/socket_exceptions.h"
 

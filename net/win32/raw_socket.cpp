@@ -10,7 +10,7 @@
 #include <mstcpip.h>
 // clang-format on
 
-#include "net/link_capture.h"
+#include "net/capture/link_capture.h"
 #include "net/socket.h"
 #include "net/socket_exceptions.h"
 #include "net/unique_socket.h"

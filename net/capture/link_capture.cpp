@@ -1,4 +1,4 @@
-#include "net/link_capture.h"
+#include "net/capture/link_capture.h"
 
 namespace net {
 

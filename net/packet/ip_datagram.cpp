@@ -1,8 +1,8 @@
-#include "net/ip_datagram.h"
+#include "net/packet/ip_datagram.h"
 
 #include <algorithm>
 
-#include "net/wire.h"
+#include "net/packet/wire.h"
 
 namespace net {
 

@@ -1,4 +1,4 @@
-#include "net/capture_filter.h"
+#include "net/capture/capture_filter.h"
 
 namespace net {
 

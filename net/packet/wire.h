@@ -7,7 +7,7 @@
 #include <optional>
 #include <span>
 
-#include "net/checksum.h"
+#include "net/packet/checksum.h"
 
 namespace net {
 

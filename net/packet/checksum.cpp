@@ -1,4 +1,4 @@
-#include "net/checksum.h"
+#include "net/packet/checksum.h"
 
 #include <array>
 #include <cstddef>

@@ -1,6 +1,6 @@
-#include "net/link_layer.h"
+#include "net/packet/link_layer.h"
 
-#include "net/wire.h"
+#include "net/packet/wire.h"
 
 namespace net {
 

@@ -1,9 +1,9 @@
-#include "net/capture_session.h"
+#include "net/capture/capture_session.h"
 
 #include <algorithm>
 
-#include "net/ip_datagram.h"
-#include "net/link_layer.h"
+#include "net/packet/ip_datagram.h"
+#include "net/packet/link_layer.h"
 #include "net/socket.h"
 
 namespace net {
