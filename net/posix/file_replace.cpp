@@ -1,3 +1,5 @@
+#include "net/file_replace.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,8 +9,6 @@
 #include <system_error>
 #include <utility>
 #include <vector>
-
-#include "net/file_replace.h"
 
 namespace net {
 namespace {

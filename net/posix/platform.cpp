@@ -1,3 +1,5 @@
+#include "net/platform.h"
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/timerfd.h>
@@ -17,7 +19,6 @@
 #include <utility>
 
 #include "net/background.h"
-#include "net/platform.h"
 #include "net/unique_socket.h"
 
 namespace net {

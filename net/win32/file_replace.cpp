@@ -1,8 +1,8 @@
+#include "net/file_replace.h"
+
 #include <string>
 #include <system_error>
 #include <utility>
-
-#include "net/file_replace.h"
 // Through winsock2.h, which must come before windows.h.
 #include "net/platform.h"
 

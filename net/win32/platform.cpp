@@ -1,9 +1,10 @@
+#include "net/platform.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <utility>
 
-#include "net/platform.h"
 #include "net/unique_socket.h"
 
 namespace net {

@@ -1,6 +1,7 @@
+#include "net/winsock_scope.h"
+
 #include "net/platform.h"
 #include "net/socket_exceptions.h"
-#include "net/winsock_scope.h"
 
 namespace net {
 
