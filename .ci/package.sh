@@ -52,6 +52,8 @@ scripts/package-deb "$build"
 deb=$(ls "$build"/packages/corvanite_*_amd64.deb)
 echo "== lintian $deb"
 lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
+# The captures' library is Debian's shared one, whose security updates reach the tool.
+dpkg-deb -f "$deb" Depends | grep -q 'libpcap0\.8' || fail "the package does not depend on libpcap0.8"
 
 # Everything named after the tool before the package comes in, to compare after removal.
 leftovers() { find /usr /etc /var/lib/dpkg -xdev -name '*corvanite*' | sort; }

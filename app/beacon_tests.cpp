@@ -3,7 +3,7 @@
 
 #include "app/battery_constants.h"
 #include "app/battery_tests.h"
-#include "net/ip_datagram.h"
+#include "net/packet/ip_datagram.h"
 #include "probes/group_receiver.h"
 #include "probes/probe_limits.h"
 

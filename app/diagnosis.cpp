@@ -196,23 +196,14 @@ std::optional<Finding> findMembershipInterval(const PassFindings& findings) {
       ipv6(findings) ? "RFC 3810 9.4" : "RFC 3376 8.4"};
 }
 
-std::string subnetText(const net::LinkInterface& link) {
-  std::array<std::uint8_t, 4> bytes{};
-  const auto address = link.address.bytes();
-  for (std::size_t bit = 0; bit < static_cast<std::size_t>(link.prefixLength) && bit < 32; ++bit) {
-    const auto mask = static_cast<std::uint8_t>(0x80U >> (bit % 8));
-    bytes[bit / 8] = static_cast<std::uint8_t>(bytes[bit / 8] | (address[bit / 8] & mask));
-  }
-  return net::Address::fromBytes(bytes)->toString() + "/" + std::to_string(link.prefixLength);
-}
-
 std::optional<Finding> findQueryOffSubnet(const PassFindings& findings) {
-  if (ipv6(findings) || !findings.link || findings.link->prefixLength <= 0) return std::nullopt;
+  if (ipv6(findings) || !findings.link) return std::nullopt;
+  const auto prefix = net::onLinkPrefix(*findings.link);
+  if (!prefix) return std::nullopt;
   auto outside = routerQueriers(findings);
-  std::erase_if(outside,
-                [&](const net::Address& source) { return net::onLink(*findings.link, source); });
+  std::erase_if(outside, [&](const net::Address& source) { return prefix->contains(source); });
   if (outside.empty()) return std::nullopt;
-  const std::string subnet = subnetText(*findings.link);
+  const std::string subnet = prefix->toString();
   return Finding{"query-off-subnet", Severity::Warning,
                  "Queries on " + interfaceName(findings) + " come from " + joined(outside) +
                      ", outside its subnet " + subnet +
@@ -226,7 +217,7 @@ std::optional<Finding> findQueryNotLinkLocal(const PassFindings& findings) {
   auto strangers = querySources(findings);
   // :: is the switch querier's finding.
   std::erase_if(strangers, [](const net::Address& source) {
-    return source.isUnspecified() || isLinkLocal(source);
+    return source.isUnspecified() || source.isLinkLocal();
   });
   if (strangers.empty()) return std::nullopt;
   const std::string name = interfaceName(findings);

@@ -19,13 +19,8 @@ std::vector<net::Address> querySources(const PassFindings& findings) {
   return sources;
 }
 
-bool isLinkLocal(const net::Address& address) {
-  const auto bytes = address.bytes();
-  return !address.isV4() && bytes[0] == 0xFE && (bytes[1] & 0xC0U) == 0x80;
-}
-
 bool canBeElected(const net::Address& source) {
-  return source.isV4() ? !source.isUnspecified() : isLinkLocal(source);
+  return source.isV4() ? !source.isUnspecified() : source.isLinkLocal();
 }
 
 std::optional<net::Address> electedQuerier(const std::vector<net::Address>& sources) {

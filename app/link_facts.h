@@ -46,8 +46,6 @@ std::optional<Querier> querierOf(const PassFindings& findings);
 // The distinct sources of the queries seen, in byte order of the addresses.
 std::vector<net::Address> querySources(const PassFindings& findings);
 
-// An IPv6 address in fe80::/10.
-bool isLinkLocal(const net::Address& address);
 // A source the querier election counts: an IPv4 address other than
 // 0.0.0.0; on IPv6 only a link-local one, as hosts and routers discard MLD
 // queries from any other (RFC 3810 5.1.14).

@@ -11,8 +11,8 @@
 #include "app/prometheus_output.h"
 #include "app/run.h"
 #include "net/farewell.h"
-#include "net/platform.h"
 #include "net/privilege.h"
+#include "net/process.h"
 #include "net/system_network.h"
 
 namespace {

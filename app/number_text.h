@@ -5,8 +5,6 @@
 
 // Appends the shortest text that reads back as the same double, in fixed or
 // scientific notation, whichever is shorter, fixed on a tie: 0.000313,
-// 22.014, 1765216766.505, 1e+06. The text std::to_chars writes, without
-// libstdc++'s floating-point formatter, which loads libm for one call (300 kB
-// of resident memory). Not-a-number and the infinities are written as the
-// metrics text spells them: NaN, +Inf, -Inf.
+// 22.014, 1765216766.505, 1e+06 (std::to_chars). Not-a-number and the
+// infinities are written as the metrics text spells them: NaN, +Inf, -Inf.
 void appendShortestNumber(std::string& out, double value);

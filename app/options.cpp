@@ -21,9 +21,15 @@ constexpr const char* kSynopsis =
     "                 [--ssm-channel SOURCE,GROUP:PORT] [--once] [--json]\n"
     "                 [--repeat SECONDS]\n";
 
-bool inBlock(const net::Address& address, std::uint32_t block, int prefixLength) {
-  const std::uint32_t mask = prefixLength == 0 ? 0U : ~0U << (32 - prefixLength);
-  return (address.v4HostOrder() & mask) == block;
+bool inBlock(const net::Address& address, std::string_view block) {
+  return net::Prefix::parse(block)->contains(address);
+}
+
+// An address of either family alone, without a zone: what a group or source is.
+std::optional<net::Address> unscoped(std::string_view text) {
+  const auto address = net::Address::parse(text);
+  if (!address || address->scopeId() != 0) return std::nullopt;
+  return address;
 }
 
 // A whole decimal number in [low, high], digits only: no sign, no blanks.
@@ -51,8 +57,8 @@ std::string describeAsmGroup6(const std::string& text) {
     return "'" + text + "' is not of the form [GROUP]:PORT";
   }
   const std::string inside = text.substr(1, close - 1);
-  const auto group = net::Address::parseV6(inside);
-  if (!group) return "'" + inside + "' is not an IPv6 address";
+  const auto group = unscoped(inside);
+  if (!group || group->isV4()) return "'" + inside + "' is not an IPv6 address";
   if (!parsePort(std::string_view(text).substr(close + 2))) {
     return "'" + text.substr(close + 2) + "' is not a port from 1 to 65535";
   }
@@ -63,8 +69,8 @@ std::string describeAsmGroup(const std::string& text) {
   if (bracketed(text)) return describeAsmGroup6(text);
   const auto colon = text.rfind(':');
   if (colon == std::string::npos) return "'" + text + "' is not of the form GROUP:PORT";
-  const auto group = net::Address::parseV4(text.substr(0, colon));
-  if (!group) return "'" + text.substr(0, colon) + "' is not an IPv4 address";
+  const auto group = unscoped(text.substr(0, colon));
+  if (!group || !group->isV4()) return "'" + text.substr(0, colon) + "' is not an IPv4 address";
   if (!parsePort(std::string_view(text).substr(colon + 1))) {
     return "'" + text.substr(colon + 1) + "' is not a port from 1 to 65535";
   }
@@ -77,8 +83,9 @@ std::string describeSsmChannel(const std::string& text) {
   // The group's form names the family; the source must be of the same.
   const bool ipv6 = bracketed(std::string_view(text).substr(comma + 1));
   const std::string sourceText = text.substr(0, comma);
-  const auto source = ipv6 ? net::Address::parseV6(sourceText) : net::Address::parseV4(sourceText);
-  if (!source) return "'" + sourceText + "' is not an " + (ipv6 ? "IPv6" : "IPv4") + " address";
+  const auto source = unscoped(sourceText);
+  if (!source || source->isV4() == ipv6)
+    return "'" + sourceText + "' is not an " + (ipv6 ? "IPv6" : "IPv4") + " address";
   if (auto problem = sourceProblem(*source); !problem.empty()) return problem;
   return describeAsmGroup(text.substr(comma + 1));
 }
@@ -94,8 +101,8 @@ EarlyExit usageError(const std::string& line) {
 std::optional<AsmGroup> parseAsmGroup(const std::string& text) {
   if (!describeAsmGroup(text).empty()) return std::nullopt;
   const auto colon = text.rfind(':');
-  const auto group = bracketed(text) ? net::Address::parseV6(text.substr(1, colon - 2))
-                                     : net::Address::parseV4(text.substr(0, colon));
+  const auto group =
+      bracketed(text) ? unscoped(text.substr(1, colon - 2)) : unscoped(text.substr(0, colon));
   return AsmGroup{*group, *parsePort(std::string_view(text).substr(colon + 1))};
 }
 
@@ -103,15 +110,12 @@ std::optional<SsmChannel> parseSsmChannel(const std::string& text) {
   if (!describeSsmChannel(text).empty()) return std::nullopt;
   const auto comma = text.find(',');
   const auto group = *parseAsmGroup(text.substr(comma + 1));
-  const std::string source = text.substr(0, comma);
-  return SsmChannel{
-      *(group.group.isV4() ? net::Address::parseV4(source) : net::Address::parseV6(source)),
-      group.group, group.port};
+  return SsmChannel{*unscoped(text.substr(0, comma)), group.group, group.port};
 }
 
 std::string groupProblem(const net::Address& group) {
   if (!group.isMulticast()) return "the group must be a multicast address";
-  if (group.isV4() && inBlock(group, 0xE0000000U, 24)) {
+  if (inBlock(group, "224.0.0.0/24")) {
     return "the group must not be link-local (224.0.0.0/24): routers do not forward it";
   }
   // RFC 4291 2.7: the low four bits of the second byte are the group's scope.
@@ -126,13 +130,13 @@ std::string sourceProblem(const net::Address& source) {
   if (source.isMulticast()) return "the source must be a unicast address";
   // Global unicast is 2000::/3 (RFC 4291 2.4).
   if (!source.isV4()) {
-    if ((source.bytes()[0] & 0xE0U) != 0x20U) {
+    if (!inBlock(source, "2000::/3")) {
       return "the source must be a global unicast address (2000::/3)";
     }
     return "";
   }
-  if (inBlock(source, 0x00000000U, 8) || inBlock(source, 0x7F000000U, 8) ||
-      inBlock(source, 0xF0000000U, 4)) {
+  if (inBlock(source, "0.0.0.0/8") || inBlock(source, "127.0.0.0/8") ||
+      inBlock(source, "240.0.0.0/4")) {
     return "the source must be a unicast address outside 0/8, 127/8 and 240/4";
   }
   return "";

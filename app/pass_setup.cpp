@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "net/platform.h"
-
 namespace {
 
 // The interface -i named, found afresh by its name: one recreated since (a
@@ -20,7 +18,7 @@ net::PassLink refreshedLink(const net::LinkInterface& chosen, net::Family family
   } catch (const net::CV_SocketException& failure) {
     return net::PassLink{std::nullopt, failure};
   }
-  return net::PassLink{std::nullopt, net::CV_SocketException(net::kNoSuchDeviceError, "Bind")};
+  return net::PassLink{std::nullopt, net::noSuchDevice("Bind")};
 }
 
 }  // namespace
@@ -54,8 +52,7 @@ std::variant<LinksByOption, options::EarlyExit> interfacesFromOptions(
     // An address of the other family names its interface, which the tests of
     // this family then use too.
     std::string choice = *options.interfaceChoice;
-    const auto address = net::Address::parseV4(choice) ? net::Address::parseV4(choice)
-                                                       : net::Address::parseV6(choice);
+    const auto address = net::Address::parse(choice);
     if (address && address->family() != family) {
       for (const net::HostInterface& entry : interfaces) {
         if (net::holds(entry, address->family()) &&

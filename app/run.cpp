@@ -7,8 +7,8 @@
 #include "app/pass_json.h"
 #include "app/prompt.h"
 #include "app/text_output.h"
-#include "net/platform.h"
 #include "net/privilege.h"
+#include "net/process.h"
 #include "net/socket_exceptions.h"
 #include "net/winsock_scope.h"
 

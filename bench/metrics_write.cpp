@@ -14,7 +14,7 @@
 #include "app/battery.h"
 #include "app/prometheus_output.h"
 #include "net/file_replace.h"
-#include "net/platform.h"
+#include "net/process.h"
 #include "tests/unit/scripted_lab.h"
 
 namespace {
@@ -44,7 +44,8 @@ int main(int argc, char* argv[]) {
   runPass(network, labSetup(), quiet, findings);
   findings.chosenInterface = InterfaceSummary{"eth0", "10.0.1.2", "option"};
 
-  const std::string file = folder + "/corvanite-bench-" + std::to_string(net::processId()) + ".prom";
+  const std::string file =
+      folder + "/corvanite-bench-" + std::to_string(net::processId()) + ".prom";
   const PassTiming timing{std::chrono::system_clock::now(), 22014};
   std::vector<double> render;
   std::vector<double> whole;

@@ -64,11 +64,6 @@ else()
     install(DIRECTORY DESTINATION /var/lib/prometheus/node-exporter)
     install(FILES ${PROJECT_SOURCE_DIR}/monitoring/corvanite.rules.yml
             DESTINATION ${docdir}/examples)
-    # lintian's embedded-library check, and why it does not apply.
-    if(CORVANITE_STATIC_PCAP)
-      install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides
-              DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME corvanite)
-    endif()
   else()
     install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${docdir})
   endif()

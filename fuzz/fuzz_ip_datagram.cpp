@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "fuzz/fuzz_check.h"
-#include "net/ip_datagram.h"
+#include "net/packet/ip_datagram.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "net/capture_filter_linux.h"
+#include "net/linux/capture_programs.h"
 #include "probes/mld_messages.h"
 #include "probes/pim_messages.h"
 

@@ -5,7 +5,7 @@
 #include <array>
 
 #include "fuzz/fuzz_check.h"
-#include "net/link_layer.h"
+#include "net/packet/link_layer.h"
 
 namespace {
 

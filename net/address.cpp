@@ -120,11 +120,20 @@ std::optional<Address> Address::parseV6(std::string_view text) {
   return v6(bytes);
 }
 
-std::uint32_t Address::v4HostOrder() const {
-  if (!isV4()) return 0;
-  return static_cast<std::uint32_t>(bytes_[0]) << 24U |
-         static_cast<std::uint32_t>(bytes_[1]) << 16U |
-         static_cast<std::uint32_t>(bytes_[2]) << 8U | bytes_[3];
+std::optional<Address> Address::parse(std::string_view text) {
+  if (text.find(':') == std::string_view::npos) return parseV4(text);
+  const auto percent = text.find('%');
+  if (percent == std::string_view::npos) return parseV6(text);
+  // Only a number names the zone here: a name needs the host's interfaces.
+  const std::string_view zone = text.substr(percent + 1);
+  std::uint32_t scopeId = 0;
+  const auto [end, error] = std::from_chars(zone.data(), zone.data() + zone.size(), scopeId);
+  if (zone.empty() || error != std::errc{} || end != zone.data() + zone.size()) {
+    return std::nullopt;
+  }
+  const auto address = parseV6(text.substr(0, percent));
+  if (!address) return std::nullopt;
+  return address->withScope(scopeId);
 }
 
 bool Address::isUnspecified() const {
@@ -136,6 +145,16 @@ bool Address::isMulticast() const {
   return isV4() ? (bytes_[0] & 0xF0U) == 0xE0U : bytes_[0] == 0xFFU;
 }
 
+bool Address::isLinkLocal() const {
+  return isV4() ? bytes_[0] == 169 && bytes_[1] == 254
+                : bytes_[0] == 0xFE && (bytes_[1] & 0xC0U) == 0x80;
+}
+
+bool Address::isV4Mapped() const {
+  constexpr std::array<std::uint8_t, 12> kMappedPrefix{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  return !isV4() && std::equal(kMappedPrefix.begin(), kMappedPrefix.end(), bytes_.begin());
+}
+
 std::string Address::toString() const {
   std::array<char, 48> text{};
   if (isV4()) {
@@ -144,8 +163,7 @@ std::string Address::toString() const {
     return text.data();
   }
   // RFC 5952 5: an IPv4-mapped address ends in its dotted quad.
-  constexpr std::array<std::uint8_t, 12> kMappedPrefix{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-  if (std::equal(kMappedPrefix.begin(), kMappedPrefix.end(), bytes_.begin())) {
+  if (isV4Mapped()) {
     std::snprintf(text.data(), text.size(), "::ffff:%u.%u.%u.%u", bytes_[12], bytes_[13],
                   bytes_[14], bytes_[15]);
     return text.data();
@@ -184,6 +202,46 @@ std::string Address::toString() const {
   }
   return result;
 }
+
+std::optional<Prefix> Prefix::of(const Address& address, int length) {
+  const auto bytes = address.bytes();
+  if (length < 0 || static_cast<std::size_t>(length) > 8 * bytes.size()) return std::nullopt;
+  std::array<std::uint8_t, 16> kept{};
+  const auto bits = static_cast<std::size_t>(length);
+  for (std::size_t i = 0; i < bytes.size() && 8 * i < bits; ++i) {
+    const std::size_t left = bits - 8 * i;
+    const auto mask = left >= 8 ? 0xFFU : 0xFFU << (8 - left);
+    kept[i] = static_cast<std::uint8_t>(bytes[i] & mask);
+  }
+  Prefix prefix;
+  prefix.address_ = *Address::fromBytes(std::span(kept).first(bytes.size()));
+  prefix.length_ = length;
+  return prefix;
+}
+
+std::optional<Prefix> Prefix::parse(std::string_view text) {
+  const auto slash = text.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  const std::string_view digits = text.substr(slash + 1);
+  if (digits.empty() || digits.size() > 3 || (digits.size() > 1 && digits.front() == '0')) {
+    return std::nullopt;
+  }
+  int length = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
+  if (error != std::errc{} || end != digits.data() + digits.size()) return std::nullopt;
+  const auto address = text.find(':') == std::string_view::npos
+                           ? Address::parseV4(text.substr(0, slash))
+                           : Address::parseV6(text.substr(0, slash));
+  if (!address) return std::nullopt;
+  return of(*address, length);
+}
+
+bool Prefix::contains(const Address& address) const {
+  if (address.family() != address_.family()) return false;
+  return of(address, length_)->address_ == address_;
+}
+
+std::string Prefix::toString() const { return address_.toString() + "/" + std::to_string(length_); }
 
 Address anyAddress(Family family) {
   return family == Family::V4 ? Address{} : Address::v6(std::array<std::uint8_t, 16>{});

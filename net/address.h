@@ -40,6 +40,9 @@ class Address {
   static std::optional<Address> parseV4(std::string_view text);
   // An IPv6 address in any of the text forms of RFC 4291 2.2, without a zone.
   static std::optional<Address> parseV6(std::string_view text);
+  // Either of the above, or an IPv6 address with a numeric zone ("fe80::1%2"),
+  // which becomes its scope id: what a user may type for any address.
+  static std::optional<Address> parse(std::string_view text);
 
   [[nodiscard]] constexpr Family family() const { return family_; }
   [[nodiscard]] constexpr bool isV4() const { return family_ == Family::V4; }
@@ -47,8 +50,6 @@ class Address {
   [[nodiscard]] std::span<const std::uint8_t> bytes() const {
     return std::span<const std::uint8_t>(bytes_).first(isV4() ? 4U : 16U);
   }
-  // An IPv4 address as a number in host byte order; 0 for IPv6.
-  [[nodiscard]] std::uint32_t v4HostOrder() const;
   [[nodiscard]] std::uint32_t scopeId() const { return scopeId_; }
   // The same IPv6 address in the zone of the interface with `scopeId`.
   [[nodiscard]] Address withScope(std::uint32_t scopeId) const {
@@ -59,6 +60,10 @@ class Address {
 
   [[nodiscard]] bool isUnspecified() const;
   [[nodiscard]] bool isMulticast() const;
+  // 169.254.0.0/16 (RFC 3927) or fe80::/10 (RFC 4291 2.5.6).
+  [[nodiscard]] bool isLinkLocal() const;
+  // ::ffff:0:0/96 (RFC 4291 2.5.5.2): an IPv6 address that stands for an IPv4 one.
+  [[nodiscard]] bool isV4Mapped() const;
 
   // Dotted-quad for IPv4 (no leading zeros), RFC 5952 for IPv6.
   [[nodiscard]] std::string toString() const;
@@ -72,6 +77,32 @@ class Address {
   Family family_ = Family::V4;
   std::array<std::uint8_t, 16> bytes_{};
   std::uint32_t scopeId_ = 0;
+};
+
+// An address block: the first `length` bits of an address of either family.
+// The bits past the length are cleared and the zone dropped, so equal blocks
+// compare equal whatever address they were made from.
+class Prefix {
+ public:
+  // 0.0.0.0/0
+  constexpr Prefix() = default;
+  // Nothing when `length` is negative or longer than the family's address.
+  static std::optional<Prefix> of(const Address& address, int length);
+  // ADDRESS/LENGTH, the length in decimal without sign or leading zero.
+  static std::optional<Prefix> parse(std::string_view text);
+
+  [[nodiscard]] const Address& address() const { return address_; }
+  [[nodiscard]] int length() const { return length_; }
+  // Whether `address` is of the block's family and starts with its bits.
+  [[nodiscard]] bool contains(const Address& address) const;
+  // ADDRESS/LENGTH, the address as Address::toString writes it.
+  [[nodiscard]] std::string toString() const;
+
+  friend bool operator==(const Prefix&, const Prefix&) = default;
+
+ private:
+  Address address_;
+  int length_ = 0;
 };
 
 // For tables keyed by address: FNV-1a over the family, bytes and zone.

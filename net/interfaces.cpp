@@ -13,11 +13,6 @@ bool upAndNotLoopback(const HostInterface& candidate, Family family) {
   return holds(candidate, family) && candidate.up && !candidate.loopback;
 }
 
-// fe80::/10 (RFC 4291 2.5.6).
-bool linkLocal(const Address& address) {
-  return !address.isV4() && address.bytes()[0] == 0xFE && (address.bytes()[1] & 0xC0U) == 0x80;
-}
-
 // The same address, whatever zone a link-local one names.
 bool sameAddress(const Address& a, const Address& b) {
   return a.family() == b.family() &&
@@ -40,7 +35,7 @@ std::optional<LinkInterface> linkOf(const std::vector<HostInterface>& interfaces
     return LinkInterface{chosen.name, chosen.index, chosen.address, how, chosen.prefixLength};
   }
   for (const HostInterface& entry : interfaces) {
-    if (entry.name == chosen.name && holds(entry, Family::V6) && linkLocal(entry.address)) {
+    if (entry.name == chosen.name && holds(entry, Family::V6) && entry.address.isLinkLocal()) {
       return LinkInterface{chosen.name, chosen.index, entry.address.withScope(chosen.index), how,
                            entry.prefixLength};
     }
@@ -54,16 +49,14 @@ bool holds(const HostInterface& entry, Family family) {
   return family == Family::V4 ? entry.hasIpv4 : entry.hasIpv6;
 }
 
+std::optional<Prefix> onLinkPrefix(const LinkInterface& link) {
+  if (link.prefixLength <= 0) return std::nullopt;
+  return Prefix::of(link.address, link.prefixLength);
+}
+
 bool onLink(const LinkInterface& link, const Address& address) {
-  if (link.prefixLength <= 0 || link.address.family() != address.family()) return false;
-  const auto ours = link.address.bytes();
-  const auto theirs = address.bytes();
-  const auto bits = static_cast<std::size_t>(link.prefixLength);
-  for (std::size_t bit = 0; bit < bits && bit < 8 * ours.size(); ++bit) {
-    const auto mask = static_cast<std::uint8_t>(0x80U >> (bit % 8));
-    if ((ours[bit / 8] & mask) != (theirs[bit / 8] & mask)) return false;
-  }
-  return true;
+  const auto prefix = onLinkPrefix(link);
+  return prefix && prefix->contains(address);
 }
 
 const char* chosenByText(ChosenBy how) {
@@ -111,9 +104,9 @@ std::variant<LinkInterface, std::string> interfaceForOption(
     const std::vector<HostInterface>& interfaces, const std::string& nameOrAddress, Family family) {
   const char* familyName = family == Family::V4 ? "IPv4 address" : "IPv6 link-local address";
   const HostInterface* chosen = nullptr;
-  const auto address =
-      family == Family::V4 ? Address::parseV4(nameOrAddress) : Address::parseV6(nameOrAddress);
-  if (address) {
+  // An address of the other family reads as a name, which no interface has.
+  const auto address = Address::parse(nameOrAddress);
+  if (address && address->family() == family) {
     chosen = holderOf(interfaces, *address);
     if (chosen == nullptr) return "--interface: no interface of this host holds " + nameOrAddress;
   } else {
@@ -187,6 +180,10 @@ PassLink defaultPassLink(Family family) {
     link.failure = failure;
   }
   return link;
+}
+
+CV_SocketException noSuchDevice(const char* operation) {
+  return CV_SocketException(kNoSuchDeviceError, operation);
 }
 
 const LinkInterface& requireLinkToBindTo(const PassLink& link) {

@@ -48,6 +48,10 @@ struct LinkInterface {
   int prefixLength = 0;
 };
 
+// The on-link prefix of `link` (10.0.1.0/24 for 10.0.1.2 in a /24); nothing
+// when its length is unknown.
+std::optional<Prefix> onLinkPrefix(const LinkInterface& link);
+
 // Whether `address` lies in the on-link prefix of `link`; false when the
 // prefix is unknown or the families differ.
 bool onLink(const LinkInterface& link, const Address& address);
@@ -64,6 +68,10 @@ struct PassLink {
 // finding it met, if it met one, or "no such device" from Bind when there is
 // none.
 const LinkInterface& requireLinkToBindTo(const PassLink& link);
+
+// The failure of a call on an interface that is gone (or down), as the
+// platform names it.
+CV_SocketException noSuchDevice(const char* operation);
 
 // What the platform tells; each throws CV_SocketException on failure.
 std::vector<HostInterface> hostInterfaces();

@@ -1,7 +1,7 @@
-// The seam between the probes and the operating system: the sockets a probe
-// opens, the pauses it makes and the clock it reads. The tool runs on the
-// system's network (net/system_network.h); a unit test puts a script in its
-// place and runs the same probes without root and without waiting.
+// What the probes ask of the network: the sockets a probe opens, the pauses
+// it makes and the clock it reads. The tool runs on the system's network
+// (net/system_network.h); a unit test puts a script in its place and runs
+// the same probes without root and without waiting.
 #pragma once
 
 #include <chrono>

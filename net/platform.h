@@ -1,6 +1,8 @@
-// The one seam between the tool and the operating system. Every other file
-// reaches sockets, clocks and processes through what this header declares;
-// the definitions live in one source file per platform, chosen by the build.
+// The one seam between net/ and the operating system: the one header that
+// includes the platform's socket headers. Every other file of net/ reaches
+// sockets, clocks and processes through what it declares, and code outside
+// net/ through net/process.h and the types of net/; the definitions live in
+// one source file per platform (posix/, win32/), chosen by the build.
 #pragma once
 
 #include <chrono>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "net/address.h"
+#include "net/process.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -31,12 +34,6 @@ inline constexpr NativeSocket kInvalidSocket = static_cast<NativeSocket>(~0);
 
 // The platform's error number of the last failed socket call on this thread.
 int lastSocketError();
-
-// Milliseconds from a monotonic clock, wrapping at 2^32; only differences of
-// two readings mean anything.
-std::uint32_t tickCountMs();
-
-void pauseMs(std::uint32_t milliseconds);
 
 // A timer that fires once, a given time after it is made (Linux: a timerfd),
 // owned: the destructor closes it. Where the platform has none, or the
@@ -89,13 +86,6 @@ class Deadline {
   // back to the socket wait's own timeout.
   OneShotTimer timer_;
 };
-
-std::uint32_t processId();
-
-// From here on Ctrl-C or a termination request ends the process at once,
-// with status 128 + the signal's number (130, 143); the sockets, and with
-// them the group memberships, close with it.
-void endProcessOnInterrupt();
 
 // The platform's "no such device" error number (ENODEV, WSAENETDOWN).
 extern const int kNoSuchDeviceError;

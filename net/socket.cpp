@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "net/ip_datagram.h"
+#include "net/packet/ip_datagram.h"
 #include "net/privilege.h"
 #include "net/socket_exceptions.h"
 

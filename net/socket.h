@@ -110,7 +110,7 @@ class RawSocket : public Socket {
   // sort. Only after bindToLink. Throws CV_SocketException("WSAIoctl").
   void captureLink(LinkCaptures& captures, Family family, const std::string& filter);
   // Windows' receive-all modes (SIO_RCVALL, SIO_RCVALL_IGMPMCAST), which
-  // captureLink picks from there; raw_socket_win32.cpp alone defines them.
+  // captureLink picks from there; win32/raw_socket.cpp alone defines them.
   void enableReceiveAll();
   void enableReceiveAllIgmp();
   // Linux queues only the ICMP or ICMPv6 echo replies that the libpcap

@@ -1,7 +1,7 @@
 #include "net/system_network.h"
 
+#include "net/capture/link_capture.h"
 #include "net/held_groups.h"
-#include "net/link_capture.h"
 #include "net/socket.h"
 
 namespace net {

@@ -1,7 +1,7 @@
 // The operating system's network, as the tool's probes use it.
 #pragma once
 
-#include "net/link_captures.h"
+#include "net/capture/link_captures.h"
 #include "net/network.h"
 
 namespace net {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "net/platform.h"
+#include "net/process.h"
 #include "probes/icmp_echo.h"
 #include "probes/probe_limits.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "net/ip_datagram.h"
-#include "net/wire.h"
+#include "net/packet/ip_datagram.h"
+#include "net/packet/wire.h"
 
 namespace {
 

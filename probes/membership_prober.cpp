@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "net/ip_datagram.h"
+#include "net/packet/ip_datagram.h"
 #include "probes/message_checksum.h"
 #include "probes/mld_messages.h"
 #include "probes/probe_limits.h"

@@ -1,7 +1,7 @@
 #include "probes/message_checksum.h"
 
-#include "net/checksum.h"
-#include "net/ip_datagram.h"
+#include "net/packet/checksum.h"
+#include "net/packet/ip_datagram.h"
 
 bool messageChecksumHolds(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseDatagram(datagram);

@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "net/ip_datagram.h"
-#include "net/wire.h"
+#include "net/packet/ip_datagram.h"
+#include "net/packet/wire.h"
 
 namespace {
 

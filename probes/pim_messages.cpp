@@ -3,9 +3,9 @@
 #include <exception>
 #include <stdexcept>
 
-#include "net/ip_datagram.h"
-#include "net/platform.h"
-#include "net/wire.h"
+#include "net/packet/ip_datagram.h"
+#include "net/packet/wire.h"
+#include "net/process.h"
 
 namespace {
 

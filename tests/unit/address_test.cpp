@@ -35,10 +35,10 @@ std::array<std::uint16_t, 8> groupsOf(const Address& address) {
 using Groups = std::array<std::uint16_t, 8>;
 
 TEST(AddressV4, DottedQuadsParseToTheirNumber) {
-  EXPECT_EQ(Address::parseV4("233.4.200.19")->v4HostOrder(), 0xE904C813U);
-  EXPECT_EQ(Address::parseV4("0.0.0.0")->v4HostOrder(), 0U);
-  EXPECT_EQ(Address::parseV4("255.255.255.255")->v4HostOrder(), 0xFFFFFFFFU);
-  EXPECT_EQ(Address::parseV4("10.0.100.9")->v4HostOrder(), 0x0A006409U);
+  EXPECT_EQ(Address::parseV4("233.4.200.19"), Address::v4(0xE904C813U));
+  EXPECT_EQ(Address::parseV4("0.0.0.0"), Address::v4(0U));
+  EXPECT_EQ(Address::parseV4("255.255.255.255"), Address::v4(0xFFFFFFFFU));
+  EXPECT_EQ(Address::parseV4("10.0.100.9"), Address::v4(0x0A006409U));
   const Address parsed = *Address::parseV4("198.51.100.20");
   EXPECT_EQ(parsed.family(), Family::V4);
   EXPECT_EQ(parsed.bytes().size(), 4U);
@@ -97,7 +97,6 @@ TEST(AddressV6, EveryTextFormGivesItsGroups) {
   EXPECT_EQ(parsed.family(), Family::V6);
   EXPECT_EQ(parsed.bytes().size(), 16U);
   EXPECT_EQ(parsed.scopeId(), 0U);
-  EXPECT_EQ(parsed.v4HostOrder(), 0U) << "an IPv6 address has no IPv4 number";
 }
 
 TEST(AddressV6, MalformedTextsAreRefused) {
@@ -207,6 +206,128 @@ TEST(Address, EqualityAndOrder) {
   const net::Endpoint endpoint{net::kAllRoutersGroup, 10002};
   EXPECT_EQ(endpoint, (net::Endpoint{Address::v4(0xE0000002U), 10002}));
   EXPECT_NE(endpoint, (net::Endpoint{net::kAllRoutersGroup, 10003}));
+}
+
+TEST(Address, OneParseReadsEitherFamilyAndANumericZone) {
+  EXPECT_EQ(Address::parse("233.4.200.19"), Address::parseV4("233.4.200.19"));
+  EXPECT_EQ(Address::parse("ff3e::120"), v6("ff3e::120"));
+  // The mapped form stays IPv6: it is not the IPv4 address it stands for.
+  const auto mapped = Address::parse("::ffff:192.0.2.1");
+  ASSERT_TRUE(mapped);
+  EXPECT_FALSE(mapped->isV4());
+  EXPECT_TRUE(mapped->isV4Mapped());
+  EXPECT_NE(*mapped, *Address::parseV4("192.0.2.1"));
+  EXPECT_FALSE(v6("::192.0.2.1").isV4Mapped());
+  EXPECT_FALSE(Address::parseV4("192.0.2.1")->isV4Mapped());
+
+  const auto scoped = Address::parse("fe80::1%7");
+  ASSERT_TRUE(scoped);
+  EXPECT_EQ(scoped->scopeId(), 7U);
+  EXPECT_EQ(*scoped, v6("fe80::1").withScope(7));
+  EXPECT_EQ(Address::parse("fe80::1%4294967295")->scopeId(), 4294967295U);
+  for (const std::string_view bad :
+       {"", "%", "fe80::1%", "fe80::1%eth0", "fe80::1%-1", "fe80::1%+1", "fe80::1%1%2",
+        "fe80::1%4294967296", "fe80::1% 1", "%1", "192.0.2.1%1", "1.2.3.4:80", "1.2.3.4/24",
+        "[::1]", "::1/128", "garbage", "1.2.3", ":::"}) {
+    EXPECT_FALSE(Address::parse(bad)) << '"' << bad << '"';
+  }
+  // The family-specific parses take no zone.
+  EXPECT_FALSE(Address::parseV6("fe80::1%7"));
+}
+
+TEST(Address, LinkLocalInEitherFamily) {
+  EXPECT_TRUE(Address::parseV4("169.254.0.0")->isLinkLocal());
+  EXPECT_TRUE(Address::parseV4("169.254.255.255")->isLinkLocal());
+  EXPECT_FALSE(Address::parseV4("169.253.255.255")->isLinkLocal());
+  EXPECT_FALSE(Address::parseV4("169.255.0.0")->isLinkLocal());
+  EXPECT_FALSE(Address::parseV4("224.0.0.2")->isLinkLocal()) << "a link-local group is a group";
+  EXPECT_TRUE(v6("fe80::1").isLinkLocal());
+  EXPECT_TRUE(v6("febf:ffff::1").isLinkLocal()) << "fe80::/10 ends at febf";
+  EXPECT_TRUE(Address::parse("fe80::1%3")->isLinkLocal());
+  EXPECT_FALSE(v6("fec0::1").isLinkLocal());
+  EXPECT_FALSE(v6("fe7f::1").isLinkLocal());
+  EXPECT_FALSE(v6("ff02::1").isLinkLocal());
+  EXPECT_FALSE(v6("::ffff:169.254.1.1").isLinkLocal());
+  EXPECT_FALSE(v6("2001:db8::1").isLinkLocal());
+}
+
+TEST(Prefix, MasksTheBitsPastItsLength) {
+  const auto subnet = net::Prefix::of(*Address::parseV4("10.0.1.77"), 24);
+  ASSERT_TRUE(subnet);
+  EXPECT_EQ(subnet->toString(), "10.0.1.0/24");
+  EXPECT_EQ(subnet->length(), 24);
+  EXPECT_EQ(net::Prefix::of(*Address::parseV4("10.0.1.77"), 23)->toString(), "10.0.0.0/23");
+  EXPECT_EQ(net::Prefix::of(*Address::parseV4("10.0.1.77"), 0)->toString(), "0.0.0.0/0");
+  EXPECT_EQ(net::Prefix::of(*Address::parseV4("10.0.1.77"), 32)->toString(), "10.0.1.77/32");
+  EXPECT_EQ(net::Prefix::of(*Address::parseV4("255.255.255.255"), 1)->toString(), "128.0.0.0/1");
+  EXPECT_EQ(net::Prefix::of(*Address::parseV4("255.255.255.255"), 31)->toString(),
+            "255.255.255.254/31");
+  EXPECT_EQ(net::Prefix::of(v6("2001:db8:abcd:12::1"), 48)->toString(), "2001:db8:abcd::/48");
+  EXPECT_EQ(net::Prefix::of(v6("2001:db8:abcd:12::1"), 61)->toString(), "2001:db8:abcd:10::/61");
+  EXPECT_EQ(net::Prefix::of(v6("2001:db8::1"), 128)->toString(), "2001:db8::1/128");
+  EXPECT_EQ(net::Prefix::of(v6("2001:db8::1"), 0)->toString(), "::/0");
+  // Made from different hosts of the block, and from a scoped address: the same block.
+  EXPECT_EQ(net::Prefix::of(*Address::parseV4("10.0.1.1"), 24), subnet);
+  EXPECT_EQ(net::Prefix::of(v6("fe80::1").withScope(3), 64), net::Prefix::parse("fe80::/64"));
+
+  EXPECT_FALSE(net::Prefix::of(*Address::parseV4("10.0.1.1"), 33));
+  EXPECT_FALSE(net::Prefix::of(*Address::parseV4("10.0.1.1"), -1));
+  EXPECT_FALSE(net::Prefix::of(v6("::1"), 129));
+}
+
+TEST(Prefix, ContainsOnlyItsOwnFamilysAddresses) {
+  const auto subnet = *net::Prefix::parse("10.0.1.0/24");
+  EXPECT_TRUE(subnet.contains(*Address::parseV4("10.0.1.0")));
+  EXPECT_TRUE(subnet.contains(*Address::parseV4("10.0.1.255")));
+  EXPECT_FALSE(subnet.contains(*Address::parseV4("10.0.2.0")));
+  EXPECT_FALSE(subnet.contains(*Address::parseV4("10.0.0.255")));
+  EXPECT_FALSE(subnet.contains(v6("::ffff:10.0.1.1"))) << "a mapped address is IPv6";
+
+  const auto everything = *net::Prefix::parse("0.0.0.0/0");
+  EXPECT_TRUE(everything.contains(*Address::parseV4("255.255.255.255")));
+  EXPECT_TRUE(everything.contains(Address{}));
+  EXPECT_FALSE(everything.contains(v6("::"))) << "/0 is all of one family, not of both";
+  EXPECT_TRUE(net::Prefix::parse("::/0")->contains(v6("ffff::")));
+  EXPECT_FALSE(net::Prefix::parse("::/0")->contains(*Address::parseV4("1.2.3.4")));
+
+  const auto host = *net::Prefix::parse("192.0.2.1/32");
+  EXPECT_TRUE(host.contains(*Address::parseV4("192.0.2.1")));
+  EXPECT_FALSE(host.contains(*Address::parseV4("192.0.2.0")));
+  const auto host6 = *net::Prefix::parse("2001:db8::1/128");
+  EXPECT_TRUE(host6.contains(v6("2001:db8::1")));
+  EXPECT_FALSE(host6.contains(v6("2001:db8::")));
+
+  // The zone is not part of the address's bits.
+  EXPECT_TRUE(net::Prefix::parse("fe80::/10")->contains(v6("febf::1").withScope(9)));
+  EXPECT_TRUE(net::Prefix::parse("2000::/3")->contains(v6("3fff::1")));
+  EXPECT_FALSE(net::Prefix::parse("2000::/3")->contains(v6("4000::1")));
+}
+
+TEST(Prefix, ParseRefusesWhatIsNotAddressSlashLength) {
+  for (const std::string_view bad : {"",
+                                     "/",
+                                     "10.0.0.0",
+                                     "10.0.0.0/",
+                                     "/24",
+                                     "10.0.0.0/33",
+                                     "10.0.0.0/-1",
+                                     "10.0.0.0/+8",
+                                     "10.0.0.0/08",
+                                     "10.0.0.0/8/8",
+                                     "10.0.0.0/ 8",
+                                     "10.0.0.0 /8",
+                                     "10.0.0.0/8 ",
+                                     "10.0.0/8",
+                                     "10.0.0.0/0x8",
+                                     "::/129",
+                                     "::/1280",
+                                     "fe80::1%2/64",
+                                     "garbage/8",
+                                     "10.0.0.0/255.0.0.0"}) {
+    EXPECT_FALSE(net::Prefix::parse(bad)) << '"' << bad << '"';
+  }
+  EXPECT_EQ(net::Prefix::parse("10.0.0.0/0")->length(), 0);
+  EXPECT_EQ(net::Prefix::parse("::/128")->length(), 128);
 }
 
 TEST(SocketAddress, EndpointsConvertBothWays) {

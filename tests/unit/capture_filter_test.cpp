@@ -3,7 +3,7 @@
 // bare-IP one, and the raw ICMP socket) and its own BPF interpreter runs them
 // on real bytes: whatever the readers would count must pass, and what they
 // discard should not.
-#include "net/capture_filter.h"
+#include "net/capture/capture_filter.h"
 
 #include <gtest/gtest.h>
 #include <linux/if_ether.h>
@@ -27,11 +27,11 @@
 #include <utility>
 #include <vector>
 
-#include "net/capture_filter_linux.h"
-#include "net/ip_datagram.h"
-#include "net/link_capture.h"
-#include "net/packet_capture_linux.h"
-#include "net/pcap_ring_linux.h"
+#include "net/capture/link_capture.h"
+#include "net/linux/capture_programs.h"
+#include "net/linux/packet_capture.h"
+#include "net/linux/pcap_ring.h"
+#include "net/packet/ip_datagram.h"
 #include "net/socket_exceptions.h"
 #include "probes/icmp_echo.h"
 #include "probes/igmp_messages.h"

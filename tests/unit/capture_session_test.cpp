@@ -1,6 +1,6 @@
 // A capture read the way the kernel's TPACKET_V3 ring hands frames over: in
 // blocks, some time after they arrived. A scripted ring stands in for it.
-#include "net/capture_session.h"
+#include "net/capture/capture_session.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/link_layer.h"
+#include "net/packet/link_layer.h"
 #include "tests/unit/datagram_builder.h"
 
 namespace {

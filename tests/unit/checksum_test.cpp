@@ -1,4 +1,4 @@
-#include "net/checksum.h"
+#include "net/packet/checksum.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "net/address.h"
-#include "net/wire.h"
+#include "net/packet/wire.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -205,7 +206,7 @@ TEST(GroupReceiver, IgnoresGroupsOnlyAnotherSocketJoined) {
   const net::NativeSocket other = owner.get();
   ASSERT_EQ(net::os::bindTo(other, testing_support::socketAddress(net::Address{}, otherPort)), 0);
   ip_mreq join{};
-  join.imr_multiaddr.s_addr = htonl(group.v4HostOrder());
+  std::memcpy(&join.imr_multiaddr, group.bytes().data(), group.bytes().size());
   join.imr_interface.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(net::os::setOption(other, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join), 0);
   const in_addr loopback{htonl(INADDR_LOOPBACK)};

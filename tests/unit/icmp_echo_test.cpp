@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "net/address.h"
-#include "net/checksum.h"
+#include "net/packet/checksum.h"
 #include "tests/unit/datagram_builder.h"
 #include "tests/unit/ipv6_captures.h"
 

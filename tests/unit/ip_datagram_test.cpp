@@ -1,4 +1,4 @@
-#include "net/ip_datagram.h"
+#include "net/packet/ip_datagram.h"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 
 #include "app/battery.h"
 #include "app/text_output.h"
-#include "net/checksum.h"
-#include "net/wire.h"
+#include "net/packet/checksum.h"
+#include "net/packet/wire.h"
 #include "tests/unit/ipv6_captures.h"
 #include "tests/unit/scripted_lab6.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "net/address.h"
-#include "net/ip_datagram.h"
+#include "net/packet/ip_datagram.h"
 #include "tests/unit/datagram_builder.h"
 #include "tests/unit/ipv6_captures.h"
 

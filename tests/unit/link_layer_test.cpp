@@ -1,4 +1,4 @@
-#include "net/link_layer.h"
+#include "net/packet/link_layer.h"
 
 #include <gtest/gtest.h>
 

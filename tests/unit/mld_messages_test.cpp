@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "net/address.h"
-#include "net/checksum.h"
-#include "net/wire.h"
+#include "net/packet/checksum.h"
+#include "net/packet/wire.h"
 #include "probes/igmp_messages.h"
 #include "tests/unit/datagram_builder.h"
 #include "tests/unit/ipv6_captures.h"

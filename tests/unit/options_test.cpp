@@ -163,7 +163,7 @@ TEST(Options, AddressesInValuesAreExactDottedQuads) {
   EXPECT_TRUE(options::parseSsmChannel("1.2.3.4,232.255.255.255:65535"));
   for (const std::string bad :
        {"", "239.1.2", "239.1.2.3.4", "239.1.2.256", "239.1.2.04", "239..2.3", " 239.1.2.3",
-        "239.1.2.3 ", "0xEF.1.2.3", "+239.1.2.3", "239.1.2.3.", "ff3e::1"}) {
+        "239.1.2.3 ", "0xEF.1.2.3", "+239.1.2.3", "239.1.2.3.", "ff3e::1", "239.1.2.3%1"}) {
     EXPECT_EQ(refusal({"--asm-group", (bad + ":5000").c_str()}),
               "corvanite: --asm-group: '" + bad + "' is not an IPv4 address")
         << '"' << bad << '"';
@@ -171,6 +171,15 @@ TEST(Options, AddressesInValuesAreExactDottedQuads) {
               "corvanite: --ssm-channel: '" + bad + "' is not an IPv4 address")
         << '"' << bad << '"';
   }
+}
+
+// A zone names an interface, which a group or a source has no use for.
+TEST(Options, AddressesInValuesHaveNoZone) {
+  EXPECT_EQ(refusal({"--asm-group", "[ff3e::1%2]:5000"}),
+            "corvanite: --asm-group: 'ff3e::1%2' is not an IPv6 address");
+  EXPECT_EQ(refusal({"--ssm-channel", "2001:db8::1%3,[ff3e::1]:8020"}),
+            "corvanite: --ssm-channel: '2001:db8::1%3' is not an IPv6 address");
+  EXPECT_TRUE(options::parseSsmChannel("2001:db8::1,[ff3e::1]:8020"));
 }
 
 TEST(Options, WordsThatAreNotOptionsAreRefused) {

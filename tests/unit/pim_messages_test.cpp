@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "net/checksum.h"
+#include "net/packet/checksum.h"
 #include "tests/unit/datagram_builder.h"
 #include "tests/unit/ipv6_captures.h"
 

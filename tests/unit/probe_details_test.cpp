@@ -26,8 +26,8 @@ TEST(QueryDetails, VersionFollowsLengthAndMaxResponseCode) {
   ASSERT_TRUE(v1);
   EXPECT_EQ(v1->version, 1);
   EXPECT_EQ(v1->maxResponseMs, 0U);
-  EXPECT_EQ(v1->sender.v4HostOrder(), 0x0A000101U);
-  EXPECT_EQ(v1->destination.v4HostOrder(), 0xE0000001U);
+  EXPECT_EQ(v1->sender, net::Address::v4(0x0A000101U));
+  EXPECT_EQ(v1->destination, net::Address::v4(0xE0000001U));
   EXPECT_TRUE(v1->group.isUnspecified());
 
   // Group-specific IGMPv2 query for 233.4.200.19, 1 s, behind Router Alert.
@@ -35,7 +35,7 @@ TEST(QueryDetails, VersionFollowsLengthAndMaxResponseCode) {
   ASSERT_TRUE(v2);
   EXPECT_EQ(v2->version, 2);
   EXPECT_EQ(v2->maxResponseMs, 1000U);
-  EXPECT_EQ(v2->group.v4HostOrder(), 0xE904C813U);
+  EXPECT_EQ(v2->group, net::Address::v4(0xE904C813U));
 
   // IGMPv3 group-and-source query: 16 bytes with one source.
   auto v3 = readMembershipQuery(ipv4Datagram(
@@ -43,7 +43,7 @@ TEST(QueryDetails, VersionFollowsLengthAndMaxResponseCode) {
   ASSERT_TRUE(v3);
   EXPECT_EQ(v3->version, 3);
   EXPECT_EQ(v3->maxResponseMs, 10000U);
-  EXPECT_EQ(v3->group.v4HostOrder(), 0xE8408578U);
+  EXPECT_EQ(v3->group, net::Address::v4(0xE8408578U));
 }
 
 TEST(QueryDetails, Igmpv3QueryTellsTheQueriersTimersAndSources) {
@@ -125,7 +125,7 @@ TEST(HelloDetails, ReadsHoldtimeDrPriorityAndGenerationId) {
                                              0, 20, 0, 4, 0xDE, 0xAD, 0xBE, 0xEF}));
   ASSERT_TRUE(message);
   EXPECT_EQ(message->type, PimMessage::Type::Hello);
-  EXPECT_EQ(message->sender.v4HostOrder(), 0x0A000101U);
+  EXPECT_EQ(message->sender, net::Address::v4(0x0A000101U));
   EXPECT_EQ(message->hello.holdtimeSeconds, 105);
   EXPECT_EQ(message->hello.drPriority, 1U);
   EXPECT_EQ(message->hello.generationId, 0xDEADBEEFU);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/pass_setup.h"
-#include "net/checksum.h"
+#include "net/packet/checksum.h"
 #include "tests/unit/scripted_network.h"
 
 namespace testing_support {

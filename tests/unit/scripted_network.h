@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "net/ip_datagram.h"
 #include "net/network.h"
+#include "net/packet/ip_datagram.h"
+#include "net/packet/wire.h"
 #include "net/socket_exceptions.h"
-#include "net/wire.h"
 
 namespace testing_support {
 

@@ -1,9 +1,0 @@
-#include "net/capture_filter.h"
-
-namespace net {
-
-std::string captureFilter(const std::string& probeFilter, const Address& ownAddress) {
-  return "(" + probeFilter + ") and not src host " + ownAddress.toString();
-}
-
-}  // namespace net
