@@ -15,6 +15,7 @@
 #include "app/prometheus_output.h"
 #include "net/file_replace.h"
 #include "net/platform.h"
+#include "tests/unit/pass_sample.h"
 #include "tests/unit/scripted_lab.h"
 
 namespace {
@@ -41,17 +42,18 @@ int main(int argc, char* argv[]) {
   ScriptedLab{}.install(network);
   PassObserver quiet;
   PassFindings findings;
-  runPass(network, labSetup(), quiet, findings);
+  runPassInto(network, labSetup(), quiet, findings);
   findings.chosenInterface = InterfaceSummary{"eth0", "10.0.1.2", "option"};
 
-  const std::string file = folder + "/corvanite-bench-" + std::to_string(net::processId()) + ".prom";
+  const std::string file =
+      folder + "/corvanite-bench-" + std::to_string(net::processId()) + ".prom";
   const PassTiming timing{std::chrono::system_clock::now(), 22014};
   std::vector<double> render;
   std::vector<double> whole;
   std::size_t size = 0;
   for (int i = 0; i < rounds; ++i) {
     const auto start = Clock::now();
-    const std::string text = prometheusText(timing, findings);
+    const std::string text = prometheusText(reportOf(timing, {findings}));
     const auto rendered = Clock::now();
     if (const auto failure = net::replaceFileWhole(file, text)) {
       std::fprintf(stderr, "cannot write %s: %s: %s\n", file.c_str(), failure->step.c_str(),

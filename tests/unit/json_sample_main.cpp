@@ -6,8 +6,8 @@
 
 int main() {
   const PassTiming timing{std::chrono::system_clock::now(), 1234};
-  std::cout << passJson(timing, testing_support::samplePass()) << '\n';
+  std::cout << passJson(timing, reportBattery(testing_support::samplePass())) << '\n';
   // A pass that heard nothing, on a link that could not be found, still has a shape.
-  std::cout << passJson(timing, testing_support::passThatFoundNothing()) << '\n';
+  std::cout << passJson(timing, reportBattery(testing_support::passThatFoundNothing())) << '\n';
   return 0;
 }
