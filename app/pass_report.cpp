@@ -24,14 +24,14 @@ bool PassReport::succeeded() const {
 PassReport PassReport::startingNow() {
   PassReport report;
   report.timing.start = std::chrono::system_clock::now();
-  report.startTick_ = std::chrono::steady_clock::now();
+  report.startTick = std::chrono::steady_clock::now();
   return report;
 }
 
 const BatteryReport& PassReport::batteryEnded(PassFindings findings) {
   batteries.push_back(reportBattery(std::move(findings)));
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - startTick_);
+      std::chrono::steady_clock::now() - startTick);
   timing.durationMs = static_cast<std::uint32_t>(took.count());
   return batteries.back();
 }

@@ -48,6 +48,6 @@ struct PassReport {
   // Every test of every family run succeeded.
   [[nodiscard]] bool succeeded() const;
 
- private:
-  std::chrono::steady_clock::time_point startTick_;
+  // The monotonic clock at the start, which the duration is measured from.
+  std::chrono::steady_clock::time_point startTick;
 };
