@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <stdexcept>
+#include <utility>
 
 #include "app/battery_tests.h"
 
@@ -102,10 +103,24 @@ void runTest(const BatteryTest& test, net::Network& network, const PassSetup& se
   observer.testEnds(record);
 }
 
+namespace {
+
+InterfaceSummary summaryOf(const PassSetup& setup) {
+  InterfaceSummary summary;
+  if (!setup.link.chosen) return summary;
+  const net::LinkInterface& chosen = *setup.link.chosen;
+  if (!chosen.name.empty()) summary.name = chosen.name;
+  summary.address = chosen.address.toString();
+  summary.chosenBy = net::chosenByText(chosen.chosenBy);
+  return summary;
+}
+
+}  // namespace
+
 void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
-             PassFindings& findings) {
-  findings.family = setup.family;
-  findings.tests = freshFindings(setup.family).tests;
+             PassReport& report) {
+  PassFindings findings = freshFindings(setup.family);
+  findings.chosenInterface = summaryOf(setup);
   findings.link = setup.link.chosen;
   network.prepareCaptures(setup.link);
   observer.passBegins(findings);
@@ -115,8 +130,13 @@ void runPass(net::Network& network, const PassSetup& setup, PassObserver& observ
   }
   // No capture holds the interface in all-multicast mode between passes.
   network.releaseCaptures();
-  if (!observer.stillWanted()) return;
+  if (!observer.stillWanted()) {
+    // Not told: nobody reads it. Its tests that did not run make it no success.
+    report.batteryEnded(std::move(findings));
+    return;
+  }
   // After the tests: an older querier heard during them shows in the mode.
   findings.hostState = network.hostState(setup.link);
-  observer.passEnds(findings);
+  report.batteryEnded(std::move(findings));
+  observer.passEnds(report);
 }

@@ -7,6 +7,7 @@
 
 #include "app/findings.h"
 #include "app/pass_observer.h"
+#include "app/pass_report.h"
 #include "app/pass_setup.h"
 #include "net/network.h"
 
@@ -54,7 +55,8 @@ PassFindings freshFindings(net::Family family = net::Family::V4);
 void runTest(const BatteryTest& test, net::Network& network, const PassSetup& setup,
              PassObserver& observer, TestRecord& record);
 
-// One pass over fresh records: each test of the battery of the setup's family
-// in turn, then the end of the pass, told to `observer`.
+// One family's battery over fresh records: each test of the battery of the
+// setup's family in turn, then its end, told to `observer` once the battery
+// is in `report`.
 void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
-             PassFindings& findings);
+             PassReport& report);

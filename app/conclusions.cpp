@@ -41,77 +41,79 @@ std::string ipv6Responders(const PassFindings& findings) {
   return text + ".";
 }
 
+using K = ConclusionKind;
 constexpr net::Family V4 = net::Family::V4;
 constexpr net::Family V6 = net::Family::V6;
 
 constexpr std::array<Conclusion, 26> kConclusions{{
     // IPv4's lines are the tool's own, kept to the letter for the scripts that
     // read them.
-    {V4, "host-asm", hostAsm,
+    {K::HostAsm, V4, "host-asm", hostAsm,
      "=> Host Operating System is capable of Any Source Multicast (IGMP v2) "},
-    {V4, "host-ssm", hostSsm,
+    {K::HostSsm, V4, "host-ssm", hostSsm,
      "=> Host Operating System is capable of Source Specific Multicast (IGMP v3) "},
-    {V4, "router-asm", routerAsm,
+    {K::RouterAsm, V4, "router-asm", routerAsm,
      "=> First hop router supports Any Source Multicast (IGMP v2). It's responding to "
      "ALL_MULTICAST_ROUTER group ping request "},
-    {V4, "path-asm", pathAsm,
+    {K::PathAsm, V4, "path-asm", pathAsm,
      "=> Path to first hop router is working for ASM, router responds to  IGMPv2 requests. "},
-    {V4, "router-ssm", routerSsm,
+    {K::RouterSsm, V4, "router-ssm", routerSsm,
      "=> First hop router supports Source Specific Multicast (IGMP v3). It's responding to "
      "ALL_SSM_ROUTER group ping request "},
-    {V4, "path-ssm", pathSsm,
+    {K::PathSsm, V4, "path-ssm", pathSsm,
      "=> Path to first hop router is working for SSM, router responds to IGMPv3 requests. "},
-    {V4, "path-ssm-not-setup", pathSsmNotSetUp,
+    {K::PathSsmNotSetUp, V4, "path-ssm-not-setup", pathSsmNotSetUp,
      "=> Path to first hop router is not setup for SSM, router does not respond to IGMPv3 "
      "requests.  Most probably it is a Switch related problem.  "},
-    {V4, "router-pim", routerPim,
+    {K::RouterPim, V4, "router-pim", routerPim,
      "=> First hop router supports PIM - SM multicast routing protocol. It's responding to "
      "ALL_PIMSM_ROUTER group ping request. "},
-    {V4, "pim-active", pimActive,
+    {K::PimActive, V4, "pim-active", pimActive,
      "=> PIM-SM is active at first hop router and responds to Hello message. The reponders are ",
      pimResponderText},
-    {V4, "asm-beacon-working", asmBeaconWorking,
+    {K::AsmBeaconWorking, V4, "asm-beacon-working", asmBeaconWorking,
      "=> ASM is working for the 'Beacon Group', RTP packets from members were received. "},
-    {V4, "path-asm-no-traffic", pathAsmNoTraffic,
+    {K::PathAsmNoTraffic, V4, "path-asm-no-traffic", pathAsmNoTraffic,
      "=> Path to first hop router seems to be working for ASM, but not receiving traffic from "
      "the Internet. This is likely to be a problem beyond the first-hop router. "},
-    {V4, "ssm-beacon-working", ssmBeaconWorking,
+    {K::SsmBeaconWorking, V4, "ssm-beacon-working", ssmBeaconWorking,
      "=> SSM is functioning for Beacon Group.  Receiving RTP packets from members of SSM beacon "
      "group. "},
-    {V4, "path-ssm-no-traffic", pathSsmNoTraffic,
+    {K::PathSsmNoTraffic, V4, "path-ssm-no-traffic", pathSsmNoTraffic,
      "=> Path to first hop router seems to be working for SSM, but not receiving traffic from "
      "the Internet. This is likely to be a problem beyond the first-hop router. "},
 
-    {V6, "host-asm-ipv6", hostAsm,
+    {K::HostAsm, V6, "host-asm-ipv6", hostAsm,
      "=> The host can join IPv6 any-source multicast groups (MLDv1)."},
-    {V6, "host-ssm-ipv6", hostSsm, "=> The host can join IPv6 source-specific channels (MLDv2)."},
-    {V6, "router-asm-ipv6", routerAsm,
+    {K::HostSsm, V6, "host-ssm-ipv6", hostSsm,
+     "=> The host can join IPv6 source-specific channels (MLDv2)."},
+    {K::RouterAsm, V6, "router-asm-ipv6", routerAsm,
      "=> A multicast router is on the link: it answered the ping to ff02::2 (all routers)."},
-    {V6, "path-asm-ipv6", pathAsm,
+    {K::PathAsm, V6, "path-asm-ipv6", pathAsm,
      "=> The path to the first-hop router works for IPv6 any-source multicast: the router "
      "answers MLDv1."},
-    {V6, "router-ssm-ipv6", routerSsm,
+    {K::RouterSsm, V6, "router-ssm-ipv6", routerSsm,
      "=> An MLDv2-capable router is on the link: it answered the ping to ff02::16."},
-    {V6, "path-ssm-ipv6", pathSsm,
+    {K::PathSsm, V6, "path-ssm-ipv6", pathSsm,
      "=> The path to the first-hop router works for IPv6 source-specific multicast: the "
      "router answers MLDv2."},
-    {V6, "path-ssm-not-setup-ipv6", pathSsmNotSetUp,
+    {K::PathSsmNotSetUp, V6, "path-ssm-not-setup-ipv6", pathSsmNotSetUp,
      "=> The path to the first-hop router is not set up for IPv6 source-specific multicast: an "
      "MLDv2 router answers pings, but no MLDv2 query came. Something between them, often a "
      "switch, drops MLDv2."},
-    {V6, "router-pim-ipv6", routerPim,
+    {K::RouterPim, V6, "router-pim-ipv6", routerPim,
      "=> A PIM router is on the link: it answered the ping to ff02::d (all PIM routers)."},
-    {V6, "pim-active-ipv6", pimActive,
+    {K::PimActive, V6, "pim-active-ipv6", pimActive,
      "=> PIM is active on the link: these routers answered the Hello or announced an RP: ",
      ipv6Responders},
-    {V6, "asm-beacon-working-ipv6", asmBeaconWorking,
+    {K::AsmBeaconWorking, V6, "asm-beacon-working-ipv6", asmBeaconWorking,
      "=> IPv6 any-source multicast works: the beacon group's traffic arrived."},
-    {V6, "path-asm-no-traffic-ipv6", pathAsmNoTraffic,
+    {K::PathAsmNoTraffic, V6, "path-asm-no-traffic-ipv6", pathAsmNoTraffic,
      "=> The path to the first-hop router works for IPv6 any-source multicast, but no beacon "
      "traffic arrived: the problem is likely beyond the first-hop router."},
-    {V6, "ssm-beacon-working-ipv6", ssmBeaconWorking,
+    {K::SsmBeaconWorking, V6, "ssm-beacon-working-ipv6", ssmBeaconWorking,
      "=> IPv6 source-specific multicast works: the beacon channel's traffic arrived."},
-    {V6, "path-ssm-no-traffic-ipv6", pathSsmNoTraffic,
+    {K::PathSsmNoTraffic, V6, "path-ssm-no-traffic-ipv6", pathSsmNoTraffic,
      "=> The path to the first-hop router works for IPv6 source-specific multicast, but no "
      "beacon traffic arrived: the problem is likely beyond the first-hop router."},
 }};

@@ -10,7 +10,26 @@
 
 #include "app/findings.h"
 
+// What a conclusion says, the same in both families: rules that rest on the
+// report read it by this.
+enum class ConclusionKind {
+  HostAsm,
+  HostSsm,
+  RouterAsm,
+  PathAsm,
+  RouterSsm,
+  PathSsm,
+  PathSsmNotSetUp,
+  RouterPim,
+  PimActive,
+  AsmBeaconWorking,
+  PathAsmNoTraffic,
+  SsmBeaconWorking,
+  PathSsmNoTraffic,
+};
+
 struct Conclusion {
+  ConclusionKind kind;
   // The family whose report prints it.
   net::Family family;
   // Stable, for scripts: "host-asm", "path-ssm-not-setup", ...

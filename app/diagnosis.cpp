@@ -4,12 +4,12 @@
 #include <array>
 #include <sstream>
 
-#include "app/conclusions.h"
 #include "app/link_facts.h"
 
 namespace {
 
 using json = nlohmann::ordered_json;
+using Held = std::span<const HeldConclusion>;
 
 // What snooping switches commonly keep a group without a report: 2 x 125 s
 // + 10 s, the membership interval of RFC 3376's defaults.
@@ -59,12 +59,7 @@ std::vector<net::Address> routerQueriers(const PassFindings& findings) {
   return sources;
 }
 
-bool ranWithoutError(const PassFindings& findings, TestId id) {
-  const TestRecord* record = findings.find(id);
-  return record != nullptr && record->ran && !record->error;
-}
-
-std::optional<Finding> findQuerier(const PassFindings& findings) {
+std::optional<Finding> findQuerier(const PassFindings& findings, Held /*held*/) {
   const auto querier = querierOf(findings);
   if (!querier) return std::nullopt;
   const bool sourceCapable = querier->version >= sourceVersion(findings);
@@ -101,10 +96,10 @@ std::optional<Finding> findQuerier(const PassFindings& findings) {
   return finding;
 }
 
-std::optional<Finding> findNoQuerier(const PassFindings& findings) {
+std::optional<Finding> findNoQuerier(const PassFindings& findings, Held /*held*/) {
   const bool v6 = ipv6(findings);
-  if (!ranWithoutError(findings, v6 ? TestId::MldV1 : TestId::IgmpV2) ||
-      !ranWithoutError(findings, v6 ? TestId::MldV2 : TestId::IgmpV3) ||
+  if (!findings.ranCleanly(v6 ? TestId::MldV1 : TestId::IgmpV2) ||
+      !findings.ranCleanly(v6 ? TestId::MldV2 : TestId::IgmpV3) ||
       !queriesOfPass(findings).empty()) {
     return std::nullopt;
   }
@@ -118,7 +113,7 @@ std::optional<Finding> findNoQuerier(const PassFindings& findings) {
                  v6 ? "RFC 4541 2.1.1, RFC 3810 9.4" : "RFC 4541 2.1.1, RFC 3376 8.4"};
 }
 
-std::optional<Finding> findOldQuerier(const PassFindings& findings) {
+std::optional<Finding> findOldQuerier(const PassFindings& findings, Held held) {
   const auto querier = querierOf(findings);
   if (!querier || querier->version >= sourceVersion(findings) || !canBeElected(querier->address)) {
     return std::nullopt;
@@ -130,10 +125,8 @@ std::optional<Finding> findOldQuerier(const PassFindings& findings) {
           << " speaks " << version
           << " only: it serves no source-specific join, and hosts that hear it fall back to "
           << version << ", so SSM cannot work on this link.";
-  const auto held = conclusionsThatHold(findings);
   if (std::any_of(held.begin(), held.end(), [](const HeldConclusion& conclusion) {
-        return conclusion.rule->id == "path-ssm-not-setup" ||
-               conclusion.rule->id == "path-ssm-not-setup-ipv6";
+        return conclusion.rule->kind == ConclusionKind::PathSsmNotSetUp;
       })) {
     summary << " This, not a switch, is why the report finds the path not set up for SSM.";
   }
@@ -142,7 +135,7 @@ std::optional<Finding> findOldQuerier(const PassFindings& findings) {
                  ipv6(findings) ? "RFC 4604 2.2, RFC 3810 8.2.1" : "RFC 4604 2.2, RFC 3376 7.2.1"};
 }
 
-std::optional<Finding> findMultipleQueriers(const PassFindings& findings) {
+std::optional<Finding> findMultipleQueriers(const PassFindings& findings, Held /*held*/) {
   const auto queriers = routerQueriers(findings);
   if (queriers.size() < 2) return std::nullopt;
   return Finding{"multiple-queriers", Severity::Warning,
@@ -154,7 +147,7 @@ std::optional<Finding> findMultipleQueriers(const PassFindings& findings) {
                  ipv6(findings) ? "RFC 3810 7.6.2" : "RFC 3376 6.6.2"};
 }
 
-std::optional<Finding> findSwitchQuerier(const PassFindings& findings) {
+std::optional<Finding> findSwitchQuerier(const PassFindings& findings, Held /*held*/) {
   const auto sources = querySources(findings);
   if (sources.empty() || !sources.front().isUnspecified()) return std::nullopt;
   const auto routers = routerQueriers(findings);
@@ -170,7 +163,7 @@ std::optional<Finding> findSwitchQuerier(const PassFindings& findings) {
                  ipv6(findings) ? "RFC 4541 2.1.1, RFC 3810 5.1.14" : "RFC 4541 2.1.1"};
 }
 
-std::optional<Finding> findMembershipInterval(const PassFindings& findings) {
+std::optional<Finding> findMembershipInterval(const PassFindings& findings, Held /*held*/) {
   const auto querier = querierOf(findings);
   if (!querier || !querier->membershipIntervalMs ||
       *querier->membershipIntervalMs <= kSnoopingTimeoutMs) {
@@ -196,7 +189,7 @@ std::optional<Finding> findMembershipInterval(const PassFindings& findings) {
       ipv6(findings) ? "RFC 3810 9.4" : "RFC 3376 8.4"};
 }
 
-std::optional<Finding> findQueryOffSubnet(const PassFindings& findings) {
+std::optional<Finding> findQueryOffSubnet(const PassFindings& findings, Held /*held*/) {
   if (ipv6(findings) || !findings.link) return std::nullopt;
   const auto prefix = net::onLinkPrefix(*findings.link);
   if (!prefix) return std::nullopt;
@@ -212,7 +205,7 @@ std::optional<Finding> findQueryOffSubnet(const PassFindings& findings) {
                  json{{"addresses", texts(outside)}, {"subnet", subnet}}, ""};
 }
 
-std::optional<Finding> findQueryNotLinkLocal(const PassFindings& findings) {
+std::optional<Finding> findQueryNotLinkLocal(const PassFindings& findings, Held /*held*/) {
   if (!ipv6(findings)) return std::nullopt;
   auto strangers = querySources(findings);
   // :: is the switch querier's finding.
@@ -229,7 +222,7 @@ std::optional<Finding> findQueryNotLinkLocal(const PassFindings& findings) {
                  json{{"interface", name}, {"addresses", texts(strangers)}}, "RFC 3810 5.1.14"};
 }
 
-std::optional<Finding> findForcedMldVersion(const PassFindings& findings) {
+std::optional<Finding> findForcedMldVersion(const PassFindings& findings, Held /*held*/) {
   const auto& forced = findings.hostState.forcedMldVersion;
   if (!ipv6(findings) || !forced) return std::nullopt;
   const std::string setting = forced->name + " is " + std::to_string(forced->value);
@@ -247,7 +240,7 @@ std::optional<Finding> findForcedMldVersion(const PassFindings& findings) {
                  evidence, "RFC 3810 8.2.1"};
 }
 
-std::optional<Finding> findForcedIgmpVersion(const PassFindings& findings) {
+std::optional<Finding> findForcedIgmpVersion(const PassFindings& findings, Held /*held*/) {
   const auto& forced = findings.hostState.forcedIgmpVersion;
   if (ipv6(findings) || !forced) return std::nullopt;
   const std::string setting = forced->name + " is " + std::to_string(forced->value);
@@ -266,7 +259,7 @@ std::optional<Finding> findForcedIgmpVersion(const PassFindings& findings) {
                  evidence, "RFC 3376 7.2.1"};
 }
 
-std::optional<Finding> findCompatibilityMode(const PassFindings& findings) {
+std::optional<Finding> findCompatibilityMode(const PassFindings& findings, Held /*held*/) {
   const auto mode = findings.hostState.igmpMode;
   const auto& forced = findings.hostState.forcedIgmpVersion;
   // A mode the setting holds it in is that setting's finding.
@@ -290,7 +283,7 @@ struct DroppedBeacon {
   std::optional<std::string> routeInterface;
 };
 
-std::optional<Finding> findHostDropsBeacon(const PassFindings& findings) {
+std::optional<Finding> findHostDropsBeacon(const PassFindings& findings, Held /*held*/) {
   const std::string link = interfaceName(findings);
   const auto& filter = findings.hostState.reversePathFilter;
   // IPv6 has no rp_filter of its own: its drops stay of unknown cause.
@@ -350,7 +343,7 @@ std::optional<Finding> findHostDropsBeacon(const PassFindings& findings) {
                  byReversePath ? "RFC 3704 2.2" : ""};
 }
 
-std::optional<Finding> findBeaconTtl(const PassFindings& findings) {
+std::optional<Finding> findBeaconTtl(const PassFindings& findings, Held /*held*/) {
   json beacons = json::array();
   std::string lowestOfEach;
   for (const auto& [id, name] : {std::pair{TestId::AsmBeacon, "ASM"}, {TestId::SsmBeacon, "SSM"}}) {
@@ -373,7 +366,7 @@ std::optional<Finding> findBeaconTtl(const PassFindings& findings) {
                  json{{"beacons", beacons}}, ""};
 }
 
-std::optional<Finding> findDesignatedRouter(const PassFindings& findings) {
+std::optional<Finding> findDesignatedRouter(const PassFindings& findings, Held /*held*/) {
   const auto dr = designatedRouterOf(findings);
   if (!dr) return std::nullopt;
   json neighbours = json::array();
@@ -398,9 +391,9 @@ std::optional<Finding> findDesignatedRouter(const PassFindings& findings) {
                  "RFC 7761 4.3.2"};
 }
 
-std::optional<Finding> findIgnoredPings(const PassFindings& findings) {
+std::optional<Finding> findIgnoredPings(const PassFindings& findings, Held /*held*/) {
   for (const TestId id : {TestId::AllRoutersPing, TestId::SsmRoutersPing, TestId::PimRoutersPing}) {
-    if (!ranWithoutError(findings, id) || !findings.details<PingDetails>(id).replies.empty()) {
+    if (!findings.ranCleanly(id) || !findings.details<PingDetails>(id).replies.empty()) {
       return std::nullopt;
     }
   }
@@ -423,7 +416,7 @@ std::optional<Finding> findIgnoredPings(const PassFindings& findings) {
 
 // A group the host held through another socket got no leave (BLOCK) from the
 // tool, so the router had nothing to answer with a group query.
-std::optional<Finding> findWithheldLeave(const PassFindings& findings) {
+std::optional<Finding> findWithheldLeave(const PassFindings& findings, Held /*held*/) {
   const bool v6 = ipv6(findings);
   for (const TestId id :
        {v6 ? TestId::MldV1 : TestId::IgmpV2, v6 ? TestId::MldV2 : TestId::IgmpV3}) {
@@ -478,10 +471,10 @@ const char* severityName(Severity severity) {
 
 std::span<const DiagnosisRule> diagnosisRules() { return kRules; }
 
-std::vector<Finding> diagnose(const PassFindings& findings) {
+std::vector<Finding> diagnose(const PassFindings& findings, Held held) {
   std::vector<Finding> found;
   for (const DiagnosisRule& rule : kRules) {
-    if (auto finding = rule.find(findings)) {
+    if (auto finding = rule.find(findings, held)) {
       // One id serves both families; the evidence says which.
       finding->evidence["family"] = ipv6(findings) ? "ipv6" : "ipv4";
       found.push_back(std::move(*finding));

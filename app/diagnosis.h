@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/conclusions.h"
 #include "app/findings.h"
 
 enum class Severity { Problem, Warning, Info };
@@ -34,11 +35,13 @@ struct Finding {
 // finds it, or finds nothing.
 struct DiagnosisRule {
   std::string_view id;
-  std::optional<Finding> (*find)(const PassFindings& findings);
+  std::optional<Finding> (*find)(const PassFindings& findings,
+                                 std::span<const HeldConclusion> held);
 };
 
 std::span<const DiagnosisRule> diagnosisRules();
 
-// The findings of one pass: problems first, then warnings, then
-// information, each in the order of the rules.
-std::vector<Finding> diagnose(const PassFindings& findings);
+// The findings of one pass, given the report's conclusions that `held` for
+// it: problems first, then warnings, then information, each in the order of
+// the rules.
+std::vector<Finding> diagnose(const PassFindings& findings, std::span<const HeldConclusion> held);

@@ -3,13 +3,20 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/battery.h"
+
 namespace {
 
 // Test 1 and 2 complete only when the join, the listening and the leave all
 // succeeded.
-bool completed(const TestRecord* record) {
-  return record != nullptr && record->ran && !record->error &&
-         !detailsOf<BeaconDetails>(*record).heldToOldIgmp;
+bool completed(const PassFindings& findings, TestId id) {
+  return findings.ranCleanly(id) && !findings.details<BeaconDetails>(id).heldToOldIgmp;
+}
+
+// Whether test `id` found what it looks for, by its row of the battery.
+bool found(const PassFindings& findings, TestId id) {
+  const TestRecord* record = findings.find(id);
+  return record != nullptr && batteryTest(id, findings.family).succeeded(*record);
 }
 
 std::string joinedTexts(std::vector<std::string> texts) {
@@ -31,27 +38,29 @@ TestRecord* PassFindings::find(TestId id) {
   return const_cast<TestRecord*>(std::as_const(*this).find(id));
 }
 
+bool PassFindings::ranCleanly(TestId id) const {
+  const TestRecord* record = find(id);
+  return record != nullptr && record->ran && !record->error;
+}
+
 bool droppedByHost(const BeaconDetails& beacon) {
   return beacon.members.empty() && beacon.onLink && !beacon.onLink->empty();
 }
 
 PassFlags flagsOf(const PassFindings& findings) {
   PassFlags flags;
-  flags.hostAsmCapable = completed(findings.find(TestId::AsmBeacon));
-  flags.hostSsmCapable = completed(findings.find(TestId::SsmBeacon));
-  flags.asmBeaconHeard = !findings.details<BeaconDetails>(TestId::AsmBeacon).members.empty();
-  flags.ssmBeaconHeard = !findings.details<BeaconDetails>(TestId::SsmBeacon).members.empty();
-  flags.allRoutersAnswered = !findings.details<PingDetails>(TestId::AllRoutersPing).replies.empty();
-  flags.ssmRoutersAnswered = !findings.details<PingDetails>(TestId::SsmRoutersPing).replies.empty();
-  flags.pimRoutersAnswered = !findings.details<PingDetails>(TestId::PimRoutersPing).replies.empty();
+  flags.hostAsmCapable = completed(findings, TestId::AsmBeacon);
+  flags.hostSsmCapable = completed(findings, TestId::SsmBeacon);
+  flags.asmBeaconHeard = found(findings, TestId::AsmBeacon);
+  flags.ssmBeaconHeard = found(findings, TestId::SsmBeacon);
+  flags.allRoutersAnswered = found(findings, TestId::AllRoutersPing);
+  flags.ssmRoutersAnswered = found(findings, TestId::SsmRoutersPing);
+  flags.pimRoutersAnswered = found(findings, TestId::PimRoutersPing);
   // IPv6's tests 5 and 6 speak MLD: their flags mean the same of it.
   const bool ipv4 = findings.family == net::Family::V4;
-  flags.igmpV2QuerySeen =
-      findings.details<MembershipDetails>(ipv4 ? TestId::IgmpV2 : TestId::MldV1).sawQueryForGroup;
-  flags.igmpV3QuerySeen =
-      findings.details<MembershipDetails>(ipv4 ? TestId::IgmpV3 : TestId::MldV2).sawQueryForGroup;
-  const auto& pim = findings.details<PimDetails>(TestId::PimHello);
-  flags.pimHelloAnswered = !pim.hellos.empty() || !pim.rpAdvertisers.empty();
+  flags.igmpV2QuerySeen = found(findings, ipv4 ? TestId::IgmpV2 : TestId::MldV1);
+  flags.igmpV3QuerySeen = found(findings, ipv4 ? TestId::IgmpV3 : TestId::MldV2);
+  flags.pimHelloAnswered = found(findings, TestId::PimHello);
   return flags;
 }
 

@@ -173,6 +173,9 @@ struct PassFindings {
   // The record of test `id`; nullptr when the pass has none.
   [[nodiscard]] const TestRecord* find(TestId id) const;
   [[nodiscard]] TestRecord* find(TestId id);
+  // Test `id` ran and hit no socket failure: what it did not see, it could
+  // have seen.
+  [[nodiscard]] bool ranCleanly(TestId id) const;
   // Its details, or empty ones of their kind when the test has not filled them.
   template <typename Details>
   [[nodiscard]] const Details& details(TestId id) const {
@@ -183,7 +186,8 @@ struct PassFindings {
 };
 
 // The yes-or-no facts of one pass that the report's conclusions rest on,
-// each read off the records.
+// each read off the records: whether a test found what it looks for is its
+// battery row's to say.
 struct PassFlags {
   bool hostAsmCapable = false;
   bool hostSsmCapable = false;

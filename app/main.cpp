@@ -23,16 +23,6 @@ int exitEarly(const options::EarlyExit& early) {
   return early.status;
 }
 
-InterfaceSummary summaryOf(const PassSetup& setup) {
-  InterfaceSummary summary;
-  if (!setup.link.chosen) return summary;
-  const net::LinkInterface& chosen = *setup.link.chosen;
-  if (!chosen.name.empty()) summary.name = chosen.name;
-  summary.address = chosen.address.toString();
-  summary.chosenBy = net::chosenByText(chosen.chosenBy);
-  return summary;
-}
-
 int run(int argc, char* argv[]) {
   // Before anything reads input: CAP_NET_RAW acts only around the calls that need it.
   net::limitPrivilege();
@@ -47,13 +37,11 @@ int run(int argc, char* argv[]) {
   if (const auto* early = std::get_if<options::EarlyExit>(&chosen)) return exitEarly(*early);
   const auto* byOption = std::get_if<LinksByOption>(&chosen);
   net::SystemNetwork network;
-  const PassRunner pass = [&](PassObserver& observer, PassResults& results) {
+  const PassRunner pass = [&](PassObserver& observer, PassReport& report) {
     for (const net::Family family : given->families) {
       // The interface is found once per battery, before its first test.
       const PassSetup setup = preparePass(*given, family, *byOption);
-      PassFindings& findings = results.emplace_back();
-      findings.chosenInterface = summaryOf(setup);
-      runPass(network, setup, observer, findings);
+      runPass(network, setup, observer, report);
       if (!observer.stillWanted()) return;
     }
   };
@@ -62,7 +50,7 @@ int run(int argc, char* argv[]) {
   const LineBufferedStream lines(std::cout);
   std::optional<PrometheusOutput> metrics;
   if (given->prometheusFile) {
-    metrics.emplace(*given->prometheusFile, std::cerr, given->families.size());
+    metrics.emplace(*given->prometheusFile, std::cerr);
   }
   PassObserver* alongside = metrics ? &*metrics : nullptr;
   int status = 0;

@@ -17,9 +17,10 @@ namespace {
 bool bracketed(std::string_view text) { return !text.empty() && text.front() == '['; }
 
 constexpr const char* kSynopsis =
-    "Usage: corvanite [-i NAME|ADDRESS] [--asm-group GROUP:PORT]\n"
+    "Usage: corvanite [-4] [-6] [-i NAME|ADDRESS] [--asm-group GROUP:PORT]\n"
     "                 [--ssm-channel SOURCE,GROUP:PORT] [--once] [--json]\n"
-    "                 [--repeat SECONDS]\n";
+    "                 [--explain] [--repeat SECONDS] [--prometheus FILE]\n"
+    "                 [--help] [--version]\n";
 
 bool inBlock(const net::Address& address, std::string_view block) {
   return net::Prefix::parse(block)->contains(address);

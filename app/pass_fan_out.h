@@ -30,9 +30,13 @@ class PassFanOut final : public PassObserver {
     reader_.testEnds(record);
     for (PassObserver* follower : followers_) follower->testEnds(record);
   }
-  void passEnds(const PassFindings& findings) override {
-    reader_.passEnds(findings);
-    for (PassObserver* follower : followers_) follower->passEnds(findings);
+  void passEnds(const PassReport& report) override {
+    reader_.passEnds(report);
+    for (PassObserver* follower : followers_) follower->passEnds(report);
+  }
+  void passComplete(const PassReport& report) override {
+    reader_.passComplete(report);
+    for (PassObserver* follower : followers_) follower->passComplete(report);
   }
   [[nodiscard]] bool stillWanted() const override { return reader_.stillWanted(); }
 

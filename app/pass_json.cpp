@@ -6,10 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include "app/battery.h"
-#include "app/conclusions.h"
-#include "app/diagnosis.h"
 #include "app/microseconds.h"
-#include "app/text_output.h"
+#include "app/test_headers.h"
 
 #ifndef CORVANITE_VERSION
 #error "the build defines CORVANITE_VERSION"
@@ -144,9 +142,9 @@ json flagsJson(const PassFlags& f, net::Family family) {
 
 }  // namespace
 
-json diagnosisJson(const PassFindings& findings) {
+json diagnosisJson(const BatteryReport& battery) {
   json found = json::array();
-  for (const Finding& finding : diagnose(findings)) {
+  for (const Finding& finding : battery.diagnosis) {
     found.push_back(
         {{"id", finding.id},
          {"severity", severityName(finding.severity)},
@@ -157,10 +155,11 @@ json diagnosisJson(const PassFindings& findings) {
   return found;
 }
 
-json verdictsJson(const PassFindings& findings) {
+json verdictsJson(const BatteryReport& battery) {
+  const PassFindings& findings = battery.findings;
   json report = json::array();
   json ids = json::array();
-  for (const HeldConclusion& held : conclusionsThatHold(findings)) {
+  for (const HeldConclusion& held : battery.conclusions) {
     report.push_back(held.line);
     ids.push_back(held.rule->id);
   }
@@ -169,7 +168,8 @@ json verdictsJson(const PassFindings& findings) {
           {"conclusions", ids}};
 }
 
-std::string passJson(const PassTiming& timing, const PassFindings& findings) {
+std::string passJson(const PassTiming& timing, const BatteryReport& battery) {
+  const PassFindings& findings = battery.findings;
   const InterfaceSummary& chosen = findings.chosenInterface;
   json tests = json::array();
   for (const TestRecord& record : findings.tests) {
@@ -185,8 +185,8 @@ std::string passJson(const PassTiming& timing, const PassFindings& findings) {
         {"address", orNull(chosen.address)},
         {"chosen_by", orNull(chosen.chosenBy)}}},
       {"tests", tests},
-      {"verdicts", verdictsJson(findings)},
-      {"diagnosis", diagnosisJson(findings)},
+      {"verdicts", verdictsJson(battery)},
+      {"diagnosis", diagnosisJson(battery)},
   };
   // Anything a sender put into a text must not break the line: dump escapes
   // control characters, and invalid UTF-8 is replaced rather than thrown on.
@@ -195,8 +195,8 @@ std::string passJson(const PassTiming& timing, const PassFindings& findings) {
 
 JsonOutput::JsonOutput(std::ostream& out) : out_(out) {}
 
-void JsonOutput::passEnds(const PassFindings& findings) {
-  out_ << passJson(clock_.timing(), findings) << std::endl;
+void JsonOutput::passEnds(const PassReport& report) {
+  out_ << passJson(report.timing, report.batteries.back()) << std::endl;
 }
 
 std::string rfc3339Utc(std::chrono::system_clock::time_point when) {

@@ -6,23 +6,21 @@
 #include <ostream>
 #include <string>
 
-#include "app/findings.h"
 #include "app/pass_observer.h"
-#include "app/pass_timing.h"
+#include "app/pass_report.h"
 
-std::string passJson(const PassTiming& timing, const PassFindings& findings);
+// One family's battery of a pass.
+std::string passJson(const PassTiming& timing, const BatteryReport& battery);
 
-// Writes each pass as one line of JSON when it ends; nothing before. The
-// pass's start is the moment this output is made.
+// Writes each family's battery as one line of JSON when it ends; nothing before.
 class JsonOutput final : public PassObserver {
  public:
   explicit JsonOutput(std::ostream& out);
 
-  void passEnds(const PassFindings& findings) override;
+  void passEnds(const PassReport& report) override;
 
  private:
   std::ostream& out_;
-  PassClock clock_;
 };
 
 // 2026-12-08T18:05:09.123Z

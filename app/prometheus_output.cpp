@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "app/battery.h"
-#include "app/conclusions.h"
-#include "app/diagnosis.h"
 #include "app/link_facts.h"
 #include "app/microseconds.h"
 #include "app/number_text.h"
@@ -165,7 +163,7 @@ class PassLabels {
   std::string family_;
 };
 
-using Passes = std::span<const PassFindings>;
+using Passes = std::span<const BatteryReport>;
 
 Labels testLabels(const TestRecord& record, net::Family family) {
   const BatteryTest& test = batteryTest(record.id, family);
@@ -180,7 +178,8 @@ void addTests(Passes passes, std::string& out) {
   Family error("corvanite_test_error",
                "1 when a socket call on this host ended the test in the last pass, else 0.");
   Family duration("corvanite_test_duration_seconds", "How long the test took in the last pass.");
-  for (const PassFindings& findings : passes) {
+  for (const BatteryReport& battery : passes) {
+    const PassFindings& findings = battery.findings;
     const PassLabels pass(findings);
     for (const TestRecord& record : findings.tests) {
       if (!record.ran) continue;
@@ -199,7 +198,8 @@ void addRouterPings(Passes passes, std::string& out) {
   Family roundTrip("corvanite_router_ping_round_trip_seconds",
                    "Round trip of each router's first echo reply to a ping of a link-local "
                    "router group in the last pass.");
-  for (const PassFindings& findings : passes) {
+  for (const BatteryReport& battery : passes) {
+    const PassFindings& findings = battery.findings;
     const PassLabels pass(findings);
     for (const TestRecord& record : findings.tests) {
       if (!record.ran) continue;
@@ -223,7 +223,8 @@ void addBeacons(Passes passes, std::string& out) {
   // Present only when a flood of senders filled the member table.
   Family unlisted("corvanite_beacon_unlisted_member_datagrams",
                   "Datagrams from senders beyond the member table's bound in the last pass.");
-  for (const PassFindings& findings : passes) {
+  for (const BatteryReport& battery : passes) {
+    const PassFindings& findings = battery.findings;
     const PassLabels pass(findings);
     for (const TestRecord& record : findings.tests) {
       if (!record.ran) continue;
@@ -252,10 +253,11 @@ void addConclusions(Passes passes, std::string& out) {
   // Every rule of the family, held or not, so that an alert sees a conclusion go to 0.
   Family family("corvanite_conclusion",
                 "1 when the report's conclusion held in the last pass, else 0.");
-  for (const PassFindings& findings : passes) {
+  for (const BatteryReport& battery : passes) {
+    const PassFindings& findings = battery.findings;
     const PassLabels pass(findings);
     std::set<std::string_view> held;
-    for (const HeldConclusion& conclusion : conclusionsThatHold(findings)) {
+    for (const HeldConclusion& conclusion : battery.conclusions) {
       held.insert(conclusion.rule->id);
     }
     for (const Conclusion& rule : conclusions()) {
@@ -264,12 +266,6 @@ void addConclusions(Passes passes, std::string& out) {
     }
   }
   family.appendTo(out);
-}
-
-// A test that ran and hit no socket failure: what it did not see, it could have seen.
-bool ranCleanly(const PassFindings& findings, TestId id) {
-  const TestRecord* record = findings.find(id);
-  return record != nullptr && record->ran && !record->error;
 }
 
 void addQuerier(Passes passes, std::string& out) {
@@ -283,7 +279,8 @@ void addQuerier(Passes passes, std::string& out) {
   Family membership("corvanite_igmp_querier_membership_interval_seconds",
                     "How long a group lives without a report: robustness times query interval "
                     "plus the query response interval (RFC 3376 8.4, RFC 3810 9.4).");
-  for (const PassFindings& findings : passes) {
+  for (const BatteryReport& battery : passes) {
+    const PassFindings& findings = battery.findings;
     const PassLabels pass(findings);
     const auto querier = querierOf(findings);
     if (!querier) continue;
@@ -310,9 +307,10 @@ void addPimNeighbours(Passes passes, std::string& out) {
               "every neighbour sent one; always 1, absent without Hellos.");
   Family unlisted("corvanite_pim_unlisted_hellos",
                   "Hellos from senders beyond the neighbour table's bound in the last pass.");
-  for (const PassFindings& findings : passes) {
+  for (const BatteryReport& battery : passes) {
+    const PassFindings& findings = battery.findings;
     // Without a clean test 8, no count: 0 would claim the routers went away.
-    if (!ranCleanly(findings, TestId::PimHello)) continue;
+    if (!findings.ranCleanly(TestId::PimHello)) continue;
     const PassLabels pass(findings);
     const auto dr = designatedRouterOf(findings);
     neighbours.add(pass.with({}), dr ? static_cast<double>(dr->neighbours.size()) : 0);
@@ -335,9 +333,9 @@ void addDiagnosis(Passes passes, std::string& out) {
   Family family("corvanite_diagnosis_finding",
                 "A finding of the last pass's diagnosis, by id and severity; always 1, absent "
                 "when it was not found.");
-  for (const PassFindings& findings : passes) {
-    const PassLabels pass(findings);
-    for (const Finding& finding : diagnose(findings)) {
+  for (const BatteryReport& battery : passes) {
+    const PassLabels pass(battery.findings);
+    for (const Finding& finding : battery.diagnosis) {
       family.add(pass.with({{"id", finding.id}, {"severity", severityName(finding.severity)}}), 1);
     }
   }
@@ -346,11 +344,13 @@ void addDiagnosis(Passes passes, std::string& out) {
 
 }  // namespace
 
-std::string prometheusText(const PassTiming& timing, std::span<const PassFindings> passes) {
+std::string prometheusText(const PassReport& report) {
+  const PassTiming& timing = report.timing;
+  const Passes passes = report.batteries;
   std::string out;
   if (passes.empty()) return out;
   out.reserve(8192 * passes.size());
-  const PassLabels first(passes.front());
+  const PassLabels first(passes.front().findings);
 
   Family build("corvanite_build_info", "The tool's version; always 1.");
   build.add(first.interfaceOnly({{"version", CORVANITE_VERSION}}), 1);
@@ -358,10 +358,11 @@ std::string prometheusText(const PassTiming& timing, std::span<const PassFinding
 
   Family interface("corvanite_pass_interface_info",
                    "The link the last pass tested, and how it was chosen; always 1.");
-  for (const PassFindings& findings : passes) {
-    const InterfaceSummary& chosen = findings.chosenInterface;
-    interface.add(PassLabels(findings).with({{"address", chosen.address.value_or("")},
-                                             {"chosen_by", chosen.chosenBy.value_or("")}}),
+  for (const BatteryReport& battery : passes) {
+    const InterfaceSummary& chosen = battery.findings.chosenInterface;
+    interface.add(PassLabels(battery.findings)
+                      .with({{"address", chosen.address.value_or("")},
+                             {"chosen_by", chosen.chosenBy.value_or("")}}),
                   1);
   }
   interface.appendTo(out);
@@ -386,24 +387,11 @@ std::string prometheusText(const PassTiming& timing, std::span<const PassFinding
   return out;
 }
 
-std::string prometheusText(const PassTiming& timing, const PassFindings& findings) {
-  return prometheusText(timing, std::span<const PassFindings>(&findings, 1));
-}
+PrometheusOutput::PrometheusOutput(std::string path, std::ostream& errors)
+    : path_(std::move(path)), errors_(errors) {}
 
-PrometheusOutput::PrometheusOutput(std::string path, std::ostream& errors,
-                                   std::size_t familiesPerPass)
-    : path_(std::move(path)), errors_(errors), familiesPerPass_(familiesPerPass) {}
-
-void PrometheusOutput::passBegins(const PassFindings& /*findings*/) {
-  // A pass of both families is one file, timed from its first battery.
-  if (batteries_.empty()) clock_.restart();
-}
-
-void PrometheusOutput::passEnds(const PassFindings& findings) {
-  batteries_.push_back(findings);
-  if (batteries_.size() < familiesPerPass_) return;
-  const std::string text = prometheusText(clock_.timing(), batteries_);
-  batteries_.clear();
+void PrometheusOutput::passComplete(const PassReport& report) {
+  const std::string text = prometheusText(report);
   const auto failure = net::replaceFileWhole(path_, text);
   if (!failure) return;
   writeFailed_ = true;

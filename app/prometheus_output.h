@@ -7,11 +7,10 @@
 #include <ostream>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "app/findings.h"
 #include "app/pass_observer.h"
-#include "app/pass_timing.h"
+#include "app/pass_report.h"
 
 // Series a family may hold at most, as the JSON keeps at most 256 of a kind:
 // a flood of forged senders cannot grow the file or a time-series database.
@@ -19,18 +18,16 @@ inline constexpr std::size_t kMaxSeriesPerFamily = 256;
 
 // The pass's metrics, every series labelled with the pass's interface so that
 // the files of several instances (one per interface) can be collected side by side.
-std::string prometheusText(const PassTiming& timing, std::span<const PassFindings> passes);
-std::string prometheusText(const PassTiming& timing, const PassFindings& findings);
+std::string prometheusText(const PassReport& report);
 
-// Writes the metrics file at the end of every pass it follows, once the pass's
-// last family (of `familiesPerPass`) has ended. A file that
-// cannot be written is told on `errors` in one line; the pass is not affected.
+// Writes the metrics file at the end of every pass it follows, once all its
+// families ran. A file that cannot be written is told on `errors` in one
+// line; the pass is not affected.
 class PrometheusOutput final : public PassObserver {
  public:
-  PrometheusOutput(std::string path, std::ostream& errors, std::size_t familiesPerPass = 1);
+  PrometheusOutput(std::string path, std::ostream& errors);
 
-  void passBegins(const PassFindings& findings) override;
-  void passEnds(const PassFindings& findings) override;
+  void passComplete(const PassReport& report) override;
 
   // Some pass's file could not be written.
   [[nodiscard]] bool writeFailed() const { return writeFailed_; }
@@ -38,8 +35,5 @@ class PrometheusOutput final : public PassObserver {
  private:
   std::string path_;
   std::ostream& errors_;
-  std::size_t familiesPerPass_;
-  std::vector<PassFindings> batteries_;
-  PassClock clock_;
   bool writeFailed_ = false;
 };

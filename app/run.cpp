@@ -1,6 +1,5 @@
 #include "app/run.h"
 
-#include <algorithm>
 #include <chrono>
 
 #include "app/pass_fan_out.h"
@@ -21,41 +20,27 @@ void printBanner(std::ostream& out) {
   out << std::endl << std::endl;
 }
 
-// Every test of every family run succeeded.
-bool everyTestSucceeded(const PassResults& results) {
-  const auto succeeded = [](const PassFindings& findings) {
-    return !findings.tests.empty() &&
-           std::all_of(findings.tests.begin(), findings.tests.end(), [](const TestRecord& test) {
-             return test.outcome == TestOutcome::Succeeded;
-           });
-  };
-  return !results.empty() && std::all_of(results.begin(), results.end(), succeeded);
-}
-
-// The output the reader follows, with `alongside` following the same pass.
-void runWith(const PassRunner& pass, PassObserver& output, PassObserver* alongside,
-             PassResults& results) {
-  if (alongside == nullptr) {
-    pass(output, results);
-    return;
-  }
-  PassFanOut both(output, {alongside});
-  pass(both, results);
+// One pass, followed by the output the reader follows and by `alongside`;
+// once all of it ran, both are told the pass is complete.
+PassReport runWith(const PassRunner& pass, PassObserver& output, PassObserver* alongside) {
+  PassFanOut both(output,
+                  alongside != nullptr ? std::vector{alongside} : std::vector<PassObserver*>{});
+  PassReport report = PassReport::startingNow();
+  pass(both, report);
+  if (both.stillWanted()) both.passComplete(report);
+  return report;
 }
 
 // One pass of a scripted run; returns whether every test succeeded.
 bool runScriptedPass(std::ostream& out, const PassRunner& pass, const ScriptedRun& how,
                      PassObserver* alongside) {
-  PassResults results;
   if (how.json) {
     JsonOutput json(out);
-    runWith(pass, json, alongside, results);
-  } else {
-    if (how.repeatSeconds) out << rfc3339Utc(std::chrono::system_clock::now()) << "\n";
-    TextOutput text(out, how.explain);
-    runWith(pass, text, alongside, results);
+    return runWith(pass, json, alongside).succeeded();
   }
-  return everyTestSucceeded(results);
+  if (how.repeatSeconds) out << rfc3339Utc(std::chrono::system_clock::now()) << "\n";
+  TextOutput text(out, how.explain);
+  return runWith(pass, text, alongside).succeeded();
 }
 
 }  // namespace
@@ -68,8 +53,7 @@ int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass, 
     TextOutput text(out, explain);
     do {
       // Nothing found in one pass carries over to the next.
-      PassResults results;
-      runWith(pass, text, alongside, results);
+      runWith(pass, text, alongside);
     } while (askWhatNext(in, out) == NextStep::RunAgain);
     sockets.close();
   } catch (const net::CV_SocketException& failure) {

@@ -5,16 +5,13 @@
 #include <istream>
 #include <optional>
 #include <ostream>
-#include <vector>
 
-#include "app/findings.h"
 #include "app/pass_observer.h"
+#include "app/pass_report.h"
 
-// The findings of one pass: one for each family its batteries ran, in order.
-using PassResults = std::vector<PassFindings>;
-
-// Runs one pass, telling `observer` as it goes, into fresh, empty results.
-using PassRunner = std::function<void(PassObserver& observer, PassResults& results)>;
+// Runs one pass, telling `observer` as it goes: each family's battery into
+// `report`, which begins empty as the pass begins.
+using PassRunner = std::function<void(PassObserver& observer, PassReport& report)>;
 
 // The whole run: banner, passes until the user quits, and the outermost
 // failure scope; with `explain`, each report is followed by the diagnosis.

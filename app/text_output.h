@@ -17,7 +17,7 @@ class TextOutput final : public PassObserver {
   void testBegins(const TestRecord& record) override;
   void verdictReached(const TestRecord& record) override;
   void testEnds(const TestRecord& record) override;
-  void passEnds(const PassFindings& findings) override;
+  void passEnds(const PassReport& report) override;
   // Nobody can read what a pass finds once its output is gone.
   [[nodiscard]] bool stillWanted() const override { return static_cast<bool>(out_); }
 
@@ -28,13 +28,9 @@ class TextOutput final : public PassObserver {
   net::Family family_ = net::Family::V4;
 };
 
-// A test's header line without its leading tab and line end, e.g.
-// "3.  Checking presence of multicast capable router in the neighborhood ".
-std::string testHeader(const TestRecord& record, net::Family family = net::Family::V4);
-
 // The report: its banner, then one line for each conclusion that holds.
-void printReport(std::ostream& out, const PassFindings& findings);
+void printReport(std::ostream& out, const BatteryReport& battery);
 
 // After an empty line, "Diagnosis:", then each finding on a line of its own,
 // its severity in brackets: "  [problem] No IGMP querier answered on eth0: ...".
-void printDiagnosis(std::ostream& out, const PassFindings& findings);
+void printDiagnosis(std::ostream& out, const BatteryReport& battery);

@@ -15,6 +15,7 @@
 #include "app/prometheus_output.h"
 #include "net/file_replace.h"
 #include "net/process.h"
+#include "tests/unit/pass_sample.h"
 #include "tests/unit/scripted_lab.h"
 
 namespace {
@@ -41,7 +42,7 @@ int main(int argc, char* argv[]) {
   ScriptedLab{}.install(network);
   PassObserver quiet;
   PassFindings findings;
-  runPass(network, labSetup(), quiet, findings);
+  runPassInto(network, labSetup(), quiet, findings);
   findings.chosenInterface = InterfaceSummary{"eth0", "10.0.1.2", "option"};
 
   const std::string file =
@@ -52,7 +53,7 @@ int main(int argc, char* argv[]) {
   std::size_t size = 0;
   for (int i = 0; i < rounds; ++i) {
     const auto start = Clock::now();
-    const std::string text = prometheusText(timing, findings);
+    const std::string text = prometheusText(reportOf(timing, {findings}));
     const auto rendered = Clock::now();
     if (const auto failure = net::replaceFileWhole(file, text)) {
       std::fprintf(stderr, "cannot write %s: %s: %s\n", file.c_str(), failure->step.c_str(),

@@ -13,6 +13,7 @@
 #include "app/pass_json.h"
 #include "app/text_output.h"
 #include "probes/probe_limits.h"
+#include "tests/unit/pass_sample.h"
 #include "tests/unit/scripted_lab.h"
 
 namespace {
@@ -266,7 +267,7 @@ TEST_F(BatteryTest, AQueryWithAWrongChecksumIsCountedNotBelieved) {
   EXPECT_TRUE(igmp.queries.empty());
   EXPECT_FALSE(igmp.sawQueryForGroup);
   EXPECT_EQ(igmp.corruptQueries, 1);
-  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, findings()));
+  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, reportBattery(findings())));
   EXPECT_EQ(pass["tests"][0]["corrupt_queries"], 1);
 }
 
@@ -284,7 +285,7 @@ TEST_F(BatteryTest, AHelloWithAWrongChecksumIsCountedNotBelieved) {
   ASSERT_EQ(pim.hellos.size(), 1U);
   EXPECT_EQ(pim.hellos[0].sender, other);
   EXPECT_EQ(pim.corruptMessages, 1);
-  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, findings()));
+  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, reportBattery(findings())));
   EXPECT_EQ(pass["tests"][0]["corrupt_messages"], 1);
   EXPECT_FALSE(pass["tests"][0].contains("unlisted_hellos"));
 }
@@ -462,7 +463,7 @@ TEST(Ipv6BatteryTest, PlatformWithoutRouterAlertOrIpv6CaptureEndsOnlyThoseTestsA
   std::ostringstream out;
   TextOutput text(out);
   PassFindings findings;
-  runPass(network, setup, text, findings);
+  runPassInto(network, setup, text, findings);
 
   for (const TestId id : {TestId::MldV1, TestId::MldV2, TestId::PimHello}) {
     const TestRecord& record = *findings.find(id);
@@ -481,7 +482,7 @@ TEST(Ipv6BatteryTest, PlatformWithoutRouterAlertOrIpv6CaptureEndsOnlyThoseTestsA
   EXPECT_FALSE(findings.find(TestId::PimRoutersPing)->error.has_value());
   EXPECT_NE(out.str().find("Report"), std::string::npos);
 
-  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, findings));
+  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, reportBattery(findings)));
   EXPECT_EQ(pass["tests"][4]["error"]["call"], "IPV6_HOPOPTS");
   EXPECT_EQ(pass["tests"][4]["error"]["platform_lacks"], routerAlert);
 }
@@ -562,7 +563,7 @@ TEST_F(BatteryTest, AsmBeaconFromAFloodOfForgedSourcesIsKeptToABoundAndCounted) 
   EXPECT_EQ(beacon.unlistedLinkDatagrams, 400 - 256);
   EXPECT_LT(beacon.onLink->front().address, beacon.onLink->back().address);
 
-  const std::string text = passJson(PassTiming{}, findings());
+  const std::string text = passJson(PassTiming{}, reportBattery(findings()));
   EXPECT_LT(text.size(), 64U * 1024U);
   const auto pass = nlohmann::json::parse(text);
   EXPECT_EQ(pass["tests"][0]["members"].size(), 256U);
@@ -671,7 +672,7 @@ TEST_F(BatteryTest, PimHellosFromAFloodOfSourcesAreKeptToABound) {
   EXPECT_EQ(pim.hellos[0].options.generationId, 77U);
   EXPECT_EQ(pim.hellos[255].sender, net::Address::v4(0x0A000100U));
   EXPECT_EQ(pim.unlistedHellos, 300 - 256);
-  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, findings()));
+  const auto pass = nlohmann::json::parse(passJson(PassTiming{}, reportBattery(findings())));
   EXPECT_EQ(pass["tests"][0]["unlisted_hellos"], 44);
   EXPECT_FALSE(pass["tests"][0].contains("unlisted_rp_advertisements"));
 }

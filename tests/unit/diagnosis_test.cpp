@@ -12,6 +12,7 @@
 #include "app/conclusions.h"
 #include "app/link_facts.h"
 #include "app/text_output.h"
+#include "tests/unit/pass_sample.h"
 #include "tests/unit/scripted_lab.h"
 
 namespace {
@@ -24,7 +25,7 @@ const net::Address kSecondRouter = *net::Address::parseV4("10.0.1.3");
 PassFindings passOn(ScriptedNetwork& network, const PassSetup& setup = labSetup()) {
   PassObserver quiet;
   PassFindings findings;
-  runPass(network, setup, quiet, findings);
+  runPassInto(network, setup, quiet, findings);
   return findings;
 }
 
@@ -67,7 +68,7 @@ void answerReportsWith(ScriptedNetwork& network,
 TEST(Diagnosis, FullLabTellsTheQuerierTheDrAndTheBeaconsTtlAndNothingElse) {
   ScriptedNetwork network;
   ScriptedLab{}.install(network);
-  const auto found = diagnose(passOn(network));
+  const auto found = diagnosisOf(passOn(network));
   EXPECT_EQ(idsOf(found), (Ids{"querier", "beacon-ttl", "pim-dr"}));
 
   const Finding querier = only(found, "querier");
@@ -95,7 +96,7 @@ TEST(Diagnosis, FullLabTellsTheQuerierTheDrAndTheBeaconsTtlAndNothingElse) {
 
 TEST(Diagnosis, SilentLinkHasNoQuerier) {
   ScriptedNetwork network;
-  const auto found = diagnose(passOn(network));
+  const auto found = diagnosisOf(passOn(network));
   ASSERT_EQ(idsOf(found), Ids{"no-querier"});
   EXPECT_EQ(found[0].severity, Severity::Problem);
   EXPECT_EQ(found[0].evidence["interface"], "eth0");
@@ -105,7 +106,7 @@ TEST(Diagnosis, SilentLinkHasNoQuerier) {
 TEST(Diagnosis, NoQuerierOnlyWhenBothIgmpTestsCouldListen) {
   ScriptedNetwork network;
   network.rawSocketsRefused = 1;
-  EXPECT_EQ(idsOf(diagnose(passOn(network))), Ids{});
+  EXPECT_EQ(idsOf(diagnosisOf(passOn(network))), Ids{});
 }
 
 TEST(Diagnosis, IgmpV2QuerierFailsTest6AndExplainsTheSwitchRow) {
@@ -126,7 +127,7 @@ TEST(Diagnosis, IgmpV2QuerierFailsTest6AndExplainsTheSwitchRow) {
   EXPECT_NE(std::find(conclusions.begin(), conclusions.end(), "path-ssm-not-setup"),
             conclusions.end());
 
-  const auto found = diagnose(findings);
+  const auto found = diagnosisOf(findings);
   EXPECT_EQ(idsOf(found), (Ids{"querier-old-version", "host-igmp-compat-mode", "querier",
                                "beacon-ttl", "pim-dr"}));
   const Finding old = only(found, "querier-old-version");
@@ -155,7 +156,7 @@ TEST(Diagnosis, LongMembershipIntervalWarnsOfTheSnoopingTimeout) {
   answerReportsWith(network, [](const net::Address& group, const std::optional<net::Address>&) {
     return queryWithInterval(kLabRouter, group, 0x89);
   });
-  const auto found = diagnose(passOn(network));
+  const auto found = diagnosisOf(passOn(network));
   const Finding interval = only(found, "membership-interval");
   EXPECT_EQ(interval.severity, Severity::Warning);
   EXPECT_EQ(interval.evidence["query_interval_s"], 200);
@@ -167,7 +168,7 @@ TEST(Diagnosis, SwitchQuerierAloneMeansNoRouterQueries) {
   ScriptedNetwork network;
   network.scripts[SocketKind::IgmpCapture].arrivals = {
       Arrival{igmpV3Query(net::Address{}, net::Address{}), {net::Address{}, 0}, milliseconds(500)}};
-  const auto found = diagnose(passOn(network));
+  const auto found = diagnosisOf(passOn(network));
   EXPECT_EQ(idsOf(found), (Ids{"switch-querier", "querier"}));
   EXPECT_NE(only(found, "switch-querier").summary.find("No router queries this link"),
             std::string::npos);
@@ -178,7 +179,7 @@ TEST(Diagnosis, TwoQueriersAreNamedWithTheElectedOne) {
   ScriptedLab{}.install(network);
   network.scripts[SocketKind::IgmpCapture].arrivals = {
       Arrival{igmpV3Query(kSecondRouter, net::Address{}), {kSecondRouter, 0}, milliseconds(300)}};
-  const auto found = diagnose(passOn(network));
+  const auto found = diagnosisOf(passOn(network));
   const Finding multiple = only(found, "multiple-queriers");
   EXPECT_EQ(multiple.evidence["sources"], (nlohmann::ordered_json{"10.0.1.1", "10.0.1.3"}));
   EXPECT_EQ(multiple.evidence["elected"], "10.0.1.1");
@@ -203,7 +204,7 @@ TEST(Diagnosis, OfTwoQueriersAnsweringTheHostTheLowerAddressIsTheQuerier) {
     }
     return answers;
   };
-  const auto found = diagnose(passOn(network));
+  const auto found = diagnosisOf(passOn(network));
   EXPECT_EQ(only(found, "multiple-queriers").evidence["elected"], "10.0.1.1");
   EXPECT_EQ(only(found, "querier").evidence["address"], "10.0.1.1");
 }
@@ -213,7 +214,7 @@ TEST(Diagnosis, QuerierOutsideTheSubnetIsNamed) {
   const net::Address stranger = *net::Address::parseV4("192.0.2.1");
   network.scripts[SocketKind::IgmpCapture].arrivals = {
       Arrival{igmpV3Query(stranger, net::Address{}), {stranger, 0}, milliseconds(300)}};
-  const Finding off = only(diagnose(passOn(network)), "query-off-subnet");
+  const Finding off = only(diagnosisOf(passOn(network)), "query-off-subnet");
   EXPECT_EQ(off.evidence["subnet"], "10.0.1.0/24");
   EXPECT_EQ(off.evidence["addresses"], (nlohmann::ordered_json{"192.0.2.1"}));
 }
@@ -224,7 +225,7 @@ TEST(Diagnosis, HostHeldToIgmpV2FailsSsmWithoutJoining) {
   network.host.forcedIgmpVersion = net::KernelSetting{"net.ipv4.conf.eth0.force_igmp_version", 2};
   network.host.igmpMode = 2;
   const PassFindings findings = passOn(network);
-  const auto found = diagnose(findings);
+  const auto found = diagnosisOf(findings);
   EXPECT_EQ(idsOf(found), (Ids{"host-igmp-version-forced", "querier", "beacon-ttl", "pim-dr"}))
       << "the mode the setting holds is no finding of its own";
   const Finding forced = found[0];
@@ -239,7 +240,7 @@ TEST(Diagnosis, HostHeldToIgmpV3IsOnlyInformation) {
   ScriptedNetwork network;
   ScriptedLab{}.install(network);
   network.host.forcedIgmpVersion = net::KernelSetting{"net.ipv4.conf.all.force_igmp_version", 3};
-  const auto found = diagnose(passOn(network));
+  const auto found = diagnosisOf(passOn(network));
   EXPECT_EQ(only(found, "host-igmp-version-forced").severity, Severity::Info);
   EXPECT_TRUE(flagsOf(passOn(network)).hostSsmCapable);
 }
@@ -257,7 +258,7 @@ TEST(Diagnosis, StrictReversePathFilterWithTheRouteElsewhereIsTheCause) {
   network.routes[kLabBeaconSource] = "eth1";
   const PassFindings findings = passOn(network);
 
-  const Finding dropped = only(diagnose(findings), "host-drops-beacon");
+  const Finding dropped = only(diagnosisOf(findings), "host-drops-beacon");
   EXPECT_EQ(dropped.severity, Severity::Problem);
   ASSERT_EQ(dropped.evidence["beacons"].size(), 2U);
   const auto& asmBeacon = dropped.evidence["beacons"][0];
@@ -287,7 +288,7 @@ TEST(Diagnosis, BeaconDroppedWithoutAReversePathReasonHasAnUnknownCause) {
   // Loose filtering drops nothing that has a route at all.
   network.host.reversePathFilter = net::KernelSetting{"net.ipv4.conf.eth0.rp_filter", 2};
   network.routes[kLabBeaconSource] = "eth1";
-  const Finding dropped = only(diagnose(passOn(network)), "host-drops-beacon");
+  const Finding dropped = only(diagnosisOf(passOn(network)), "host-drops-beacon");
   EXPECT_EQ(dropped.evidence["beacons"][0]["cause"], "unknown");
   EXPECT_EQ(dropped.reference, "");
   EXPECT_NE(dropped.summary.find("a firewall, for instance"), std::string::npos);
@@ -302,7 +303,7 @@ TEST(Diagnosis, BeaconNeverOnTheLinkKeepsTheReportsRowAndIsNoHostProblem) {
   Ids rows;
   for (const auto& held : conclusionsThatHold(findings)) rows.emplace_back(held.rule->id);
   EXPECT_NE(std::find(rows.begin(), rows.end(), "path-asm-no-traffic"), rows.end());
-  EXPECT_EQ(idsOf(diagnose(findings)), (Ids{"querier", "pim-dr"}));
+  EXPECT_EQ(idsOf(diagnosisOf(findings)), (Ids{"querier", "pim-dr"}));
 }
 
 TEST(Diagnosis, RouterThatIgnoresPingsIsNamed) {
@@ -310,7 +311,7 @@ TEST(Diagnosis, RouterThatIgnoresPingsIsNamed) {
   ScriptedLab lab;
   lab.answersPings = false;
   lab.install(network);
-  const Finding ignored = only(diagnose(passOn(network)), "router-ignores-pings");
+  const Finding ignored = only(diagnosisOf(passOn(network)), "router-ignores-pings");
   EXPECT_EQ(ignored.severity, Severity::Info);
   EXPECT_EQ(ignored.evidence["address"], "10.0.1.1");
 }
@@ -321,7 +322,7 @@ TEST(Diagnosis, WithoutCaptureOrHostStateTheirFindingsAreLeftOut) {
   network.beaconCaptures = false;
   const PassFindings findings = passOn(network);
   EXPECT_FALSE(findings.details<BeaconDetails>(TestId::AsmBeacon).onLink.has_value());
-  EXPECT_EQ(idsOf(diagnose(findings)), (Ids{"querier", "pim-dr"}));
+  EXPECT_EQ(idsOf(diagnosisOf(findings)), (Ids{"querier", "pim-dr"}));
 }
 
 TEST(Diagnosis, EveryRuleHasItsOwnIdAndFindingsComeWorstFirst) {
@@ -336,7 +337,7 @@ TEST(Diagnosis, EveryRuleHasItsOwnIdAndFindingsComeWorstFirst) {
   installLabThatDropsBeacons(network);
   network.scripts[SocketKind::IgmpCapture].arrivals = {
       Arrival{igmpV3Query(kSecondRouter, net::Address{}), {kSecondRouter, 0}, milliseconds(300)}};
-  const auto found = diagnose(passOn(network));
+  const auto found = diagnosisOf(passOn(network));
   for (std::size_t i = 1; i < found.size(); ++i) {
     EXPECT_LE(found[i - 1].severity, found[i].severity) << found[i].id;
   }
@@ -347,7 +348,7 @@ TEST(Diagnosis, ExplainedTextFollowsTheReport) {
   std::ostringstream out;
   TextOutput text(out, true);
   PassFindings findings;
-  runPass(network, labSetup(), text, findings);
+  runPassInto(network, labSetup(), text, findings);
   const std::string printed = out.str();
   const auto report = printed.find("*     Multicast Corvanite Report        *");
   const auto diagnosis = printed.find("\nDiagnosis:\n  [problem] No IGMP querier answered on eth0");
@@ -357,7 +358,7 @@ TEST(Diagnosis, ExplainedTextFollowsTheReport) {
 
   std::ostringstream plain;
   TextOutput withoutExplain(plain);
-  runPass(network, labSetup(), withoutExplain, findings);
+  runPassInto(network, labSetup(), withoutExplain, findings);
   EXPECT_EQ(plain.str().find("Diagnosis:"), std::string::npos);
 }
 
@@ -404,7 +405,7 @@ PassFindings ipv6Pass(const std::vector<MembershipQuery>& queries, bool routerAn
 }
 
 TEST(Ipv6Diagnosis, MldV2RouterIsTheQuerierAndTheDr) {
-  const auto found = diagnose(ipv6Pass({mldQuery(kRouter6, 2, "ff3e:20:2001:db8::19")}));
+  const auto found = diagnosisOf(ipv6Pass({mldQuery(kRouter6, 2, "ff3e:20:2001:db8::19")}));
   EXPECT_EQ(idsOf(found), (Ids{"querier", "pim-dr"}));
   const Finding querier = found[0];
   EXPECT_EQ(querier.summary,
@@ -422,7 +423,7 @@ TEST(Ipv6Diagnosis, MldV1OnlyQuerierExplainsTheSwitchRow) {
   Ids rows;
   for (const auto& held : conclusionsThatHold(findings)) rows.emplace_back(held.rule->id);
   ASSERT_NE(std::find(rows.begin(), rows.end(), "path-ssm-not-setup-ipv6"), rows.end());
-  const auto found = diagnose(findings);
+  const auto found = diagnosisOf(findings);
   EXPECT_EQ(idsOf(found), (Ids{"querier-old-version", "querier", "pim-dr"}));
   const Finding old = found[0];
   EXPECT_EQ(old.severity, Severity::Problem);
@@ -440,7 +441,7 @@ TEST(Ipv6Diagnosis, QueriesFromAGlobalAddressAreNamedAndElectNobody) {
   // group-and-source ones from its global one.
   const net::Address bridge = *net::Address::parseV6("fe80::5");
   const net::Address global = *net::Address::parseV6("2001:db8:1::5");
-  const auto found = diagnose(ipv6Pass(
+  const auto found = diagnosisOf(ipv6Pass(
       {mldQuery(bridge, 2), mldQuery(global, 2, "ff3e::120"), mldQuery(global, 2, "ff3e::120")}));
   EXPECT_EQ(idsOf(found), (Ids{"query-not-link-local", "querier", "pim-dr"}))
       << "one switch's two addresses are not two queriers";
@@ -454,7 +455,7 @@ TEST(Ipv6Diagnosis, QueriesFromAGlobalAddressAreNamedAndElectNobody) {
 
 TEST(Ipv6Diagnosis, LowestLinkLocalQuerierIsElected) {
   const net::Address higher = *net::Address::parseV6("fe80::9");
-  const auto found = diagnose(ipv6Pass({mldQuery(higher, 2), mldQuery(kRouter6, 2)}));
+  const auto found = diagnosisOf(ipv6Pass({mldQuery(higher, 2), mldQuery(kRouter6, 2)}));
   const Finding multiple = only(found, "multiple-queriers");
   EXPECT_EQ(multiple.evidence["elected"], "fe80::1");
   EXPECT_EQ(multiple.reference, "RFC 3810 7.6.2");
@@ -462,7 +463,7 @@ TEST(Ipv6Diagnosis, LowestLinkLocalQuerierIsElected) {
 }
 
 TEST(Ipv6Diagnosis, QuerierFromTheUnspecifiedAddressIsASwitchsThatHostsIgnore) {
-  const auto found = diagnose(ipv6Pass({mldQuery(net::anyAddress(net::Family::V6), 2)}));
+  const auto found = diagnosisOf(ipv6Pass({mldQuery(net::anyAddress(net::Family::V6), 2)}));
   const Finding sw = only(found, "switch-querier");
   EXPECT_EQ(sw.evidence["source"], "::");
   EXPECT_NE(sw.summary.find("Hosts discard MLD queries from ::"), std::string::npos);
@@ -472,15 +473,15 @@ TEST(Ipv6Diagnosis, QuerierFromTheUnspecifiedAddressIsASwitchsThatHostsIgnore) {
 }
 
 TEST(Ipv6Diagnosis, SilentLinkHasNoMldQuerier) {
-  const auto found = diagnose(ipv6Pass({}));
+  const auto found = diagnosisOf(ipv6Pass({}));
   ASSERT_EQ(idsOf(found), (Ids{"no-querier", "pim-dr"}));
   EXPECT_NE(found[0].summary.find("No MLD querier answered on eth0"), std::string::npos);
   EXPECT_EQ(found[0].reference, "RFC 4541 2.1.1, RFC 3810 9.4");
 }
 
 TEST(Ipv6Diagnosis, RouterThatIgnoresPingsNamesIpv6sSetting) {
-  const Finding ignored =
-      only(diagnose(ipv6Pass({mldQuery(kRouter6, 2, "ff3e::120")}, false)), "router-ignores-pings");
+  const Finding ignored = only(diagnosisOf(ipv6Pass({mldQuery(kRouter6, 2, "ff3e::120")}, false)),
+                               "router-ignores-pings");
   EXPECT_EQ(ignored.evidence["address"], "fe80::1");
   EXPECT_NE(ignored.summary.find("runs MLD or PIM"), std::string::npos);
   EXPECT_NE(ignored.summary.find("net.ipv6.icmp.echo_ignore_multicast"), std::string::npos);
@@ -493,17 +494,17 @@ TEST(Ipv6Diagnosis, EachFamilyReportsOnlyItsOwnHostSettings) {
   findings.hostState.igmpMode = 2;
   findings.hostState.forcedMldVersion =
       net::KernelSetting{"net.ipv6.conf.all.force_mld_version", 1};
-  const auto found = diagnose(findings);
+  const auto found = diagnosisOf(findings);
   EXPECT_EQ(idsOf(found), (Ids{"host-mld-version-forced", "querier", "pim-dr"}));
   EXPECT_EQ(found[0].severity, Severity::Problem);
   EXPECT_EQ(found[0].evidence["setting"], "net.ipv6.conf.all.force_mld_version");
 
   findings.hostState.forcedMldVersion->value = 2;
-  EXPECT_EQ(only(diagnose(findings), "host-mld-version-forced").severity, Severity::Info);
+  EXPECT_EQ(only(diagnosisOf(findings), "host-mld-version-forced").severity, Severity::Info);
 
   PassFindings ipv4 = freshFindings();
   ipv4.hostState.forcedMldVersion = net::KernelSetting{"net.ipv6.conf.all.force_mld_version", 1};
-  EXPECT_EQ(idsOf(diagnose(ipv4)), Ids{});
+  EXPECT_EQ(idsOf(diagnosisOf(ipv4)), Ids{});
 }
 
 TEST(DesignatedRouter, HighestPriorityWhenAllTellOneElseHighestAddress) {

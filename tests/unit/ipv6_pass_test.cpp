@@ -13,6 +13,7 @@
 #include "app/run.h"
 #include "app/text_output.h"
 #include "tests/unit/golden_text.h"
+#include "tests/unit/pass_sample.h"
 #include "tests/unit/scripted_lab6.h"
 
 namespace {
@@ -24,8 +25,8 @@ using nlohmann::json;
 std::string interactiveRun(ScriptedNetwork& network, const std::string& input) {
   std::istringstream in(input);
   std::ostringstream out;
-  runDiagnostics(in, out, [&](PassObserver& observer, PassResults& results) {
-    runPass(network, labSetup6(), observer, results.emplace_back());
+  runDiagnostics(in, out, [&](PassObserver& observer, PassReport& report) {
+    runPass(network, labSetup6(), observer, report);
   });
   return out.str();
 }
@@ -37,9 +38,9 @@ std::pair<std::string, int> scriptedRun(
   std::ostringstream out;
   const int status = runScripted(
       out,
-      [&](PassObserver& observer, PassResults& results) {
+      [&](PassObserver& observer, PassReport& report) {
         for (const auto& [network, setup] : networks) {
-          runPass(*network, setup, observer, results.emplace_back());
+          runPass(*network, setup, observer, report);
         }
       },
       ScriptedRun{false, std::nullopt, explain});
@@ -49,11 +50,13 @@ std::pair<std::string, int> scriptedRun(
 PassFindings passOn(ScriptedNetwork& network) {
   PassObserver quiet;
   PassFindings findings;
-  runPass(network, labSetup6(), quiet, findings);
+  runPassInto(network, labSetup6(), quiet, findings);
   return findings;
 }
 
-json jsonOf(const PassFindings& findings) { return json::parse(passJson(PassTiming{}, findings)); }
+json jsonOf(const PassFindings& findings) {
+  return json::parse(passJson(PassTiming{}, reportBattery(findings)));
+}
 
 std::vector<std::string> diagnosisIds(const json& pass) {
   std::vector<std::string> ids;
@@ -150,9 +153,9 @@ TEST(ScriptedIpv6Pass, BothFamiliesInJsonAreOneLineAFamilyIpv4First) {
   std::ostringstream out;
   const int status = runScripted(
       out,
-      [&](PassObserver& observer, PassResults& results) {
-        runPass(network4, labSetup(), observer, results.emplace_back());
-        runPass(network6, labSetup6(), observer, results.emplace_back());
+      [&](PassObserver& observer, PassReport& report) {
+        runPass(network4, labSetup(), observer, report);
+        runPass(network6, labSetup6(), observer, report);
       },
       ScriptedRun{true, std::nullopt});
   EXPECT_EQ(status, 0);
@@ -187,7 +190,7 @@ TEST(ScriptedIpv6Pass, WithoutRawSocketsOnlyTheBeaconTestsRunAndTheRestSayWhy) {
   std::ostringstream out;
   TextOutput text(out);
   PassFindings findings;
-  runPass(network, labSetup6(), text, findings);
+  runPassInto(network, labSetup6(), text, findings);
   const std::string refused =
       "Raw socket usage failed with error : 1. You might not have administrative privilege. \n";
   for (const TestRecord& record : findings.tests) {

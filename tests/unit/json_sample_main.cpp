@@ -15,7 +15,7 @@ PassFindings ipv6Pass(bool lab) {
   if (lab) testing_support::ScriptedLab6{}.install(network);
   PassObserver quiet;
   PassFindings findings;
-  runPass(network, testing_support::labSetup6(), quiet, findings);
+  testing_support::runPassInto(network, testing_support::labSetup6(), quiet, findings);
   findings.chosenInterface = InterfaceSummary{"eth0", "fe80::2", "host-name"};
   return findings;
 }
@@ -24,10 +24,10 @@ PassFindings ipv6Pass(bool lab) {
 
 int main() {
   const PassTiming timing{std::chrono::system_clock::now(), 1234};
-  std::cout << passJson(timing, testing_support::samplePass()) << '\n';
+  std::cout << passJson(timing, reportBattery(testing_support::samplePass())) << '\n';
   // A pass that heard nothing, on a link that could not be found, still has a shape.
-  std::cout << passJson(timing, testing_support::passThatFoundNothing()) << '\n';
-  std::cout << passJson(timing, ipv6Pass(true)) << '\n';
-  std::cout << passJson(timing, ipv6Pass(false)) << '\n';
+  std::cout << passJson(timing, reportBattery(testing_support::passThatFoundNothing())) << '\n';
+  std::cout << passJson(timing, reportBattery(ipv6Pass(true))) << '\n';
+  std::cout << passJson(timing, reportBattery(ipv6Pass(false))) << '\n';
   return 0;
 }

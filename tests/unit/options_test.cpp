@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,41 @@ TEST(Options, HelpAndVersionGoToStandardOutput) {
   auto version = parse({"--version"});
   EXPECT_EQ(std::get<EarlyExit>(version).standardOutput,
             std::string("corvanite ") + CORVANITE_TEST_VERSION + "\n");
+}
+
+// The synopsis a usage error prints names every option --help lists, so a
+// new option cannot be left out of it.
+TEST(Options, SynopsisNamesEveryOption) {
+  const std::string help = std::get<EarlyExit>(parse({"--help"})).standardOutput;
+  auto refused = parse({"--no-such-option"});
+  const std::string& error = std::get<EarlyExit>(refused).standardError;
+  const std::string synopsis = error.substr(error.find("Usage: "));
+  std::vector<std::string> listed;
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) {
+    // Option lines start with blanks then a dash: "  -i,--interface NAME|ADDRESS ...".
+    const auto first = line.find_first_not_of(' ');
+    if (first == std::string::npos || first == 0 || line[first] != '-') continue;
+    std::istringstream words(line.substr(first));
+    std::string names;
+    words >> names;
+    // "-i,--interface" is one option: the synopsis may give either spelling.
+    std::vector<std::string> spellings;
+    for (std::size_t start = 0; start <= names.size();) {
+      const auto comma = std::min(names.find(',', start), names.size());
+      spellings.push_back(names.substr(start, comma - start));
+      start = comma + 1;
+    }
+    listed.push_back(names);
+    const bool named =
+        std::any_of(spellings.begin(), spellings.end(), [&](const std::string& word) {
+          return synopsis.find("[" + word + "]") != std::string::npos ||
+                 synopsis.find("[" + word + " ") != std::string::npos;
+        });
+    EXPECT_TRUE(named) << names << " is missing from\n" << synopsis;
+  }
+  // Every option of the tool: the scan above did find them.
+  EXPECT_EQ(listed.size(), 12U) << help;
 }
 
 TEST(Options, GroupsMustBeRoutableMulticast) {

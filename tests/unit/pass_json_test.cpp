@@ -21,10 +21,12 @@ const PassTiming kTiming{std::chrono::sys_days{std::chrono::year{2026} / 12 / 8}
                              std::chrono::milliseconds{9123},
                          22014};
 
-json parsed(const PassFindings& pass) { return json::parse(passJson(kTiming, pass)); }
+json parsed(const PassFindings& pass) {
+  return json::parse(passJson(kTiming, reportBattery(pass)));
+}
 
 TEST(PassJson, OneLineWithToolTimeAndInterface) {
-  const std::string line = passJson(kTiming, samplePass());
+  const std::string line = passJson(kTiming, reportBattery(samplePass()));
   EXPECT_EQ(line.find('\n'), std::string::npos);
   const json pass = json::parse(line);
   EXPECT_EQ(pass["tool"]["name"], "corvanite");
@@ -112,7 +114,7 @@ TEST(PassJson, TextsCannotBreakTheLine) {
   PassFindings pass = samplePass();
   pass.chosenInterface.name = "quote\" back\\slash\x01 and \xff bad UTF-8";
   pass.tests[1].error->call = "line\nbreak";
-  const std::string line = passJson(kTiming, pass);
+  const std::string line = passJson(kTiming, reportBattery(pass));
   EXPECT_EQ(line.find('\n'), std::string::npos);
   const json parsedPass = json::parse(line);
   EXPECT_EQ(parsedPass["interface"]["name"].get<std::string>().substr(0, 23),

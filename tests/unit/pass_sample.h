@@ -2,9 +2,13 @@
 #pragma once
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "app/battery.h"
 #include "app/findings.h"
+#include "app/pass_observer.h"
+#include "app/pass_report.h"
 #include "net/address.h"
 
 namespace testing_support {
@@ -67,6 +71,30 @@ inline PassFindings samplePass() {
                   {ipv4("10.0.1.9"), HelloOptions{std::nullopt, std::nullopt, std::nullopt}}},
                  {ipv4("10.255.0.1")}};
   return pass;
+}
+
+// Runs one battery as a whole pass of its own, told to `observer`, and hands
+// back its records.
+inline void runPassInto(net::Network& network, const PassSetup& setup, PassObserver& observer,
+                        PassFindings& findings) {
+  PassReport report = PassReport::startingNow();
+  runPass(network, setup, observer, report);
+  if (observer.stillWanted()) observer.passComplete(report);
+  if (!report.batteries.empty()) findings = report.batteries.back().findings;
+}
+
+// A pass of these batteries, in this order, at `timing`.
+inline PassReport reportOf(const PassTiming& timing, std::vector<PassFindings> batteries) {
+  PassReport report;
+  report.timing = timing;
+  for (PassFindings& findings : batteries) {
+    report.batteries.push_back(reportBattery(std::move(findings)));
+  }
+  return report;
+}
+
+inline std::vector<Finding> diagnosisOf(const PassFindings& findings) {
+  return reportBattery(findings).diagnosis;
 }
 
 }  // namespace testing_support

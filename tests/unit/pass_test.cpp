@@ -9,6 +9,7 @@
 #include "app/battery.h"
 #include "app/run.h"
 #include "tests/unit/golden_text.h"
+#include "tests/unit/pass_sample.h"
 #include "tests/unit/scripted_lab.h"
 
 namespace {
@@ -20,8 +21,8 @@ std::string interactiveRun(ScriptedNetwork& network, const PassSetup& setup,
                            const std::string& input) {
   std::istringstream in(input);
   std::ostringstream out;
-  runDiagnostics(in, out, [&](PassObserver& observer, PassResults& results) {
-    runPass(network, setup, observer, results.emplace_back());
+  runDiagnostics(in, out, [&](PassObserver& observer, PassReport& report) {
+    runPass(network, setup, observer, report);
   });
   return out.str();
 }
@@ -65,7 +66,7 @@ TEST(Pass, EveryTestIsRecordedWithItsNumberDurationAndOutcome) {
   ScriptedLab{}.install(network);
   PassObserver quiet;
   PassFindings findings;
-  runPass(network, labSetup(), quiet, findings);
+  runPassInto(network, labSetup(), quiet, findings);
   ASSERT_EQ(findings.tests.size(), 8U);
   const std::uint32_t durations[] = {2000, 4000, 1, 1, 3000, 8000, 1, 5000};
   for (std::size_t i = 0; i < findings.tests.size(); ++i) {
@@ -103,7 +104,7 @@ class ReaderThatLeaves final : public PassObserver {
  public:
   explicit ReaderThatLeaves(int wantedTests) : left_(wantedTests) {}
   void testEnds(const TestRecord& /*record*/) override { --left_; }
-  void passEnds(const PassFindings& /*findings*/) override { reported_ = true; }
+  void passEnds(const PassReport& /*report*/) override { reported_ = true; }
   [[nodiscard]] bool stillWanted() const override { return left_ > 0; }
   [[nodiscard]] bool reported() const { return reported_; }
 
@@ -117,7 +118,7 @@ TEST(Pass, NoFurtherTestRunsOnceNobodyTakesItsOutput) {
   ScriptedLab{}.install(network);
   ReaderThatLeaves reader(3);
   PassFindings findings;
-  runPass(network, labSetup(), reader, findings);
+  runPassInto(network, labSetup(), reader, findings);
   EXPECT_TRUE(findings.tests[2].ran);
   EXPECT_FALSE(findings.tests[3].ran);
   EXPECT_FALSE(reader.reported());
@@ -129,9 +130,9 @@ TEST(Pass, FindingsOfAnEarlierPassNeverCarryOver) {
   ScriptedLab{}.install(full);
   PassObserver quiet;
   PassFindings findings;
-  runPass(full, labSetup(), quiet, findings);
+  runPassInto(full, labSetup(), quiet, findings);
   ScriptedNetwork bare;
-  runPass(bare, labSetup(), quiet, findings);
+  runPassInto(bare, labSetup(), quiet, findings);
   const PassFlags flags = flagsOf(findings);
   EXPECT_FALSE(flags.asmBeaconHeard);
   EXPECT_FALSE(flags.pimHelloAnswered);

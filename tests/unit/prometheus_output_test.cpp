@@ -35,7 +35,7 @@ PassFindings passIn(const ScriptedLab& lab) {
   lab.install(network);
   PassObserver quiet;
   PassFindings findings;
-  runPass(network, labSetup(), quiet, findings);
+  runPassInto(network, labSetup(), quiet, findings);
   findings.chosenInterface = InterfaceSummary{"eth0", "10.0.1.2", "option"};
   return findings;
 }
@@ -44,7 +44,7 @@ PassFindings bareLinkPass() {
   ScriptedNetwork network;
   PassObserver quiet;
   PassFindings findings;
-  runPass(network, labSetup(), quiet, findings);
+  runPassInto(network, labSetup(), quiet, findings);
   findings.chosenInterface = InterfaceSummary{"eth0", "10.0.1.2", "option"};
   return findings;
 }
@@ -57,7 +57,7 @@ double valueOf(const std::vector<MetricSample>& all, const std::string& name,
 }
 
 TEST(PrometheusText, FullLabPassSaysEveryTestSucceededWithTheBatteryTablesLabels) {
-  const auto samples = readMetricsText(prometheusText(kTiming, passIn(ScriptedLab{})));
+  const auto samples = readMetricsText(prometheusText(reportOf(kTiming, {passIn(ScriptedLab{})})));
   const auto success = samplesOf(samples, "corvanite_test_success");
   ASSERT_EQ(success.size(), ipv4Battery().size());
   for (std::size_t i = 0; i < success.size(); ++i) {
@@ -98,8 +98,8 @@ TEST(PrometheusText, EveryConclusionIsThereAndOnlyThoseThatHeldAreOne) {
     held.insert(std::string(conclusion.rule->id));
   }
   ASSERT_EQ(held.size(), 10U);
-  const auto samples =
-      samplesOf(readMetricsText(prometheusText(kTiming, findings)), "corvanite_conclusion");
+  const auto samples = samplesOf(readMetricsText(prometheusText(reportOf(kTiming, {findings}))),
+                                 "corvanite_conclusion");
   const auto ipv4Rules =
       std::count_if(conclusions().begin(), conclusions().end(),
                     [](const Conclusion& rule) { return rule.family == net::Family::V4; });
@@ -124,11 +124,11 @@ TEST(PrometheusText, APassOfBothFamiliesIsOneFileWithEachFamilysSeriesApart) {
   ScriptedNetwork bare;
   PassObserver quiet;
   std::vector<PassFindings> both{passIn(ScriptedLab{}), PassFindings{}};
-  runPass(bare, setup6, quiet, both[1]);
+  runPassInto(bare, setup6, quiet, both[1]);
   both[1].chosenInterface = InterfaceSummary{"eth0", "fe80::2", "option"};
 
   // readMetricsText fails on a family described twice.
-  const auto samples = readMetricsText(prometheusText(kTiming, both));
+  const auto samples = readMetricsText(prometheusText(reportOf(kTiming, both)));
   for (const std::string family : {"ipv4", "ipv6"}) {
     const auto tests = samplesOf(samples, "corvanite_test_success", "family", family);
     ASSERT_EQ(tests.size(), 8U) << family;
@@ -150,7 +150,7 @@ TEST(PrometheusText, APassOfBothFamiliesIsOneFileWithEachFamilysSeriesApart) {
 }
 
 TEST(PrometheusText, LinkWithNothingOnItTurnsEveryTestToZero) {
-  const auto samples = readMetricsText(prometheusText(kTiming, bareLinkPass()));
+  const auto samples = readMetricsText(prometheusText(reportOf(kTiming, {bareLinkPass()})));
   for (const MetricSample& success : samplesOf(samples, "corvanite_test_success")) {
     EXPECT_EQ(success.value, 0) << success.labels.at("test");
   }
@@ -159,12 +159,12 @@ TEST(PrometheusText, LinkWithNothingOnItTurnsEveryTestToZero) {
   EXPECT_EQ(valueOf(samples, "corvanite_conclusion", "id", "host-asm"), 1);
   EXPECT_EQ(valueOf(samples, "corvanite_conclusion", "id", "router-asm"), 0);
   // A family with nothing to count is left out, HELP and all.
-  const std::string text = prometheusText(kTiming, bareLinkPass());
+  const std::string text = prometheusText(reportOf(kTiming, {bareLinkPass()}));
   EXPECT_EQ(text.find("corvanite_router_ping_round_trip_seconds"), std::string::npos);
 }
 
 TEST(PrometheusText, TheQuerierAndTheDesignatedRouterAreTheLinkFactsOfThePass) {
-  const auto samples = readMetricsText(prometheusText(kTiming, passIn(ScriptedLab{})));
+  const auto samples = readMetricsText(prometheusText(reportOf(kTiming, {passIn(ScriptedLab{})})));
   const auto querier = samplesOf(samples, "corvanite_igmp_querier_info");
   ASSERT_EQ(querier.size(), 1U);
   EXPECT_EQ(querier[0].labels.at("address"), "10.0.1.1");
@@ -181,7 +181,7 @@ TEST(PrometheusText, TheQuerierAndTheDesignatedRouterAreTheLinkFactsOfThePass) {
 }
 
 TEST(PrometheusText, ALinkWithoutRoutersHasNoQuerierAndNoNeighboursAndSaysWhy) {
-  const auto samples = readMetricsText(prometheusText(kTiming, bareLinkPass()));
+  const auto samples = readMetricsText(prometheusText(reportOf(kTiming, {bareLinkPass()})));
   EXPECT_TRUE(samplesOf(samples, "corvanite_igmp_querier_info").empty());
   EXPECT_TRUE(samplesOf(samples, "corvanite_igmp_querier_robustness").empty());
   EXPECT_TRUE(samplesOf(samples, "corvanite_pim_designated_router_info").empty());
@@ -198,13 +198,13 @@ TEST(PrometheusText, APimTestThatFailedOnASocketGivesNoNeighbourCount) {
   TestRecord& pim = *findings.find(TestId::PimHello);
   pim.outcome = TestOutcome::Error;
   pim.error = TestError{TestError::Kind::RawSocket, std::nullopt, 1};
-  const auto samples = readMetricsText(prometheusText(kTiming, findings));
+  const auto samples = readMetricsText(prometheusText(reportOf(kTiming, {findings})));
   EXPECT_TRUE(samplesOf(samples, "corvanite_pim_neighbours").empty());
   EXPECT_EQ(valueOf(samples, "corvanite_test_error", "test", "pim-hello"), 1);
 }
 
 TEST(PrometheusText, ASocketFailureIsAnErrorAndNoSuccess) {
-  const auto samples = readMetricsText(prometheusText(kTiming, samplePass()));
+  const auto samples = readMetricsText(prometheusText(reportOf(kTiming, {samplePass()})));
   EXPECT_EQ(valueOf(samples, "corvanite_test_error", "test", "ssm-beacon"), 1);
   EXPECT_EQ(valueOf(samples, "corvanite_test_success", "test", "ssm-beacon"), 0);
   EXPECT_EQ(valueOf(samples, "corvanite_test_error", "test", "igmpv3-query"), 1);
@@ -219,13 +219,13 @@ TEST(PrometheusText, ASocketFailureIsAnErrorAndNoSuccess) {
 // something was: a quiet pass's file is as it always was.
 TEST(PrometheusText, DatagramsBeyondTheTablesBoundsAreASeriesOnlyWhenThereWereAny) {
   PassFindings findings = samplePass();
-  const std::string quiet = prometheusText(kTiming, findings);
+  const std::string quiet = prometheusText(reportOf(kTiming, {findings}));
   EXPECT_EQ(quiet.find("unlisted"), std::string::npos);
 
   std::get<BeaconDetails>(findings.find(TestId::AsmBeacon)->details).unlistedMemberDatagrams =
       99000;
   std::get<PimDetails>(findings.find(TestId::PimHello)->details).unlistedHellos = 1234;
-  const auto samples = readMetricsText(prometheusText(kTiming, findings));
+  const auto samples = readMetricsText(prometheusText(reportOf(kTiming, {findings})));
   EXPECT_EQ(valueOf(samples, "corvanite_beacon_unlisted_member_datagrams", "test", "asm-beacon"),
             99000);
   EXPECT_EQ(samplesOf(samples, "corvanite_beacon_unlisted_member_datagrams").size(), 1U);
@@ -233,7 +233,7 @@ TEST(PrometheusText, DatagramsBeyondTheTablesBoundsAreASeriesOnlyWhenThereWereAn
 }
 
 TEST(PrometheusText, TimesAreSecondsWrittenExactly) {
-  const std::string text = prometheusText(kTiming, samplePass());
+  const std::string text = prometheusText(reportOf(kTiming, {samplePass()}));
   EXPECT_NE(text.find("\ncorvanite_pass_start_timestamp_seconds{interface=\"eth0\"} "
                       "1796756366.505\n"),
             std::string::npos);
@@ -261,21 +261,21 @@ TEST(PrometheusText, EachFamilyStopsAt256SeriesWhateverAFloodOfSendersBrings) {
            0.5});
     }
   }
-  const auto samples = readMetricsText(prometheusText(kTiming, findings));
+  const auto samples = readMetricsText(prometheusText(reportOf(kTiming, {findings})));
   EXPECT_EQ(samplesOf(samples, "corvanite_router_ping_round_trip_seconds").size(),
             kMaxSeriesPerFamily);
   EXPECT_EQ(samplesOf(samples, "corvanite_test_success").size(), 8U);
 }
 
 TEST(PrometheusText, TheFullLabsFileStaysUnder16KiB) {
-  EXPECT_LT(prometheusText(kTiming, passIn(ScriptedLab{})).size(), 16U * 1024U);
+  EXPECT_LT(prometheusText(reportOf(kTiming, {passIn(ScriptedLab{})})).size(), 16U * 1024U);
 }
 
 TEST(PrometheusText, LabelValuesAreEscapedSoNoNameCanBreakALine) {
   PassFindings findings = bareLinkPass();
   const std::string odd = "e\"th\\0\nx";
   findings.chosenInterface.name = odd;
-  const std::string text = prometheusText(kTiming, findings);
+  const std::string text = prometheusText(reportOf(kTiming, {findings}));
   EXPECT_NE(text.find("interface=\"e\\\"th\\\\0\\nx\""), std::string::npos);
   for (const MetricSample& sample : readMetricsText(text)) {
     EXPECT_EQ(sample.labels.at("interface"), odd);
@@ -289,7 +289,7 @@ TEST(PrometheusText, BytesThatAreNotUtf8BecomeReplacementCharactersAndUtf8StaysA
                                       "a\xE9"
                                       "b\xE2\x82") +
                                   "\xC0\xAF" + "\xED\xA0\x80" + "\xC3\xA9\xE2\x82\xAC";
-  const std::string text = prometheusText(kTiming, findings);
+  const std::string text = prometheusText(reportOf(kTiming, {findings}));
   const std::string replacement = "\xEF\xBF\xBD";
   const std::string expected = "a" + replacement + "b" + replacement + replacement + replacement +
                                replacement + replacement + replacement + replacement +
@@ -336,12 +336,12 @@ TEST_F(PrometheusOutputFile, EachPassReplacesTheFileWholeAndLeavesNothingElse) {
   ScriptedNetwork full;
   ScriptedLab{}.install(full);
   PassFindings findings;
-  runPass(full, labSetup(), metrics, findings);
+  runPassInto(full, labSetup(), metrics, findings);
   auto samples = readMetricsText(read(path("corvanite-eth0.prom")));
   EXPECT_EQ(valueOf(samples, "corvanite_test_success", "test", "pim-hello"), 1);
 
   ScriptedNetwork bare;
-  runPass(bare, labSetup(), metrics, findings);
+  runPassInto(bare, labSetup(), metrics, findings);
   samples = readMetricsText(read(path("corvanite-eth0.prom")));
   EXPECT_EQ(valueOf(samples, "corvanite_test_success", "test", "pim-hello"), 0);
   EXPECT_EQ(names(), std::vector<std::string>{"corvanite-eth0.prom"});
@@ -356,10 +356,10 @@ TEST_F(PrometheusOutputFile, AFolderThatCannotBeWrittenIsToldInOneLineAndTheText
   std::ostringstream out;
   const int status = runScripted(
       out,
-      [](PassObserver& observer, PassResults& results) {
+      [](PassObserver& observer, PassReport& report) {
         ScriptedNetwork full;
         ScriptedLab{}.install(full);
-        runPass(full, labSetup(), observer, results.emplace_back());
+        runPass(full, labSetup(), observer, report);
       },
       ScriptedRun{}, &metrics);
   EXPECT_EQ(status, 0);
@@ -386,7 +386,7 @@ class Recorder final : public PassObserver {
     calls += ". ";
     --left_;
   }
-  void passEnds(const PassFindings& /*findings*/) override { calls += "end"; }
+  void passEnds(const PassReport& /*report*/) override { calls += "end"; }
   [[nodiscard]] bool stillWanted() const override { return left_ > 0; }
 
   std::string calls;
@@ -402,7 +402,7 @@ TEST(PassFanOut, EveryOutputHearsTheWholePassInTheSameOrder) {
   ScriptedNetwork full;
   ScriptedLab{}.install(full);
   PassFindings findings;
-  runPass(full, labSetup(), both, findings);
+  runPassInto(full, labSetup(), both, findings);
   EXPECT_EQ(follower.calls, reader.calls);
   EXPECT_EQ(reader.calls.rfind("begin 1", 0), 0U);
   EXPECT_EQ(reader.calls.substr(reader.calls.size() - 3), "end");
@@ -415,7 +415,7 @@ TEST(PassFanOut, OnlyTheReaderDecidesWhetherThePassGoesOn) {
   ScriptedNetwork full;
   ScriptedLab{}.install(full);
   PassFindings findings;
-  runPass(full, labSetup(), both, findings);
+  runPassInto(full, labSetup(), both, findings);
   EXPECT_TRUE(findings.tests[2].ran);
   EXPECT_FALSE(findings.tests[3].ran);
   // A cut pass writes no metrics: they would claim tests failed that never ran.
@@ -425,7 +425,7 @@ TEST(PassFanOut, OnlyTheReaderDecidesWhetherThePassGoesOn) {
   Recorder leavesAtOnce(0);
   PassFanOut followerCannotStop(wantsAll, {&leavesAtOnce});
   ScriptedNetwork bare;
-  runPass(bare, labSetup(), followerCannotStop, findings);
+  runPassInto(bare, labSetup(), followerCannotStop, findings);
   EXPECT_TRUE(findings.tests[7].ran);
 }
 

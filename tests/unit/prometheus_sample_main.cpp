@@ -18,7 +18,7 @@ PassFindings passIn(const ScriptedLab& lab) {
   lab.install(network);
   PassObserver quiet;
   PassFindings findings;
-  runPass(network, labSetup(), quiet, findings);
+  runPassInto(network, labSetup(), quiet, findings);
   findings.chosenInterface = InterfaceSummary{"eth0", "10.0.1.2", "host-name"};
   return findings;
 }
@@ -57,7 +57,7 @@ int main(int argc, char* argv[]) {
   };
   for (const auto& [name, findings] : passes) {
     std::ofstream out(folder + "/" + name + ".prom", std::ios::binary);
-    out << prometheusText(timing, findings);
+    out << prometheusText(reportOf(timing, {findings}));
     if (!out) {
       std::cerr << "cannot write " << folder << "/" << name << ".prom\n";
       return 1;

@@ -114,7 +114,7 @@ PassFindings found(std::initializer_list<Finding> findings) {
 
 std::string reportFor(const PassFindings& findings) {
   std::ostringstream out;
-  printReport(out, findings);
+  printReport(out, reportBattery(findings));
   return out.str();
 }
 

@@ -32,19 +32,20 @@ const std::string kPassText =
 // them as a pass would and tells the output where the pass begins and ends.
 struct RecordingPass {
   std::vector<PassFindings> seen;
-  void operator()(PassObserver& observer, PassResults& results) {
-    seen.push_back(results.empty() ? PassFindings{} : results.front());
-    PassFindings& findings = results.emplace_back(testing_support::passThatFoundNothing());
+  void operator()(PassObserver& observer, PassReport& report) {
+    seen.push_back(report.batteries.empty() ? PassFindings{} : report.batteries.front().findings);
+    PassFindings findings = testing_support::passThatFoundNothing();
     findings.chosenInterface.name = "eth0";
     observer.passBegins(findings);
-    observer.passEnds(findings);
+    report.batteryEnded(findings);
+    observer.passEnds(report);
   }
 };
 
 std::string runWith(const std::string& input, RecordingPass& pass, int* status = nullptr) {
   std::istringstream in(input);
   std::ostringstream out;
-  const int result = runDiagnostics(in, out, [&](PassObserver& o, PassResults& r) { pass(o, r); });
+  const int result = runDiagnostics(in, out, [&](PassObserver& o, PassReport& r) { pass(o, r); });
   if (status != nullptr) *status = result;
   return out.str();
 }
@@ -78,7 +79,7 @@ TEST(Run, ASocketFailureOutsideAnyTestEndsTheRunWithItsDescription) {
   std::istringstream in("y\n");
   std::ostringstream out;
   int passes = 0;
-  const PassRunner failing = [&passes](PassObserver&, PassResults&) {
+  const PassRunner failing = [&passes](PassObserver&, PassReport&) {
     ++passes;
     throw net::CV_SocketException(19, "getaddrinfo");
   };
@@ -93,9 +94,9 @@ TEST(Run, ASocketFailureOutsideAnyTestEndsTheRunWithItsDescription) {
 
 // Stands in for the battery in a scripted run: every test ends as told.
 PassRunner passEnding(TestOutcome outcome, int* passes) {
-  return [outcome, passes](PassObserver& observer, PassResults& results) {
+  return [outcome, passes](PassObserver& observer, PassReport& report) {
     ++*passes;
-    PassFindings& findings = results.emplace_back(testing_support::passThatFoundNothing());
+    PassFindings findings = testing_support::passThatFoundNothing();
     observer.passBegins(findings);
     for (TestRecord& record : findings.tests) {
       record.outcome = record.id == TestId::IgmpV3 ? outcome : TestOutcome::Succeeded;
@@ -103,7 +104,8 @@ PassRunner passEnding(TestOutcome outcome, int* passes) {
         record.error = TestError{TestError::Kind::SocketCall, "sendTo", 1};
       }
     }
-    observer.passEnds(findings);
+    report.batteryEnded(findings);
+    observer.passEnds(report);
   };
 }
 
@@ -121,7 +123,7 @@ TEST(Run, OncePrintsThePassWithoutPromptAndTellsTheVerdict) {
 
 TEST(Run, APassThatRanNoTestIsNoSuccess) {
   std::ostringstream out;
-  const PassRunner nothing = [](PassObserver&, PassResults&) {};
+  const PassRunner nothing = [](PassObserver&, PassReport&) {};
   EXPECT_EQ(runScripted(out, nothing, ScriptedRun{}), 1);
   EXPECT_EQ(runScripted(out, nothing, ScriptedRun{true, {}}), 1);
 }
@@ -130,16 +132,17 @@ TEST(Run, BothFamiliesMustSucceedForStatusZero) {
   // -4 -6: an IPv4 pass where all succeeded, then an IPv6 one where test `failing`
   // ended as told.
   const auto bothFamilies = [](std::optional<TestId> failing) -> PassRunner {
-    return [failing](PassObserver& observer, PassResults& results) {
+    return [failing](PassObserver& observer, PassReport& report) {
       for (const net::Family family : {net::Family::V4, net::Family::V6}) {
-        PassFindings& findings = results.emplace_back(freshFindings(family));
+        PassFindings findings = freshFindings(family);
         observer.passBegins(findings);
         for (TestRecord& record : findings.tests) {
           record.ran = true;
           const bool fails = family == net::Family::V6 && failing && record.id == *failing;
           record.outcome = fails ? TestOutcome::Failed : TestOutcome::Succeeded;
         }
-        observer.passEnds(findings);
+        report.batteryEnded(findings);
+        observer.passEnds(report);
       }
     };
   };
@@ -167,7 +170,7 @@ TEST(Run, JsonPrintsOneLineInsteadOfTheText) {
 TEST(Run, RepeatedJsonPassesGiveOneLineEach) {
   std::ostringstream out;
   int passes = 0;
-  const PassRunner pass = [&](PassObserver& o, PassResults& r) {
+  const PassRunner pass = [&](PassObserver& o, PassReport& r) {
     passEnding(TestOutcome::Failed, &passes)(o, r);
     if (passes == 3) out.setstate(std::ios::badbit);
   };
@@ -186,7 +189,7 @@ TEST(Run, RepeatedJsonPassesGiveOneLineEach) {
 TEST(Run, RepeatedPassesStopOnceNobodyReads) {
   std::ostringstream out;
   int passes = 0;
-  const PassRunner pass = [&](PassObserver& o, PassResults& r) {
+  const PassRunner pass = [&](PassObserver& o, PassReport& r) {
     passEnding(TestOutcome::Succeeded, &passes)(o, r);
     out.setstate(std::ios::badbit);
   };
