@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/linux/pcap_ring.h"
+#include "net/privilege.h"
 #include "net/socket.h"
 
 namespace net {
@@ -44,6 +45,8 @@ void RawSocket::sendWithRouterAlert() {
   // +---------------+---------------+---------------+---------------+
   // The kernel fills in the next header when it sends.
   const std::array<std::uint8_t, 8> hopByHop{0, 0, 5, 2, 0, 0, 1, 0};
+  // Linux lets only CAP_NET_RAW set a hop-by-hop header (EPERM otherwise).
+  const RaisedPrivilege raised;
   setOption(IPPROTO_IPV6, IPV6_HOPOPTS, hopByHop.data(), static_cast<int>(hopByHop.size()));
 }
 
