@@ -141,9 +141,12 @@ TEST(PassReport, AMetricsFileOfATwoFamilyPassIsWrittenOnceWithBothFamilies) {
   PrometheusOutput metrics(file.string(), errors);
   std::ostringstream out;
   runScripted(out, bothFamilies, ScriptedRun{}, &metrics);
-  std::ifstream written(file);
-  const std::string text((std::istreambuf_iterator<char>(written)),
-                         std::istreambuf_iterator<char>());
+  std::string text;
+  {
+    // Closed before the removal: Windows removes no file that is still open.
+    std::ifstream written(file);
+    text.assign(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>());
+  }
   std::filesystem::remove(file);
   EXPECT_EQ(errors.str(), "");
   const auto success = samplesOf(readMetricsText(text), "corvanite_test_success");
