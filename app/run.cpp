@@ -71,7 +71,6 @@ int runScripted(std::ostream& out, const PassRunner& pass, const ScriptedRun& ho
       const bool succeeded = runScriptedPass(out, pass, how, alongside);
       // Passes nobody can read are not run.
       if (!how.repeatSeconds || !out) {
-        net::dropPrivilegeForGood();
         sockets.close();
         return succeeded ? 0 : 1;
       }

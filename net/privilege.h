@@ -1,6 +1,6 @@
 // The right to open raw sockets and captures, held the way ping holds it: a
 // program given CAP_NET_RAW keeps it permitted but not effective, raises it
-// only around the calls that need it, and gives it up once nothing will.
+// only around the calls that need it.
 // While a pass parses what others sent, or the tool waits at the prompt, no
 // capability is in effect. Where the platform has no such rights (Windows)
 // all of this does nothing.
@@ -28,9 +28,5 @@ class RaisedPrivilege {
  private:
   bool raised_ = false;
 };
-
-// No later call needs CAP_NET_RAW: it leaves the permitted set too, and
-// cannot come back.
-void dropPrivilegeForGood();
 
 }  // namespace net

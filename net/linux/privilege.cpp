@@ -55,15 +55,4 @@ RaisedPrivilege::~RaisedPrivilege() {
   errno = saved;
 }
 
-void dropPrivilegeForGood() {
-  const Caps caps(::cap_get_proc());
-  if (!caps) return;
-  const cap_value_t netRaw[] = {CAP_NET_RAW};
-  // An ambient CAP_NET_RAW leaves with the permitted one.
-  for (const cap_flag_t set : {CAP_EFFECTIVE, CAP_PERMITTED, CAP_INHERITABLE}) {
-    ::cap_set_flag(caps.get(), set, 1, netRaw, CAP_CLEAR);
-  }
-  ::cap_set_proc(caps.get());
-}
-
 }  // namespace net

@@ -10,6 +10,4 @@ RaisedPrivilege::RaisedPrivilege() = default;
 
 RaisedPrivilege::~RaisedPrivilege() = default;
 
-void dropPrivilegeForGood() {}
-
 }  // namespace net
