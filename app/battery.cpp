@@ -29,34 +29,18 @@ bool pimRouterHeard(const TestRecord& record) {
 
 using net::Family;
 
-constexpr std::array<BatteryTest, 8> kIpv4Battery{{
-    {TestId::AsmBeacon, 1, Family::V4, "asm-beacon", runAsmBeaconTest, membersHeard},
-    {TestId::SsmBeacon, 2, Family::V4, "ssm-beacon", runSsmBeaconTest, membersHeard},
-    {TestId::AllRoutersPing, 3, Family::V4, "all-routers-ping", runAllRoutersPingTest,
-     routerAnswered},
-    {TestId::SsmRoutersPing, 4, Family::V4, "igmpv3-routers-ping", runSsmRoutersPingTest,
-     routerAnswered},
-    {TestId::IgmpV2, 5, Family::V4, "igmpv2-query", runAnySourceProbe, queryForGroupSeen},
-    {TestId::IgmpV3, 6, Family::V4, "igmpv3-query", runSourceProbe, queryForGroupSeen},
-    {TestId::PimRoutersPing, 7, Family::V4, "pim-routers-ping", runPimRoutersPingTest,
-     routerAnswered},
-    {TestId::PimHello, 8, Family::V4, "pim-hello", runPimTest, pimRouterHeard},
+// The list's rows for one family: IPv6's speak MLD where IPv4's speak IGMP,
+// and ping ff02::2, ff02::16 and ff02::d in place of IPv4's routers' groups.
+constexpr std::array<BatteryTest, kTestCount> kIpv4Battery{{
+#define BATTERY_TEST(id, number, run, found, feeds, name4, name6, header4, header6) \
+  {TestId::id, number, Family::V4, name4, header4, run, found, &PassFlags::feeds},
+#include "app/battery.def"
 }};
 
-// The same tests over IPv6: MLD in place of IGMP, ff02::2, ff02::16 and
-// ff02::d in place of the IPv4 routers' groups.
-constexpr std::array<BatteryTest, 8> kIpv6Battery{{
-    {TestId::AsmBeacon, 1, Family::V6, "asm-beacon", runAsmBeaconTest, membersHeard},
-    {TestId::SsmBeacon, 2, Family::V6, "ssm-beacon", runSsmBeaconTest, membersHeard},
-    {TestId::AllRoutersPing, 3, Family::V6, "all-routers-ping", runAllRoutersPingTest,
-     routerAnswered},
-    {TestId::SsmRoutersPing, 4, Family::V6, "mldv2-routers-ping", runSsmRoutersPingTest,
-     routerAnswered},
-    {TestId::MldV1, 5, Family::V6, "mldv1-query", runAnySourceProbe, queryForGroupSeen},
-    {TestId::MldV2, 6, Family::V6, "mldv2-query", runSourceProbe, queryForGroupSeen},
-    {TestId::PimRoutersPing, 7, Family::V6, "pim-routers-ping", runPimRoutersPingTest,
-     routerAnswered},
-    {TestId::PimHello, 8, Family::V6, "pim-hello", runPimTest, pimRouterHeard},
+constexpr std::array<BatteryTest, kTestCount> kIpv6Battery{{
+#define BATTERY_TEST(id, number, run, found, feeds, name4, name6, header4, header6) \
+  {TestId::id, number, Family::V6, name6, header6, run, found, &PassFlags::feeds},
+#include "app/battery.def"
 }};
 
 }  // namespace

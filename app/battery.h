@@ -1,5 +1,6 @@
-// The battery as one table: each test's number, address family, what it is
-// called and the function that runs it. A pass runs the table's rows in
+// The battery as one table per family, both made from the one list in
+// app/battery.def: each test's number, what it is called, its header, the
+// function that runs it and what it feeds. A pass runs the table's rows in
 // order; every reader of the records reaches them through it.
 #pragma once
 
@@ -32,11 +33,16 @@ struct BatteryTest {
   net::Family family;
   // A short name for machine-read output: "asm-beacon", "pim-hello", ...
   const char* name;
+  // What the text prints after "N.  " as it begins, with {group}, {source}
+  // and {port} standing for the beacon's.
+  const char* header;
   // Fills the record's details, tells the observer as it goes, and records
   // a socket failure that ends it; it never throws one.
   void (*run)(const TestContext& context);
   // What makes the test a success, read off its record.
   bool (*succeeded)(const TestRecord& record);
+  // The flag of the pass that its success sets.
+  bool PassFlags::*feeds;
 };
 
 // The IPv4 battery, in the order it runs.

@@ -11,8 +11,8 @@ inline constexpr std::int32_t kEchoReplyWaitMs = 2000;
 inline constexpr std::int32_t kQueryListeningMs = 1000;
 inline constexpr std::int32_t kPimListeningMs = 5000;
 inline constexpr std::uint32_t kPauseBeforeSsmReceiverMs = 2000;
-inline constexpr std::uint32_t kPauseBetweenV2ReportAndLeaveMs = 2000;
-inline constexpr std::uint32_t kPauseBeforeIgmpV3TestMs = 5000;
-inline constexpr std::uint32_t kPauseBetweenV3ReportsMs = 2000;
+inline constexpr std::uint32_t kPauseBetweenJoinAndLeaveMs = 2000;
+inline constexpr std::uint32_t kPauseBeforeSourceMembershipMs = 5000;
+inline constexpr std::uint32_t kPauseBetweenSourceReportsMs = 2000;
 
 }  // namespace battery

@@ -13,11 +13,11 @@ using P = PassFindings;
 bool hostAsm(const F& f, const P&) { return f.hostAsmCapable; }
 bool hostSsm(const F& f, const P&) { return f.hostSsmCapable; }
 bool routerAsm(const F& f, const P&) { return f.allRoutersAnswered; }
-bool pathAsm(const F& f, const P&) { return f.igmpV2QuerySeen; }
+bool pathAsm(const F& f, const P&) { return f.anySourceQuerySeen; }
 bool routerSsm(const F& f, const P&) { return f.ssmRoutersAnswered; }
-bool pathSsm(const F& f, const P&) { return f.igmpV3QuerySeen; }
+bool pathSsm(const F& f, const P&) { return f.sourceQuerySeen; }
 bool pathSsmNotSetUp(const F& f, const P&) {
-  return !f.igmpV3QuerySeen && f.hostSsmCapable && f.ssmRoutersAnswered;
+  return !f.sourceQuerySeen && f.hostSsmCapable && f.ssmRoutersAnswered;
 }
 bool routerPim(const F& f, const P&) { return f.pimRoutersAnswered; }
 bool pimActive(const F& f, const P&) { return f.pimHelloAnswered; }
@@ -25,12 +25,12 @@ bool asmBeaconWorking(const F& f, const P&) { return f.asmBeaconHeard; }
 // Not where the beacon reached the interface and the host dropped it: the
 // problem is then the host's own, and the diagnosis names it.
 bool pathAsmNoTraffic(const F& f, const P& p) {
-  return !f.asmBeaconHeard && f.hostAsmCapable && f.allRoutersAnswered && f.igmpV2QuerySeen &&
+  return !f.asmBeaconHeard && f.hostAsmCapable && f.allRoutersAnswered && f.anySourceQuerySeen &&
          f.pimRoutersAnswered && !droppedByHost(p.details<BeaconDetails>(TestId::AsmBeacon));
 }
 bool ssmBeaconWorking(const F& f, const P&) { return f.ssmBeaconHeard; }
 bool pathSsmNoTraffic(const F& f, const P& p) {
-  return !f.ssmBeaconHeard && f.hostSsmCapable && f.ssmRoutersAnswered && f.igmpV3QuerySeen &&
+  return !f.ssmBeaconHeard && f.hostSsmCapable && f.ssmRoutersAnswered && f.sourceQuerySeen &&
          f.pimRoutersAnswered && !droppedByHost(p.details<BeaconDetails>(TestId::SsmBeacon));
 }
 

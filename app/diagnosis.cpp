@@ -98,9 +98,8 @@ std::optional<Finding> findQuerier(const PassFindings& findings, Held /*held*/) 
 
 std::optional<Finding> findNoQuerier(const PassFindings& findings, Held /*held*/) {
   const bool v6 = ipv6(findings);
-  if (!findings.ranCleanly(v6 ? TestId::MldV1 : TestId::IgmpV2) ||
-      !findings.ranCleanly(v6 ? TestId::MldV2 : TestId::IgmpV3) ||
-      !queriesOfPass(findings).empty()) {
+  if (!findings.ranCleanly(TestId::AnySourceMembership) ||
+      !findings.ranCleanly(TestId::SourceMembership) || !queriesOfPass(findings).empty()) {
     return std::nullopt;
   }
   const std::string name = interfaceName(findings);
@@ -417,13 +416,11 @@ std::optional<Finding> findIgnoredPings(const PassFindings& findings, Held /*hel
 // A group the host held through another socket got no leave (BLOCK) from the
 // tool, so the router had nothing to answer with a group query.
 std::optional<Finding> findWithheldLeave(const PassFindings& findings, Held /*held*/) {
-  const bool v6 = ipv6(findings);
-  for (const TestId id :
-       {v6 ? TestId::MldV1 : TestId::IgmpV2, v6 ? TestId::MldV2 : TestId::IgmpV3}) {
+  for (const TestId id : {TestId::AnySourceMembership, TestId::SourceMembership}) {
     const auto& membership = findings.details<MembershipDetails>(id);
     if (!membership.leaveWithheld) continue;
     const std::string group = membership.group.toString();
-    const bool block = id == TestId::IgmpV3 || id == TestId::MldV2;
+    const bool block = id == TestId::SourceMembership;
     return Finding{"leave-withheld", Severity::Info,
                    "The host already holds " + group + " on " + interfaceName(findings) +
                        " through another socket, so the " + protocolName(findings) +

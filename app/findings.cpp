@@ -51,16 +51,10 @@ PassFlags flagsOf(const PassFindings& findings) {
   PassFlags flags;
   flags.hostAsmCapable = completed(findings, TestId::AsmBeacon);
   flags.hostSsmCapable = completed(findings, TestId::SsmBeacon);
-  flags.asmBeaconHeard = found(findings, TestId::AsmBeacon);
-  flags.ssmBeaconHeard = found(findings, TestId::SsmBeacon);
-  flags.allRoutersAnswered = found(findings, TestId::AllRoutersPing);
-  flags.ssmRoutersAnswered = found(findings, TestId::SsmRoutersPing);
-  flags.pimRoutersAnswered = found(findings, TestId::PimRoutersPing);
-  // IPv6's tests 5 and 6 speak MLD: their flags mean the same of it.
-  const bool ipv4 = findings.family == net::Family::V4;
-  flags.igmpV2QuerySeen = found(findings, ipv4 ? TestId::IgmpV2 : TestId::MldV1);
-  flags.igmpV3QuerySeen = found(findings, ipv4 ? TestId::IgmpV3 : TestId::MldV2);
-  flags.pimHelloAnswered = found(findings, TestId::PimHello);
+  // Each test's success feeds the flag its row of the battery names.
+  for (const BatteryTest& test : batteryOf(findings.family)) {
+    flags.*test.feeds = found(findings, test.id);
+  }
   return flags;
 }
 

@@ -3,7 +3,9 @@
 // report's conclusions are rules over them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <variant>
@@ -16,21 +18,20 @@
 #include "probes/membership_prober.h"
 #include "probes/pim_prober.h"
 
-// The tests of a battery, by what they do; their numbers and order are the
-// battery table's (app/battery.h).
+// The tests of a battery, by what they do; their numbers, names and order
+// are the battery list's (app/battery.def).
 enum class TestId {
-  AsmBeacon,
-  SsmBeacon,
-  AllRoutersPing,
-  SsmRoutersPing,
-  // Tests 5 and 6: IGMPv2 and IGMPv3 on IPv4, MLDv1 and MLDv2 on IPv6.
-  IgmpV2,
-  IgmpV3,
-  MldV1,
-  MldV2,
-  PimRoutersPing,
-  PimHello,
+#define BATTERY_TEST(id, ...) id,
+#include "app/battery.def"
 };
+
+// How many tests a battery runs: a row of the list each.
+inline constexpr std::size_t kTestCount =
+    std::initializer_list<TestId>{
+#define BATTERY_TEST(id, ...) TestId::id,
+#include "app/battery.def"
+    }
+        .size();
 
 struct BeaconMember {
   net::Address address;
@@ -197,8 +198,8 @@ struct PassFlags {
   bool pimHelloAnswered = false;
   bool asmBeaconHeard = false;
   bool ssmBeaconHeard = false;
-  bool igmpV2QuerySeen = false;
-  bool igmpV3QuerySeen = false;
+  bool anySourceQuerySeen = false;
+  bool sourceQuerySeen = false;
 };
 
 PassFlags flagsOf(const PassFindings& findings);

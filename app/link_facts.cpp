@@ -4,7 +4,7 @@
 
 std::vector<ObservedQuery> queriesOfPass(const PassFindings& findings) {
   std::vector<ObservedQuery> queries;
-  for (const TestId id : {TestId::IgmpV2, TestId::IgmpV3, TestId::MldV1, TestId::MldV2}) {
+  for (const TestId id : {TestId::AnySourceMembership, TestId::SourceMembership}) {
     const auto& seen = findings.details<MembershipDetails>(id).queries;
     queries.insert(queries.end(), seen.begin(), seen.end());
   }

@@ -50,7 +50,7 @@ void runAnySourceProbe(const TestContext& context) {
                             context.setup.link);
     withholdIfHeld(context, details, prober);
     prober.sendAnySourceReport(details.group);
-    watchBetweenReports(prober, battery::kPauseBetweenV2ReportAndLeaveMs);
+    watchBetweenReports(prober, battery::kPauseBetweenJoinAndLeaveMs);
     withholdIfHeld(context, details, prober);
     if (!details.leaveWithheld) prober.sendAnySourceLeave(details.group);
     prober.receiveQueries(battery::kQueryListeningMs, net::AfterDatagram::KeepListening);
@@ -69,12 +69,12 @@ void runSourceProbe(const TestContext& context) {
   details.lowestVersion = membershipProtocol(family).sourceVersion;
   context.begins();
   recordingSocketFailures(context.record, [&] {
-    context.network.pause(battery::kPauseBeforeIgmpV3TestMs);
+    context.network.pause(battery::kPauseBeforeSourceMembershipMs);
     MembershipProber prober(context.network, family, channel.group, details.lowestVersion,
                             context.setup.link);
     withholdIfHeld(context, details, prober);
     prober.sendSourceReport(channel.group, channel.source, kAllowNewSources);
-    watchBetweenReports(prober, battery::kPauseBetweenV3ReportsMs);
+    watchBetweenReports(prober, battery::kPauseBetweenSourceReportsMs);
     withholdIfHeld(context, details, prober);
     if (!details.leaveWithheld) {
       prober.sendSourceReport(channel.group, channel.source, kBlockOldSources);

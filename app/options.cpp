@@ -145,10 +145,10 @@ std::string sourceProblem(const net::Address& source) {
 
 RunOptions defaultRunOptions() {
   RunOptions options;
-  options.asmGroup = *parseAsmGroup(kDefaultAsmGroup);
-  options.ssmChannel = *parseSsmChannel(kDefaultSsmChannel);
-  options.asmGroup6 = *parseAsmGroup(kDefaultAsmGroup6);
-  options.ssmChannel6 = *parseSsmChannel(kDefaultSsmChannel6);
+  options.beaconsOf(net::Family::V4) = {*parseAsmGroup(kDefaultAsmGroup),
+                                        *parseSsmChannel(kDefaultSsmChannel)};
+  options.beaconsOf(net::Family::V6) = {*parseAsmGroup(kDefaultAsmGroup6),
+                                        *parseSsmChannel(kDefaultSsmChannel6)};
   return options;
 }
 
@@ -253,7 +253,7 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
                         std::string(group.group.isV4() ? "4" : "6"));
     }
     given.push_back(group.group.family());
-    (group.group.isV4() ? options.asmGroup : options.asmGroup6) = group;
+    options.beaconsOf(group.group.family()).asmGroup = group;
   }
   given.clear();
   for (const std::string& text : ssmChannels) {
@@ -263,7 +263,7 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
                         std::string(channel.group.isV4() ? "4" : "6"));
     }
     given.push_back(channel.group.family());
-    (channel.group.isV4() ? options.ssmChannel : options.ssmChannel6) = channel;
+    options.beaconsOf(channel.group.family()).ssmChannel = channel;
   }
   options.once = once;
   options.json = json;

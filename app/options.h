@@ -2,6 +2,7 @@
 // with its built-in beacons; every option changes that run and nothing else.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -26,6 +27,13 @@ struct SsmChannel {
   std::uint16_t port = 0;
 };
 
+// What one family's battery listens to: tests 1 and 2 receive from these,
+// tests 5 and 6 probe for them.
+struct Beacons {
+  AsmGroup asmGroup;
+  SsmChannel ssmChannel;
+};
+
 inline constexpr const char* kDefaultAsmGroup = "233.4.200.19:10002";
 // The source is from the documentation range of RFC 5737: the tool names no
 // real host unless the user gives one.
@@ -45,10 +53,8 @@ struct RunOptions {
   std::optional<std::string> interfaceChoice;
   // The batteries a pass runs, IPv4's first.
   std::vector<net::Family> families{net::Family::V4};
-  AsmGroup asmGroup;
-  SsmChannel ssmChannel;
-  AsmGroup asmGroup6;
-  SsmChannel ssmChannel6;
+  // Each family's beacons, IPv4's first: see beaconsOf.
+  std::array<Beacons, 2> beacons;
   bool once = false;
   bool json = false;
   bool explain = false;
@@ -58,11 +64,11 @@ struct RunOptions {
 
   // One pass and no prompt: asked for, or implied by machine-read output.
   [[nodiscard]] bool singlePass() const { return once || (json && !repeatSeconds); }
-  [[nodiscard]] const AsmGroup& asmGroupOf(net::Family family) const {
-    return family == net::Family::V4 ? asmGroup : asmGroup6;
+  [[nodiscard]] const Beacons& beaconsOf(net::Family family) const {
+    return beacons.at(family == net::Family::V4 ? 0 : 1);
   }
-  [[nodiscard]] const SsmChannel& ssmChannelOf(net::Family family) const {
-    return family == net::Family::V4 ? ssmChannel : ssmChannel6;
+  [[nodiscard]] Beacons& beaconsOf(net::Family family) {
+    return beacons.at(family == net::Family::V4 ? 0 : 1);
   }
 };
 

@@ -136,8 +136,8 @@ json flagsJson(const PassFlags& f, net::Family family) {
           {"pim_hello_answered", f.pimHelloAnswered},
           {"asm_beacon_heard", f.asmBeaconHeard},
           {"ssm_beacon_heard", f.ssmBeaconHeard},
-          {ipv4 ? "igmp_v2_query_seen" : "mld_v1_query_seen", f.igmpV2QuerySeen},
-          {ipv4 ? "igmp_v3_query_seen" : "mld_v2_query_seen", f.igmpV3QuerySeen}};
+          {ipv4 ? "igmp_v2_query_seen" : "mld_v1_query_seen", f.anySourceQuerySeen},
+          {ipv4 ? "igmp_v3_query_seen" : "mld_v2_query_seen", f.sourceQuerySeen}};
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ PassSetup preparePass(const options::RunOptions& options, net::Family family,
   } else {
     setup.link = net::defaultPassLink(family);
   }
-  setup.asmGroup = options.asmGroupOf(family);
-  setup.ssmChannel = options.ssmChannelOf(family);
+  setup.asmGroup = options.beaconsOf(family).asmGroup;
+  setup.ssmChannel = options.beaconsOf(family).ssmChannel;
   return setup;
 }
 

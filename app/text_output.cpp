@@ -56,12 +56,9 @@ void printIpv6Result(std::ostream& out, const TestRecord& record) {
       }
       break;
     }
-    case TestId::MldV1:
-    case TestId::MldV2:
-    case TestId::IgmpV2:
-    case TestId::IgmpV3: {
-      const char* version =
-          record.id == TestId::MldV1 || record.id == TestId::IgmpV2 ? "MLDv1" : "MLDv2";
+    case TestId::AnySourceMembership:
+    case TestId::SourceMembership: {
+      const char* version = record.id == TestId::AnySourceMembership ? "MLDv1" : "MLDv2";
       if (detailsOf<MembershipDetails>(record).sawQueryForGroup) {
         out << "Test succeeded:  the first-hop router answered with an " << version << " query \n";
       } else {
@@ -108,7 +105,7 @@ void printIpv6Failure(std::ostream& out, const TestRecord& record, const std::st
 
 void TextOutput::passBegins(const PassFindings& findings) {
   family_ = findings.family;
-  out_ << "Running 8 Tests : \n";
+  out_ << "Running " << kTestCount << " Tests : \n";
 }
 
 void TextOutput::testBegins(const TestRecord& record) {
@@ -125,12 +122,10 @@ void TextOutput::verdictReached(const TestRecord& record) {
     case TestId::SsmBeacon:
       printBeaconResult(out_, detailsOf<BeaconDetails>(record));
       break;
-    case TestId::IgmpV2:
-    case TestId::MldV1:
+    case TestId::AnySourceMembership:
       printIgmpResult(out_, detailsOf<MembershipDetails>(record), "IGMPv2");
       break;
-    case TestId::IgmpV3:
-    case TestId::MldV2:
+    case TestId::SourceMembership:
       printIgmpResult(out_, detailsOf<MembershipDetails>(record), "IGMPv3");
       break;
     case TestId::PimHello:

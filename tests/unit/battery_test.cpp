@@ -215,7 +215,7 @@ TEST_F(BatteryTest, RouterPingWithoutAKnownInterfaceStillPings) {
 TEST_F(BatteryTest, IgmpV2SendsReportThenLeaveAndSeesTheGroupQuery) {
   ScriptedLab{}.install(network);
 
-  const TestRecord& record = run(TestId::IgmpV2);
+  const TestRecord& record = run(TestId::AnySourceMembership);
 
   EXPECT_EQ(text(),
             "\t5.  Detecting if there is IGMPv2 capability to first-hop router \n"
@@ -241,7 +241,7 @@ TEST_F(BatteryTest, IgmpQueriesForOtherGroupsAreRecordedButAnswerNothing) {
   network.scripts[SocketKind::IgmpCapture].arrivals = {
       Arrival{igmpV2Query(kLabRouter, other), {kLabRouter, 0}, milliseconds(2500)}};
 
-  const TestRecord& record = run(TestId::IgmpV2);
+  const TestRecord& record = run(TestId::AnySourceMembership);
 
   EXPECT_EQ(record.outcome, TestOutcome::Failed);
   const auto& igmp = std::get<MembershipDetails>(record.details);
@@ -260,7 +260,7 @@ TEST_F(BatteryTest, AQueryWithAWrongChecksumIsCountedNotBelieved) {
   network.scripts[SocketKind::IgmpCapture].arrivals = {
       Arrival{corrupt, {kLabRouter, 0}, milliseconds(2500)}};
 
-  const TestRecord& record = run(TestId::IgmpV2);
+  const TestRecord& record = run(TestId::AnySourceMembership);
 
   EXPECT_EQ(record.outcome, TestOutcome::Failed);
   const auto& igmp = std::get<MembershipDetails>(record.details);
@@ -299,7 +299,7 @@ TEST_F(BatteryTest, AQueryThatArrivesWhileTheCaptureOpensIsNotBeforeTheProbeBega
       Arrival{igmpV2Query(kLabRouter, other), {kLabRouter, 0}, milliseconds(0)},
       Arrival{igmpV2Query(kLabRouter, other), {kLabRouter, 0}, milliseconds(2500)}};
 
-  const TestRecord& record = run(TestId::IgmpV2);
+  const TestRecord& record = run(TestId::AnySourceMembership);
 
   const auto& igmp = std::get<MembershipDetails>(record.details);
   ASSERT_EQ(igmp.queries.size(), 2U);
@@ -312,8 +312,8 @@ TEST_F(BatteryTest, MembershipTestsSendNoLeaveOrBlockForAGroupTheHostHolds) {
   ScriptedLab{}.install(network);
   network.heldGroups = {kLabAsmGroup, kLabSsmGroup};
 
-  const TestRecord& v2 = run(TestId::IgmpV2);
-  const TestRecord& v3 = run(TestId::IgmpV3);
+  const TestRecord& v2 = run(TestId::AnySourceMembership);
+  const TestRecord& v3 = run(TestId::SourceMembership);
 
   const auto sent = network.sentBy(SocketKind::IgmpCapture);
   ASSERT_EQ(sent.size(), 2U);
@@ -328,7 +328,7 @@ TEST_F(BatteryTest, MembershipTestsSendNoLeaveOrBlockForAGroupTheHostHolds) {
 TEST_F(BatteryTest, IgmpV3SendsAllowThenBlockAfterItsPauseAndSeesTheSourceQuery) {
   ScriptedLab{}.install(network);
 
-  const TestRecord& record = run(TestId::IgmpV3);
+  const TestRecord& record = run(TestId::SourceMembership);
 
   EXPECT_EQ(network.pauses, std::vector<std::uint32_t>{5000});
   const auto sent = network.sentBy(SocketKind::IgmpCapture);
@@ -364,7 +364,7 @@ TEST_F(BatteryTest, IgmpAnswerIsHeardAfterAFloodBetweenTheReports) {
     }
     return answer;
   };
-  const TestRecord& record = run(TestId::IgmpV3);
+  const TestRecord& record = run(TestId::SourceMembership);
   EXPECT_EQ(record.outcome, TestOutcome::Succeeded);
 }
 
@@ -379,7 +379,7 @@ TEST_F(BatteryTest, IgmpV3TestCountsOnlyAnIgmpV3Query) {
     }
     return answer;
   };
-  const TestRecord& record = run(TestId::IgmpV3);
+  const TestRecord& record = run(TestId::SourceMembership);
   EXPECT_EQ(record.outcome, TestOutcome::Failed);
   const auto& igmp = std::get<MembershipDetails>(record.details);
   ASSERT_EQ(igmp.queries.size(), 1U) << "the query is still recorded";
@@ -391,7 +391,7 @@ TEST_F(BatteryTest, IgmpV3TestCountsOnlyAnIgmpV3Query) {
 TEST_F(BatteryTest, IgmpV2TestCountsAnIgmpV3QueryToo) {
   network.scripts[SocketKind::IgmpCapture].arrivals = {
       Arrival{igmpV3Query(kLabRouter, net::Address{}), {kLabRouter, 0}, milliseconds(2500)}};
-  EXPECT_EQ(run(TestId::IgmpV2).outcome, TestOutcome::Succeeded);
+  EXPECT_EQ(run(TestId::AnySourceMembership).outcome, TestOutcome::Succeeded);
 }
 
 TEST_F(BatteryTest, SsmBeaconOnAHostHeldToIgmpV2FailsBeforeJoining) {
@@ -465,7 +465,8 @@ TEST(Ipv6BatteryTest, PlatformWithoutRouterAlertOrIpv6CaptureEndsOnlyThoseTestsA
   PassFindings findings;
   runPassInto(network, setup, text, findings);
 
-  for (const TestId id : {TestId::MldV1, TestId::MldV2, TestId::PimHello}) {
+  for (const TestId id :
+       {TestId::AnySourceMembership, TestId::SourceMembership, TestId::PimHello}) {
     const TestRecord& record = *findings.find(id);
     EXPECT_EQ(record.outcome, TestOutcome::Error) << record.number;
     ASSERT_TRUE(record.error.has_value());
@@ -580,7 +581,7 @@ TEST_F(BatteryTest, BeaconTestGoesOnWhenTheLinkCannotBeCaptured) {
 
 TEST_F(BatteryTest, IgmpSendFailureEndsTheTestWithoutAResultLine) {
   network.failures.push_back({SocketKind::IgmpCapture, 0, "sendTo", 101});
-  const TestRecord& record = run(TestId::IgmpV3);
+  const TestRecord& record = run(TestId::SourceMembership);
   EXPECT_EQ(text(),
             "\t6.  Detecting if there is IGMPv3 capability to first-hop router \n"
             "Exception while running test : sendTofailed with error code : 101\n");
@@ -590,7 +591,7 @@ TEST_F(BatteryTest, IgmpSendFailureEndsTheTestWithoutAResultLine) {
 
 TEST_F(BatteryTest, IgmpCaptureWithoutAnInterfaceReportsHowFindingItFailed) {
   setup.link = net::PassLink{std::nullopt, net::CV_SocketException(-3, "getaddrinfo")};
-  run(TestId::IgmpV2);
+  run(TestId::AnySourceMembership);
   EXPECT_EQ(text(),
             "\t5.  Detecting if there is IGMPv2 capability to first-hop router \n"
             "Exception while running test : getaddrinfofailed with error code : -3\n");

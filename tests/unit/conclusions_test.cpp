@@ -54,12 +54,11 @@ PassFindings findingsWith(std::initializer_list<Found> found,
   ping(TestId::AllRoutersPing, Found::AllRoutersReply);
   ping(TestId::SsmRoutersPing, Found::SsmRoutersReply);
   ping(TestId::PimRoutersPing, Found::PimRoutersReply);
-  findings.find(ipv4 ? TestId::IgmpV2 : TestId::MldV1)
+  findings.find(TestId::AnySourceMembership)
       ->details.emplace<MembershipDetails>()
       .sawQueryForGroup = has(Found::V2Query);
-  findings.find(ipv4 ? TestId::IgmpV3 : TestId::MldV2)
-      ->details.emplace<MembershipDetails>()
-      .sawQueryForGroup = has(Found::V3Query);
+  findings.find(TestId::SourceMembership)->details.emplace<MembershipDetails>().sawQueryForGroup =
+      has(Found::V3Query);
   auto& pim = findings.find(TestId::PimHello)->details.emplace<PimDetails>();
   if (has(Found::PimHello)) pim.hellos.push_back(NeighbourHello{router, {}});
   return findings;

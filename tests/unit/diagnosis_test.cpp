@@ -119,9 +119,9 @@ TEST(Diagnosis, IgmpV2QuerierFailsTest6AndExplainsTheSwitchRow) {
   network.host.igmpMode = 2;
   const PassFindings findings = passOn(network);
 
-  EXPECT_EQ(findings.find(TestId::IgmpV3)->outcome, TestOutcome::Failed)
+  EXPECT_EQ(findings.find(TestId::SourceMembership)->outcome, TestOutcome::Failed)
       << "an IGMPv2 query is no IGMPv3 answer";
-  EXPECT_EQ(findings.find(TestId::IgmpV2)->outcome, TestOutcome::Succeeded);
+  EXPECT_EQ(findings.find(TestId::AnySourceMembership)->outcome, TestOutcome::Succeeded);
   Ids conclusions;
   for (const auto& held : conclusionsThatHold(findings)) conclusions.emplace_back(held.rule->id);
   EXPECT_NE(std::find(conclusions.begin(), conclusions.end(), "path-ssm-not-setup"),
@@ -392,8 +392,8 @@ PassFindings ipv6Pass(const std::vector<MembershipQuery>& queries, bool routerAn
     auto& ping = findings.find(id)->details.emplace<PingDetails>();
     if (routerAnswers) ping.replies.push_back(EchoReply{kRouter6, 0.4});
   }
-  auto& v1 = findings.find(TestId::MldV1)->details.emplace<MembershipDetails>();
-  auto& v2 = findings.find(TestId::MldV2)->details.emplace<MembershipDetails>();
+  auto& v1 = findings.find(TestId::AnySourceMembership)->details.emplace<MembershipDetails>();
+  auto& v2 = findings.find(TestId::SourceMembership)->details.emplace<MembershipDetails>();
   for (const MembershipQuery& query : queries) {
     auto& details = query.version == 2 ? v2 : v1;
     details.queries.push_back(ObservedQuery{query, 4});

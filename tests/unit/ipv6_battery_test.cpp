@@ -274,7 +274,7 @@ TEST(ScriptedIpv6Ping, NoReplyAnotherPingersReplyOrTheRequestItselfWaitTheWholeT
 TEST_F(ScriptedIpv6Battery, MldV1SendsReportThenDoneAndTheRoutersGroupQueryAnswers) {
   ScriptedLab6{}.install(network);
 
-  const TestRecord& record = run(TestId::MldV1);
+  const TestRecord& record = run(TestId::AnySourceMembership);
 
   EXPECT_EQ(text(),
             kMldV1Header + "Test succeeded:  the first-hop router answered with an MLDv1 query \n");
@@ -310,7 +310,7 @@ TEST_F(ScriptedIpv6Battery, MldV1SendsReportThenDoneAndTheRoutersGroupQueryAnswe
 TEST_F(ScriptedIpv6Battery, MldV2SendsAllowThenBlockAfterItsPauseAndSeesTheChannelQuery) {
   ScriptedLab6{}.install(network);
 
-  const TestRecord& record = run(TestId::MldV2);
+  const TestRecord& record = run(TestId::SourceMembership);
 
   EXPECT_EQ(text(),
             kMldV2Header + "Test succeeded:  the first-hop router answered with an MLDv2 query \n");
@@ -350,8 +350,8 @@ TEST_F(ScriptedIpv6Battery, NoQuerierOnTheLinkFailsBothMldTestsAfterTheirWholeWi
   lab.mldVersion = 0;
   lab.install(network);
 
-  const TestRecord& v1 = run(TestId::MldV1);
-  const TestRecord& v2 = run(TestId::MldV2);
+  const TestRecord& v1 = run(TestId::AnySourceMembership);
+  const TestRecord& v2 = run(TestId::SourceMembership);
 
   EXPECT_EQ(text(), kMldV1Header + "Test failed:  no MLDv1 query came from a router \n" +
                         kMldV2Header + "Test failed:  no MLDv2 query came from a router \n");
@@ -377,8 +377,8 @@ TEST_F(ScriptedIpv6Battery, MldV1RouterAnswersTheDoneButItsQueryServesNoMldV2Pro
     return answer;
   };
 
-  const TestRecord& v1 = run(TestId::MldV1);
-  const TestRecord& v2 = run(TestId::MldV2);
+  const TestRecord& v1 = run(TestId::AnySourceMembership);
+  const TestRecord& v2 = run(TestId::SourceMembership);
 
   EXPECT_EQ(v1.outcome, TestOutcome::Succeeded);
   const auto& v1Queries = std::get<MembershipDetails>(v1.details).queries;
@@ -399,7 +399,7 @@ TEST_F(ScriptedIpv6Battery, MldQueriesForOtherGroupsAreRecordedAndAGeneralOneCou
   const net::Address other = *net::Address::parseV6("ff3e::999");
   network.scripts[SocketKind::IgmpCapture].arrivals = {
       Arrival{mldQuery(kLab6Router, other), {kLab6Router, 0}, milliseconds(2500)}};
-  const TestRecord& forOther = run(TestId::MldV1);
+  const TestRecord& forOther = run(TestId::AnySourceMembership);
   EXPECT_EQ(forOther.outcome, TestOutcome::Failed);
   EXPECT_EQ(std::get<MembershipDetails>(forOther.details).queries.size(), 1U);
 
@@ -407,12 +407,12 @@ TEST_F(ScriptedIpv6Battery, MldQueriesForOtherGroupsAreRecordedAndAGeneralOneCou
       Arrival{mldQuery(kLab6Router, net::anyAddress(net::Family::V6)),
               {kLab6Router, 0},
               milliseconds(2500)}};
-  EXPECT_EQ(run(TestId::MldV2).outcome, TestOutcome::Succeeded);
+  EXPECT_EQ(run(TestId::SourceMembership).outcome, TestOutcome::Succeeded);
 }
 
 TEST_F(ScriptedIpv6Battery, MldSendFailureEndsTheTestWithTheDescriptionAlone) {
   network.failures.push_back({SocketKind::IgmpCapture, 0, "sendTo", 101});
-  const TestRecord& record = run(TestId::MldV1);
+  const TestRecord& record = run(TestId::AnySourceMembership);
   EXPECT_EQ(text(), kMldV1Header +
                         "Exception while running test : sendTofailed with error code : "
                         "101\n");

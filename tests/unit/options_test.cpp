@@ -49,20 +49,29 @@ std::string text(const net::Address& address) { return address.toString(); }
 TEST(Options, NoArgumentsGiveTheBuiltInBattery) {
   const RunOptions options = parsedOptions({});
   EXPECT_FALSE(options.interfaceChoice.has_value());
-  EXPECT_EQ(text(options.asmGroup.group), "233.4.200.19");
-  EXPECT_EQ(options.asmGroup.port, 10002);
-  EXPECT_EQ(text(options.ssmChannel.source), "198.51.100.20");
-  EXPECT_EQ(text(options.ssmChannel.group), "232.64.133.120");
-  EXPECT_EQ(options.ssmChannel.port, 8020);
+  const auto& v4 = options.beaconsOf(net::Family::V4);
+  EXPECT_EQ(text(v4.asmGroup.group), "233.4.200.19");
+  EXPECT_EQ(v4.asmGroup.port, 10002);
+  EXPECT_EQ(text(v4.ssmChannel.source), "198.51.100.20");
+  EXPECT_EQ(text(v4.ssmChannel.group), "232.64.133.120");
+  EXPECT_EQ(v4.ssmChannel.port, 8020);
+  const auto& v6 = options.beaconsOf(net::Family::V6);
+  EXPECT_EQ(text(v6.asmGroup.group), "ff3e:20:2001:db8::19");
+  EXPECT_EQ(text(v6.ssmChannel.source), "2001:db8::20");
+  EXPECT_EQ(text(v6.ssmChannel.group), "ff3e::120");
   EXPECT_FALSE(options.singlePass());
   EXPECT_FALSE(options.repeatSeconds.has_value());
   // No arguments skip the parser; its defaults must be the same.
   const RunOptions parsed = parsedOptions({"--once"});
-  EXPECT_EQ(parsed.asmGroup.group, options.asmGroup.group);
-  EXPECT_EQ(parsed.asmGroup.port, options.asmGroup.port);
-  EXPECT_EQ(parsed.ssmChannel.source, options.ssmChannel.source);
-  EXPECT_EQ(parsed.ssmChannel.group, options.ssmChannel.group);
-  EXPECT_EQ(parsed.ssmChannel.port, options.ssmChannel.port);
+  for (const net::Family family : {net::Family::V4, net::Family::V6}) {
+    const auto& fromParser = parsed.beaconsOf(family);
+    const auto& builtIn = options.beaconsOf(family);
+    EXPECT_EQ(fromParser.asmGroup.group, builtIn.asmGroup.group);
+    EXPECT_EQ(fromParser.asmGroup.port, builtIn.asmGroup.port);
+    EXPECT_EQ(fromParser.ssmChannel.source, builtIn.ssmChannel.source);
+    EXPECT_EQ(fromParser.ssmChannel.group, builtIn.ssmChannel.group);
+    EXPECT_EQ(fromParser.ssmChannel.port, builtIn.ssmChannel.port);
+  }
   EXPECT_FALSE(parsed.interfaceChoice.has_value());
 }
 
@@ -70,11 +79,12 @@ TEST(Options, ValuesInBothSpellings) {
   const RunOptions options = parsedOptions(
       {"-i", "eth1", "--asm-group", "239.1.2.3:5000", "--ssm-channel=10.9.8.7,232.1.1.1:65535"});
   EXPECT_EQ(options.interfaceChoice, "eth1");
-  EXPECT_EQ(text(options.asmGroup.group), "239.1.2.3");
-  EXPECT_EQ(options.asmGroup.port, 5000);
-  EXPECT_EQ(text(options.ssmChannel.source), "10.9.8.7");
-  EXPECT_EQ(text(options.ssmChannel.group), "232.1.1.1");
-  EXPECT_EQ(options.ssmChannel.port, 65535);
+  const auto& v4 = options.beaconsOf(net::Family::V4);
+  EXPECT_EQ(text(v4.asmGroup.group), "239.1.2.3");
+  EXPECT_EQ(v4.asmGroup.port, 5000);
+  EXPECT_EQ(text(v4.ssmChannel.source), "10.9.8.7");
+  EXPECT_EQ(text(v4.ssmChannel.group), "232.1.1.1");
+  EXPECT_EQ(v4.ssmChannel.port, 65535);
   EXPECT_EQ(parsedOptions({"--interface=10.0.1.2"}).interfaceChoice, "10.0.1.2");
 }
 

@@ -36,8 +36,10 @@ inline PassFindings passThatFoundNothing() {
   pass.find(TestId::SsmBeacon)->details = beacon("232.64.133.120", 8020, ipv4("198.51.100.20"));
   pass.find(TestId::AllRoutersPing)->details = PingDetails{net::kAllRoutersGroup, {}};
   pass.find(TestId::SsmRoutersPing)->details = PingDetails{net::kIgmpV3RoutersGroup, {}};
-  pass.find(TestId::IgmpV2)->details = MembershipDetails{ipv4("233.4.200.19"), 1, {}, false};
-  pass.find(TestId::IgmpV3)->details = MembershipDetails{ipv4("232.64.133.120"), 3, {}, false};
+  pass.find(TestId::AnySourceMembership)->details =
+      MembershipDetails{ipv4("233.4.200.19"), 1, {}, false};
+  pass.find(TestId::SourceMembership)->details =
+      MembershipDetails{ipv4("232.64.133.120"), 3, {}, false};
   pass.find(TestId::PimRoutersPing)->details = PingDetails{net::kAllPimRoutersGroup, {}};
   pass.find(TestId::PimHello)->details = PimDetails{};
   return pass;

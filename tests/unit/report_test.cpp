@@ -96,10 +96,10 @@ void pimRouters(PassFindings& f) {
   ran<PingDetails>(f, TestId::PimRoutersPing).replies.push_back({kRouter, 0.5});
 }
 void v2QueryForGroup(PassFindings& f) {
-  ran<MembershipDetails>(f, TestId::IgmpV2).sawQueryForGroup = true;
+  ran<MembershipDetails>(f, TestId::AnySourceMembership).sawQueryForGroup = true;
 }
 void v3QueryForGroup(PassFindings& f) {
-  ran<MembershipDetails>(f, TestId::IgmpV3).sawQueryForGroup = true;
+  ran<MembershipDetails>(f, TestId::SourceMembership).sawQueryForGroup = true;
 }
 void helloFrom(PassFindings& f, const char* sender) {
   ran<PimDetails>(f, TestId::PimHello).hellos.push_back({*net::Address::parseV4(sender), {}});

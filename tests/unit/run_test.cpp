@@ -99,7 +99,7 @@ PassRunner passEnding(TestOutcome outcome, int* passes) {
     PassFindings findings = testing_support::passThatFoundNothing();
     observer.passBegins(findings);
     for (TestRecord& record : findings.tests) {
-      record.outcome = record.id == TestId::IgmpV3 ? outcome : TestOutcome::Succeeded;
+      record.outcome = record.id == TestId::SourceMembership ? outcome : TestOutcome::Succeeded;
       if (record.outcome == TestOutcome::Error) {
         record.error = TestError{TestError::Kind::SocketCall, "sendTo", 1};
       }
@@ -149,7 +149,8 @@ TEST(Run, BothFamiliesMustSucceedForStatusZero) {
   for (const bool json : {false, true}) {
     std::ostringstream out;
     EXPECT_EQ(runScripted(out, bothFamilies(std::nullopt), ScriptedRun{json, {}}), 0) << json;
-    EXPECT_EQ(runScripted(out, bothFamilies(TestId::MldV2), ScriptedRun{json, {}}), 1) << json;
+    EXPECT_EQ(runScripted(out, bothFamilies(TestId::SourceMembership), ScriptedRun{json, {}}), 1)
+        << json;
     EXPECT_EQ(runScripted(out, bothFamilies(TestId::PimHello), ScriptedRun{json, {}}), 1)
         << "the last test of the last family counts too";
   }
