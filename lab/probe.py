@@ -19,6 +19,11 @@ Probes:
   report GROUP [--bad-checksum] [--no-router-alert] [--hop-limit N] [--source ADDR]
                           one IGMPv2 report (-6: MLDv1 Report), as broken as asked (to
                           prove the witness)
+
+Several probes joined by --then run one after another in one process, which spares
+each one's start of scapy: the first's -6 and --iface hold for all, each has its own
+--wait before its name and its own capture, and its lines start with its number,
+"1 query v3 ...".
 """
 
 import argparse
@@ -185,7 +190,7 @@ class V6:
         return describe6(bytes(pkt[IPv6])) if IPv6 in pkt else None
 
 
-def main() -> int:
+def parse(argv: list[str]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("-6", dest="ipv6", action="store_true", help="probe over IPv6")
@@ -208,9 +213,28 @@ def main() -> int:
     p.add_argument("--no-router-alert", action="store_true")
     p.add_argument("--hop-limit", type=int, default=1)
     p.add_argument("--source", help="the source address (default: the link's own)")
-    args = parser.parse_args()
+    return parser.parse_args(argv)
 
+
+def main() -> int:
+    runs: list[list[str]] = [[]]
+    for arg in sys.argv[1:]:
+        if arg == "--then":
+            runs.append([])
+        else:
+            runs[-1].append(arg)
+    first = parse(runs[0])
+    common = (["-6"] if first.ipv6 else []) + ["--iface", first.iface]
+    probes = [first] + [parse(common + argv) for argv in runs[1:]]
     conf.verb = 0
+    for number, args in enumerate(probes, 1):
+        status = run(args, f"{number} " if len(probes) > 1 else "")
+        if status:
+            return status
+    return 0
+
+
+def run(args: argparse.Namespace, prefix: str) -> int:
     conf.iface = args.iface
     family = V6(args.iface) if args.ipv6 else V4(args.iface)
 
@@ -248,7 +272,7 @@ def main() -> int:
         # Older than the probe's last message: it answers something else, such as an
         # earlier receiver's leave that the router is still querying for.
         if line and ms >= 0:
-            print(f"{line} ms={ms}")
+            print(f"{prefix}{line} ms={ms}", flush=True)
     return 0
 
 

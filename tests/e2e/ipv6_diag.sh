@@ -27,7 +27,7 @@ case $case in
   full)
     e2e_lab_up --ipv6
     E2E_EXPECT_STATUS=0
-    e2e_diagnosis_runs -6
+    e2e_diagnosis_runs --shared-json -6
     e2e_expect_diagnosis --only \
       "querier@info,address=$LAB_ROUTER6_LL,version=2,robustness=2,query_interval_s=125,membership_interval_s=260,family=ipv6" \
       "pim-dr@info,address=$LAB_ROUTER6_LL,dr_priority=1,family=ipv6" \
@@ -70,7 +70,7 @@ EOT
   mldv1)
     e2e_lab_up --ipv6-mldv1
     E2E_EXPECT_STATUS=1
-    e2e_diagnosis_runs -6
+    e2e_diagnosis_runs --shared-json -6
     e2e_expect_diagnosis --only \
       "querier-old-version@problem,address=$LAB_ROUTER6_LL,version=1,family=ipv6" \
       "querier@info,address=$LAB_ROUTER6_LL,version=1" "pim-dr@info" \

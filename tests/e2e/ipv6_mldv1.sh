@@ -16,7 +16,7 @@ e2e_expect_output ipv6_mldv1_once.txt
 cp "$E2E_WORK/tool.out" "$E2E_WORK/text.out"
 
 E2E_TOOL_ARGS=(-6 --json)
-e2e_run_tool
+e2e_run_tool_shared
 "$LAB_PYTHON" "$E2E_DIR/check_pass_json.py" "$E2E_WORK/tool.out" mldv1-6 "$E2E_WORK/text.out" >&2 ||
   e2e_fail "the IPv6 JSON pass does not hold what the MLDv1 lab holds"
 e2e_finish

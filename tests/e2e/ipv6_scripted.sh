@@ -18,7 +18,7 @@ e2e_expect_output ipv6_both_once.txt
 sed -n '/Report (IPv6)/,$p' "$E2E_WORK/tool.out" >"$E2E_WORK/text6.out"
 
 E2E_TOOL_ARGS=(-6 --json)
-e2e_run_tool
+e2e_run_tool_shared
 "$LAB_PYTHON" "$E2E_DIR/check_pass_json.py" "$E2E_WORK/tool.out" full6 "$E2E_WORK/text6.out" >&2 ||
   e2e_fail "the IPv6 JSON pass does not hold what the lab holds"
 n=$(wc -l <"$E2E_WORK/tool.out")

@@ -42,6 +42,7 @@ igmp_version=$(v igmp_version) query_interval=$(v query_interval)
 beacons=$(v forwards)
 
 probe() { lab_host_exec "$E2E_LAB" "$LAB_PYTHON" "$E2E_REPO/lab/probe.py" "$@"; }
+# shellcheck disable=SC2317 # called through obs
 receive() {
   lab_host_exec "$E2E_LAB" "$LAB_PYTHON" "$E2E_REPO/lab/receive.py" --timeout 2 --listen "$@"
 }
@@ -57,6 +58,24 @@ expect() {
   else
     e2e_fail "$what: not seen, got: ${out:-nothing}"
   fi
+}
+# Observations that only wait (echo requests, receivers: most of them wait out a timeout
+# that proves an absence) run side by side, each into a file of its own in the lab's
+# work folder; the checks then read them in the order they always had, so the log reads
+# the same. The probes whose answer is timed run alone, one after another.
+declare -A obs_pid=()
+obs() { # NAME CMD...: start CMD in the background, its output kept as NAME
+  "${@:2}" >"$E2E_WORK/selfcheck-$1.out" &
+  obs_pid[$1]=$!
+}
+observed() { # NAME: once CMD has ended, its output in $seen (in this shell: a subshell
+  # cannot wait for it)
+  wait "${obs_pid[$1]}" || true
+  seen=$(<"$E2E_WORK/selfcheck-$1.out")
+}
+# shellcheck disable=SC2317 # called through obs
+ping_group() { # GROUP [ping's options]: ping's output, errors too, whatever its status
+  lab_host_exec "$E2E_LAB" ping -n -c 1 "${@:2}" "$1" 2>&1 || true
 }
 ms_within() { # OUTPUT MAX: a probe line's ms=N lies in 0..MAX
   local ms
@@ -76,12 +95,19 @@ else
 fi
 route=$(lab_host_exec "$E2E_LAB" ip route get "$LAB_ASM_GROUP")
 expect "multicast route on $LAB_HOST_IF" 1 "$route" "dev $LAB_HOST_IF"
+
+# The echo requests wait beside the checks below, each read in its place.
+((two_links)) && obs side-ping ping_group 224.0.0.2 -W 1 -I "$LAB_SIDE_IF"
+for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
+  obs "ping-$g" ping_group "$g" -W 2
+done
+
 if ((two_links)); then
   # The side link has carrier and nothing behind it.
   out=$(lab_host_exec "$E2E_LAB" ip -o link show dev "$LAB_SIDE_IF")
   expect "$LAB_SIDE_IF up with carrier" 1 "$out" "[<,]LOWER_UP[,>]"
-  out=$(lab_host_exec "$E2E_LAB" ping -n -c 1 -W 1 -I "$LAB_SIDE_IF" 224.0.0.2 2>&1 || true)
-  expect "echo reply on $LAB_SIDE_IF" 0 "$out" "bytes from"
+  observed side-ping
+  expect "echo reply on $LAB_SIDE_IF" 0 "$seen" "bytes from"
 fi
 
 # --- router presence and state -----------------------------------------------------------
@@ -110,14 +136,40 @@ fi
 for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
   want=$pings
   [[ $g == 224.0.0.13 ]] && ((!pim)) && want=0
-  out=$(lab_host_exec "$E2E_LAB" ping -n -c 1 -W 2 "$g" 2>&1 || true)
-  expect "echo reply to $g from the router" "$want" "$out" "bytes from $LAB_ROUTER_ADDR:"
+  observed "ping-$g"
+  expect "echo reply to $g from the router" "$want" "$seen" "bytes from $LAB_ROUTER_ADDR:"
 done
 
 # --- beacons routed to a joined socket ---------------------------------------------------
 asm=$(v asm_group) asm_port=$(v asm_port) ssm=$(v ssm_group) ssm_port=$(v ssm_port)
 sender=$(v beacon_source)
-out=$(receive --group "$asm" --port "$asm_port" --count 5 || true)
+# The receivers start together, where they always started: not at once after lab_up,
+# while the router still prunes what the readiness check's receivers left. Each
+# socket takes only its own channel's datagrams: the ports differ between the ASM group
+# and the SSM channel, and an SSM socket filters by its own source.
+obs asm receive --group "$asm" --port "$asm_port" --count 5
+obs ssm receive --group "$ssm" --port "$ssm_port" --source "$sender" --count 5
+[[ $ssm_from == "$sender" ]] ||
+  obs ssm-other receive --group "$ssm" --port "$ssm_port" --source "$LAB_OTHER_SOURCE" --count 5
+if [[ $asm != "$LAB_ASM_GROUP" ]]; then
+  obs builtin-asm receive --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" --count 1
+  obs builtin-ssm receive --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" \
+    --source "$LAB_SSM_SOURCE" --count 1
+fi
+# ASM goes the shared tree through the RP: FRR holds (*,G) while a receiver is joined
+# (the ASM receiver above).
+# shellcheck disable=SC2317 # called through obs
+mroute_joined() {
+  local i mroute=""
+  for ((i = 0; i < 10; i++)); do
+    mroute=$(lab_frr "$E2E_LAB" 'show ip mroute')
+    grep -qE "^ *\* +$asm " <<<"$mroute" && break
+  done
+  printf '%s\n' "$mroute"
+}
+((beacons)) && obs mroute mroute_joined
+observed asm
+out=$seen
 expect "ASM beacons from $sender" "$beacons" "$out" "^$sender [0-9]+$"
 if ((two_asm)); then
   expect "ASM beacons from the second sender $LAB_OTHER_SOURCE" 1 "$out" \
@@ -127,44 +179,55 @@ else
 fi
 ssm_ok=$(v forwards_ssm)
 [[ $ssm_from == "$sender" ]] || ssm_ok=0
-out=$(receive --group "$ssm" --port "$ssm_port" --source "$sender" --count 5 || true)
-expect "SSM beacons from $sender" "$ssm_ok" "$out" "^$sender [0-9]+$"
+observed ssm
+expect "SSM beacons from $sender" "$ssm_ok" "$seen" "^$sender [0-9]+$"
 if [[ $ssm_from != "$sender" ]]; then
-  out=$(receive --group "$ssm" --port "$ssm_port" --source "$LAB_OTHER_SOURCE" --count 5 ||
-    true)
+  observed ssm-other
+  out=$seen
   expect "SSM beacons from the wrong source $LAB_OTHER_SOURCE" 1 "$out" \
     "^$LAB_OTHER_SOURCE [0-9]+$"
 fi
 if [[ $asm != "$LAB_ASM_GROUP" ]]; then
   # Beacons of the operator's own: the built-in group and channel stay silent.
-  out=$(receive --group "$LAB_ASM_GROUP" --port "$LAB_ASM_PORT" --count 1 || true)
-  expect "ASM beacons at the built-in $LAB_ASM_GROUP" 0 "$out" "^[0-9.]+ [0-9]+$"
-  out=$(receive --group "$LAB_SSM_GROUP" --port "$LAB_SSM_PORT" --source "$LAB_SSM_SOURCE" \
-    --count 1 || true)
+  observed builtin-asm
+  expect "ASM beacons at the built-in $LAB_ASM_GROUP" 0 "$seen" "^[0-9.]+ [0-9]+$"
+  observed builtin-ssm
+  out=$seen
   expect "SSM beacons at the built-in $LAB_SSM_GROUP" 0 "$out" "^[0-9.]+ [0-9]+$"
 fi
 if ((beacons)); then
-  # ASM goes the shared tree through the RP: FRR holds (*,G) while a receiver is joined.
-  receive --group "$asm" --port "$asm_port" >/dev/null &
-  rx=$!
-  mroute=""
-  for ((i = 0; i < 10; i++)); do
-    mroute=$(lab_frr "$E2E_LAB" 'show ip mroute')
-    grep -qE "^ *\* +$asm " <<<"$mroute" && break
-  done
-  wait "$rx" || true
-  expect "(*,$asm) in FRR's multicast routes" 1 "$mroute" "^ *\* +$asm "
+  observed mroute
+  expect "(*,$asm) in FRR's multicast routes" 1 "$seen" "^ *\* +$asm "
 fi
 
+# The probes whose answers are timed run one after another in one process, which starts
+# scapy once for all of them: a leave, a BLOCK, a second leave for the switch's queriers
+# where their answer is checked, and the PIM Hellos (the second, of a new generation ID,
+# where the router runs PIM). Each probe's lines are read back by its number. The
+# router's queries must come within 500 ms, so its probes wait 1.5 s, long enough to
+# see one that came late; the switch's querier is given the default 2.5 s.
+switch_leave=$(($(v snooping) && (!router || $(v second_querier))))
+batch=(--wait 1.5 leave "$LAB_ASM_GROUP" --then --wait 1.5 block "$LAB_SSM_GROUP"
+  "$LAB_SSM_SOURCE")
+((switch_leave)) && batch+=(--then leave "$LAB_ASM_GROUP")
+batch+=(--then --wait 1.5 pim-hello --genid 1111)
+((pim)) && batch+=(--then --wait 1.5 pim-hello --genid 2222)
+probe "${batch[@]}" >"$E2E_WORK/selfcheck-probes.out" ||
+  e2e_fail "the probes ended with status $?"
+probed() { # NUMBER: that probe's lines of the batch
+  sed -nE "s/^$1 //p" "$E2E_WORK/selfcheck-probes.out"
+}
+hello=$((3 + switch_leave))
+
 # --- IGMP: queries after a leave ---------------------------------------------------------
-out=$(probe leave "$LAB_ASM_GROUP" | grep " group=$LAB_ASM_GROUP " || true)
+out=$(probed 1 | grep " group=$LAB_ASM_GROUP " || true)
 expect "group-specific query in IGMPv$igmp_version after an IGMPv2 leave" "$igmp" "$out" \
   "^query v$igmp_version group=$LAB_ASM_GROUP (sources= )?from=$LAB_ROUTER_ADDR "
 if ((igmp)) && ! ms_within "$out" 500; then
   e2e_fail "the group-specific query came late: $out"
 fi
 # An IGMPv2 router takes no IGMPv3 report, so it has no source to ask about.
-out=$(probe block "$LAB_SSM_GROUP" "$LAB_SSM_SOURCE" | grep " group=$LAB_SSM_GROUP " || true)
+out=$(probed 2 | grep " group=$LAB_SSM_GROUP " || true)
 expect "group-and-source-specific query after an IGMPv3 BLOCK" "$((igmp && igmp_version >= 3))" \
   "$out" "^query v3 group=$LAB_SSM_GROUP sources=$LAB_SSM_SOURCE from=$LAB_ROUTER_ADDR "
 if ((router && igmp)); then
@@ -175,8 +238,8 @@ if ((router && igmp)); then
 fi
 
 # --- the switch's IPv4 queriers ----------------------------------------------------------
-if (($(v snooping))); then
-  out=$(probe leave "$LAB_ASM_GROUP" | grep " group=$LAB_ASM_GROUP " || true)
+if ((switch_leave)); then
+  out=$(probed 3 | grep " group=$LAB_ASM_GROUP " || true)
   # Without a router the switch's own querier answers the leave; beside a router it may
   # or may not have heard the router's general query yet, so only the router is sure.
   if ((!router)); then
@@ -202,14 +265,14 @@ if (($(v snooping))); then
 fi
 
 # --- PIM: triggered Hello, and the router stays DR ---------------------------------------
-out=$(probe --wait 1.5 pim-hello --genid 1111 | grep "^hello from=$LAB_ROUTER_ADDR " || true)
+out=$(probed "$hello" | grep "^hello from=$LAB_ROUTER_ADDR " || true)
 expect "triggered PIM Hello after a Hello with DR priority 0" "$pim" "$out" \
   "^hello from=$LAB_ROUTER_ADDR holdtime=[0-9]+ dr_priority=[0-9]+ genid=[0-9]+ ms="
 if ((pim)); then
   ms_within "$out" 1000 || e2e_fail "the triggered Hello came late: $out"
   # A new generation ID is a restarted neighbour, which must be answered again: what
   # the tool's second pass relies on.
-  out=$(probe --wait 1.5 pim-hello --genid 2222 | grep "^hello from=$LAB_ROUTER_ADDR " || true)
+  out=$(probed $((hello + 1)) | grep "^hello from=$LAB_ROUTER_ADDR " || true)
   expect "triggered PIM Hello after a new generation ID" 1 "$out" "^hello from="
   out=$(lab_frr "$E2E_LAB" 'show ip pim neighbor')
   expect "the host as FRR's PIM neighbour with DR priority 0" 1 "$out" \
@@ -225,10 +288,11 @@ fi
 # --- the witness must pass good messages and catch a bad checksum ------------------------
 if [[ $variant == full ]]; then
   e2e_witness_start
-  probe leave "$LAB_ASM_GROUP" >/dev/null
-  probe block "$LAB_SSM_GROUP" "$LAB_SSM_SOURCE" >/dev/null
-  probe --wait 0.5 pim-hello >/dev/null
-  lab_host_exec "$E2E_LAB" ping -n -c 1 -W 1 224.0.0.2 >/dev/null || true
+  # Nothing here is timed: the messages may go out side by side.
+  obs w-ping ping_group 224.0.0.2 -W 1
+  probe leave "$LAB_ASM_GROUP" --then block "$LAB_SSM_GROUP" "$LAB_SSM_SOURCE" \
+    --then --wait 0.5 pim-hello >/dev/null || e2e_fail "the probes ended with status $?"
+  observed w-ping
   e2e_witness_stop
   e2e_witness_saw "the IGMPv2 leave" "src=$LAB_HOST_ADDR " "igmp_type=0x17 " "cksum=good "
   e2e_witness_saw "the IGMPv3 BLOCK record" "src=$LAB_HOST_ADDR " \

@@ -16,6 +16,19 @@ ping6() { lab_host_exec "$E2E_LAB" ping -6 -n -c 1 -W 2 "$1%$LAB_HOST_IF" 2>&1 |
 ll6=$LAB_ROUTER6_LL
 watch_log=$E2E_WORK/watch6.log
 
+# The waiting observations, started together (checked below, each in its place; the
+# IPv4 half's receivers have ended, so the ports they shared are free). Each receiver's
+# socket filters by its own channel: group, and source for SSM.
+for g in ff02::2 ff02::16 ff02::d "$ll6"; do
+  obs "ping6-$g" ping6 "$g"
+done
+obs asm6 receive6 --group "$LAB_ASM6_GROUP" --port "$LAB_ASM_PORT" --count 5
+obs ssm6 receive6 --group "$LAB_SSM6_GROUP" --port "$LAB_SSM_PORT" --source "$LAB_SSM6_SOURCE" \
+  --count 5
+# A channel with another source (an address nobody sends from).
+obs ssm6-other receive6 --group "$LAB_SSM6_GROUP" --port "$LAB_SSM_PORT" --source 2001:db8::21 \
+  --count 1
+
 # --- the host side ---------------------------------------------------------------------
 out=$(lab_host_exec "$E2E_LAB" ip -6 -o addr show dev "$LAB_HOST_IF")
 expect "$LAB_HOST6_LL on $LAB_HOST_IF" 1 "$out" "inet6 $LAB_HOST6_LL/64 scope link"
@@ -62,20 +75,23 @@ fi
 
 # --- echo requests to the IPv6 router groups ---------------------------------------------
 for g in ff02::2 ff02::16 ff02::d; do
-  expect "echo reply to $g from the IPv6 router" $((router6 && pings)) "$(ping6 "$g")" \
+  observed "ping6-$g"
+  expect "echo reply to $g from the IPv6 router" $((router6 && pings)) "$seen" \
     "from $ll6%$LAB_HOST_IF:"
 done
-expect "echo reply from $ll6 itself" "$router6" "$(ping6 "$ll6")" "from $ll6%$LAB_HOST_IF:"
+observed "ping6-$ll6"
+expect "echo reply from $ll6 itself" "$router6" "$seen" "from $ll6%$LAB_HOST_IF:"
 
 # --- IPv6 beacons on the link ------------------------------------------------------------
-out=$(receive6 --group "$LAB_ASM6_GROUP" --port "$LAB_ASM_PORT" --count 5 || true)
+observed asm6
+out=$seen
 expect "IPv6 ASM beacons from $LAB_SSM6_SOURCE" "$beacons6" "$out" "^$LAB_SSM6_SOURCE [0-9]+$"
-out=$(receive6 --group "$LAB_SSM6_GROUP" --port "$LAB_SSM_PORT" --source "$LAB_SSM6_SOURCE" \
-  --count 5 || true)
+observed ssm6
+out=$seen
 expect "IPv6 SSM beacons from $LAB_SSM6_SOURCE" "$beacons6" "$out" "^$LAB_SSM6_SOURCE [0-9]+$"
-# A channel with another source (an address nobody sends from) stays silent.
-out=$(receive6 --group "$LAB_SSM6_GROUP" --port "$LAB_SSM_PORT" --source 2001:db8::21 \
-  --count 1 || true)
+# The channel with another source stays silent.
+observed ssm6-other
+out=$seen
 expect "IPv6 SSM beacons on a channel from another source" 0 "$out" "^[0-9a-f:]+ [0-9]+$"
 
 # --- MLD: queries after a Done and a BLOCK -----------------------------------------------
@@ -89,14 +105,22 @@ elif ((snooping)); then
 fi
 qv=2
 ((router6 && mld == 1)) && qv=1
-out=$(probe6 leave "$LAB_ASM6_GROUP" | grep " group=$LAB_ASM6_GROUP " || true)
+# The timed probes, one after another in one process (as the IPv4 half's). A query
+# after the Done must come within 500 ms, so that probe waits 1.5 s; after the BLOCK,
+# the switch may take 2 s, so that one waits the default 2.5 s.
+batch=(--wait 1.5 leave "$LAB_ASM6_GROUP" --then block "$LAB_SSM6_GROUP" "$LAB_SSM6_SOURCE"
+  --then --wait 1.5 pim-hello --genid 1111)
+((router6)) && batch+=(--then --wait 1.5 pim-hello --genid 2222)
+probe6 "${batch[@]}" >"$E2E_WORK/selfcheck-probes6.out" ||
+  e2e_fail "the IPv6 probes ended with status $?"
+probed6() { sed -nE "s/^$1 //p" "$E2E_WORK/selfcheck-probes6.out"; }
+out=$(probed6 1 | grep " group=$LAB_ASM6_GROUP " || true)
 expect "group-specific query after an MLDv1 Done" "$([[ -n $querier ]] && echo 1 || echo 0)" \
   "$out" "^query v$qv group=$LAB_ASM6_GROUP sources= from=$querier "
 if [[ -n $querier ]] && ! ms_within "$out" 500; then
   e2e_fail "the group-specific query came late: $out"
 fi
-out=$(probe6 block "$LAB_SSM6_GROUP" "$LAB_SSM6_SOURCE" | grep " group=$LAB_SSM6_GROUP " ||
-  true)
+out=$(probed6 2 | grep " group=$LAB_SSM6_GROUP " || true)
 if ((qv == 1)); then
   # An MLDv1 querier answers with a query for the group alone.
   expect "MLDv1 group query after an MLDv2 BLOCK" 1 "$out" \
@@ -111,12 +135,12 @@ if [[ -n $querier ]] && ! ms_within "$out" "$gs_ms"; then
 fi
 
 # --- PIMv6: triggered Hellos, and pim6d stays DR -----------------------------------------
-out=$(probe6 --wait 1.5 pim-hello --genid 1111 | grep "^hello from=$ll6 " || true)
+out=$(probed6 3 | grep "^hello from=$ll6 " || true)
 expect "triggered PIMv6 Hello after a Hello with DR priority 0" "$router6" "$out" \
   "^hello from=$ll6 holdtime=[0-9]+ dr_priority=[0-9]+ genid=[0-9]+ hlim=1 ms="
 if ((router6)); then
   ms_within "$out" 1000 || e2e_fail "the triggered Hello came late: $out"
-  out=$(probe6 --wait 1.5 pim-hello --genid 2222 | grep "^hello from=$ll6 " || true)
+  out=$(probed6 4 | grep "^hello from=$ll6 " || true)
   expect "triggered PIMv6 Hello after a new generation ID" 1 "$out" "^hello from="
   out=$(lab_frr6 "$E2E_LAB" 'show ipv6 pim neighbor' 'show ipv6 pim interface')
   expect "the host as pim6d's neighbour with DR priority 0" 1 "$out" \
@@ -154,14 +178,15 @@ fi
 # --- the witness over IPv6: fields, rules, checksums, and one family per kernel ----------
 if [[ $variant == ipv6 ]]; then
   e2e_witness_start
-  # The pings come first: a capture that returned before it took packets misses them.
-  for g in ff02::2 ff02::16 ff02::d; do ping6 "$g" >/dev/null; done
-  for g in 224.0.0.2 224.0.0.22 224.0.0.13; do
-    lab_host_exec "$E2E_LAB" ping -n -c 1 -W 2 "$g" >/dev/null || true
+  # The pings come first (a capture that returned before it took packets misses them),
+  # side by side: nothing here is timed.
+  for g in ff02::2 ff02::16 ff02::d; do obs "w-ping6-$g" ping6 "$g"; done
+  for g in 224.0.0.2 224.0.0.22 224.0.0.13; do obs "w-ping-$g" ping_group "$g" -W 2; done
+  for g in ff02::2 ff02::16 ff02::d 224.0.0.2 224.0.0.22 224.0.0.13; do
+    observed "w-ping$([[ $g == *:* ]] && echo 6)-$g"
   done
-  probe6 leave "$LAB_ASM6_GROUP" >/dev/null
-  probe6 block "$LAB_SSM6_GROUP" "$LAB_SSM6_SOURCE" >/dev/null
-  probe6 --wait 0.5 pim-hello >/dev/null
+  probe6 leave "$LAB_ASM6_GROUP" --then block "$LAB_SSM6_GROUP" "$LAB_SSM6_SOURCE" \
+    --then --wait 0.5 pim-hello >/dev/null || e2e_fail "the IPv6 probes ended with status $?"
   e2e_witness_stop
   h="src=$LAB_HOST6_LL " rules="hlim=1 ra=1 ra_value=0 proto=icmpv6 cksum=good "
   e2e_witness_saw "the MLDv1 Report" "$h" "dst=$LAB_ASM6_GROUP " "$rules" "icmpv6_type=131 " \
@@ -206,9 +231,9 @@ if [[ $variant == ipv6 ]]; then
   # Broken messages: the rules and the checksum verdicts must catch each of them.
   "$E2E_REPO/lab/witness" start "$E2E_LAB"
   probe6 --wait 0.2 report "$LAB_ASM6_GROUP" --no-router-alert --hop-limit 2 \
-    --source "$LAB_HOST6_ADDR" >/dev/null
-  probe6 --wait 0.2 report "$LAB_ASM6_GROUP" --bad-checksum >/dev/null
-  probe6 --wait 0.2 pim-hello --bad-checksum >/dev/null
+    --source "$LAB_HOST6_ADDR" --then --wait 0.2 report "$LAB_ASM6_GROUP" --bad-checksum \
+    --then --wait 0.2 pim-hello --bad-checksum >/dev/null ||
+    e2e_fail "the IPv6 probes ended with status $?"
   "$E2E_REPO/lab/witness" stop "$E2E_LAB"
   if "$E2E_REPO/lab/witness" check "$E2E_LAB" >"$E2E_WORK/bad6.txt" 2>"$E2E_WORK/bad6.err"; then
     e2e_fail "the witness passed an MLD report and a PIMv6 Hello with bad checksums"

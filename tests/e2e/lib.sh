@@ -175,6 +175,7 @@ _e2e_shared_pids=()
 # status those runs must end with.
 E2E_TOOL_ARGS=()
 E2E_EXPECT_STATUS=0
+E2E_TOOL_STATUS=0 # the last run's
 
 # e2e_run_tool [--timed] [--under ARRAY] [STDIN_TEXT]: run the binary in the host
 # namespace, the words of the array variable ARRAY (a wrapper such as setpriv ...,
@@ -211,7 +212,37 @@ e2e_run_tool() {
   else
     "${run[@]}" <"$E2E_WORK/tool.in" >"$E2E_WORK/tool.out" 2>"$E2E_WORK/tool.err" || rc=$?
   fi
+  E2E_TOOL_STATUS=$rc
   e2e_tool_verdict "$rc"
+}
+
+# e2e_run_tool_shared [STDIN_TEXT]: e2e_run_tool, but in a group's lab a pass of the
+# same arguments and input that an earlier scenario of the group ran (through this
+# function too) is read back instead of run again: scenarios that check different
+# outputs of one pass of the unchanged lab share that pass. The verdict on its status
+# and standard error is given again here. Alone, or first in its group, a scenario runs
+# the pass itself. Only for a pass in the lab as the group built it: a scenario that
+# changes the lab calls e2e_run_tool.
+# shellcheck disable=SC2120 # arguments are optional
+e2e_run_tool_shared() {
+  if [[ -z $E2E_SHARED_LAB ]]; then
+    e2e_run_tool "$@"
+    return
+  fi
+  local key saved
+  key=$(printf '%q ' ${E2E_TOOL_ARGS[@]+"${E2E_TOOL_ARGS[@]}"} "stdin=${1-}" | md5sum)
+  saved=$E2E_WORK/shared-pass-${key%% *}
+  if [[ -f $saved/status ]]; then
+    e2e_log "the pass ${E2E_TOOL_ARGS[*]} that $(<"$saved/by") ran in this lab, read back"
+    cp "$saved/tool.out" "$saved/tool.err" "$E2E_WORK/"
+    e2e_tool_verdict "$(<"$saved/status")"
+    return
+  fi
+  e2e_run_tool "$@"
+  mkdir -p "$saved"
+  cp "$E2E_WORK/tool.out" "$E2E_WORK/tool.err" "$saved/"
+  echo "$E2E_SCENARIO" >"$saved/by"
+  echo "$E2E_TOOL_STATUS" >"$saved/status"
 }
 
 # e2e_allow_stderr WHY: the tool's next runs may write to standard error, for the
@@ -582,16 +613,22 @@ e2e_metrics_pass() {
   E2E_EXPECT_STATUS=$status
 }
 
-# e2e_diagnosis_runs [ARG...]: two runs in the scenario's lab, with ARGs before their
-# own: --once --explain (its output in $E2E_WORK/explain.out) and --json
+# e2e_diagnosis_runs [--shared-json] [ARG...]: two runs in the scenario's lab, with ARGs
+# before their own: --once --explain (its output in $E2E_WORK/explain.out) and --json
 # (json.out). Both must end with status 1 or 0 as E2E_EXPECT_STATUS says.
+# --shared-json: the --json pass through e2e_run_tool_shared (the lab unchanged).
 # shellcheck disable=SC2120 # arguments are optional
 e2e_diagnosis_runs() {
+  local run_json=e2e_run_tool
+  if [[ ${1:-} == --shared-json ]]; then
+    run_json=e2e_run_tool_shared
+    shift
+  fi
   E2E_TOOL_ARGS=("$@" --once --explain)
   e2e_run_tool
   cp "$E2E_WORK/tool.out" "$E2E_WORK/explain.out"
   E2E_TOOL_ARGS=("$@" --json)
-  e2e_run_tool
+  $run_json
   cp "$E2E_WORK/tool.out" "$E2E_WORK/json.out"
 }
 
