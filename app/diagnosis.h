@@ -4,37 +4,20 @@
 // --explain.
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include <optional>
 #include <span>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/conclusions.h"
+#include "app/finding.h"
 #include "app/findings.h"
 
-enum class Severity { Problem, Warning, Info };
-
-// "problem", "warning" or "info".
-const char* severityName(Severity severity);
-
-struct Finding {
-  // Stable, for scripts: "no-querier", "host-drops-beacon", ...
-  std::string id;
-  Severity severity = Severity::Info;
-  // One sentence an engineer can act on, naming the interface, the
-  // addresses and the values.
-  std::string summary;
-  // The values it rests on: addresses as text, numbers as numbers.
-  nlohmann::ordered_json evidence = nlohmann::ordered_json::object();
-  // The RFC and section, where there is one; "" where none.
-  std::string reference;
-};
-
-// The rules, one row each: the id a finding carries and the function that
-// finds it, or finds nothing.
+// The rules, one row each: the finding it makes and the function that
+// decides whether the pass shows it and fills its evidence. A rule writes
+// no prose and no JSON: app/finding_text.cpp and app/finding_json.cpp
+// render what it fills.
 struct DiagnosisRule {
-  std::string_view id;
+  FindingId id;
   std::optional<Finding> (*find)(const PassFindings& findings,
                                  std::span<const HeldConclusion> held);
 };

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/battery.h"
+#include "app/finding_json.h"
 #include "app/microseconds.h"
 #include "app/test_headers.h"
 
@@ -145,12 +146,7 @@ json flagsJson(const PassFlags& f, net::Family family) {
 json diagnosisJson(const BatteryReport& battery) {
   json found = json::array();
   for (const Finding& finding : battery.diagnosis) {
-    found.push_back(
-        {{"id", finding.id},
-         {"severity", severityName(finding.severity)},
-         {"summary", finding.summary},
-         {"evidence", finding.evidence},
-         {"reference", finding.reference.empty() ? json(nullptr) : json(finding.reference)}});
+    found.push_back(findingJson(finding));
   }
   return found;
 }

@@ -336,7 +336,9 @@ void addDiagnosis(Passes passes, std::string& out) {
   for (const BatteryReport& battery : passes) {
     const PassLabels pass(battery.findings);
     for (const Finding& finding : battery.diagnosis) {
-      family.add(pass.with({{"id", finding.id}, {"severity", severityName(finding.severity)}}), 1);
+      family.add(pass.with({{"id", std::string(findingName(finding.id))},
+                            {"severity", severityName(finding.severity)}}),
+                 1);
     }
   }
   family.appendTo(out);

@@ -1,5 +1,6 @@
 #include "app/text_output.h"
 
+#include "app/finding_text.h"
 #include "app/test_headers.h"
 #include "net/socket_exceptions.h"
 
@@ -194,6 +195,6 @@ void printDiagnosis(std::ostream& out, const BatteryReport& battery) {
   out << "\nDiagnosis:\n";
   if (battery.diagnosis.empty()) out << "  (nothing to add to the report)\n";
   for (const Finding& finding : battery.diagnosis) {
-    out << "  [" << severityName(finding.severity) << "] " << finding.summary << "\n";
+    out << "  [" << severityName(finding.severity) << "] " << findingSentence(finding) << "\n";
   }
 }

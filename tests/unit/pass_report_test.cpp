@@ -25,14 +25,15 @@ namespace {
 
 using namespace testing_support;
 
-// A finding no rule makes: an output that shows it rendered the report it
-// was given instead of diagnosing the records again.
+// A finding no rule makes of these records, at a severity its rule never
+// gives: an output that shows it rendered the report it was given instead of
+// diagnosing the records again.
 Finding plantedFinding() {
-  Finding planted;
-  planted.id = "planted";
-  planted.severity = Severity::Warning;
-  planted.summary = "Planted by the test.";
-  planted.reference = "RFC 0";
+  Finding planted{FindingId::LeaveWithheld, Severity::Warning, {}, "RFC 0"};
+  planted.evidence.add("group", *net::Address::parseV4("239.1.2.3"))
+      .add("interface", "planted0")
+      .add("source_specific", false, Shown::SentenceOnly)
+      .add("family", "ipv4");
   return planted;
 }
 
@@ -51,18 +52,20 @@ TEST(PassReport, OutputsRenderTheReportTheyAreGivenAndWorkOutNothing) {
   printDiagnosis(text, battery);
   EXPECT_NE(text.str().find("=> planted line\n"), std::string::npos) << text.str();
   EXPECT_EQ(text.str().find("=> Host Operating System"), std::string::npos) << text.str();
-  EXPECT_NE(text.str().find("  [warning] Planted by the test.\n"), std::string::npos);
+  EXPECT_NE(text.str().find("  [warning] The host already holds 239.1.2.3 on planted0"),
+            std::string::npos);
   EXPECT_EQ(text.str().find("querier"), std::string::npos) << text.str();
 
   const auto json = nlohmann::json::parse(passJson(PassTiming{}, battery));
   EXPECT_EQ(json["verdicts"]["report"], nlohmann::json::array({"=> planted line"}));
   ASSERT_EQ(json["diagnosis"].size(), 1U);
-  EXPECT_EQ(json["diagnosis"][0]["id"], "planted");
+  EXPECT_EQ(json["diagnosis"][0]["id"], "leave-withheld");
+  EXPECT_EQ(json["diagnosis"][0]["evidence"]["group"], "239.1.2.3");
 
   PassReport report;
   report.batteries.push_back(battery);
   const auto samples = readMetricsText(prometheusText(report));
-  EXPECT_EQ(samplesOf(samples, "corvanite_diagnosis_finding", "id", "planted").size(), 1U);
+  EXPECT_EQ(samplesOf(samples, "corvanite_diagnosis_finding", "id", "leave-withheld").size(), 1U);
   EXPECT_EQ(samplesOf(samples, "corvanite_conclusion", "id", "router-asm")[0].value, 1);
   EXPECT_EQ(samplesOf(samples, "corvanite_conclusion", "id", "host-asm")[0].value, 0);
 }

@@ -1,0 +1,252 @@
+#include "app/finding_text.h"
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Text = std::string;
+
+Text number(std::int64_t value) { return std::to_string(value); }
+
+// 260 s, 0.5 s: tenths kept, the rest cut off.
+Text seconds(std::uint64_t milliseconds) {
+  Text text = std::to_string(milliseconds / 1000);
+  if (milliseconds % 1000 != 0) text += "." + std::to_string((milliseconds % 1000) / 100);
+  return text + " s";
+}
+
+// The evidence keeps the seconds as a number; it came from whole milliseconds.
+Text secondsOf(double value) {
+  return seconds(static_cast<std::uint64_t>(std::llround(value * 1000)));
+}
+
+// "a", "a and b", "a, b and c".
+Text joined(const EvidenceList& addresses) {
+  Text text;
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    if (i > 0) text += i + 1 == addresses.size() ? " and " : ", ";
+    text += addresses[i].as<net::Address>().toString();
+  }
+  return text;
+}
+
+Text address(const Evidence& evidence, std::string_view name) {
+  return evidence.address(name).toString();
+}
+
+bool ipv6(const Evidence& evidence) { return evidence.text("family") == "ipv6"; }
+
+// "IGMP" or "MLD", the family's membership protocol.
+Text protocol(const Evidence& evidence) { return ipv6(evidence) ? "MLD" : "IGMP"; }
+
+Text querier(const Evidence& e) {
+  Text text = "The " + protocol(e) + " querier on " + e.text("interface") + " is " +
+              address(e, "address") + " (" + protocol(e) + "v" + number(e.integer("version")) + ")";
+  if (!e.has("membership_interval_s")) return text + "; its queries do not tell its timers.";
+  return text + ", robustness " + number(e.integer("robustness")) + ", query interval " +
+         number(e.integer("query_interval_s")) + " s: a group it hears no report of lives " +
+         secondsOf(e.number("membership_interval_s")) + " on the link.";
+}
+
+Text noQuerier(const Evidence& e) {
+  return "No " + protocol(e) + " querier answered on " + e.text("interface") +
+         ": without one, a snooping switch forgets the host's groups after about 260 s and their "
+         "traffic stops, so multicast works for a few minutes, then not.";
+}
+
+Text oldQuerier(const Evidence& e) {
+  const Text version = protocol(e) + "v" + number(e.integer("version"));
+  Text text = "The querier " + address(e, "address") + " on " + e.text("interface") + " speaks " +
+              version + " only: it serves no source-specific join, and hosts that hear it fall " +
+              "back to " + version + ", so SSM cannot work on this link.";
+  if (e.flag("explains_path_ssm_not_set_up")) {
+    text += " This, not a switch, is why the report finds the path not set up for SSM.";
+  }
+  return text;
+}
+
+Text multipleQueriers(const Evidence& e) {
+  const EvidenceList& sources = e.list("sources");
+  return "Queries came from " + number(static_cast<std::int64_t>(sources.size())) +
+         " queriers on " + e.text("interface") + ": " + joined(sources) + ". The lowest address, " +
+         address(e, "elected") +
+         ", wins the election; queriers that keep querying regardless disagree.";
+}
+
+Text switchQuerier(const Evidence& e) {
+  Text text = "A querier sends from " + address(e, "source") + " on " + e.text("interface") +
+              ": a snooping switch's own querier.";
+  // Hosts act on no MLD query from ::, so it keeps only the switch's groups alive.
+  if (ipv6(e)) text += " Hosts discard MLD queries from ::, so it does not serve them.";
+  const EvidenceList& routers = e.list("router_queriers");
+  return text + (routers.empty() ? " No router queries this link."
+                                 : " A router queries it too: " + joined(routers) + ".");
+}
+
+Text membershipInterval(const Evidence& e) {
+  return "The querier " + address(e, "address") + " keeps a group " +
+         secondsOf(e.number("membership_interval_s")) + " without a report (robustness " +
+         number(e.integer("robustness")) + " x query interval " +
+         number(e.integer("query_interval_s")) + " s + " +
+         seconds(static_cast<std::uint64_t>(e.integer("query_response_interval_ms"))) +
+         "), longer than the " + number(e.integer("snooping_timeout_s")) +
+         " s a snooping switch commonly keeps one: the switch can drop the host's groups "
+         "between queries.";
+}
+
+Text queryOffSubnet(const Evidence& e) {
+  return "Queries on " + e.text("interface") + " come from " + joined(e.list("addresses")) +
+         ", outside its subnet " + e.text("subnet") +
+         ": a querier on another subnet is a misconfiguration, and hosts or switches that check "
+         "the source ignore it.";
+}
+
+Text queryNotLinkLocal(const Evidence& e) {
+  const EvidenceList& strangers = e.list("addresses");
+  return "MLD queries on " + e.text("interface") + " come from " + joined(strangers) + ", which " +
+         (strangers.size() == 1 ? "is" : "are") +
+         " not link-local: hosts and routers discard such queries, so they answer nothing and "
+         "elect nothing.";
+}
+
+Text setting(const Evidence& e) { return e.text("setting") + " is " + number(e.integer("value")); }
+
+// The rule tells a setting that holds the host to the newest version (no
+// harm: information) from one that holds it to an older one (a problem).
+Text forcedIgmpVersion(const Finding& finding) {
+  const Evidence& e = finding.evidence;
+  if (finding.severity == Severity::Info) {
+    return setting(e) + ": the host speaks IGMPv3 on " + e.text("interface") +
+           " and never falls back for an older querier.";
+  }
+  return setting(e) + ": the host speaks only IGMPv" + number(e.integer("value")) + " on " +
+         e.text("interface") +
+         ", so its source-specific joins leave without their source and SSM cannot work from it.";
+}
+
+Text forcedMldVersion(const Finding& finding) {
+  const Evidence& e = finding.evidence;
+  if (finding.severity == Severity::Info) {
+    return setting(e) + ": the host speaks MLDv2 on " + e.text("interface") +
+           " and never falls back for an MLDv1 querier.";
+  }
+  return setting(e) + ": the host speaks only MLDv1 on " + e.text("interface") +
+         ", so its source-specific joins leave without their source and SSM cannot work from it.";
+}
+
+Text compatibilityMode(const Evidence& e) {
+  return e.text("interface") + " is in IGMPv" + number(e.integer("mode")) +
+         " compatibility mode: it heard an older querier, and until that times out (about 400 s "
+         "after its last query) the host's source-specific joins leave without their source.";
+}
+
+Text hostDropsBeacon(const Evidence& e) {
+  Text text;
+  for (const EvidenceValue& item : e.list("beacons")) {
+    const Evidence& beacon = item.as<Evidence>();
+    const EvidenceList& senders = beacon.list("senders");
+    if (!text.empty()) text += ' ';
+    text += "The " + beacon.text("beacon") + " beacon's datagrams (" + address(beacon, "group") +
+            " port " + number(beacon.integer("port")) + " from " + joined(senders) + ") reached " +
+            e.text("interface") + ", " + number(beacon.integer("datagrams_on_link")) +
+            " of them, but the test's socket received none: ";
+    if (beacon.text("cause") == "rp_filter") {
+      const Evidence& filter = e.record("rp_filter");
+      text += "strict reverse-path filtering (" + filter.text("setting") + " = " +
+              number(filter.integer("value")) + ") drops them, as the route back to " +
+              senders.front().as<net::Address>().toString() + " leaves by " +
+              beacon.text("route_interface") + ".";
+    } else {
+      text += "something on the host drops them (a firewall, for instance).";
+    }
+  }
+  return text;
+}
+
+Text beaconTtl(const Evidence& e) {
+  Text lowestOfEach;
+  for (const EvidenceValue& item : e.list("beacons")) {
+    const Evidence& beacon = item.as<Evidence>();
+    if (!lowestOfEach.empty()) lowestOfEach += " and ";
+    lowestOfEach += number(beacon.integer("lowest_ttl")) + " (" + beacon.text("beacon") + " " +
+                    address(beacon, "group") + ")";
+  }
+  return "The beacons arrive on " + e.text("interface") + " with a lowest " +
+         (ipv6(e) ? "hop limit" : "TTL") + " of " + lowestOfEach +
+         ": the hops each may still make beyond this link.";
+}
+
+Text designatedRouter(const Evidence& e) {
+  Text text =
+      "The PIM designated router on " + e.text("interface") + " is " + address(e, "address");
+  if (e.has("dr_priority")) text += " (DR priority " + number(e.integer("dr_priority")) + ")";
+  const EvidenceList& neighbours = e.list("neighbours");
+  EvidenceList addresses;
+  for (const EvidenceValue& neighbour : neighbours) {
+    addresses.emplace_back(neighbour.as<Evidence>().address("address"));
+  }
+  return text + ", of " + number(static_cast<std::int64_t>(neighbours.size())) +
+         (neighbours.size() == 1 ? " neighbour: " : " neighbours: ") + joined(addresses) +
+         "; it forwards the link's multicast.";
+}
+
+Text ignoredPings(const Evidence& e) {
+  const char* why = ipv6(e) ? "Linux routers ignore them with net.ipv6.icmp.echo_ignore_multicast"
+                            : "Linux routers ignore them by default (icmp_echo_ignore_broadcasts)";
+  return address(e, "address") + " runs " + protocol(e) + " or PIM on " + e.text("interface") +
+         " but answered none of the group pings: " + why +
+         ", so the report's rows that rest on pings understate this router.";
+}
+
+Text withheldLeave(const Evidence& e) {
+  return "The host already holds " + address(e, "group") + " on " + e.text("interface") +
+         " through another socket, so the " + protocol(e) + " test sent no " +
+         (e.flag("source_specific") ? "BLOCK" : "leave") +
+         " for it: a router that leaves at once would stop that program's stream. Without a "
+         "leave the router has no cause for a group query, so the test's verdict rests on "
+         "general queries alone.";
+}
+
+}  // namespace
+
+std::string findingSentence(const Finding& finding) {
+  const Evidence& e = finding.evidence;
+  switch (finding.id) {
+    case FindingId::Querier:
+      return querier(e);
+    case FindingId::NoQuerier:
+      return noQuerier(e);
+    case FindingId::QuerierOldVersion:
+      return oldQuerier(e);
+    case FindingId::MultipleQueriers:
+      return multipleQueriers(e);
+    case FindingId::SwitchQuerier:
+      return switchQuerier(e);
+    case FindingId::MembershipInterval:
+      return membershipInterval(e);
+    case FindingId::QueryOffSubnet:
+      return queryOffSubnet(e);
+    case FindingId::QueryNotLinkLocal:
+      return queryNotLinkLocal(e);
+    case FindingId::HostIgmpVersionForced:
+      return forcedIgmpVersion(finding);
+    case FindingId::HostIgmpCompatMode:
+      return compatibilityMode(e);
+    case FindingId::HostMldVersionForced:
+      return forcedMldVersion(finding);
+    case FindingId::HostDropsBeacon:
+      return hostDropsBeacon(e);
+    case FindingId::BeaconTtl:
+      return beaconTtl(e);
+    case FindingId::PimDr:
+      return designatedRouter(e);
+    case FindingId::RouterIgnoresPings:
+      return ignoredPings(e);
+    case FindingId::LeaveWithheld:
+      break;
+  }
+  return withheldLeave(e);
+}

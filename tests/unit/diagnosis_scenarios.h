@@ -1,0 +1,112 @@
+// Passes the diagnosis tests run: scripted IPv4 passes through the lab
+// network, IPv6 passes from records filled by hand.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "app/findings.h"
+#include "tests/unit/pass_sample.h"
+#include "tests/unit/scripted_lab.h"
+
+namespace testing_support {
+
+inline const net::Address kSecondRouter = *net::Address::parseV4("10.0.1.3");
+
+inline PassFindings passOn(ScriptedNetwork& network, const PassSetup& setup = labSetup()) {
+  PassObserver quiet;
+  PassFindings findings;
+  runPassInto(network, setup, quiet, findings);
+  return findings;
+}
+
+// Answers each leave and BLOCK with `query(group, source)` 4 ms later.
+inline void answerReportsWith(ScriptedNetwork& network,
+                              std::function<std::vector<std::uint8_t>(
+                                  const net::Address&, const std::optional<net::Address>&)>
+                                  query) {
+  network.scripts[SocketKind::IgmpCapture].replies = [query](std::span<const std::uint8_t> sent,
+                                                             const net::Endpoint&) {
+    std::vector<Arrival> answers;
+    if (sent[0] == 0x17) {
+      answers.push_back(Arrival{query(*net::Address::fromBytes(sent.subspan(4, 4)), std::nullopt),
+                                {kLabRouter, 0},
+                                milliseconds(4)});
+    }
+    if (sent[0] == 0x22 && sent[8] == 6) {
+      answers.push_back(Arrival{query(*net::Address::fromBytes(sent.subspan(12, 4)),
+                                      *net::Address::fromBytes(sent.subspan(16, 4))),
+                                {kLabRouter, 0},
+                                milliseconds(4)});
+    }
+    return answers;
+  };
+}
+
+// An IGMPv3 query whose QQIC stands for `intervalCode`.
+inline std::vector<std::uint8_t> queryWithInterval(const net::Address& querier,
+                                                   const net::Address& group,
+                                                   std::uint8_t intervalCode) {
+  auto datagram = igmpV3Query(querier, group);
+  datagram[24 + 9] = intervalCode;
+  datagram[24 + 2] = 0;
+  datagram[24 + 3] = 0;
+  const std::vector<std::uint8_t> igmp(datagram.begin() + 24, datagram.end());
+  const auto summed = withChecksum(igmp);
+  std::copy(summed.begin(), summed.end(), datagram.begin() + 24);
+  return datagram;
+}
+
+// The full lab, whose beacons reach the link but not the test's sockets.
+inline void installLabThatDropsBeacons(ScriptedNetwork& network) {
+  ScriptedLab{}.install(network);
+  network.scripts[SocketKind::Receiver].arrivals.clear();
+}
+
+// IPv6 passes, from their records as the battery fills them.
+inline const net::Address kRouter6 = *net::Address::parseV6("fe80::1");
+
+inline MembershipQuery mldQuery(const net::Address& sender, int version, const char* group = "::") {
+  MembershipQuery query;
+  query.sender = sender;
+  query.version = version;
+  query.group = *net::Address::parseV6(group);
+  query.maxResponseMs = 10000;
+  if (version == 2) {
+    query.robustness = 2;
+    query.queryIntervalSeconds = 125;
+  }
+  return query;
+}
+
+// Every test of an IPv6 pass ran without error; the router at fe80::1
+// answered the three pings and the Hello, and `queries` came in tests 5 and
+// 6 (the MLDv2 ones in test 6, the others in test 5).
+inline PassFindings ipv6Pass(const std::vector<MembershipQuery>& queries,
+                             bool routerAnswers = true) {
+  PassFindings findings = freshFindings(net::Family::V6);
+  findings.link =
+      net::LinkInterface{"eth0", kLabInterfaceIndex, kRouter6, net::ChosenBy::Option, 64};
+  for (TestRecord& record : findings.tests) record.ran = true;
+  findings.find(TestId::AsmBeacon)->details.emplace<BeaconDetails>();
+  findings.find(TestId::SsmBeacon)->details.emplace<BeaconDetails>();
+  for (const TestId id : {TestId::AllRoutersPing, TestId::SsmRoutersPing, TestId::PimRoutersPing}) {
+    auto& ping = findings.find(id)->details.emplace<PingDetails>();
+    if (routerAnswers) ping.replies.push_back(EchoReply{kRouter6, 0.4});
+  }
+  auto& v1 = findings.find(TestId::AnySourceMembership)->details.emplace<MembershipDetails>();
+  auto& v2 = findings.find(TestId::SourceMembership)->details.emplace<MembershipDetails>();
+  for (const MembershipQuery& query : queries) {
+    auto& details = query.version == 2 ? v2 : v1;
+    details.queries.push_back(ObservedQuery{query, 4});
+    if (query.version == 2 || &details == &v1) details.sawQueryForGroup = true;
+  }
+  auto& pim = findings.find(TestId::PimHello)->details.emplace<PimDetails>();
+  pim.hellos.push_back(NeighbourHello{kRouter6, HelloOptions{105, 1, 7}});
+  return findings;
+}
+
+}  // namespace testing_support
