@@ -188,8 +188,7 @@ UdpSocket::UdpSocket(Family family, std::uint16_t port) : Socket(family, openUdp
   bind(Endpoint{anyAddress(family), port});
 }
 
-RawSocket::RawSocket(Family family, int protocol)
-    : Socket(family, openRaw(family, protocol)), protocol_(protocol) {
+RawSocket::RawSocket(Family family, int protocol) : Socket(family, openRaw(family, protocol)) {
   if (family == Family::V6) putIpv6HeaderOnReads(static_cast<std::uint8_t>(protocol));
 }
 

@@ -109,14 +109,14 @@ constexpr std::chrono::milliseconds kOwedWait{2 * linux_capture::kBlockTimeoutMs
 class LentRing final : public DatagramSource {
  public:
   LentRing(std::shared_ptr<LinkCaptures::Rings> rings, std::string interfaceName,
-           unsigned int interfaceIndex, Pcap ring, Family family, const std::string& filter,
+           unsigned int interfaceIndex, Pcap ring, const CaptureRequest& request,
            const Address& ownAddress)
       : rings_(std::move(rings)),
         interfaceName_(std::move(interfaceName)),
         interfaceIndex_(interfaceIndex),
         ring_(std::move(ring)),
         frames_(ring_.get()),
-        session_(startSession(family, filter, ownAddress)) {}
+        session_(startSession(request, ownAddress)) {}
 
   ~LentRing() override {
     {
@@ -157,15 +157,16 @@ class LentRing final : public DatagramSource {
   }
 
  private:
-  CaptureSession startSession(Family family, const std::string& filter, const Address& ownAddress) {
+  CaptureSession startSession(const CaptureRequest& request, const Address& ownAddress) {
     // What the ring holds from before this moment is not this capture's.
     const auto began = std::chrono::system_clock::now();
     const std::uint32_t queuedBefore = frames_.framesQueued();
     // Set at every capture, with its filter: no capture depends on what an
     // earlier one left on the ring.
     linux_capture::keepOutOwnFrames(ring_.get());
-    linux_capture::keepOnly(ring_.get(), captureFilter(filter, ownAddress));
-    return CaptureSession(frames_, family, ownAddress, began, queuedBefore, kOwedWait);
+    linux_capture::keepOnly(ring_.get(),
+                            captureFilter(expressionFromIpHeader(request), ownAddress));
+    return CaptureSession(frames_, request.family, ownAddress, began, queuedBefore, kOwedWait);
   }
 
   std::shared_ptr<LinkCaptures::Rings> rings_;
@@ -218,22 +219,22 @@ constexpr const char* kOpening = linux_capture::kCaptureOperation;
 
 }  // namespace
 
-std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& link, Family family,
-                                                   const std::string& filter,
+std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& link,
+                                                   const CaptureRequest& request,
                                                    const Address& ownAddress) {
   return std::make_unique<LentRing>(rings_, link.name, link.index, borrowRing(*rings_, link),
-                                    family, filter, ownAddress);
+                                    request, ownAddress);
 }
 
-void RawSocket::captureLink(LinkCaptures& captures, Family family, const std::string& filter) {
+void RawSocket::captureLink(LinkCaptures& captures, const CaptureRequest& request) {
   if (capturing()) return;
   const Address own = boundAddressOf(native(), kOpening);
-  if (family == Family::V6) {
+  if (request.family == Family::V6) {
     // The extension-header walk IPv6 needs is a program of its own, not an expression.
-    attachCapture(openIpv6Capture(own, linkIndex_, protocol_), own);
+    attachCapture(openIpv6Capture(own, linkIndex_, request), own);
   } else {
     attachCapture(
-        captures.open(boundInterface(linkName_, linkIndex_, own, kOpening), family, filter, own));
+        captures.open(boundInterface(linkName_, linkIndex_, own, kOpening), request, own));
   }
   // From now on only the capture is read: the raw socket itself only sends.
   // Compiled once: every capture's raw socket gets the same program.

@@ -14,7 +14,7 @@
 
 namespace net {
 
-void RawSocket::acceptOnlyEchoReplies(const std::string& replyFilter) {
+void RawSocket::acceptOnlyEchoReplies(const CaptureRequest& replies) {
   if (family() == Family::V6) {
     // ICMPv6 carries MLD and neighbour discovery too: only echo replies pass...
     icmp6_filter types{};
@@ -29,11 +29,9 @@ void RawSocket::acceptOnlyEchoReplies(const std::string& replyFilter) {
   }
   // ...and so is every echo reply the probe would not count, such as those to
   // another process's pings.
-  std::vector<sock_filter> program =
-      family() == Family::V6 ? linux_capture::compileForIcmpv6Messages(replyFilter, "SetOption")
-                             : linux_capture::compileForIpDatagrams(replyFilter, "SetOption");
-  const sock_fprog replies{static_cast<unsigned short>(program.size()), program.data()};
-  setOption(SOL_SOCKET, SO_ATTACH_FILTER, &replies, sizeof replies);
+  std::vector<sock_filter> program = linux_capture::compileForRawSocket(replies, "SetOption");
+  const sock_fprog kept{static_cast<unsigned short>(program.size()), program.data()};
+  setOption(SOL_SOCKET, SO_ATTACH_FILTER, &kept, sizeof kept);
 }
 
 void RawSocket::sendWithRouterAlert() {

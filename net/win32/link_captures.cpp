@@ -18,16 +18,15 @@ void LinkCaptures::prepare(const LinkInterface& /*link*/) {}
 
 void LinkCaptures::release() {}
 
-std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& /*link*/, Family /*family*/,
-                                                   const std::string& /*filter*/,
+std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& /*link*/,
+                                                   const CaptureRequest& /*request*/,
                                                    const Address& /*ownAddress*/) {
   throw CV_SocketException(WSAEOPNOTSUPP, "WSAIoctl");
 }
 
 // Capturing one beacon's datagrams would take the all-traffic mode of a
 // second socket for the whole test; the diagnosis does without it here.
-std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& /*groupAndPort*/,
-                                               const std::optional<Address>& /*source*/,
+std::unique_ptr<ProbeSocket> openBeaconCapture(const CaptureRequest& /*request*/,
                                                const PassLink& /*link*/) {
   return nullptr;
 }

@@ -67,9 +67,8 @@ void RawSocket::enableReceiveAllIgmp() { switchOn(native(), SIO_RCVALL_IGMPMCAST
 
 // Winsock filters by protocol only: IGMP has a mode of its own, anything else
 // takes the all-traffic mode; the readers sort what they get.
-void RawSocket::captureLink(LinkCaptures& /*captures*/, Family /*family*/,
-                            const std::string& /*filter*/) {
-  if (protocol_ == IPPROTO_IGMP) {
+void RawSocket::captureLink(LinkCaptures& /*captures*/, const CaptureRequest& request) {
+  if (request.protocol == IPPROTO_IGMP) {
     enableReceiveAllIgmp();
   } else {
     enableReceiveAll();
@@ -77,7 +76,7 @@ void RawSocket::captureLink(LinkCaptures& /*captures*/, Family /*family*/,
 }
 
 // Winsock has no per-type ICMP filter; the readers drop what is not a reply.
-void RawSocket::acceptOnlyEchoReplies(const std::string& /*replyFilter*/) {}
+void RawSocket::acceptOnlyEchoReplies(const CaptureRequest& /*replies*/) {}
 
 // Winsock takes no hop-by-hop options on a socket: an MLD message without
 // the Router Alert is one a router may ignore, so none is sent.
