@@ -111,7 +111,7 @@ class RawSocket : public Socket {
   // CV_SocketException("WSAIoctl").
   void captureLink(LinkCaptures& captures, const CaptureRequest& request);
   // Windows' receive-all modes (SIO_RCVALL, SIO_RCVALL_IGMPMCAST), which
-  // captureLink picks from there; win32/raw_socket.cpp alone defines them.
+  // captureLink picks from there; win32/socket.cpp alone defines them.
   void enableReceiveAll();
   void enableReceiveAllIgmp();
   // Linux queues only the ICMP or ICMPv6 echo replies that `replies`

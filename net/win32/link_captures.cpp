@@ -1,4 +1,4 @@
-// Windows captures are sockets of the probes' own (win32/raw_socket.cpp):
+// Windows captures are sockets of the probes' own (win32/socket.cpp):
 // nothing to keep between them.
 #include "net/capture/link_captures.h"
 

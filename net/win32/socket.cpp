@@ -1,4 +1,5 @@
-// The Winsock receive-all modes.
+// RawSocket on Windows: the Winsock receive-all modes, and the socket
+// options Winsock lacks.
 //
 // SIO_RCVALL works only on a raw socket of protocol 0, but a Hello sent from
 // such a socket would leave as protocol 0, not PIM. So the all-traffic mode
