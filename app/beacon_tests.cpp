@@ -22,8 +22,9 @@ void recordMembers(BeaconDetails& details, const GroupReceiver& receiver) {
 std::unique_ptr<net::ProbeSocket> openLinkCapture(const TestContext& context,
                                                   const BeaconDetails& details) {
   try {
-    return context.network.openBeaconCapture(net::Endpoint{details.group, details.port},
-                                             details.source, context.setup.link);
+    return context.network.openBeaconCapture(
+        net::udpDatagramsTo(net::Endpoint{details.group, details.port}, details.source),
+        context.setup.link);
   } catch (const net::CV_SocketException&) {
   } catch (const net::CV_RawSocketException&) {
   }

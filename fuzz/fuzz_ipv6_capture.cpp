@@ -1,5 +1,6 @@
-// The IPv6 capture's hand-written programs (net/capture_filter_linux.cpp),
-// run by libpcap's own BPF interpreter, against the readers on the same bytes:
+// The IPv6 capture's hand-written programs (net/linux/capture_programs.cpp),
+// built from the probes' own requests and run by libpcap's own BPF
+// interpreter, against the readers on the same bytes:
 // every query the MLD reader counts and every Hello, Bootstrap message or
 // Candidate-RP-Advertisement the PIM reader of an IPv6 capture counts, the
 // kernel must keep; and nothing kept is of another IP version.
@@ -28,8 +29,10 @@ bool keeps(const std::vector<bpf_insn>& program, const std::uint8_t* data, std::
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::vector<bpf_insn> mld = asPcapProgram(net::linux_if::ipv6CaptureProgramFor(58));
-  static const std::vector<bpf_insn> pim = asPcapProgram(net::linux_if::ipv6CaptureProgramFor(103));
+  static const std::vector<bpf_insn> mld =
+      asPcapProgram(net::linux_if::ipv6CaptureProgramFor(mldQueryCapture()));
+  static const std::vector<bpf_insn> pim =
+      asPcapProgram(net::linux_if::ipv6CaptureProgramFor(pimMessageCapture(net::Family::V6)));
   const auto datagram = fuzzing::bytesOf(data, size);
   const bool keptMld = keeps(mld, data, size);
   const bool keptPim = keeps(pim, data, size);

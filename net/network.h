@@ -13,6 +13,7 @@
 #include <string>
 
 #include "net/address.h"
+#include "net/capture/capture_request.h"
 #include "net/host_state.h"
 #include "net/interfaces.h"
 
@@ -78,35 +79,32 @@ class Network {
   // A UDP socket bound to the family's wildcard address on `port`, hearing
   // only the groups it joins itself. Throws CV_SocketException.
   virtual std::unique_ptr<ProbeSocket> openReceiver(Family family, std::uint16_t port) = 0;
-  // A raw ICMP socket that queues only echo replies, and where the platform
-  // can filter in the kernel only those `replyFilter` keeps (a libpcap
-  // filter expression over the datagram from its IP header on); on the
-  // pass's interface, replies from it alone, or unbound when finding the
-  // interface failed. Throws CV_RawSocketException when the platform refuses
-  // a raw socket, CV_SocketException for what follows.
-  virtual std::unique_ptr<ProbeSocket> openPinger(Family family, const PassLink& link,
-                                                  const std::string& replyFilter) = 0;
-  // A raw socket of IP protocol `protocol` bound to the pass's interface,
-  // whose reads come from a capture of what reaches that interface for any
-  // host or group; where the platform can filter in the kernel, only what
-  // the libpcap filter expression `filter` keeps (the readers still check
-  // all); an IPv6 capture keeps what the platform's own program for
-  // `protocol` keeps, and `filter` is not read. Throws as openPinger, and the failure that finding
-  // the interface met, if it met one.
-  virtual std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol,
-                                                     const PassLink& link,
-                                                     const std::string& filter) = 0;
+  // A raw socket of the request's protocol (ICMP or ICMPv6) that queues
+  // only echo replies, and where the platform can filter in the kernel only
+  // those `replies` describes; on the pass's interface, replies from it
+  // alone, or unbound when finding the interface failed. Throws
+  // CV_RawSocketException when the platform refuses a raw socket,
+  // CV_SocketException for what follows.
+  virtual std::unique_ptr<ProbeSocket> openPinger(const CaptureRequest& replies,
+                                                  const PassLink& link) = 0;
+  // A raw socket of the request's family and protocol bound to the pass's
+  // interface, whose reads come from a capture of what reaches that
+  // interface for any host or group; where the platform can filter in the
+  // kernel, only what `request` describes (the readers still check all).
+  // Throws as openPinger, and the failure that finding the interface met, if
+  // it met one.
+  virtual std::unique_ptr<ProbeSocket> openCapturing(const CaptureRequest& request,
+                                                     const PassLink& link) = 0;
   // The pass will use `link`: a platform whose captures are slow to open
   // gets one ready now, off the tests' time. Nothing by default.
   virtual void prepareCaptures(const PassLink& /*link*/) {}
   // The pass is over: nothing it prepared stays open until the next one.
   virtual void releaseCaptures() {}
-  // A capture of one beacon's UDP datagrams (to the group and port, from
-  // `source` alone when given) as they reach the pass's interface, whether a
-  // socket of this host takes them or not: datagrams IP header first.
-  // nullptr where the platform has no such capture. Throws as openCapturing.
-  virtual std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
-                                                         const std::optional<Address>& source,
+  // A capture of what `request` describes (one beacon's UDP datagrams) as
+  // it reaches the pass's interface, whether a socket of this host takes it
+  // or not: datagrams IP header first. nullptr where the platform has no
+  // such capture. Throws as openCapturing.
+  virtual std::unique_ptr<ProbeSocket> openBeaconCapture(const CaptureRequest& request,
                                                          const PassLink& link) = 0;
   // What the host's own configuration does to multicast on the pass's
   // interface, as far as the platform tells.

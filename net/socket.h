@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "net/capture/capture_request.h"
 #include "net/datagram_source.h"
 #include "net/farewell.h"
 #include "net/interfaces.h"
@@ -104,27 +105,25 @@ class RawSocket : public Socket {
   // the failure that finding the interface met, if it met one.
   void bindToLink(const PassLink& link);
   // From now on the socket reads what reaches the bound interface for any
-  // host or group, of `family`: on Linux only what the libpcap filter
-  // expression `filter` keeps (a capture lent by `captures`), elsewhere the
-  // platform's receive-all mode for the socket's protocol, and the readers
-  // sort. Only after bindToLink. Throws CV_SocketException("WSAIoctl").
-  void captureLink(LinkCaptures& captures, Family family, const std::string& filter);
+  // host or group: on Linux only what `request` describes (IPv4: a capture
+  // lent by `captures`), elsewhere the platform's receive-all mode for the
+  // socket's protocol, and the readers sort. Only after bindToLink. Throws
+  // CV_SocketException("WSAIoctl").
+  void captureLink(LinkCaptures& captures, const CaptureRequest& request);
   // Windows' receive-all modes (SIO_RCVALL, SIO_RCVALL_IGMPMCAST), which
-  // captureLink picks from there; win32/raw_socket.cpp alone defines them.
+  // captureLink picks from there; win32/socket.cpp alone defines them.
   void enableReceiveAll();
   void enableReceiveAllIgmp();
-  // Linux queues only the ICMP or ICMPv6 echo replies that the libpcap
-  // filter expression `replyFilter` keeps (compiled for datagrams that begin
-  // with their IP header) on this socket from now on; the readers still
-  // check each one. Elsewhere it changes nothing.
-  void acceptOnlyEchoReplies(const std::string& replyFilter);
+  // Linux queues only the ICMP or ICMPv6 echo replies that `replies`
+  // describes on this socket from now on; the readers still check each one.
+  // Elsewhere it changes nothing.
+  void acceptOnlyEchoReplies(const CaptureRequest& replies);
   // Every datagram sent from now on carries the hop-by-hop Router Alert
   // option with value 0 (MLD, RFC 2711), as MLD wants. Throws
   // CV_SocketException where the platform cannot.
   void sendWithRouterAlert();
 
  private:
-  int protocol_;
   // The interface bindToLink tied the socket to; 0 and empty until then, or
   // when only the address is known.
   unsigned int linkIndex_ = 0;

@@ -10,24 +10,24 @@ std::unique_ptr<ProbeSocket> SystemNetwork::openReceiver(Family family, std::uin
   return std::make_unique<UdpSocket>(family, port);
 }
 
-std::unique_ptr<ProbeSocket> SystemNetwork::openPinger(Family family, const PassLink& link,
-                                                       const std::string& replyFilter) {
-  const int protocol = family == Family::V4 ? int{IPPROTO_ICMP} : int{IPPROTO_ICMPV6};
-  auto socket = std::make_unique<RawSocket>(family, protocol);
-  socket->acceptOnlyEchoReplies(replyFilter);
+std::unique_ptr<ProbeSocket> SystemNetwork::openPinger(const CaptureRequest& replies,
+                                                       const PassLink& link) {
+  auto socket = std::make_unique<RawSocket>(replies.family, replies.protocol);
+  socket->acceptOnlyEchoReplies(replies);
   // Without a known interface the platform picks one, as for any ping.
   if (link.chosen) socket->bindToLink(link);
   return socket;
 }
 
-std::unique_ptr<ProbeSocket> SystemNetwork::openCapturing(Family family, int protocol,
-                                                          const PassLink& link,
-                                                          const std::string& filter) {
-  auto socket = std::make_unique<RawSocket>(family, protocol);
+std::unique_ptr<ProbeSocket> SystemNetwork::openCapturing(const CaptureRequest& request,
+                                                          const PassLink& link) {
+  auto socket = std::make_unique<RawSocket>(request.family, request.protocol);
   socket->bindToLink(link);
   // MLD rides on ICMPv6 and needs the Router Alert on every message.
-  if (family == Family::V6 && protocol == IPPROTO_ICMPV6) socket->sendWithRouterAlert();
-  socket->captureLink(captures_, family, filter);
+  if (request.family == Family::V6 && request.protocol == IPPROTO_ICMPV6) {
+    socket->sendWithRouterAlert();
+  }
+  socket->captureLink(captures_, request);
   return socket;
 }
 
@@ -37,10 +37,9 @@ void SystemNetwork::prepareCaptures(const PassLink& link) {
 
 void SystemNetwork::releaseCaptures() { captures_.release(); }
 
-std::unique_ptr<ProbeSocket> SystemNetwork::openBeaconCapture(const Endpoint& groupAndPort,
-                                                              const std::optional<Address>& source,
+std::unique_ptr<ProbeSocket> SystemNetwork::openBeaconCapture(const CaptureRequest& request,
                                                               const PassLink& link) {
-  return net::openBeaconCapture(groupAndPort, source, link);
+  return net::openBeaconCapture(request, link);
 }
 
 HostMulticastState SystemNetwork::hostState(const PassLink& link) {

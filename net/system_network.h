@@ -9,14 +9,13 @@ namespace net {
 class SystemNetwork final : public Network {
  public:
   std::unique_ptr<ProbeSocket> openReceiver(Family family, std::uint16_t port) override;
-  std::unique_ptr<ProbeSocket> openPinger(Family family, const PassLink& link,
-                                          const std::string& replyFilter) override;
-  std::unique_ptr<ProbeSocket> openCapturing(Family family, int protocol, const PassLink& link,
-                                             const std::string& filter) override;
+  std::unique_ptr<ProbeSocket> openPinger(const CaptureRequest& replies,
+                                          const PassLink& link) override;
+  std::unique_ptr<ProbeSocket> openCapturing(const CaptureRequest& request,
+                                             const PassLink& link) override;
   void prepareCaptures(const PassLink& link) override;
   void releaseCaptures() override;
-  std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
-                                                 const std::optional<Address>& source,
+  std::unique_ptr<ProbeSocket> openBeaconCapture(const CaptureRequest& request,
                                                  const PassLink& link) override;
   HostMulticastState hostState(const PassLink& link) override;
   bool hostHoldsGroup(const Address& group, const PassLink& link) override;

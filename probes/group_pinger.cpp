@@ -11,7 +11,7 @@ GroupPinger::GroupPinger(net::Network& network, net::Family family, const net::P
       family_(family),
       scope_(link.chosen ? link.chosen->index : 0U),
       identifier_(echoIdentifier(net::processId())),
-      socket_(network.openPinger(family, link, echoReplyFilter(family, identifier_))) {}
+      socket_(network.openPinger(echoReplyCapture(family, identifier_), link)) {}
 
 void GroupPinger::ping(const net::Address& group) {
   const auto request = family_ == net::Family::V4 ? echoRequest(identifier_, sequence_)

@@ -7,6 +7,7 @@
 
 namespace {
 
+constexpr int kIcmpProtocol = 1;
 constexpr std::uint8_t kEchoReply = 0;
 constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::uint8_t kEchoRequestV6 = 128;
@@ -67,12 +68,13 @@ std::optional<net::Address> echoReplySender(std::span<const std::uint8_t> datagr
   return ip->source;
 }
 
-std::string echoReplyFilter(net::Family family, std::uint16_t identifier) {
-  // [4:2] reads the identifier's two bytes big-endian: the low byte first.
-  const char* format = family == net::Family::V4
-                           ? "icmp[icmptype] == icmp-echoreply and icmp[4:2] == 0x%04x"
-                           : "link[0] == 129 and link[4:2] == 0x%04x";
-  std::array<char, 80> text{};
-  std::snprintf(text.data(), text.size(), format, static_cast<unsigned int>(swapBytes(identifier)));
-  return text.data();
+net::CaptureRequest echoReplyCapture(net::Family family, std::uint16_t identifier) {
+  const bool v4 = family == net::Family::V4;
+  net::CaptureRequest replies;
+  replies.family = family;
+  replies.protocol = v4 ? kIcmpProtocol : int{net::kIcmpv6Protocol};
+  replies.messageTypes = {v4 ? kEchoReply : kEchoReplyV6};
+  // Read big-endian, the identifier comes swapped: it travels low byte first.
+  replies.echoIdentifier = swapBytes(identifier);
+  return replies;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "net/address.h"
+#include "net/capture/capture_request.h"
 
 // +---------------+---------------+-------------------------------+
 // |   Type = 8    |   Code = 0    |           Checksum            |
@@ -38,10 +39,8 @@ std::uint16_t echoIdentifier(std::uint32_t processId);
 std::optional<net::Address> echoReplySender(std::span<const std::uint8_t> datagram,
                                             std::uint16_t identifier);
 
-// What the pinger's raw socket keeps in the kernel, a libpcap filter
-// expression: echo replies whose identifier bytes are the ones the request
+// What the pinger's raw socket keeps in the kernel: echo replies (ICMP type
+// 0, ICMPv6 type 129) whose identifier bytes are the ones the request
 // builders wrote for `identifier`, low byte first, so that replies to other
-// pingers on the host never reach the probe. For IPv4 over the datagram from
-// its IP header on; for IPv6 over the ICMPv6 message alone (link[] counts
-// from its first byte), as a raw ICMPv6 socket's filter sees it.
-std::string echoReplyFilter(net::Family family, std::uint16_t identifier);
+// pingers on the host never reach the probe.
+net::CaptureRequest echoReplyCapture(net::Family family, std::uint16_t identifier);

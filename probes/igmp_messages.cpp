@@ -77,6 +77,10 @@ std::uint32_t igmpV3CodeValue(std::uint8_t code) {
 
 std::uint32_t igmpV3MaxResponseMs(std::uint8_t code) { return igmpV3CodeValue(code) * 100U; }
 
+net::CaptureRequest membershipQueryCapture() {
+  return net::CaptureRequest{net::Family::V4, kIgmpProtocol, {kMembershipQuery}, {}, {}, {}};
+}
+
 std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseDatagram(datagram);
   if (!ip || ip->family != net::Family::V4 || ip->protocol != kIgmpProtocol) return std::nullopt;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/address.h"
+#include "net/capture/capture_request.h"
 
 inline constexpr int kIgmpProtocol = 2;
 
@@ -77,11 +78,10 @@ struct MembershipQuery {
 // has a router ignore any other length, and so does this reader.
 std::optional<MembershipQuery> readMembershipQuery(std::span<const std::uint8_t> datagram);
 
-// What the IGMP probe's capture keeps in the kernel (a libpcap filter
-// expression): every first fragment whose IGMP message, at the header length
-// the datagram gives, begins as a Membership Query. Any query counts, for any
+// What the IGMP probe's capture keeps in the kernel: every IGMP message
+// that begins as a Membership Query (type 0x11). Any query counts, for any
 // group, so that no query readMembershipQuery would read is dropped.
-inline constexpr const char* kMembershipQueryFilter = "igmp and igmp[0] == 0x11";
+net::CaptureRequest membershipQueryCapture();
 
 // The query names `group`, or no group at all (a general query): either way
 // a router answered for the group the host spoke of.

@@ -16,7 +16,6 @@ std::vector<std::uint8_t> bytesOf(const std::array<std::uint8_t, N>& message) {
 
 const MembershipProtocol kIgmp{
     net::Family::V4,
-    kIgmpProtocol,
     [](const net::Address& group) { return bytesOf(igmpV2Report(group)); },
     [](const net::Address& group) { return bytesOf(igmpV2Leave(group)); },
     [](const net::Address& group, const net::Address& source, std::uint8_t recordType) {
@@ -25,14 +24,13 @@ const MembershipProtocol kIgmp{
     net::kAllRoutersGroup,
     net::kIgmpV3RoutersGroup,
     readMembershipQuery,
-    kMembershipQueryFilter,
+    membershipQueryCapture,
     3,
 };
 
 // MLD: a Done goes to ff02::2 (RFC 2710 3), an MLDv2 Report to ff02::16.
 const MembershipProtocol kMld{
     net::Family::V6,
-    net::kIcmpv6Protocol,
     [](const net::Address& group) { return bytesOf(mldV1Report(group)); },
     [](const net::Address& group) { return bytesOf(mldV1Done(group)); },
     [](const net::Address& group, const net::Address& source, std::uint8_t recordType) {
@@ -41,8 +39,7 @@ const MembershipProtocol kMld{
     net::allRoutersGroup(net::Family::V6),
     net::membershipRoutersGroup(net::Family::V6),
     readMldQuery,
-    // The IPv6 capture walks extension headers under a program of its own.
-    "",
+    mldQueryCapture,
     2,
 };
 
@@ -57,7 +54,7 @@ MembershipProber::MembershipProber(net::Network& network, net::Family family,
                                    const net::PassLink& link)
     : protocol_(membershipProtocol(family)),
       probeBegan_(network.now()),
-      socket_(network.openCapturing(family, protocol_.ipProtocol, link, protocol_.captureFilter)),
+      socket_(network.openCapturing(protocol_.captureRequest(), link)),
       group_(group),
       lowestVersion_(lowestVersion),
       scope_(link.chosen ? link.chosen->index : 0U) {}

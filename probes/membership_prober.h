@@ -23,7 +23,6 @@ struct ObservedQuery {
 // How a host speaks group membership in one family.
 struct MembershipProtocol {
   net::Family family;
-  int ipProtocol;
   // IGMPv2's report and leave, or MLDv1's report and done.
   std::vector<std::uint8_t> (*anySourceReport)(const net::Address& group);
   std::vector<std::uint8_t> (*anySourceLeave)(const net::Address& group);
@@ -35,8 +34,8 @@ struct MembershipProtocol {
   net::Address leaveDestination;
   net::Address sourceReportDestination;
   std::optional<MembershipQuery> (*readQuery)(std::span<const std::uint8_t> datagram);
-  // What the capture keeps in the kernel (Network::openCapturing's filter).
-  const char* captureFilter;
+  // What the capture keeps in the kernel (Network::openCapturing's request).
+  net::CaptureRequest (*captureRequest)();
   // The version whose queries serve source-specific joins: IGMPv3, MLDv2.
   int sourceVersion;
 };

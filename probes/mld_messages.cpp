@@ -84,6 +84,10 @@ std::uint32_t mldV2MaxResponseMs(std::uint16_t code) {
   return (mantissa | 0x1000U) << (exponent + 3U);
 }
 
+net::CaptureRequest mldQueryCapture() {
+  return net::CaptureRequest{net::Family::V6, net::kIcmpv6Protocol, {kQuery}, {}, {}, {}};
+}
+
 std::optional<MembershipQuery> readMldQuery(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseDatagram(datagram);
   if (!ip || ip->family != net::Family::V6 || ip->protocol != net::kIcmpv6Protocol) {

@@ -12,6 +12,7 @@
 #include <span>
 
 #include "net/address.h"
+#include "net/capture/capture_request.h"
 #include "probes/igmp_messages.h"
 
 inline constexpr std::uint8_t kMldV2AllowNewSources = 5;
@@ -62,6 +63,10 @@ std::array<std::uint8_t, 44> mldV2Report(const net::Address& group, const net::A
 // the group (:: for a general query), the delay in milliseconds, and for
 // MLDv2 QRV, the query interval from QQIC and the sources that arrived whole.
 std::optional<MembershipQuery> readMldQuery(std::span<const std::uint8_t> datagram);
+
+// What the MLD probe's capture keeps in the kernel: every Multicast Listener
+// Query (ICMPv6 type 130), behind whatever extension headers.
+net::CaptureRequest mldQueryCapture();
 
 // An MLDv2 Maximum Response Code in milliseconds (RFC 3810 5.1.3): below
 // 32768 the delay itself, from 32768 on (mant | 0x1000) << (exp + 3).

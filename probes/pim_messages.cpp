@@ -90,6 +90,13 @@ std::array<std::uint8_t, 26> pimHelloV6(std::uint32_t generationId, const net::A
   return message;
 }
 
+net::CaptureRequest pimMessageCapture(net::Family family) {
+  net::CaptureRequest messages{family, kPimProtocol, {}, {}, {}, {}};
+  messages.messageTypes = {kVersion2 | kHelloType, kVersion2 | kCandidateRpAdvertisementType};
+  if (family == net::Family::V6) messages.messageTypes.push_back(kVersion2 | kBootstrapType);
+  return messages;
+}
+
 std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram) {
   const auto ip = net::parseDatagram(datagram);
   if (!ip || ip->protocol != kPimProtocol || ip->payload.size() < kHeaderLength) {

@@ -10,6 +10,7 @@
 #include <span>
 
 #include "net/address.h"
+#include "net/capture/capture_request.h"
 
 inline constexpr int kPimProtocol = 103;
 
@@ -74,8 +75,8 @@ std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram)
 std::optional<PimMessage> readPimMessage(std::span<const std::uint8_t> datagram,
                                          net::Family expected);
 
-// What the PIM probe's capture keeps in the kernel (a libpcap filter
-// expression): first fragments of IP protocol 103 whose message begins as a
-// version 2 Hello (0x20) or Candidate-RP-Advertisement (0x28), the two types
-// the probe counts.
-inline constexpr const char* kPimMessagesFilter = "pim and (pim[0] == 0x20 or pim[0] == 0x28)";
+// What the PIM probe's capture keeps in the kernel: messages of IP protocol
+// 103 that begin as a version 2 Hello (0x20) or Candidate-RP-Advertisement
+// (0x28), the two types the probe counts, and in IPv6 Bootstrap messages
+// (0x24) too, the RP evidence of the IPv6 battery.
+net::CaptureRequest pimMessageCapture(net::Family family);

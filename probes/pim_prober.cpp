@@ -20,9 +20,7 @@ PimProber::PimProber(net::Network& network, net::Family family, const net::PassL
     : family_(family),
       source_(link.chosen ? link.chosen->address : net::anyAddress(family)),
       scope_(link.chosen ? link.chosen->index : 0U),
-      // The IPv6 capture walks extension headers under a program of its own.
-      socket_(network.openCapturing(family, kPimProtocol, link,
-                                    family == net::Family::V4 ? kPimMessagesFilter : "")),
+      socket_(network.openCapturing(pimMessageCapture(family), link)),
       generationId_(freshGenerationId()) {}
 
 PimProber::~PimProber() {

@@ -7,9 +7,9 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "net/address.h"
+#include "net/capture/capture_request.h"
 #include "net/datagram_source.h"
 #include "net/interfaces.h"
 
@@ -32,14 +32,13 @@ class LinkCaptures {
   // close too, until the next prepare.
   void release();
 
-  // A capture of what reaches `link` for any host or group, of `family`,
-  // that keeps in the kernel only what the libpcap filter expression
-  // `filter` keeps (say "igmp and igmp[0] == 0x11"),
-  // and never what `ownAddress` sent; read with listenOn. Linux only: on
-  // Windows a capture is a raw socket's receive-all mode, and this throws
+  // A capture of what reaches `link` for any host or group that keeps in
+  // the kernel only what `request` describes, and never what `ownAddress`
+  // sent; read with listenOn. Linux only: on Windows a capture is a raw
+  // socket's receive-all mode, and this throws
   // CV_SocketException(WSAEOPNOTSUPP). Else throws CV_SocketException("WSAIoctl").
-  std::unique_ptr<DatagramSource> open(const LinkInterface& link, Family family,
-                                       const std::string& filter, const Address& ownAddress);
+  std::unique_ptr<DatagramSource> open(const LinkInterface& link, const CaptureRequest& request,
+                                       const Address& ownAddress);
 
   struct Rings;
 

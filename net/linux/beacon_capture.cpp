@@ -87,16 +87,15 @@ class CaptureReader final : public ProbeSocket {
 
 }  // namespace
 
-std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& groupAndPort,
-                                               const std::optional<Address>& source,
+std::unique_ptr<ProbeSocket> openBeaconCapture(const CaptureRequest& request,
                                                const PassLink& link) {
   const LinkInterface& chosen = requireLinkToBindTo(link);
   if (chosen.index == 0) return nullptr;
-  const Family family = groupAndPort.address.family();
+  const Family family = request.family;
   // An IPv6 pass's interface address is its link-local one, scoped; the
   // program compares it with datagrams' source addresses, which carry none.
   const std::string expression =
-      captureFilter(beaconFilter(groupAndPort, source), chosen.address.withScope(0));
+      captureFilter(expressionFromIpHeader(request), chosen.address.withScope(0));
   return std::make_unique<CaptureReader>(std::make_unique<PacketQueue>(
       openPacketCapture(
           chosen.index, family,

@@ -8,13 +8,6 @@ namespace net::linux_if {
 
 namespace {
 
-constexpr int kPimProtocol = 103;
-constexpr std::uint8_t kPimHello = 0x20;
-constexpr std::uint8_t kPimCandidateRpAdvertisement = 0x28;
-
-constexpr std::uint8_t kIcmpv6 = 58;
-constexpr std::uint8_t kMldQuery = 130;
-constexpr std::uint8_t kPimBootstrap = 0x24;
 constexpr std::uint32_t kIpv6HeaderLength = 40;
 constexpr std::uint32_t kIpVersionMask = 0xF0;
 constexpr std::uint32_t kIpv6Version = 0x60;
@@ -90,7 +83,7 @@ class LabelledProgram {
 }  // namespace
 
 std::vector<sock_filter> ipv6CaptureProgram(std::uint8_t nextHeader,
-                                            std::initializer_list<std::uint8_t> firstBytes) {
+                                            std::span<const std::uint8_t> firstBytes) {
   LabelledProgram program;
   const int found = program.newLabel();
   const int keep = program.newLabel();
@@ -143,7 +136,7 @@ std::vector<sock_filter> ipv6CaptureProgram(std::uint8_t nextHeader,
   for (const std::uint8_t first : firstBytes) {
     program.jumpIf(BPF_JMP | BPF_JEQ | BPF_K, first, keep, -1);
   }
-  program.jumpTo(drop);
+  program.jumpTo(firstBytes.empty() ? keep : drop);
   program.place(keep);
   program.add(statement(BPF_RET | BPF_K, kKeepWhole));
   program.place(drop);
@@ -151,13 +144,13 @@ std::vector<sock_filter> ipv6CaptureProgram(std::uint8_t nextHeader,
   return program.resolve();
 }
 
-std::vector<sock_filter> ipv6CaptureProgramFor(int nextHeader) {
-  if (nextHeader == kIcmpv6) return ipv6CaptureProgram(kIcmpv6, {kMldQuery});
-  if (nextHeader == kPimProtocol) {
-    return ipv6CaptureProgram(kPimProtocol,
-                              {kPimHello, kPimCandidateRpAdvertisement, kPimBootstrap});
+std::vector<sock_filter> ipv6CaptureProgramFor(const CaptureRequest& request) {
+  constexpr int kLastNextHeader = 0xFF;
+  if (request.family != Family::V6 || request.protocol < 0 || request.protocol > kLastNextHeader ||
+      request.echoIdentifier || request.destination || request.source) {
+    throw std::invalid_argument("the IPv6 capture reads a protocol and message types alone");
   }
-  return dropAllProgram();
+  return ipv6CaptureProgram(static_cast<std::uint8_t>(request.protocol), request.messageTypes);
 }
 
 std::vector<sock_filter> withoutOtherHosts(const std::vector<sock_filter>& program) {
@@ -169,7 +162,5 @@ std::vector<sock_filter> withoutOtherHosts(const std::vector<sock_filter>& progr
   guarded.insert(guarded.end(), program.begin(), program.end());
   return guarded;
 }
-
-std::vector<sock_filter> dropAllProgram() { return {statement(BPF_RET | BPF_K, 0)}; }
 
 }  // namespace net::linux_if

@@ -8,8 +8,10 @@
 #include <linux/filter.h>
 
 #include <cstdint>
-#include <initializer_list>
+#include <span>
 #include <vector>
+
+#include "net/capture/capture_request.h"
 
 namespace net::linux_if {
 
@@ -17,23 +19,21 @@ namespace net::linux_if {
 // ETH_P_IPV6 packet socket): it keeps only version 6, walks up to 8 extension headers (hop-by-hop,
 // routing, destination options; a fragment header only at offset 0) to
 // `nextHeader`, and keeps the datagram when the message's first byte is one
-// of `firstBytes`. Anything else, longer chains and cut datagrams included,
-// is dropped.
+// of `firstBytes`, or when it has one at all if `firstBytes` is empty.
+// Anything else, longer chains and cut datagrams included, is dropped.
 std::vector<sock_filter> ipv6CaptureProgram(std::uint8_t nextHeader,
-                                            std::initializer_list<std::uint8_t> firstBytes);
+                                            std::span<const std::uint8_t> firstBytes);
 
-// What an IPv6 capture of `nextHeader` keeps: MLD queries (ICMPv6 type 130),
-// or PIM Hellos, Bootstrap messages and Candidate-RP-Advertisements; nothing
-// of any other protocol.
-std::vector<sock_filter> ipv6CaptureProgramFor(int nextHeader);
+// The IPv6 capture's program for an IPv6 `request` (say MLD queries: next
+// header 58, ICMPv6 type 130). It reads the protocol and the message types
+// alone; throws std::invalid_argument for a request that asks more, or of
+// another family.
+std::vector<sock_filter> ipv6CaptureProgramFor(const CaptureRequest& request);
 
 // Put before a packet socket's program: drops what the interface received
 // for another host's address (PACKET_OTHERHOST), as a bridge port or a
 // promiscuous interface hands over, which is no traffic of this link's host.
 std::vector<sock_filter> withoutOtherHosts(const std::vector<sock_filter>& program);
-
-// Keeps nothing: for a socket that only sends.
-std::vector<sock_filter> dropAllProgram();
 
 // Queues what the kernel gives (the whole datagram) on a pass.
 inline constexpr std::uint32_t kKeepWhole = 0x40000;

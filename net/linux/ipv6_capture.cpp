@@ -39,9 +39,10 @@ unsigned int interfaceIndexOf(const Address& address) {
 
 }  // namespace
 
-UniqueSocket openIpv6Capture(const Address& address, unsigned int knownIndex, int nextHeader) {
+UniqueSocket openIpv6Capture(const Address& address, unsigned int knownIndex,
+                             const CaptureRequest& request) {
   const unsigned int interfaceIndex = knownIndex != 0 ? knownIndex : interfaceIndexOf(address);
-  return openPacketCapture(interfaceIndex, Family::V6, linux_if::ipv6CaptureProgramFor(nextHeader));
+  return openPacketCapture(interfaceIndex, Family::V6, linux_if::ipv6CaptureProgramFor(request));
 }
 
 }  // namespace net

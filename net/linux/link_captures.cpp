@@ -2,7 +2,6 @@
 // run and lent to one capture at a time.
 #include "net/capture/link_captures.h"
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -12,12 +11,7 @@
 #include "net/background.h"
 #include "net/capture/capture_filter.h"
 #include "net/capture/capture_session.h"
-#include "net/capture/link_capture.h"
-#include "net/linux/capture_operation.h"
-#include "net/linux/ipv6_capture.h"
 #include "net/linux/pcap_ring.h"
-#include "net/socket.h"
-#include "net/socket_exceptions.h"
 
 namespace net {
 
@@ -109,14 +103,14 @@ constexpr std::chrono::milliseconds kOwedWait{2 * linux_capture::kBlockTimeoutMs
 class LentRing final : public DatagramSource {
  public:
   LentRing(std::shared_ptr<LinkCaptures::Rings> rings, std::string interfaceName,
-           unsigned int interfaceIndex, Pcap ring, Family family, const std::string& filter,
+           unsigned int interfaceIndex, Pcap ring, const CaptureRequest& request,
            const Address& ownAddress)
       : rings_(std::move(rings)),
         interfaceName_(std::move(interfaceName)),
         interfaceIndex_(interfaceIndex),
         ring_(std::move(ring)),
         frames_(ring_.get()),
-        session_(startSession(family, filter, ownAddress)) {}
+        session_(startSession(request, ownAddress)) {}
 
   ~LentRing() override {
     {
@@ -157,15 +151,16 @@ class LentRing final : public DatagramSource {
   }
 
  private:
-  CaptureSession startSession(Family family, const std::string& filter, const Address& ownAddress) {
+  CaptureSession startSession(const CaptureRequest& request, const Address& ownAddress) {
     // What the ring holds from before this moment is not this capture's.
     const auto began = std::chrono::system_clock::now();
     const std::uint32_t queuedBefore = frames_.framesQueued();
     // Set at every capture, with its filter: no capture depends on what an
     // earlier one left on the ring.
     linux_capture::keepOutOwnFrames(ring_.get());
-    linux_capture::keepOnly(ring_.get(), captureFilter(filter, ownAddress));
-    return CaptureSession(frames_, family, ownAddress, began, queuedBefore, kOwedWait);
+    linux_capture::keepOnly(ring_.get(),
+                            captureFilter(expressionFromIpHeader(request), ownAddress));
+    return CaptureSession(frames_, request.family, ownAddress, began, queuedBefore, kOwedWait);
   }
 
   std::shared_ptr<LinkCaptures::Rings> rings_;
@@ -175,32 +170,6 @@ class LentRing final : public DatagramSource {
   linux_capture::PcapFrames frames_;
   CaptureSession session_;
 };
-
-// The interface the socket is bound to: the one it was tied to, or else the
-// one holding its address.
-LinkInterface boundInterface(const std::string& name, unsigned int index, const Address& own,
-                             const char* operation) {
-  if (index != 0 && !name.empty()) return LinkInterface{name, index, own, ChosenBy::HostName};
-  std::vector<HostInterface> interfaces;
-  try {
-    interfaces = hostInterfaces();
-  } catch (const CV_SocketException& failure) {
-    throw CV_SocketException(failure.errorCode, operation);
-  }
-  for (const HostInterface& candidate : interfaces) {
-    if (candidate.hasIpv4 && candidate.address == own && candidate.index != 0) {
-      return LinkInterface{candidate.name, candidate.index, own, ChosenBy::HostName};
-    }
-  }
-  // Only a socket bound to one interface's own address can be captured for.
-  throw CV_SocketException(EADDRNOTAVAIL, operation);
-}
-
-Address boundAddressOf(NativeSocket boundSocket, const char* operation) {
-  SocketAddress bound;
-  if (os::localAddressOf(boundSocket, bound) == -1) throwSocketError(operation);
-  return endpointOf(bound).address;
-}
 
 // The ring kept for `link`, or one on its way; else a new one, opened now.
 Pcap borrowRing(LinkCaptures::Rings& rings, const LinkInterface& link) {
@@ -214,36 +183,13 @@ Pcap borrowRing(LinkCaptures::Rings& rings, const LinkInterface& link) {
   return linux_capture::openRing(link.name, link.index);
 }
 
-constexpr const char* kOpening = linux_capture::kCaptureOperation;
-
 }  // namespace
 
-std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& link, Family family,
-                                                   const std::string& filter,
+std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& link,
+                                                   const CaptureRequest& request,
                                                    const Address& ownAddress) {
   return std::make_unique<LentRing>(rings_, link.name, link.index, borrowRing(*rings_, link),
-                                    family, filter, ownAddress);
-}
-
-void RawSocket::captureLink(LinkCaptures& captures, Family family, const std::string& filter) {
-  if (capturing()) return;
-  const Address own = boundAddressOf(native(), kOpening);
-  if (family == Family::V6) {
-    // The extension-header walk IPv6 needs is a program of its own, not an expression.
-    attachCapture(openIpv6Capture(own, linkIndex_, protocol_), own);
-  } else {
-    attachCapture(
-        captures.open(boundInterface(linkName_, linkIndex_, own, kOpening), family, filter, own));
-  }
-  // From now on only the capture is read: the raw socket itself only sends.
-  // Compiled once: every capture's raw socket gets the same program.
-  static const std::vector<sock_filter> kNothing =
-      linux_capture::compileForIpDatagrams(kKeepNothing, kOpening);
-  std::vector<sock_filter> nothing = kNothing;
-  const sock_fprog program{static_cast<unsigned short>(nothing.size()), nothing.data()};
-  if (os::setOption(native(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == -1) {
-    throwSocketError(kOpening);
-  }
+                                    request, ownAddress);
 }
 
 }  // namespace net

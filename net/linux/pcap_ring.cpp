@@ -177,6 +177,13 @@ std::vector<sock_filter> compileForIcmpv6Messages(const std::string& expression,
   return compileFor(DLT_USER0, expression, operation);
 }
 
+std::vector<sock_filter> compileForRawSocket(const CaptureRequest& request, const char* operation) {
+  if (request.family == Family::V6) {
+    return compileForIcmpv6Messages(expressionFromIcmpv6Message(request), operation);
+  }
+  return compileForIpDatagrams(expressionFromIpHeader(request), operation);
+}
+
 NativeSocket PcapFrames::waitHandle() const { return ::pcap_get_selectable_fd(ring_); }
 
 int PcapFrames::linkType() const { return ::pcap_datalink(ring_); }

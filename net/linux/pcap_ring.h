@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "net/capture/capture_request.h"
 #include "net/capture/capture_session.h"
 
 namespace net::linux_capture {
@@ -64,6 +65,11 @@ std::vector<sock_filter> compileForIpDatagrams(const std::string& expression,
 // compileForIpDatagrams.
 std::vector<sock_filter> compileForIcmpv6Messages(const std::string& expression,
                                                   const char* operation);
+
+// What a raw socket of `request`'s family keeps of it: IPv4 datagrams from
+// their IP header on, ICMPv6 messages alone (compileForIcmpv6Messages).
+// Throws as compileForIpDatagrams.
+std::vector<sock_filter> compileForRawSocket(const CaptureRequest& request, const char* operation);
 
 // The ring as a capture session reads it.
 class PcapFrames final : public FrameRing {

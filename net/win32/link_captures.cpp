@@ -1,4 +1,4 @@
-// Windows captures are sockets of the probes' own (win32/raw_socket.cpp):
+// Windows captures are sockets of the probes' own (win32/socket.cpp):
 // nothing to keep between them.
 #include "net/capture/link_captures.h"
 
@@ -18,16 +18,15 @@ void LinkCaptures::prepare(const LinkInterface& /*link*/) {}
 
 void LinkCaptures::release() {}
 
-std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& /*link*/, Family /*family*/,
-                                                   const std::string& /*filter*/,
+std::unique_ptr<DatagramSource> LinkCaptures::open(const LinkInterface& /*link*/,
+                                                   const CaptureRequest& /*request*/,
                                                    const Address& /*ownAddress*/) {
   throw CV_SocketException(WSAEOPNOTSUPP, "WSAIoctl");
 }
 
 // Capturing one beacon's datagrams would take the all-traffic mode of a
 // second socket for the whole test; the diagnosis does without it here.
-std::unique_ptr<ProbeSocket> openBeaconCapture(const Endpoint& /*groupAndPort*/,
-                                               const std::optional<Address>& /*source*/,
+std::unique_ptr<ProbeSocket> openBeaconCapture(const CaptureRequest& /*request*/,
                                                const PassLink& /*link*/) {
   return nullptr;
 }

@@ -508,9 +508,9 @@ TEST_F(BatteryTest, BeaconCaptureKeepsTheChannelsOwnTrafficAndItsLowestTtl) {
 
   const TestRecord& record = run(TestId::SsmBeacon);
 
-  ASSERT_EQ(network.beaconCaptureFilters.size(), 1U);
-  EXPECT_EQ(network.beaconCaptureFilters[0].first, (net::Endpoint{kLabSsmGroup, 8020}));
-  EXPECT_EQ(network.beaconCaptureFilters[0].second, kLabBeaconSource);
+  ASSERT_EQ(network.beaconCaptureRequests.size(), 1U);
+  EXPECT_EQ(network.beaconCaptureRequests[0].destination, (net::Endpoint{kLabSsmGroup, 8020}));
+  EXPECT_EQ(network.beaconCaptureRequests[0].source, kLabBeaconSource);
   const auto& beacon = std::get<BeaconDetails>(record.details);
   ASSERT_TRUE(beacon.onLink.has_value());
   ASSERT_EQ(beacon.onLink->size(), 1U);

@@ -1,8 +1,9 @@
-// The kernel-side filters are libpcap expressions kept beside their probes.
-// Here libpcap compiles them as the tool does (for an Ethernet capture, a
-// bare-IP one, and the raw ICMP socket) and its own BPF interpreter runs them
-// on real bytes: whatever the readers would count must pass, and what they
-// discard should not.
+// The probes ask for captures by what they should keep; on Linux that
+// becomes a libpcap expression or a program of the tool's own. Here each
+// probe's request goes through the same translation, libpcap compiles it as
+// the tool does (for an Ethernet capture, a bare-IP one, and the raw ICMP
+// socket), and its own BPF interpreter runs it on real bytes: whatever the
+// readers would count must pass, and what they discard should not.
 #include "net/capture/capture_filter.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "net/capture/link_capture.h"
+#include "net/capture/capture_request.h"
 #include "net/linux/capture_programs.h"
 #include "net/linux/packet_capture.h"
 #include "net/linux/pcap_ring.h"
@@ -91,21 +92,26 @@ class Filter {
   std::vector<bpf_insn> program_;
 };
 
-Filter queryCapture(int linkType) {
-  return Filter(linkType, net::captureFilter(kMembershipQueryFilter, kOwnAddress));
+// A link capture's filter, as a ring lent to the request runs it.
+Filter linkCapture(int linkType, const net::CaptureRequest& request) {
+  return Filter(linkType, net::captureFilter(net::expressionFromIpHeader(request), kOwnAddress));
 }
+Filter queryCapture(int linkType) { return linkCapture(linkType, membershipQueryCapture()); }
 Filter pimCapture(int linkType) {
-  return Filter(linkType, net::captureFilter(kPimMessagesFilter, kOwnAddress));
+  return linkCapture(linkType, pimMessageCapture(net::Family::V4));
 }
 // A beacon's capture, a packet socket that sees datagrams from their IP header.
 Filter beaconCapture(const net::Endpoint& groupAndPort, const std::optional<net::Address>& source,
                      const net::Address& own) {
   return Filter(net::linux_capture::compileForIpDatagrams(
-      net::captureFilter(net::beaconFilter(groupAndPort, source), own), "test"));
+      net::captureFilter(net::expressionFromIpHeader(net::udpDatagramsTo(groupAndPort, source)),
+                         own),
+      "test"));
 }
-Filter echoReplies(std::uint16_t identifier) {
-  return Filter(net::linux_capture::compileForIpDatagrams(
-      echoReplyFilter(net::Family::V4, identifier), "test"));
+// The pinger's raw socket program, as acceptOnlyEchoReplies builds it.
+Filter echoReplies(std::uint16_t identifier, net::Family family = net::Family::V4) {
+  return Filter(
+      net::linux_capture::compileForRawSocket(echoReplyCapture(family, identifier), "test"));
 }
 
 // The IPv4 probes' expressions keep IPv4 alone: IPv6 has captures of its own.
@@ -292,7 +298,7 @@ Bytes beacon(std::uint16_t port, std::vector<std::uint8_t> source = {10, 0, 2, 1
 TEST(CaptureFilter, BeaconCaptureKeepsFirstFragmentsToTheGroupAndPortFromTheSource) {
   const net::Endpoint groupAndPort{*net::Address::parseV4("233.4.200.19"), 10002};
   const auto source = net::Address::parseV4("10.0.2.1");
-  EXPECT_EQ(net::beaconFilter(groupAndPort, source),
+  EXPECT_EQ(net::expressionFromIpHeader(net::udpDatagramsTo(groupAndPort, source)),
             "udp and dst host 233.4.200.19 and dst port 10002 and src host 10.0.2.1");
   const Filter anySource = beaconCapture(groupAndPort, std::nullopt, kOwnAddress);
   const Filter oneSource = beaconCapture(groupAndPort, source, kOwnAddress);
@@ -416,7 +422,7 @@ TEST(EchoReplyFilter, NeverDropsAReplyTheReaderCounts) {
 // chains the reader refuses (later fragments, nine headers, cut ones) do not.
 TEST(Ipv6CaptureFilter, MldKeepsEveryQueryTheReaderCountsBehindAnyChain) {
   using namespace ipv6_captures;
-  const Filter filter(net::linux_if::ipv6CaptureProgramFor(58));
+  const Filter filter(net::linux_if::ipv6CaptureProgramFor(mldQueryCapture()));
   ASSERT_TRUE(filter.valid());
   for (const Bytes& query :
        {kMldv2GeneralQueryRa, kMldv2GroupQueryRa, kMldv2GroupSourceQueryRa,
@@ -435,7 +441,7 @@ TEST(Ipv6CaptureFilter, MldKeepsEveryQueryTheReaderCountsBehindAnyChain) {
 
 TEST(Ipv6CaptureFilter, PimKeepsHellosBootstrapsAndRpAdvertisementsOnly) {
   using namespace ipv6_captures;
-  const Filter filter(net::linux_if::ipv6CaptureProgramFor(103));
+  const Filter filter(net::linux_if::ipv6CaptureProgramFor(pimMessageCapture(net::Family::V6)));
   ASSERT_TRUE(filter.valid());
   for (const Bytes& kept : {kPimHello, kPimHelloHost, kPimBootstrap, kPimCRpAdvertisement}) {
     EXPECT_TRUE(filter.passes(kept)) << ::testing::PrintToString(kept);
@@ -443,15 +449,40 @@ TEST(Ipv6CaptureFilter, PimKeepsHellosBootstrapsAndRpAdvertisementsOnly) {
   for (const Bytes& other : {kMldv2GeneralQueryRa, kUdpBeacon, kEchoReply, kHeaderOnly}) {
     EXPECT_FALSE(filter.passes(other)) << ::testing::PrintToString(other);
   }
-  EXPECT_FALSE(Filter(net::linux_if::ipv6CaptureProgramFor(17)).passes(kUdpBeacon));
+}
+
+// A request without message types keeps every message of its protocol; one
+// the translation cannot say in full is refused, never widened in silence.
+TEST(CaptureRequest, TranslationsKeepWhatTheyCanSayAndRefuseTheRest) {
+  using namespace ipv6_captures;
+  const Filter udp(net::linux_if::ipv6CaptureProgramFor(
+      net::CaptureRequest{net::Family::V6, 17, {}, {}, {}, {}}));
+  EXPECT_TRUE(udp.passes(kUdpBeacon));
+  EXPECT_FALSE(udp.passes(kPimHello));
+  EXPECT_FALSE(udp.passes(kHeaderOnly));
+
+  const net::Endpoint groupAndPort{*net::Address::parseV6("ff3e:20:2001:db8::19"), 10002};
+  EXPECT_THROW(net::linux_if::ipv6CaptureProgramFor(net::udpDatagramsTo(groupAndPort, {})),
+               std::invalid_argument);
+  EXPECT_THROW(net::linux_if::ipv6CaptureProgramFor(membershipQueryCapture()),
+               std::invalid_argument)
+      << "an IPv4 request";
+  net::CaptureRequest addressed = echoReplyCapture(net::Family::V6, 1);
+  addressed.source = net::Address::parseV6("fe80::1");
+  EXPECT_THROW(net::expressionFromIcmpv6Message(addressed), std::invalid_argument);
+  EXPECT_THROW(net::expressionFromIpHeader(net::CaptureRequest{net::Family::V4, 6, {}, {}, {}, {}}),
+               std::invalid_argument);
+  EXPECT_EQ(net::expressionFromIpHeader(membershipQueryCapture()), "igmp and igmp[0] == 0x11");
+  EXPECT_EQ(net::expressionFromIpHeader(pimMessageCapture(net::Family::V4)),
+            "pim and (pim[0] == 0x20 or pim[0] == 0x28)");
 }
 
 // An ETH_P_IPV6 frame may carry anything: the program keeps version 6 alone,
 // and the PIM reader of an IPv6 capture refuses an IPv4 datagram.
 TEST(Ipv6CaptureFilter, ADatagramOfAnotherVersionStaysOutWhateverItCarries) {
   using namespace ipv6_captures;
-  const Filter mld(net::linux_if::ipv6CaptureProgramFor(58));
-  const Filter pim(net::linux_if::ipv6CaptureProgramFor(103));
+  const Filter mld(net::linux_if::ipv6CaptureProgramFor(mldQueryCapture()));
+  const Filter pim(net::linux_if::ipv6CaptureProgramFor(pimMessageCapture(net::Family::V6)));
   for (const unsigned version : {0x00U, 0x40U, 0x50U, 0x70U, 0xF0U}) {
     for (Bytes query : {kMldv2GeneralQueryRa, kMldv1GroupQuery}) {
       query[0] = static_cast<std::uint8_t>(version | (query[0] & 0x0FU));
@@ -532,7 +563,7 @@ TEST(Ipv6CaptureFilter, BeaconCaptureKeepsTheChannelsDatagramsAlone) {
   const auto own = net::Address::parseV6("fe80::2");
   ASSERT_TRUE(group && source && own);
   const net::Endpoint groupAndPort{*group, 10002};
-  EXPECT_EQ(net::beaconFilter(groupAndPort, source),
+  EXPECT_EQ(net::expressionFromIpHeader(net::udpDatagramsTo(groupAndPort, source)),
             "udp and dst host ff3e:20:2001:db8::19 and dst port 10002 and src host 2001:db8::20");
   const Filter anySource = beaconCapture(groupAndPort, std::nullopt, *own);
   const Filter oneSource = beaconCapture(groupAndPort, source, *own);
@@ -561,8 +592,7 @@ TEST(Ipv6CaptureFilter, BeaconCaptureKeepsTheChannelsDatagramsAlone) {
 // On the raw ICMPv6 socket the program sees the message alone.
 TEST(EchoReplyFilter, Ipv6KeepsOnlyRepliesToOurOwnIdentifierFromTheMessageOn) {
   const Bytes ours{129, 0, 0, 0, 0x34, 0x12, 0, 1};
-  const Filter filter(net::linux_capture::compileForIcmpv6Messages(
-      echoReplyFilter(net::Family::V6, 0x1234), "test"));
+  const Filter filter = echoReplies(0x1234, net::Family::V6);
   ASSERT_TRUE(filter.valid());
   EXPECT_TRUE(filter.passes(ours));
   Bytes request = ours;

@@ -8,9 +8,11 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/battery.h"
 #include "app/text_output.h"
+#include "net/capture/capture_filter.h"
 #include "net/packet/checksum.h"
 #include "net/packet/wire.h"
 #include "tests/unit/ipv6_captures.h"
@@ -80,8 +82,8 @@ TEST_F(ScriptedIpv6Battery, AsmBeaconHearsTheLabsSourceAndSeesItOnTheLink) {
   EXPECT_EQ(network.memberships[0].interfaceIndex, kLabInterfaceIndex);
   EXPECT_EQ(network.memberships[1].change, net::Membership::Leave);
   // The link capture asked for the group's own port and kept only its datagrams.
-  ASSERT_EQ(network.beaconCaptureFilters.size(), 1U);
-  EXPECT_EQ(network.beaconCaptureFilters[0].first, (net::Endpoint{kLab6AsmGroup, 10002}));
+  ASSERT_EQ(network.beaconCaptureRequests.size(), 1U);
+  EXPECT_EQ(network.beaconCaptureRequests[0].destination, (net::Endpoint{kLab6AsmGroup, 10002}));
   ASSERT_TRUE(beacon.onLink.has_value());
   ASSERT_EQ(beacon.onLink->size(), 1U);
   EXPECT_EQ((*beacon.onLink)[0].datagrams, 20);
@@ -122,8 +124,8 @@ TEST_F(ScriptedIpv6Battery, SsmBeaconJoinsTheChannelAfterItsPauseAndHearsItsSour
   EXPECT_EQ(beacon.source, kLab6BeaconSource);
   ASSERT_EQ(beacon.members.size(), 1U);
   EXPECT_EQ(beacon.members[0].address, kLab6BeaconSource);
-  ASSERT_EQ(network.beaconCaptureFilters.size(), 1U);
-  EXPECT_EQ(network.beaconCaptureFilters[0].second, kLab6BeaconSource);
+  ASSERT_EQ(network.beaconCaptureRequests.size(), 1U);
+  EXPECT_EQ(network.beaconCaptureRequests[0].source, kLab6BeaconSource);
   ASSERT_EQ(beacon.onLink->size(), 1U);
   EXPECT_EQ((*beacon.onLink)[0].datagrams, 20) << "the channel's datagrams, not the group's";
   const PassFlags flags = flagsOf(findings());
@@ -214,9 +216,12 @@ TEST(ScriptedIpv6Ping, EachGroupIsPingedOnceAndTheRoutersReplyRecorded) {
     EXPECT_EQ(request[0], 128) << "an ICMPv6 echo request";
     EXPECT_EQ(request[1], 0);
     // The kernel filter keeps the replies that carry the request's identifier.
+    const net::CaptureRequest& replies = network.requests[SocketKind::Pinger];
+    EXPECT_EQ(replies.messageTypes, std::vector<std::uint8_t>{129});
+    EXPECT_EQ(replies.echoIdentifier, static_cast<std::uint16_t>((request[4] << 8U) | request[5]));
     std::array<char, 8> identifier{};
     std::snprintf(identifier.data(), identifier.size(), "0x%02x%02x", request[4], request[5]);
-    EXPECT_EQ(network.filters[SocketKind::Pinger],
+    EXPECT_EQ(net::expressionFromIcmpv6Message(replies),
               std::string("link[0] == 129 and link[4:2] == ") + identifier.data());
 
     const auto& details = std::get<PingDetails>(record.details);

@@ -110,19 +110,17 @@ class WatchedNetwork final : public net::Network {
     receiver_ = opened.get();
     return opened;
   }
-  std::unique_ptr<net::ProbeSocket> openPinger(net::Family family, const net::PassLink& link,
-                                               const std::string& replyFilter) override {
-    return system_.openPinger(family, link, replyFilter);
+  std::unique_ptr<net::ProbeSocket> openPinger(const net::CaptureRequest& replies,
+                                               const net::PassLink& link) override {
+    return system_.openPinger(replies, link);
   }
-  std::unique_ptr<net::ProbeSocket> openCapturing(net::Family family, int protocol,
-                                                  const net::PassLink& link,
-                                                  const std::string& filter) override {
-    return system_.openCapturing(family, protocol, link, filter);
+  std::unique_ptr<net::ProbeSocket> openCapturing(const net::CaptureRequest& request,
+                                                  const net::PassLink& link) override {
+    return system_.openCapturing(request, link);
   }
-  std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::Endpoint& groupAndPort,
-                                                      const std::optional<net::Address>& source,
+  std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::CaptureRequest& request,
                                                       const net::PassLink& link) override {
-    return system_.openBeaconCapture(groupAndPort, source, link);
+    return system_.openBeaconCapture(request, link);
   }
   net::HostMulticastState hostState(const net::PassLink& link) override {
     return system_.hostState(link);

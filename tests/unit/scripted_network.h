@@ -100,8 +100,8 @@ class ScriptedNetwork final : public net::Network {
 
   std::vector<Sent> sent;
   std::vector<MembershipChange> memberships;
-  // The filter expression each kind of socket was last opened with.
-  std::map<SocketKind, std::string> filters;
+  // What each kind of socket was last asked to capture.
+  std::map<SocketKind, net::CaptureRequest> requests;
   // Each pass's link as the battery announced it for its captures: when, and
   // after how many messages sent.
   struct PreparedLink {
@@ -111,8 +111,8 @@ class ScriptedNetwork final : public net::Network {
   };
   std::vector<PreparedLink> preparedLinks;
   std::vector<std::uint32_t> pauses;
-  // What each beacon capture was asked to keep: group and port, and source.
-  std::vector<std::pair<net::Endpoint, std::optional<net::Address>>> beaconCaptureFilters;
+  // What each beacon capture was asked to keep.
+  std::vector<net::CaptureRequest> beaconCaptureRequests;
   // How long opening a capture takes on the virtual clock.
   milliseconds captureOpensIn{0};
 
@@ -120,23 +120,22 @@ class ScriptedNetwork final : public net::Network {
                                                  std::uint16_t /*port*/) override {
     return open(SocketKind::Receiver, std::nullopt);
   }
-  std::unique_ptr<net::ProbeSocket> openPinger(net::Family /*family*/, const net::PassLink& link,
-                                               const std::string& replyFilter) override {
+  std::unique_ptr<net::ProbeSocket> openPinger(const net::CaptureRequest& replies,
+                                               const net::PassLink& link) override {
     refuseRawIfScripted();
     auto socket = open(SocketKind::Pinger, std::nullopt);
     if (link.chosen) net::requireLinkToBindTo(link);
-    filters[SocketKind::Pinger] = replyFilter;
+    requests[SocketKind::Pinger] = replies;
     return socket;
   }
-  std::unique_ptr<net::ProbeSocket> openCapturing(net::Family /*family*/, int protocol,
-                                                  const net::PassLink& link,
-                                                  const std::string& filter) override {
+  std::unique_ptr<net::ProbeSocket> openCapturing(const net::CaptureRequest& request,
+                                                  const net::PassLink& link) override {
     refuseRawIfScripted();
     // IGMP, or MLD on ICMPv6.
-    const bool membership = protocol == 2 || protocol == 58;
+    const bool membership = request.protocol == 2 || request.protocol == 58;
     const SocketKind kind = membership ? SocketKind::IgmpCapture : SocketKind::PimCapture;
     auto socket = open(kind, link);
-    filters[kind] = filter;
+    requests[kind] = request;
     // What arrives while the capture opens is captured already.
     clock_ += captureOpensIn;
     return socket;
@@ -147,20 +146,22 @@ class ScriptedNetwork final : public net::Network {
   // After how many messages sent each pass gave its captures up.
   std::vector<std::size_t> capturesReleased;
   void releaseCaptures() override { capturesReleased.push_back(sent.size()); }
-  std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::Endpoint& groupAndPort,
-                                                      const std::optional<net::Address>& source,
+  std::unique_ptr<net::ProbeSocket> openBeaconCapture(const net::CaptureRequest& request,
                                                       const net::PassLink& link) override {
     if (!beaconCaptures) return nullptr;
     refuseRawIfScripted();
-    beaconCaptureFilters.push_back({groupAndPort, source});
-    // The kernel's filter: UDP to the group and port, from the source when given.
+    beaconCaptureRequests.push_back(request);
+    // The kernel's filter, read from the request: the protocol, the
+    // destination and its port, the source when given.
     return open(SocketKind::BeaconCapture, link, [=](const std::vector<std::uint8_t>& bytes) {
       const auto datagram = net::parseDatagram(bytes);
-      if (!datagram || datagram->protocol != 17 || datagram->destination != groupAndPort.address ||
-          (source && datagram->source != *source)) {
+      if (!datagram || datagram->protocol != request.protocol ||
+          (request.destination && datagram->destination != request.destination->address) ||
+          (request.source && datagram->source != *request.source)) {
         return false;
       }
-      return net::readBe16(datagram->payload, 2) == groupAndPort.port;
+      return !request.destination || request.destination->port == 0 ||
+             net::readBe16(datagram->payload, 2) == request.destination->port;
     });
   }
   net::HostMulticastState hostState(const net::PassLink& /*link*/) override { return host; }

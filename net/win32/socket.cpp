@@ -1,4 +1,5 @@
-// The Winsock receive-all modes.
+// RawSocket on Windows: the Winsock receive-all modes, and the socket
+// options Winsock lacks.
 //
 // SIO_RCVALL works only on a raw socket of protocol 0, but a Hello sent from
 // such a socket would leave as protocol 0, not PIM. So the all-traffic mode
@@ -67,9 +68,8 @@ void RawSocket::enableReceiveAllIgmp() { switchOn(native(), SIO_RCVALL_IGMPMCAST
 
 // Winsock filters by protocol only: IGMP has a mode of its own, anything else
 // takes the all-traffic mode; the readers sort what they get.
-void RawSocket::captureLink(LinkCaptures& /*captures*/, Family /*family*/,
-                            const std::string& /*filter*/) {
-  if (protocol_ == IPPROTO_IGMP) {
+void RawSocket::captureLink(LinkCaptures& /*captures*/, const CaptureRequest& request) {
+  if (request.protocol == IPPROTO_IGMP) {
     enableReceiveAllIgmp();
   } else {
     enableReceiveAll();
@@ -77,7 +77,7 @@ void RawSocket::captureLink(LinkCaptures& /*captures*/, Family /*family*/,
 }
 
 // Winsock has no per-type ICMP filter; the readers drop what is not a reply.
-void RawSocket::acceptOnlyEchoReplies(const std::string& /*replyFilter*/) {}
+void RawSocket::acceptOnlyEchoReplies(const CaptureRequest& /*replies*/) {}
 
 // Winsock takes no hop-by-hop options on a socket: an MLD message without
 // the Router Alert is one a router may ignore, so none is sent.
