@@ -17,31 +17,58 @@
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 HARD_PID=
+HARD_TOOL_PID=
 HARD_RC=
 
 # hard_stop_tool: end the tool if it still runs (only that process, by its PID).
 hard_stop_tool() {
   [[ -n $HARD_PID ]] || return 0
+  if [[ -n $HARD_TOOL_PID && $HARD_TOOL_PID != "$HARD_PID" ]]; then
+    kill -KILL "$HARD_TOOL_PID" 2>/dev/null || true
+  fi
   kill -0 "$HARD_PID" 2>/dev/null && kill -KILL "$HARD_PID" 2>/dev/null
   wait "$HARD_PID" 2>/dev/null || true
   HARD_PID=
 }
 
-# hard_start_tool [WRAPPER...]: start the tool in the lab's host namespace (its own UTS
-# namespace named $LAB_HOSTNAME), WRAPPER words (e.g. setpriv ...) right before it.
-# Its standard input is a FIFO kept open by this shell on fd 7, so the tool waits at
-# its prompts until hard_answer; its output goes to $E2E_WORK/tool.out and
-# tool.err. HARD_PID is the tool's own PID: every wrapper execs into the next.
+# hard_start_tool [--timed] [WRAPPER...]: start the tool in the lab's host namespace
+# (its own UTS namespace named $LAB_HOSTNAME), WRAPPER words (e.g. setpriv ...) right
+# before it. Its standard input is a FIFO kept open by this shell on fd 7, so the tool
+# waits at its prompts until hard_answer; its output goes to $E2E_WORK/tool.out and
+# tool.err. HARD_PID is what to wait for; HARD_TOOL_PID (hard_tool_pid) the tool's own
+# PID: every wrapper execs into the next. --timed: the tool runs under stamp.py, which
+# notes when each output line came in tool.times (as e2e_run_tool --timed does).
 # shellcheck disable=SC2120 # arguments are optional
 hard_start_tool() {
+  local stamp=()
+  if [[ ${1:-} == --timed ]]; then
+    stamp=("$LAB_PYTHON" "$E2E_DIR/stamp.py" "$E2E_WORK/tool.out" "$E2E_WORK/tool.times")
+    shift
+  fi
   lab_exec_prefix "$E2E_LAB" host
   rm -f "$E2E_WORK/tool.fifo"
   mkfifo "$E2E_WORK/tool.fifo"
   exec 7<>"$E2E_WORK/tool.fifo"
   e2e_log "starting $E2E_TOOL in lab $E2E_LAB${1:+ under $*}"
-  "${LAB_EXEC_PREFIX[@]}" "$@" "$E2E_TOOL" <&7 >"$E2E_WORK/tool.out" 2>"$E2E_WORK/tool.err" &
+  if ((${#stamp[@]})); then
+    # An earlier run's output must not answer a wait before stamp.py has opened its own.
+    : >"$E2E_WORK/tool.out"
+    : >"$E2E_WORK/tool.times"
+    "${stamp[@]}" "${LAB_EXEC_PREFIX[@]}" "$@" "$E2E_TOOL" <&7 2>"$E2E_WORK/tool.err" &
+  else
+    "${LAB_EXEC_PREFIX[@]}" "$@" "$E2E_TOOL" <&7 >"$E2E_WORK/tool.out" 2>"$E2E_WORK/tool.err" &
+  fi
   HARD_PID=$!
+  HARD_TOOL_PID=
+  ((${#stamp[@]})) || HARD_TOOL_PID=$HARD_PID
   lab_at_exit hard_stop_tool
+}
+
+# hard_tool_pid: sets HARD_TOOL_PID once the tool runs (under stamp.py: its one child).
+hard_tool_pid() {
+  [[ -n $HARD_TOOL_PID ]] && return 0
+  HARD_TOOL_PID=$(tr -d ' ' <"/proc/$HARD_PID/task/$HARD_PID/children" 2>/dev/null)
+  [[ -n $HARD_TOOL_PID ]] || e2e_fail "no tool process under $HARD_PID"
 }
 
 # hard_answer TEXT: type TEXT and a newline at the tool's prompt.
