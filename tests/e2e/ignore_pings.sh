@@ -13,7 +13,7 @@ e2e_require_tool
 e2e_lab_up --ignore-pings
 lab_spawn "$E2E_LAB" host other-ping ping -n -i 0.05 "$LAB_ROUTER_ADDR"
 # One pass, --once with --prometheus: its text is the golden pass's without the prompt
-# (the prompt and a second pass are full_pass's and two_passes'), and its metrics file
+# (the prompt and a second pass are faults.five_passes' and two_passes'), and its metrics file
 # must satisfy promtool.
 e2e_witness_start
 e2e_metrics_pass ignore_pings.txt 1

@@ -8,7 +8,7 @@ e2e_require_tool
 
 e2e_lab_up --two-asm-senders
 # One pass, --once with --prometheus: its text is the golden pass's without the prompt
-# (the prompt and a second pass are full_pass's and two_passes'), and its metrics file
+# (the prompt and a second pass are faults.five_passes' and two_passes'), and its metrics file
 # must satisfy promtool.
 e2e_metrics_pass two_asm_senders.txt 0
 e2e_finish
