@@ -19,14 +19,6 @@ bool sameAddress(const Address& a, const Address& b) {
          std::equal(a.bytes().begin(), a.bytes().end(), b.bytes().begin());
 }
 
-const HostInterface* holderOf(const std::vector<HostInterface>& interfaces,
-                              const Address& address) {
-  const auto found = std::find_if(interfaces.begin(), interfaces.end(), [&](const auto& c) {
-    return holds(c, address.family()) && sameAddress(c.address, address);
-  });
-  return found == interfaces.end() ? nullptr : &*found;
-}
-
 // The link as the tests use it; for IPv6 by the interface's link-local
 // address, without which it does not qualify.
 std::optional<LinkInterface> linkOf(const std::vector<HostInterface>& interfaces,
@@ -47,6 +39,14 @@ std::optional<LinkInterface> linkOf(const std::vector<HostInterface>& interfaces
 
 bool holds(const HostInterface& entry, Family family) {
   return family == Family::V4 ? entry.hasIpv4 : entry.hasIpv6;
+}
+
+const HostInterface* holderOf(const std::vector<HostInterface>& interfaces,
+                              const Address& address) {
+  const auto found = std::find_if(interfaces.begin(), interfaces.end(), [&](const auto& c) {
+    return holds(c, address.family()) && sameAddress(c.address, address);
+  });
+  return found == interfaces.end() ? nullptr : &*found;
 }
 
 std::optional<Prefix> onLinkPrefix(const LinkInterface& link) {

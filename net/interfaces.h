@@ -32,6 +32,10 @@ struct HostInterface {
 // Whether the entry holds an address of `family`.
 bool holds(const HostInterface& entry, Family family);
 
+// The entry of `interfaces` that holds `address`, whatever zone a link-local
+// one names; null when none does.
+const HostInterface* holderOf(const std::vector<HostInterface>& interfaces, const Address& address);
+
 // How the pass's interface was found; its text is what machine-read output names.
 enum class ChosenBy { Option, HostName, MulticastRoute, FirstUp };
 const char* chosenByText(ChosenBy how);  // "option", "host-name", ...

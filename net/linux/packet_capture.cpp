@@ -34,6 +34,18 @@ void setCaptureOption(NativeSocket capture, int level, int option, const void* v
 
 }  // namespace
 
+HostInterface captureInterfaceOf(const Address& own) {
+  std::vector<HostInterface> interfaces;
+  try {
+    interfaces = hostInterfaces();
+  } catch (const CV_SocketException& failure) {
+    throw CV_SocketException(failure.errorCode, kOperation);
+  }
+  const HostInterface* holder = holderOf(interfaces, own);
+  if (holder == nullptr || holder->index == 0) throw CV_SocketException(EADDRNOTAVAIL, kOperation);
+  return *holder;
+}
+
 UniqueSocket openPacketCapture(unsigned int interfaceIndex, Family family,
                                std::vector<sock_filter> program) {
   // Protocol 0 until bound: nothing is queued before the filter is in place.

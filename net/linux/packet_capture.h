@@ -9,9 +9,15 @@
 #include <vector>
 
 #include "net/address.h"
+#include "net/interfaces.h"
 #include "net/unique_socket.h"
 
 namespace net {
+
+// The interface that holds `own`, the address a capture's socket is bound to.
+// Throws CV_SocketException(kCaptureOperation): EADDRNOTAVAIL when none does,
+// since only a socket bound to one interface's own address can be captured for.
+HostInterface captureInterfaceOf(const Address& own);
 
 // Datagrams start with their IP header; `program` sees them so. Throws
 // CV_SocketException(kCaptureOperation).

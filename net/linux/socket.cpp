@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 
 #include <array>
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "net/capture/link_captures.h"
 #include "net/linux/capture_operation.h"
 #include "net/linux/ipv6_capture.h"
+#include "net/linux/packet_capture.h"
 #include "net/linux/pcap_ring.h"
 #include "net/privilege.h"
 #include "net/socket_exceptions.h"
@@ -28,22 +28,10 @@ constexpr const char* kOpening = linux_capture::kCaptureOperation;
 
 // The interface the socket is bound to: the one it was tied to, or else the
 // one holding its address.
-LinkInterface boundInterface(const std::string& name, unsigned int index, const Address& own,
-                             const char* operation) {
+LinkInterface boundInterface(const std::string& name, unsigned int index, const Address& own) {
   if (index != 0 && !name.empty()) return LinkInterface{name, index, own, ChosenBy::HostName};
-  std::vector<HostInterface> interfaces;
-  try {
-    interfaces = hostInterfaces();
-  } catch (const CV_SocketException& failure) {
-    throw CV_SocketException(failure.errorCode, operation);
-  }
-  for (const HostInterface& candidate : interfaces) {
-    if (candidate.hasIpv4 && candidate.address == own && candidate.index != 0) {
-      return LinkInterface{candidate.name, candidate.index, own, ChosenBy::HostName};
-    }
-  }
-  // Only a socket bound to one interface's own address can be captured for.
-  throw CV_SocketException(EADDRNOTAVAIL, operation);
+  const HostInterface holder = captureInterfaceOf(own);
+  return LinkInterface{holder.name, holder.index, own, ChosenBy::HostName};
 }
 
 Address boundAddressOf(NativeSocket boundSocket, const char* operation) {
@@ -61,8 +49,7 @@ void RawSocket::captureLink(LinkCaptures& captures, const CaptureRequest& reques
     // The extension-header walk IPv6 needs is a program of its own, not an expression.
     attachCapture(openIpv6Capture(own, linkIndex_, request), own);
   } else {
-    attachCapture(
-        captures.open(boundInterface(linkName_, linkIndex_, own, kOpening), request, own));
+    attachCapture(captures.open(boundInterface(linkName_, linkIndex_, own), request, own));
   }
   // From now on only the capture is read: the raw socket itself only sends.
   // Compiled once: every capture's raw socket gets the same program.
