@@ -160,6 +160,19 @@ struct InterfaceSummary {
   std::optional<std::string> chosenBy;
 };
 
+// The IGMP or MLD queries that reached the interface during the whole pass,
+// from the first test to the last, whoever sent them and whatever they
+// answered: a general query outside tests 5 and 6 proves a querier too.
+struct LinkQueries {
+  // In the order seen, at most kMaxQueriesKept of them; sinceProbeMs counts
+  // from the start of this capture.
+  std::vector<ObservedQuery> queries;
+  // Queries beyond that bound.
+  std::int64_t unlisted = 0;
+  // How long the capture listened.
+  std::uint32_t watchedMs = 0;
+};
+
 struct PassFindings {
   // The family of the battery that ran.
   net::Family family = net::Family::V4;
@@ -170,6 +183,9 @@ struct PassFindings {
   std::optional<net::LinkInterface> link;
   // The host's own multicast settings on it, read when the tests were over.
   net::HostMulticastState hostState;
+  // Every query the link carried during the pass; nothing where the
+  // platform has no such capture or it could not be opened.
+  std::optional<LinkQueries> linkQueries;
 
   // The record of test `id`; nullptr when the pass has none.
   [[nodiscard]] const TestRecord* find(TestId id) const;
