@@ -51,8 +51,8 @@ std::optional<Finding> findQuerier(const PassFindings& findings, Held /*held*/) 
   Finding finding{FindingId::Querier,
                   Severity::Info,
                   {},
-                  ipv6(findings) ? (sourceCapable ? "RFC 3810 5.1.8, 5.1.9, 9.4" : "RFC 2710 3")
-                                 : (sourceCapable ? "RFC 3376 4.1.6, 4.1.7, 8.4" : "RFC 2236 3")};
+                  ipv6(findings) ? (sourceCapable ? "RFC 9777 5.1.8, 5.1.9, 9.4" : "RFC 2710 3")
+                                 : (sourceCapable ? "RFC 9776 4.1.6, 4.1.7, 8.4" : "RFC 2236 3")};
   finding.evidence.add("interface", interfaceName(findings))
       .add("address", querier->address)
       .add("version", querier->version)
@@ -73,7 +73,7 @@ std::optional<Finding> findNoQuerier(const PassFindings& findings, Held /*held*/
   Finding finding{FindingId::NoQuerier,
                   Severity::Problem,
                   {},
-                  ipv6(findings) ? "RFC 4541 2.1.1, RFC 3810 9.4" : "RFC 4541 2.1.1, RFC 3376 8.4"};
+                  ipv6(findings) ? "RFC 4541 2.1.1, RFC 9777 9.4" : "RFC 4541 2.1.1, RFC 9776 8.4"};
   finding.evidence.add("interface", interfaceName(findings));
   return finding;
 }
@@ -90,7 +90,7 @@ std::optional<Finding> findOldQuerier(const PassFindings& findings, Held held) {
   Finding finding{FindingId::QuerierOldVersion,
                   Severity::Problem,
                   {},
-                  ipv6(findings) ? "RFC 4604 2.2, RFC 3810 8.2.1" : "RFC 4604 2.2, RFC 3376 7.2.1"};
+                  ipv6(findings) ? "RFC 4604 2.2, RFC 9777 8.2.1" : "RFC 4604 2.2, RFC 9776 7.2.1"};
   finding.evidence.add("address", querier->address).add("version", querier->version);
   addInterfaceForSentence(finding.evidence, findings);
   // It, not a switch, is why the report's row on the SSM path holds.
@@ -104,7 +104,7 @@ std::optional<Finding> findMultipleQueriers(const PassFindings& findings, Held /
   Finding finding{FindingId::MultipleQueriers,
                   Severity::Warning,
                   {},
-                  ipv6(findings) ? "RFC 3810 7.6.2" : "RFC 3376 6.6.2"};
+                  ipv6(findings) ? "RFC 9777 7.6.2" : "RFC 9776 6.6.2"};
   // The lowest address wins the election.
   finding.evidence.add("sources", queriers).add("elected", queriers.front());
   addInterfaceForSentence(finding.evidence, findings);
@@ -117,7 +117,7 @@ std::optional<Finding> findSwitchQuerier(const PassFindings& findings, Held /*he
   Finding finding{FindingId::SwitchQuerier,
                   Severity::Warning,
                   {},
-                  ipv6(findings) ? "RFC 4541 2.1.1, RFC 3810 5.1.14" : "RFC 4541 2.1.1"};
+                  ipv6(findings) ? "RFC 4541 2.1.1, RFC 9777 5.1.14" : "RFC 4541 2.1.1"};
   finding.evidence.add("source", sources.front()).add("router_queriers", routerQueriers(findings));
   addInterfaceForSentence(finding.evidence, findings);
   return finding;
@@ -132,7 +132,7 @@ std::optional<Finding> findMembershipInterval(const PassFindings& findings, Held
   Finding finding{FindingId::MembershipInterval,
                   Severity::Warning,
                   {},
-                  ipv6(findings) ? "RFC 3810 9.4" : "RFC 3376 8.4"};
+                  ipv6(findings) ? "RFC 9777 9.4" : "RFC 9776 8.4"};
   finding.evidence.add("address", querier->address)
       .add("robustness", querier->robustness)
       .add("query_interval_s", querier->queryIntervalSeconds)
@@ -164,7 +164,7 @@ std::optional<Finding> findQueryNotLinkLocal(const PassFindings& findings, Held 
     return source.isUnspecified() || source.isLinkLocal();
   });
   if (strangers.empty()) return std::nullopt;
-  Finding finding{FindingId::QueryNotLinkLocal, Severity::Warning, {}, "RFC 3810 5.1.14"};
+  Finding finding{FindingId::QueryNotLinkLocal, Severity::Warning, {}, "RFC 9777 5.1.14"};
   finding.evidence.add("interface", interfaceName(findings)).add("addresses", strangers);
   return finding;
 }
@@ -183,14 +183,14 @@ std::optional<Finding> findForcedMldVersion(const PassFindings& findings, Held /
   const auto& forced = findings.hostState.forcedMldVersion;
   if (!ipv6(findings) || !forced) return std::nullopt;
   return forcedVersion(findings, *forced, FindingId::HostMldVersionForced, forced->value >= 2,
-                       "RFC 3810 8.2.1");
+                       "RFC 9777 8.2.1");
 }
 
 std::optional<Finding> findForcedIgmpVersion(const PassFindings& findings, Held /*held*/) {
   const auto& forced = findings.hostState.forcedIgmpVersion;
   if (ipv6(findings) || !forced) return std::nullopt;
   return forcedVersion(findings, *forced, FindingId::HostIgmpVersionForced, forced->value == 3,
-                       "RFC 3376 7.2.1");
+                       "RFC 9776 7.2.1");
 }
 
 std::optional<Finding> findCompatibilityMode(const PassFindings& findings, Held /*held*/) {
@@ -200,7 +200,7 @@ std::optional<Finding> findCompatibilityMode(const PassFindings& findings, Held 
   if (ipv6(findings) || !mode || *mode >= 3 || (forced && forced->value == *mode)) {
     return std::nullopt;
   }
-  Finding finding{FindingId::HostIgmpCompatMode, Severity::Warning, {}, "RFC 3376 7.2.1, 8.12"};
+  Finding finding{FindingId::HostIgmpCompatMode, Severity::Warning, {}, "RFC 9776 7.2.1, 8.12"};
   finding.evidence.add("interface", interfaceName(findings)).add("mode", *mode);
   return finding;
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/finding_fix.h"
 #include "app/finding_text.h"
 
 namespace {
@@ -42,9 +43,12 @@ json valueJson(const EvidenceValue& value) {
 }  // namespace
 
 json findingJson(const Finding& finding) {
-  return {{"id", std::string(findingName(finding.id))},
-          {"severity", severityName(finding.severity)},
-          {"summary", findingSentence(finding)},
-          {"evidence", recordJson(finding.evidence)},
-          {"reference", finding.reference.empty() ? json(nullptr) : json(finding.reference)}};
+  json object = {{"id", std::string(findingName(finding.id))},
+                 {"severity", severityName(finding.severity)},
+                 {"summary", findingSentence(finding)}};
+  // Only problems and warnings have one; the key is left out, not null.
+  if (const auto fix = findingFix(finding)) object["fix"] = *fix;
+  object["evidence"] = recordJson(finding.evidence);
+  object["reference"] = finding.reference.empty() ? json(nullptr) : json(finding.reference);
+  return object;
 }

@@ -1,5 +1,6 @@
 #include "app/text_output.h"
 
+#include "app/finding_fix.h"
 #include "app/finding_text.h"
 #include "app/test_headers.h"
 #include "net/socket_exceptions.h"
@@ -195,6 +196,11 @@ void printDiagnosis(std::ostream& out, const BatteryReport& battery) {
   out << "\nDiagnosis:\n";
   if (battery.diagnosis.empty()) out << "  (nothing to add to the report)\n";
   for (const Finding& finding : battery.diagnosis) {
-    out << "  [" << severityName(finding.severity) << "] " << findingSentence(finding) << "\n";
+    const std::string head = std::string("  [") + severityName(finding.severity) + "] ";
+    out << head << findingSentence(finding) << "\n";
+    // Under the sentence, where the eye goes next.
+    if (const auto fix = findingFix(finding)) {
+      out << std::string(head.size(), ' ') << "Fix: " << *fix << "\n";
+    }
   }
 }

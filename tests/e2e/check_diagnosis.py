@@ -9,7 +9,8 @@ Usage: check_diagnosis.py JSON TEXT [--only] EXPECTATION...
                severity (any when not given) and evidence at each PATH (keys and list
                indexes joined by '.') equal to VALUE (compared as JSON when it parses,
                else as text), and the text run's diagnosis has the line
-               "  [SEVERITY] SUMMARY" for it.
+               "  [SEVERITY] SUMMARY" for it, followed by the line of its "fix" where it
+               has one. A problem or a warning must have a fix; information must not.
 Prints one line per problem; exits 1 when there is any.
 """
 import json
@@ -49,17 +50,34 @@ def counts_masked(text):
     return re.sub(r", [0-9]+ of them", ", # of them", text)
 
 
+FIX = re.compile(r"^ +Fix: ")
+
+
 def diagnosis_lines(text):
-    """The lines after "Diagnosis:" up to the prompt or the end."""
+    """The findings after "Diagnosis:" up to the prompt or the end: each one's line,
+    joined by a newline to the line of its fix where one follows."""
     lines = text.splitlines()
     if "Diagnosis:" not in lines:
         return None
     found = []
     for line in lines[lines.index("Diagnosis:") + 1:]:
-        if not line.startswith("  ["):
+        if FIX.match(line) and found and "\n" not in found[-1]:
+            found[-1] += "\n" + line
+        elif line.startswith("  ["):
+            found.append(line)
+        else:
             break
-        found.append(line)
     return found
+
+
+def finding_text(finding):
+    """What --explain prints for a finding of the JSON: its line, and its fix under it,
+    indented to where the summary starts."""
+    head = f"  [{finding['severity']}] "
+    text = head + finding["summary"]
+    if "fix" in finding:
+        text += "\n" + " " * len(head) + "Fix: " + finding["fix"]
+    return text
 
 
 def main():
@@ -73,6 +91,11 @@ def main():
     expect(lines is not None, "the --explain run printed no 'Diagnosis:' line")
     lines = lines or []
     by_id = {f["id"]: f for f in findings}
+    for finding in findings:
+        has_fix = bool(finding.get("fix"))
+        expect(has_fix == (finding["severity"] != "info"),
+               f"{finding['id']} is a {finding['severity']} " +
+               ("with a fix" if has_fix else "without a fix"))
     expected = set()
     for expectation in args[2:]:
         head, *checks = expectation.split(",")
@@ -90,7 +113,7 @@ def main():
             got = at(finding["evidence"], path)
             expect(got == parsed(value), f"{ident} evidence {path} is {got!r}, not {value}")
         # Two passes: counts (datagrams heard) may differ, the sentence may not.
-        line = counts_masked(f"  [{finding['severity']}] {finding['summary']}")
+        line = counts_masked(finding_text(finding))
         expect(line in [counts_masked(text) for text in lines],
                f"the text's diagnosis lacks: {line}\n  it has: {lines}")
     if only:

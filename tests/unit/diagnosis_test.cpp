@@ -150,7 +150,7 @@ TEST(Diagnosis, TwoQueriersAreNamedWithTheElectedOne) {
   const Finding multiple = only(found, "multiple-queriers");
   EXPECT_EQ(evidenceOf(multiple)["sources"], (nlohmann::ordered_json{"10.0.1.1", "10.0.1.3"}));
   EXPECT_EQ(evidenceOf(multiple)["elected"], "10.0.1.1");
-  EXPECT_EQ(multiple.reference, "RFC 3376 6.6.2");
+  EXPECT_EQ(multiple.reference, "RFC 9776 6.6.2");
   // The router that answered the host's own messages is the querier.
   EXPECT_EQ(evidenceOf(only(found, "querier"))["address"], "10.0.1.1");
 }
@@ -332,7 +332,7 @@ TEST(Ipv6Diagnosis, MldV2RouterIsTheQuerierAndTheDr) {
             "group it hears no report of lives 260 s on the link.");
   EXPECT_EQ(evidenceOf(querier)["version"], 2);
   EXPECT_EQ(evidenceOf(querier)["family"], "ipv6");
-  EXPECT_EQ(querier.reference, "RFC 3810 5.1.8, 5.1.9, 9.4");
+  EXPECT_EQ(querier.reference, "RFC 9777 5.1.8, 5.1.9, 9.4");
   EXPECT_EQ(evidenceOf(found[1])["address"], "fe80::1");
   EXPECT_EQ(evidenceOf(found[1])["family"], "ipv6");
 }
@@ -347,7 +347,7 @@ TEST(Ipv6Diagnosis, MldV1OnlyQuerierExplainsTheSwitchRow) {
   const Finding old = found[0];
   EXPECT_EQ(old.severity, Severity::Problem);
   EXPECT_EQ(evidenceOf(old)["version"], 1);
-  EXPECT_EQ(old.reference, "RFC 4604 2.2, RFC 3810 8.2.1");
+  EXPECT_EQ(old.reference, "RFC 4604 2.2, RFC 9777 8.2.1");
   EXPECT_EQ(sentenceOf(old),
             "The querier fe80::1 on eth0 speaks MLDv1 only: it serves no source-specific join, "
             "and hosts that hear it fall back to MLDv1, so SSM cannot work on this link. This, "
@@ -367,7 +367,7 @@ TEST(Ipv6Diagnosis, QueriesFromAGlobalAddressAreNamedAndElectNobody) {
   const Finding stranger = found[0];
   EXPECT_EQ(stranger.severity, Severity::Warning);
   EXPECT_EQ(evidenceOf(stranger)["addresses"], (nlohmann::ordered_json{"2001:db8:1::5"}));
-  EXPECT_EQ(stranger.reference, "RFC 3810 5.1.14");
+  EXPECT_EQ(stranger.reference, "RFC 9777 5.1.14");
   EXPECT_EQ(evidenceOf(only(found, "querier"))["address"], "fe80::5")
       << "the group query's global source is no querier";
 }
@@ -377,7 +377,7 @@ TEST(Ipv6Diagnosis, LowestLinkLocalQuerierIsElected) {
   const auto found = diagnosisOf(ipv6Pass({mldQuery(higher, 2), mldQuery(kRouter6, 2)}));
   const Finding multiple = only(found, "multiple-queriers");
   EXPECT_EQ(evidenceOf(multiple)["elected"], "fe80::1");
-  EXPECT_EQ(multiple.reference, "RFC 3810 7.6.2");
+  EXPECT_EQ(multiple.reference, "RFC 9777 7.6.2");
   EXPECT_EQ(evidenceOf(only(found, "querier"))["address"], "fe80::1");
 }
 
@@ -395,7 +395,7 @@ TEST(Ipv6Diagnosis, SilentLinkHasNoMldQuerier) {
   const auto found = diagnosisOf(ipv6Pass({}));
   ASSERT_EQ(idsOf(found), (Ids{"no-querier", "pim-dr"}));
   EXPECT_NE(sentenceOf(found[0]).find("No MLD querier answered on eth0"), std::string::npos);
-  EXPECT_EQ(found[0].reference, "RFC 4541 2.1.1, RFC 3810 9.4");
+  EXPECT_EQ(found[0].reference, "RFC 4541 2.1.1, RFC 9777 9.4");
 }
 
 TEST(Ipv6Diagnosis, RouterThatIgnoresPingsNamesIpv6sSetting) {

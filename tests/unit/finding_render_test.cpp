@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/diagnosis.h"
+#include "app/finding_fix.h"
 #include "app/pass_json.h"
 #include "app/text_output.h"
 #include "tests/unit/diagnosis_scenarios.h"
@@ -213,6 +214,19 @@ TEST(FindingRendering, ScenariosCallUpEveryRule) {
   for (const DiagnosisRule& rule : diagnosisRules()) {
     EXPECT_EQ(found.count(std::string(findingName(rule.id))), 1U)
         << findingName(rule.id) << " has no scenario";
+  }
+}
+
+TEST(FindingRendering, ProblemsAndWarningsSayWhatToChangeAndInformationDoesNot) {
+  for (const Scenario& scenario : scenarios()) {
+    for (const Finding& finding : diagnosisOf(scenario.findings)) {
+      const auto fix = findingFix(finding);
+      EXPECT_EQ(fix.has_value(), finding.severity != Severity::Info)
+          << scenario.name << ": " << findingName(finding.id);
+      if (fix) {
+        EXPECT_FALSE(fix->empty()) << scenario.name << ": " << findingName(finding.id);
+      }
+    }
   }
 }
 

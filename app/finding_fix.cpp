@@ -1,0 +1,215 @@
+#include "app/finding_fix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+using Text = std::string;
+using Fix = std::optional<std::string>;
+
+Text number(std::int64_t value) { return std::to_string(value); }
+
+// 260 s, 377.5 s: as the sentence writes the seconds the evidence keeps.
+Text seconds(double value) {
+  const auto milliseconds = static_cast<std::uint64_t>(std::llround(value * 1000));
+  Text text = std::to_string(milliseconds / 1000);
+  if (milliseconds % 1000 != 0) text += "." + std::to_string((milliseconds % 1000) / 100);
+  return text + " s";
+}
+
+Text address(const Evidence& evidence, std::string_view name) {
+  return evidence.address(name).toString();
+}
+
+// "a", "a and b", "a, b and c".
+Text joined(const EvidenceList& addresses) {
+  Text text;
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    if (i > 0) text += i + 1 == addresses.size() ? " and " : ", ";
+    text += addresses[i].as<net::Address>().toString();
+  }
+  return text;
+}
+
+bool ipv6(const Evidence& evidence) { return evidence.text("family") == "ipv6"; }
+
+// The router's interface command that turns the protocol on, as FRR and most
+// router software spell it.
+Text enableCommand(const Evidence& e) { return ipv6(e) ? "`ipv6 mld`" : "`ip igmp`"; }
+
+// The version that serves source-specific joins, and the command that sets it.
+Text newestVersion(const Evidence& e) { return ipv6(e) ? "MLDv2" : "IGMPv3"; }
+Text versionCommand(const Evidence& e) {
+  return ipv6(e) ? "`ipv6 mld version 2`" : "`ip igmp version 3`";
+}
+
+// A sysctl put back to its default, now and across reboots.
+Text sysctlToDefault(const Evidence& e) {
+  const Text& setting = e.text("setting");
+  return "Set " + setting + " to 0, the default: `sysctl -w " + setting +
+         "=0`, and remove it from /etc/sysctl.conf or /etc/sysctl.d/ so that a reboot keeps it";
+}
+
+Fix noQuerier(const Evidence& e) {
+  const Text protocol = ipv6(e) ? "MLD" : "IGMP";
+  return "Enable an " + protocol + " querier on the VLAN of " + e.text("interface") + ": " +
+         enableCommand(e) +
+         " on the router's interface, or the snooping switch's querier (on a Linux bridge, "
+         "`mcast_querier 1`).";
+}
+
+Fix oldQuerier(const Evidence& e) {
+  return "Set " + address(e, "address") + " to " + newestVersion(e) + ": " + versionCommand(e) +
+         " on its interface (the default of most routers: look for what lowered it).";
+}
+
+Fix multipleQueriers(const Evidence& e) {
+  EvidenceList others = e.list("sources");
+  const net::Address& elected = e.address("elected");
+  std::erase_if(others,
+                [&](const EvidenceValue& source) { return source.as<net::Address>() == elected; });
+  const Text protocol = ipv6(e) ? "MLD" : "IGMP";
+  return "Make " + joined(others) + " hear " + elected.toString() +
+         "'s queries and fall silent: the same VLAN, the same " + protocol +
+         " version, and no filter between them; where one should not query this link at all, "
+         "turn its querier off.";
+}
+
+Fix switchQuerier(const Evidence& e) {
+  if (!e.list("router_queriers").empty()) {
+    return Text(
+               "Turn the snooping switch's querier off on this VLAN (on a Linux bridge, "
+               "`mcast_querier 0`): ") +
+           joined(e.list("router_queriers")) + " queries the link already" +
+           (ipv6(e) ? ", and hosts discard queries from ::."
+                    : ", and one querier keeps the hosts on one IGMP version.");
+  }
+  if (ipv6(e)) {
+    return "Enable MLD on the router's interface (`ipv6 mld`), or give the switch's querier a "
+           "link-local source: a Linux bridge queries from its own fe80:: address when it "
+           "has one.";
+  }
+  return "Enable IGMP on the router's interface (`ip igmp`) if traffic from beyond this link "
+         "is wanted: a switch's querier keeps the snooping table alive, but no router joins "
+         "the groups upstream.";
+}
+
+Fix membershipInterval(const Evidence& e) {
+  const Text command = ipv6(e) ? "`ipv6 mld query-interval`" : "`ip igmp query-interval`";
+  return "Lower the query interval of " + address(e, "address") + " (" + command + ", now " +
+         number(e.integer("query_interval_s")) + " s), or set the snooping switches' group " +
+         "timeout to its membership interval, " + seconds(e.number("membership_interval_s")) + ".";
+}
+
+Fix queryOffSubnet(const Evidence& e) {
+  return "Give the router's interface on this link a primary address in " + e.text("subnet") +
+         ", so that its queries come from the host's subnet; or, if " + e.text("interface") +
+         " is in the wrong subnet, readdress it.";
+}
+
+Fix queryNotLinkLocal(const Evidence& e) {
+  const bool several = e.list("addresses").size() > 1;
+  return "Have " + joined(e.list("addresses")) + " query from " +
+         (several ? "their link-local (fe80::) addresses" : "its link-local (fe80::) address") +
+         ": routers do so on their own, so look for a switch's querier set to a global source "
+         "address.";
+}
+
+// A forced version is a problem when it is an older one (the host cannot
+// source-filter) or, at the newest, when an older querier is on the link (the
+// host no longer answers it).
+Fix forcedVersion(const Evidence& e, int newest) {
+  if (e.integer("value") < newest) return sysctlToDefault(e) + ".";
+  return sysctlToDefault(e) + " so the host answers the older querier; better, move that " +
+         "querier to " + newestVersion(e) + " (" + versionCommand(e) + ").";
+}
+
+Fix compatibilityMode(const Evidence& e) {
+  return "Move every querier of this link that speaks IGMPv" + number(e.integer("mode")) +
+         " to IGMPv3: `ip igmp version 3` on a router, `mcast_igmp_version 3` on a Linux "
+         "bridge, the querier version on a switch. The host returns to IGMPv3 by itself a few "
+         "minutes after the last old query.";
+}
+
+Fix hostDropsBeacon(const Evidence& e) {
+  // The senders of what reverse-path filtering dropped, each once.
+  EvidenceList filteredSenders;
+  Text dropped;
+  for (const EvidenceValue& item : e.list("beacons")) {
+    const Evidence& beacon = item.as<Evidence>();
+    if (beacon.text("cause") == "rp_filter") {
+      for (const EvidenceValue& sender : beacon.list("senders")) {
+        const bool known = std::any_of(
+            filteredSenders.begin(), filteredSenders.end(), [&](const EvidenceValue& seen) {
+              return seen.as<net::Address>() == sender.as<net::Address>();
+            });
+        if (!known) filteredSenders.push_back(sender);
+      }
+    } else {
+      if (!dropped.empty()) dropped += " and ";
+      dropped += address(beacon, "group") + " port " + number(beacon.integer("port"));
+    }
+  }
+  Text fix;
+  if (!filteredSenders.empty()) {
+    const Text senders = joined(filteredSenders);
+    const Evidence& filter = e.record("rp_filter");
+    // Loose filtering drops only what no route at all leads back to.
+    fix = filter.integer("value") >= 2
+              ? "Give the host a route back to " + senders + ": loose reverse-path filtering " +
+                    "accepts any."
+              : "Loosen reverse-path filtering (`sysctl -w " + filter.text("setting") +
+                    "=2`: any route back will do), or make the route to " + senders + " leave by " +
+                    e.text("interface") + ".";
+  }
+  if (!dropped.empty()) {
+    if (!fix.empty()) fix += ' ';
+    fix += "Find what drops UDP to " + dropped + " on the host, its firewall first (" +
+           (ipv6(e) ? "`nft list ruleset`, `ip6tables -S`" : "`nft list ruleset`, `iptables -S`") +
+           "), and let it in.";
+  }
+  return fix;
+}
+
+}  // namespace
+
+std::optional<std::string> findingFix(const Finding& finding) {
+  // Information says what the link is; there is nothing to mend.
+  if (finding.severity == Severity::Info) return std::nullopt;
+  const Evidence& e = finding.evidence;
+  switch (finding.id) {
+    case FindingId::NoQuerier:
+      return noQuerier(e);
+    case FindingId::QuerierOldVersion:
+      return oldQuerier(e);
+    case FindingId::MultipleQueriers:
+      return multipleQueriers(e);
+    case FindingId::SwitchQuerier:
+      return switchQuerier(e);
+    case FindingId::MembershipInterval:
+      return membershipInterval(e);
+    case FindingId::QueryOffSubnet:
+      return queryOffSubnet(e);
+    case FindingId::QueryNotLinkLocal:
+      return queryNotLinkLocal(e);
+    case FindingId::HostIgmpVersionForced:
+      return forcedVersion(e, 3);
+    case FindingId::HostIgmpCompatMode:
+      return compatibilityMode(e);
+    case FindingId::HostMldVersionForced:
+      return forcedVersion(e, 2);
+    case FindingId::HostDropsBeacon:
+      return hostDropsBeacon(e);
+    // Always information.
+    case FindingId::Querier:
+    case FindingId::BeaconTtl:
+    case FindingId::PimDr:
+    case FindingId::RouterIgnoresPings:
+    case FindingId::LeaveWithheld:
+      break;
+  }
+  return std::nullopt;
+}
