@@ -103,6 +103,12 @@ InterfaceSummary summaryOf(const PassSetup& setup) {
 
 void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
              PassReport& report) {
+  RunMemory forgotten;
+  runPass(network, setup, observer, report, forgotten);
+}
+
+void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
+             PassReport& report, RunMemory& memory) {
   PassFindings findings = freshFindings(setup.family);
   findings.chosenInterface = summaryOf(setup);
   findings.link = setup.link.chosen;
@@ -121,6 +127,15 @@ void runPass(net::Network& network, const PassSetup& setup, PassObserver& observ
   }
   // After the tests: an older querier heard during them shows in the mode.
   findings.hostState = network.hostState(setup.link);
+  if (const auto kept = memory.hellos.find(setup.family); kept != memory.hellos.end()) {
+    findings.previousHellos = kept->second;
+  }
+  // A pass whose PIM test failed heard nobody: it proves no restart.
+  if (findings.ranCleanly(TestId::PimHello)) {
+    memory.hellos[setup.family] = findings.details<PimDetails>(TestId::PimHello).hellos;
+  } else {
+    memory.hellos.erase(setup.family);
+  }
   report.batteryEnded(std::move(findings));
   observer.passEnds(report);
 }

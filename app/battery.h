@@ -4,7 +4,9 @@
 // order; every reader of the records reaches them through it.
 #pragma once
 
+#include <map>
 #include <span>
+#include <vector>
 
 #include "app/findings.h"
 #include "app/pass_observer.h"
@@ -66,3 +68,13 @@ void runTest(const BatteryTest& test, net::Network& network, const PassSetup& se
 // is in `report`.
 void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
              PassReport& report);
+
+// What a run keeps from one pass to the next: the Hellos each family's last
+// pass heard, for a neighbour's Generation ID to be compared with.
+struct RunMemory {
+  std::map<net::Family, std::vector<NeighbourHello>> hellos;
+};
+
+// The same, handing the pass what `memory` kept and keeping this pass's Hellos.
+void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
+             PassReport& report, RunMemory& memory);

@@ -61,7 +61,7 @@ void recordLinkTraffic(const TestContext& context, BeaconDetails& details,
   details.unlistedLinkDatagrams = unlisted;
   if (details.members.empty()) {
     for (LinkSender& sender : *details.onLink) {
-      sender.routeInterface = context.network.routeInterface(sender.address);
+      sender.routeInterfaces = context.network.routeInterfaces(sender.address, context.setup.link);
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "app/battery_constants.h"
 #include "app/link_facts.h"
 
 namespace {
@@ -182,8 +183,18 @@ Finding forcedVersion(const PassFindings& findings, const net::KernelSetting& fo
 std::optional<Finding> findForcedMldVersion(const PassFindings& findings, Held /*held*/) {
   const auto& forced = findings.hostState.forcedMldVersion;
   if (!ipv6(findings) || !forced) return std::nullopt;
-  return forcedVersion(findings, *forced, FindingId::HostMldVersionForced, forced->value >= 2,
-                       "RFC 9777 8.2.1");
+  // Held to MLDv2, the kernel drops every MLDv1 query and sends only MLDv2
+  // reports: an MLDv1-only querier then learns of no listener at all.
+  std::optional<Querier> oldQuerier = querierOf(findings);
+  if (!oldQuerier || oldQuerier->version != 1 || !canBeElected(oldQuerier->address) ||
+      forced->value < 2) {
+    oldQuerier.reset();
+  }
+  Finding finding = forcedVersion(findings, *forced, FindingId::HostMldVersionForced,
+                                  forced->value >= 2 && !oldQuerier, "RFC 9777 8.2.1");
+  finding.evidence.add("querier", oldQuerier ? std::optional(oldQuerier->address) : std::nullopt)
+      .add("querier_version", oldQuerier ? std::optional(oldQuerier->version) : std::nullopt);
+  return finding;
 }
 
 std::optional<Finding> findForcedIgmpVersion(const PassFindings& findings, Held /*held*/) {
@@ -209,24 +220,34 @@ std::optional<Finding> findHostDropsBeacon(const PassFindings& findings, Held /*
   const std::string link = interfaceName(findings);
   const auto& filter = findings.hostState.reversePathFilter;
   // IPv6 has no rp_filter of its own: its drops stay of unknown cause.
-  const bool strict = !ipv6(findings) && filter && filter->value == 1;
+  // 1 is strict, 2 loose (RFC 3704 2.2, 2.4).
+  const int filterMode = !ipv6(findings) && filter ? filter->value : 0;
   EvidenceList beacons;
   bool byReversePath = false;
   for (const auto& [id, name] : {std::pair{TestId::AsmBeacon, "ASM"}, {TestId::SsmBeacon, "SSM"}}) {
     const auto& beacon = findings.details<BeaconDetails>(id);
     if (!droppedByHost(beacon)) continue;
     std::optional<std::string> routeInterface;
+    bool noRoute = false;
     std::int64_t onLink = beacon.unlistedLinkDatagrams;
     std::vector<net::Address> senders;
     for (const LinkSender& sender : *beacon.onLink) {
-      if (sender.routeInterface && *sender.routeInterface != link) {
-        routeInterface = sender.routeInterface;
+      if (sender.routeInterfaces) {
+        const auto& via = *sender.routeInterfaces;
+        // Strict filtering accepts a route with any of its next hops on the link.
+        if (via.empty()) {
+          noRoute = true;
+        } else if (std::find(via.begin(), via.end(), link) == via.end()) {
+          routeInterface = via.front();
+        }
       }
       onLink += sender.datagrams;
       senders.push_back(sender.address);
     }
-    // Strict filtering drops what would be routed back by another interface.
-    const bool filtered = strict && routeInterface;
+    // Strict filtering drops what would be routed back by another
+    // interface; both modes drop what no route leads back to.
+    const bool filtered =
+        (filterMode == 1 && (routeInterface || noRoute)) || (filterMode == 2 && noRoute);
     byReversePath = byReversePath || filtered;
     Evidence item;
     item.add("beacon", name)
@@ -237,7 +258,11 @@ std::optional<Finding> findHostDropsBeacon(const PassFindings& findings, Held /*
         .add("datagrams_on_link", onLink)
         .add("datagrams_received", 0)
         .add("cause", filtered ? "rp_filter" : "unknown");
-    if (routeInterface) item.add("route_interface", *routeInterface);
+    if (routeInterface) {
+      item.add("route_interface", *routeInterface);
+    } else if (noRoute) {
+      item.add("no_route", true);
+    }
     beacons.emplace_back(std::move(item));
   }
   if (beacons.empty()) return std::nullopt;
@@ -280,9 +305,13 @@ std::optional<Finding> findDesignatedRouter(const PassFindings& findings, Held /
         Evidence().add("address", hello.sender).add("dr_priority", hello.options.drPriority));
   }
   Finding finding{FindingId::PimDr, Severity::Info, {}, "RFC 7761 4.3.2"};
+  // Where a neighbour sent no priority, the addresses decided: the DR's own
+  // priority then explains nothing.
   finding.evidence.add("address", dr->address)
-      .add("dr_priority", dr->priority)
-      .add("neighbours", std::move(neighbours));
+      .add("dr_priority", dr->byPriority ? dr->priority : std::nullopt)
+      .add("elected_by", dr->byPriority ? "dr_priority" : "address")
+      .add("neighbours", std::move(neighbours))
+      .add("window_s", battery::kPimListeningMs / 1000);
   addInterfaceForSentence(finding.evidence, findings);
   return finding;
 }
@@ -322,7 +351,113 @@ std::optional<Finding> findWithheldLeave(const PassFindings& findings, Held /*he
   return std::nullopt;
 }
 
-constexpr std::array<DiagnosisRule, 16> kRules{{
+// The host routes multicast itself: its own queries and Hellos never come
+// back to its tests, so what they find of the link's routers is not what
+// its other hosts see.
+std::optional<Finding> findHostIsRouter(const PassFindings& findings, Held /*held*/) {
+  const auto& forwarding = ipv6(findings) ? findings.hostState.multicastForwardingV6
+                                          : findings.hostState.multicastForwarding;
+  if (!forwarding) return std::nullopt;
+  Finding finding{FindingId::HostIsRouter, Severity::Warning, {}, ""};
+  finding.evidence.add("setting", forwarding->name).add("value", forwarding->value);
+  addInterfaceForSentence(finding.evidence, findings);
+  return finding;
+}
+
+// The TTL (hop limit) at or under which one more router ends a beacon.
+constexpr std::uint8_t kLowBeaconTtl = 2;
+
+std::optional<Finding> findBeaconTtlLow(const PassFindings& findings, Held /*held*/) {
+  EvidenceList beacons;
+  for (const auto& [id, name] : {std::pair{TestId::AsmBeacon, "ASM"}, {TestId::SsmBeacon, "SSM"}}) {
+    const auto& beacon = findings.details<BeaconDetails>(id);
+    if (!beacon.onLink || beacon.onLink->empty()) continue;
+    // The capture saw it whether the socket took it or not.
+    const auto lowest = std::min_element(
+        beacon.onLink->begin(), beacon.onLink->end(),
+        [](const LinkSender& a, const LinkSender& b) { return a.lowestTtl < b.lowestTtl; });
+    if (lowest->lowestTtl > kLowBeaconTtl) continue;
+    beacons.emplace_back(Evidence()
+                             .add("beacon", name)
+                             .add("group", beacon.group)
+                             .add("port", beacon.port)
+                             .add("sender", lowest->address)
+                             .add("lowest_ttl", lowest->lowestTtl));
+  }
+  if (beacons.empty()) return std::nullopt;
+  Finding finding{FindingId::BeaconTtlLow, Severity::Warning, {}, ""};
+  finding.evidence.add("beacons", std::move(beacons));
+  addInterfaceForSentence(finding.evidence, findings);
+  return finding;
+}
+
+// All PIM routers answered the ping, yet none sent a Hello: PIM runs there
+// passive on this interface, as is usual toward a link of hosts.
+std::optional<Finding> findPimPassive(const PassFindings& findings, Held /*held*/) {
+  if (!findings.ranCleanly(TestId::PimRoutersPing) || !findings.ranCleanly(TestId::PimHello)) {
+    return std::nullopt;
+  }
+  const auto& ping = findings.details<PingDetails>(TestId::PimRoutersPing);
+  const auto& pim = findings.details<PimDetails>(TestId::PimHello);
+  if (ping.replies.empty() || !pim.hellos.empty() || pim.unlistedHellos != 0) return std::nullopt;
+  std::vector<net::Address> repliers;
+  for (const EchoReply& reply : ping.replies) repliers.push_back(reply.from);
+  std::sort(repliers.begin(), repliers.end());
+  repliers.erase(std::unique(repliers.begin(), repliers.end()), repliers.end());
+  Finding finding{FindingId::PimPassive, Severity::Info, {}, "RFC 7761 4.3.1"};
+  finding.evidence.add("group", ping.group)
+      .add("repliers", repliers)
+      .add("window_s", battery::kPimListeningMs / 1000);
+  addInterfaceForSentence(finding.evidence, findings);
+  return finding;
+}
+
+// A neighbour whose Generation ID differs from the one it sent in the
+// run's previous pass has restarted PIM on the link since (RFC 7761 4.3.1).
+std::optional<Finding> findPimNeighbourRestarted(const PassFindings& findings, Held /*held*/) {
+  if (!findings.previousHellos) return std::nullopt;
+  EvidenceList restarted;
+  for (const NeighbourHello& hello : findings.details<PimDetails>(TestId::PimHello).hellos) {
+    const auto before = std::find_if(
+        findings.previousHellos->begin(), findings.previousHellos->end(),
+        [&](const NeighbourHello& previous) { return previous.sender == hello.sender; });
+    if (before == findings.previousHellos->end() || !before->options.generationId ||
+        !hello.options.generationId ||
+        *before->options.generationId == *hello.options.generationId) {
+      continue;
+    }
+    restarted.emplace_back(Evidence()
+                               .add("address", hello.sender)
+                               .add("previous_generation_id", *before->options.generationId)
+                               .add("generation_id", *hello.options.generationId));
+  }
+  if (restarted.empty()) return std::nullopt;
+  Finding finding{FindingId::PimNeighbourRestarted, Severity::Warning, {}, "RFC 7761 4.3.1"};
+  finding.evidence.add("neighbours", std::move(restarted));
+  addInterfaceForSentence(finding.evidence, findings);
+  return finding;
+}
+
+// A neighbour that fell silent for longer than its own Hello's holdtime:
+// the routers of the link dropped it before its next Hello, whatever its
+// Hello period (RFC 7761 4.3.1 wants 3.5 x that period).
+std::optional<Finding> findPimHoldtime(const PassFindings& findings, Held /*held*/) {
+  EvidenceList lapsed;
+  for (const NeighbourHello& hello : findings.details<PimDetails>(TestId::PimHello).hellos) {
+    if (!hello.lapse) continue;
+    lapsed.emplace_back(Evidence()
+                            .add("address", hello.sender)
+                            .add("holdtime_s", hello.lapse->holdtimeSeconds)
+                            .add("silence_ms", hello.lapse->silenceMs));
+  }
+  if (lapsed.empty()) return std::nullopt;
+  Finding finding{FindingId::PimHoldtime, Severity::Warning, {}, "RFC 7761 4.3.1, 4.11"};
+  finding.evidence.add("neighbours", std::move(lapsed));
+  addInterfaceForSentence(finding.evidence, findings);
+  return finding;
+}
+
+constexpr std::array<DiagnosisRule, 21> kRules{{
     {FindingId::Querier, findQuerier},
     {FindingId::NoQuerier, findNoQuerier},
     {FindingId::QuerierOldVersion, findOldQuerier},
@@ -339,6 +474,11 @@ constexpr std::array<DiagnosisRule, 16> kRules{{
     {FindingId::PimDr, findDesignatedRouter},
     {FindingId::RouterIgnoresPings, findIgnoredPings},
     {FindingId::LeaveWithheld, findWithheldLeave},
+    {FindingId::HostIsRouter, findHostIsRouter},
+    {FindingId::BeaconTtlLow, findBeaconTtlLow},
+    {FindingId::PimPassive, findPimPassive},
+    {FindingId::PimNeighbourRestarted, findPimNeighbourRestarted},
+    {FindingId::PimHoldtime, findPimHoldtime},
 }};
 
 }  // namespace

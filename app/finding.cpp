@@ -45,7 +45,17 @@ std::string_view findingName(FindingId id) {
     case FindingId::RouterIgnoresPings:
       return "router-ignores-pings";
     case FindingId::LeaveWithheld:
+      return "leave-withheld";
+    case FindingId::HostIsRouter:
+      return "host-is-router";
+    case FindingId::BeaconTtlLow:
+      return "beacon-ttl-low";
+    case FindingId::PimPassive:
+      return "pim-passive";
+    case FindingId::PimNeighbourRestarted:
+      return "pim-neighbour-restarted";
+    case FindingId::PimHoldtime:
       break;
   }
-  return "leave-withheld";
+  return "pim-holdtime";
 }

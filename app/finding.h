@@ -32,6 +32,11 @@ enum class FindingId {
   PimDr,
   RouterIgnoresPings,
   LeaveWithheld,
+  HostIsRouter,
+  BeaconTtlLow,
+  PimPassive,
+  PimNeighbourRestarted,
+  PimHoldtime,
 };
 
 // Stable, for scripts and the metrics' labels: "no-querier", "host-drops-beacon", ...

@@ -174,6 +174,40 @@ Fix hostDropsBeacon(const Evidence& e) {
   return fix;
 }
 
+Fix hostIsRouter(const Evidence& e) {
+  return "Run the tests from a host of this link that does not route multicast, or stop the "
+         "multicast routing daemon on this one while they run (" +
+         e.text("setting") + " is not 0 while one runs).";
+}
+
+Fix beaconTtlLow(const Evidence& e) {
+  const Text limit = ipv6(e) ? "hop limit" : "TTL";
+  return "Raise the beacon sender's multicast " + limit + " (" +
+         (ipv6(e) ? "IPV6_MULTICAST_HOPS" : "IP_MULTICAST_TTL") +
+         ", or the sending program's own setting) to at least the hops to its farthest "
+         "receiver plus one.";
+}
+
+// The neighbours a finding lists, by address.
+Text neighbourAddresses(const Evidence& e) {
+  EvidenceList addresses;
+  for (const EvidenceValue& item : e.list("neighbours")) {
+    addresses.emplace_back(item.as<Evidence>().address("address"));
+  }
+  return joined(addresses);
+}
+
+Fix pimNeighbourRestarted(const Evidence& e) {
+  return "Look in the log of " + neighbourAddresses(e) +
+         " for a restart of its PIM process or a flapping interface, and mend that.";
+}
+
+Fix pimHoldtime(const Evidence& e) {
+  return "Set the Hello holdtime of " + neighbourAddresses(e) +
+         " to 3.5 x its Hello period, or leave it at the default (105 s for a 30 s period; "
+         "FRR: `ip pim hello PERIOD HOLDTIME` on the interface).";
+}
+
 }  // namespace
 
 std::optional<std::string> findingFix(const Finding& finding) {
@@ -203,12 +237,21 @@ std::optional<std::string> findingFix(const Finding& finding) {
       return forcedVersion(e, 2);
     case FindingId::HostDropsBeacon:
       return hostDropsBeacon(e);
+    case FindingId::HostIsRouter:
+      return hostIsRouter(e);
+    case FindingId::BeaconTtlLow:
+      return beaconTtlLow(e);
+    case FindingId::PimNeighbourRestarted:
+      return pimNeighbourRestarted(e);
+    case FindingId::PimHoldtime:
+      return pimHoldtime(e);
     // Always information.
     case FindingId::Querier:
     case FindingId::BeaconTtl:
     case FindingId::PimDr:
     case FindingId::RouterIgnoresPings:
     case FindingId::LeaveWithheld:
+    case FindingId::PimPassive:
       break;
   }
   return std::nullopt;

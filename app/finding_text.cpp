@@ -11,6 +11,16 @@ using Text = std::string;
 
 Text number(std::int64_t value) { return std::to_string(value); }
 
+// A Generation ID as routers' own logs print it: 0x0badcafe.
+Text hex32(std::int64_t value) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  Text text = "0x";
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    text += kDigits[(static_cast<std::uint64_t>(value) >> static_cast<unsigned>(shift)) & 0xFU];
+  }
+  return text;
+}
+
 // 260 s, 0.5 s: tenths kept, the rest cut off.
 Text seconds(std::uint64_t milliseconds) {
   Text text = std::to_string(milliseconds / 1000);
@@ -119,8 +129,10 @@ Text setting(const Evidence& e) { return e.text("setting") + " is " + number(e.i
 Text forcedIgmpVersion(const Finding& finding) {
   const Evidence& e = finding.evidence;
   if (finding.severity == Severity::Info) {
-    return setting(e) + ": the host speaks IGMPv3 on " + e.text("interface") +
-           " and never falls back for an older querier.";
+    // The kernel reads 3 as 0: it falls back for an IGMPv1 or v2 query all the same.
+    return setting(e) + ": the kernel treats 3 as 0, so the host speaks IGMPv3 on " +
+           e.text("interface") +
+           " and still falls back for an IGMPv1 or v2 querier, as by default.";
   }
   return setting(e) + ": the host speaks only IGMPv" + number(e.integer("value")) + " on " +
          e.text("interface") +
@@ -132,6 +144,13 @@ Text forcedMldVersion(const Finding& finding) {
   if (finding.severity == Severity::Info) {
     return setting(e) + ": the host speaks MLDv2 on " + e.text("interface") +
            " and never falls back for an MLDv1 querier.";
+  }
+  if (e.has("querier")) {
+    return setting(e) + " and the querier " + address(e, "querier") + " on " + e.text("interface") +
+           " speaks MLDv1 only: the host drops its MLDv1 queries and sends only MLDv2 reports, "
+           "which that router cannot read, so not even any-source multicast reaches this host. "
+           "Set " +
+           e.text("setting") + " to 0, or make the router query in MLDv2.";
   }
   return setting(e) + ": the host speaks only MLDv1 on " + e.text("interface") +
          ", so its source-specific joins leave without their source and SSM cannot work from it.";
@@ -155,10 +174,16 @@ Text hostDropsBeacon(const Evidence& e) {
             " of them, but the test's socket received none: ";
     if (beacon.text("cause") == "rp_filter") {
       const Evidence& filter = e.record("rp_filter");
-      text += "strict reverse-path filtering (" + filter.text("setting") + " = " +
-              number(filter.integer("value")) + ") drops them, as the route back to " +
-              senders.front().as<net::Address>().toString() + " leaves by " +
-              beacon.text("route_interface") + ".";
+      const Text sender = senders.front().as<net::Address>().toString();
+      if (beacon.has("route_interface")) {
+        text += "strict reverse-path filtering (" + filter.text("setting") + " = " +
+                number(filter.integer("value")) + ") drops them, as the route back to " + sender +
+                " leaves by " + beacon.text("route_interface") + ".";
+      } else {
+        text += "reverse-path filtering (" + filter.text("setting") + " = " +
+                number(filter.integer("value")) +
+                ") drops them, as the host has no route back to " + sender + ".";
+      }
     } else {
       text += "something on the host drops them (a firewall, for instance).";
     }
@@ -182,15 +207,22 @@ Text beaconTtl(const Evidence& e) {
 Text designatedRouter(const Evidence& e) {
   Text text =
       "The PIM designated router on " + e.text("interface") + " is " + address(e, "address");
-  if (e.has("dr_priority")) text += " (DR priority " + number(e.integer("dr_priority")) + ")";
+  if (e.has("dr_priority")) {
+    text += " (DR priority " + number(e.integer("dr_priority")) + ")";
+  } else {
+    text += " (highest address: not every neighbour sent a DR priority)";
+  }
   const EvidenceList& neighbours = e.list("neighbours");
   EvidenceList addresses;
   for (const EvidenceValue& neighbour : neighbours) {
     addresses.emplace_back(neighbour.as<Evidence>().address("address"));
   }
-  return text + ", of " + number(static_cast<std::int64_t>(neighbours.size())) +
-         (neighbours.size() == 1 ? " neighbour: " : " neighbours: ") + joined(addresses) +
-         "; it forwards the link's multicast.";
+  // A router whose Hello came later than the window, or not at all, is not among them.
+  return text + ", of the " + number(static_cast<std::int64_t>(neighbours.size())) +
+         (neighbours.size() == 1 ? " neighbour" : " neighbours") + " heard in " +
+         number(e.integer("window_s")) + " s: " + joined(addresses) +
+         ". It joins toward the RP for the link's receivers and registers its sources; the "
+         "Assert winner forwards onto the link.";
 }
 
 Text ignoredPings(const Evidence& e) {
@@ -210,6 +242,61 @@ Text withheldLeave(const Evidence& e) {
          "general queries alone.";
 }
 
+Text hostIsRouter(const Evidence& e) {
+  return setting(e) + ": this host routes multicast on " + e.text("interface") +
+         " itself, so its own queries and Hellos never reach its tests and what they find of the "
+         "link's routers differs from what its other hosts see.";
+}
+
+Text beaconTtlLow(const Evidence& e) {
+  Text text;
+  for (const EvidenceValue& item : e.list("beacons")) {
+    const Evidence& beacon = item.as<Evidence>();
+    if (!text.empty()) text += ' ';
+    text += "The " + beacon.text("beacon") + " beacon (" + address(beacon, "group") + " port " +
+            number(beacon.integer("port")) + " from " + address(beacon, "sender") +
+            ") arrives on " + e.text("interface") + " with " + (ipv6(e) ? "hop limit " : "TTL ") +
+            number(beacon.integer("lowest_ttl")) + ":";
+    text += " one more router and it is gone, so a receiver one hop further gets nothing.";
+  }
+  return text;
+}
+
+Text pimPassive(const Evidence& e) {
+  return joined(e.list("repliers")) + " answered the ping of " + address(e, "group") + " on " +
+         e.text("interface") + ", but no PIM Hello came in the " + number(e.integer("window_s")) +
+         " s the test listened: PIM runs there without sending Hellos on this interface (passive), "
+         "as is usual on a link of hosts; the router still serves the hosts' joins.";
+}
+
+Text pimNeighbourRestarted(const Evidence& e) {
+  Text text;
+  for (const EvidenceValue& item : e.list("neighbours")) {
+    const Evidence& neighbour = item.as<Evidence>();
+    if (!text.empty()) text += ' ';
+    text +=
+        "The PIM neighbour " + address(neighbour, "address") + " on " + e.text("interface") +
+        " changed its Generation ID since the previous pass (" +
+        hex32(neighbour.integer("previous_generation_id")) + " to " +
+        hex32(neighbour.integer("generation_id")) +
+        "): it restarted PIM there, and its neighbours resend their joins to rebuild its state.";
+  }
+  return text;
+}
+
+Text pimHoldtime(const Evidence& e) {
+  Text text;
+  for (const EvidenceValue& item : e.list("neighbours")) {
+    const Evidence& neighbour = item.as<Evidence>();
+    if (!text.empty()) text += ' ';
+    text += "The PIM neighbour " + address(neighbour, "address") + " on " + e.text("interface") +
+            " sent a Hello with a holdtime of " + number(neighbour.integer("holdtime_s")) +
+            " s, then nothing for " +
+            seconds(static_cast<std::uint64_t>(neighbour.integer("silence_ms"))) +
+            ": its neighbours drop it before its next Hello, and the DR changes with it.";
+  }
+  return text;
+}
 }  // namespace
 
 std::string findingSentence(const Finding& finding) {
@@ -246,7 +333,17 @@ std::string findingSentence(const Finding& finding) {
     case FindingId::RouterIgnoresPings:
       return ignoredPings(e);
     case FindingId::LeaveWithheld:
+      return withheldLeave(e);
+    case FindingId::HostIsRouter:
+      return hostIsRouter(e);
+    case FindingId::BeaconTtlLow:
+      return beaconTtlLow(e);
+    case FindingId::PimPassive:
+      return pimPassive(e);
+    case FindingId::PimNeighbourRestarted:
+      return pimNeighbourRestarted(e);
+    case FindingId::PimHoldtime:
       break;
   }
-  return withheldLeave(e);
+  return pimHoldtime(e);
 }

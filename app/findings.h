@@ -44,9 +44,10 @@ struct LinkSender {
   net::Address address;
   std::int32_t datagrams = 0;
   std::uint8_t lowestTtl = 0;
-  // Where the host would route back to the sender: asked only when the
-  // socket took nothing, for the reverse-path check.
-  std::optional<std::string> routeInterface;
+  // The interfaces the host's route back to the sender leaves by (each next
+  // hop's; none when it has no route at all): asked only when the socket
+  // took nothing, for the reverse-path check; nothing when not told.
+  std::optional<std::vector<std::string>> routeInterfaces;
 };
 
 // Tests 1 and 2: the group listened to, and the source for a channel.
@@ -186,6 +187,10 @@ struct PassFindings {
   // Every query the link carried during the pass; nothing where the
   // platform has no such capture or it could not be opened.
   std::optional<LinkQueries> linkQueries;
+  // The Hellos test 8 heard in the run's previous pass of this family, for
+  // a neighbour's Generation ID to be compared; nothing in a run's first
+  // pass or where that test did not run cleanly.
+  std::optional<std::vector<NeighbourHello>> previousHellos;
 
   // The record of test `id`; nullptr when the pass has none.
   [[nodiscard]] const TestRecord* find(TestId id) const;

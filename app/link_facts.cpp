@@ -83,5 +83,5 @@ std::optional<DesignatedRouter> designatedRouterOf(const PassFindings& findings)
     return b.sender < a.sender;
   };
   const NeighbourHello& elected = *std::min_element(hellos.begin(), hellos.end(), better);
-  return DesignatedRouter{elected.sender, elected.options.drPriority, hellos};
+  return DesignatedRouter{elected.sender, elected.options.drPriority, everyOneHasAPriority, hellos};
 }

@@ -57,6 +57,9 @@ std::optional<net::Address> electedQuerier(const std::vector<net::Address>& sour
 struct DesignatedRouter {
   net::Address address;
   std::optional<std::uint32_t> priority;
+  // The priorities decided, not the addresses: every neighbour sent one,
+  // and the DR's was the highest.
+  bool byPriority = false;
   // Every neighbour heard, the DR included.
   std::vector<NeighbourHello> neighbours;
 };

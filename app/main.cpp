@@ -37,11 +37,13 @@ int run(int argc, char* argv[]) {
   if (const auto* early = std::get_if<options::EarlyExit>(&chosen)) return exitEarly(*early);
   const auto* byOption = std::get_if<LinksByOption>(&chosen);
   net::SystemNetwork network;
+  // Passes of one run compare the PIM neighbours' Generation IDs.
+  RunMemory memory;
   const PassRunner pass = [&](PassObserver& observer, PassReport& report) {
     for (const net::Family family : given->families) {
       // The interface is found once per battery, before its first test.
       const PassSetup setup = preparePass(*given, family, *byOption);
-      runPass(network, setup, observer, report);
+      runPass(network, setup, observer, report, memory);
       if (!observer.stillWanted()) return;
     }
   };

@@ -52,7 +52,8 @@ int runDiagnostics(std::istream& in, std::ostream& out, const PassRunner& pass, 
     printBanner(out);
     TextOutput text(out, explain);
     do {
-      // Nothing found in one pass carries over to the next.
+      // Nothing found in one pass carries over to the next but the PIM
+      // neighbours' Hellos, which the pass runner keeps.
       runWith(pass, text, alongside);
     } while (askWhatNext(in, out) == NextStep::RunAgain);
     sockets.close();

@@ -29,6 +29,11 @@ struct HostMulticastState {
   // Reverse-path filtering in force on the interface: 0 off, 1 strict,
   // 2 loose; the setting that puts it there.
   std::optional<KernelSetting> reversePathFilter;
+  // The kernel forwards multicast on the interface, IPv4's and IPv6's apart:
+  // a multicast routing daemon on this host has made it one of its
+  // interfaces (mc_forwarding, which only the kernel sets). Nothing at 0.
+  std::optional<KernelSetting> multicastForwarding;
+  std::optional<KernelSetting> multicastForwardingV6;
 };
 
 // The settings in force for `interfaceName` where the kernel reads both its

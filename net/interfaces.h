@@ -89,6 +89,12 @@ std::optional<Address> multicastRouteSource(Family family = Family::V4);
 // The name of the interface the host would send to `destination` from, by
 // the source address its route picks; nothing without a route or a holder.
 std::optional<std::string> routeInterface(const Address& destination);
+// The interfaces the host's route to `destination` leaves by, as the kernel
+// looks it up for reverse-path filtering on `link` (in its VRF, if it is
+// in one): one, or each next hop's of a multipath route; empty when no route
+// leads there at all; nothing when the platform does not tell.
+std::optional<std::vector<std::string>> routeInterfacesTo(const Address& destination,
+                                                          const LinkInterface* link);
 
 // Without an option: (a) the up, non-loopback interface holding the first of
 // the host name's addresses that one holds; else (b) the up, non-loopback

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "net/address.h"
 #include "net/capture/capture_request.h"
@@ -112,9 +113,12 @@ class Network {
   // Whether a socket of this host, of any program, holds `group` on the
   // pass's interface now; false where the platform does not tell.
   virtual bool hostHoldsGroup(const Address& /*group*/, const PassLink& /*link*/) { return false; }
-  // The interface this host would send to `destination` from; nothing when
-  // it has no route or the platform does not tell.
-  virtual std::optional<std::string> routeInterface(const Address& destination) = 0;
+  // The interfaces this host's route to `destination` leaves by, looked up
+  // as reverse-path filtering on the pass's interface does: one, or each
+  // next hop's; empty when it has no route at all; nothing when the
+  // platform does not tell.
+  virtual std::optional<std::vector<std::string>> routeInterfaces(const Address& destination,
+                                                                  const PassLink& link) = 0;
   // Throws CV_SocketException(operation) with the platform's "no such
   // device" number when the pass's interface is no longer up.
   virtual void requireLinkUp(const PassLink& link, const char* operation) = 0;

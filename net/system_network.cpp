@@ -51,8 +51,9 @@ bool SystemNetwork::hostHoldsGroup(const Address& group, const PassLink& link) {
   return net::hostHoldsGroup(group, link.chosen ? link.chosen->name : std::string());
 }
 
-std::optional<std::string> SystemNetwork::routeInterface(const Address& destination) {
-  return net::routeInterface(destination);
+std::optional<std::vector<std::string>> SystemNetwork::routeInterfaces(const Address& destination,
+                                                                       const PassLink& link) {
+  return routeInterfacesTo(destination, link.chosen ? &*link.chosen : nullptr);
 }
 
 void SystemNetwork::requireLinkUp(const PassLink& link, const char* operation) {

@@ -19,7 +19,8 @@ class SystemNetwork final : public Network {
                                                  const PassLink& link) override;
   HostMulticastState hostState(const PassLink& link) override;
   bool hostHoldsGroup(const Address& group, const PassLink& link) override;
-  std::optional<std::string> routeInterface(const Address& destination) override;
+  std::optional<std::vector<std::string>> routeInterfaces(const Address& destination,
+                                                          const PassLink& link) override;
   void requireLinkUp(const PassLink& link, const char* operation) override;
   void pause(std::uint32_t milliseconds) override;
   std::chrono::steady_clock::time_point now() override;

@@ -17,7 +17,8 @@ std::uint32_t freshGenerationId() {
 }  // namespace
 
 PimProber::PimProber(net::Network& network, net::Family family, const net::PassLink& link)
-    : family_(family),
+    : network_(network),
+      family_(family),
       source_(link.chosen ? link.chosen->address : net::anyAddress(family)),
       scope_(link.chosen ? link.chosen->index : 0U),
       socket_(network.openCapturing(pimMessageCapture(family), link)),
@@ -63,7 +64,7 @@ void PimProber::receiveMessages(std::int32_t timeOutMs) {
         !messageChecksumHolds(datagram.bytes)) {
       ++corruptMessages_;
     } else if (message) {
-      if (message->type == PimMessage::Type::Hello) keepHello(*message);
+      if (message->type == PimMessage::Type::Hello) keepHello(*message, datagram.arrival);
       // A Bootstrap message names the RPs the domain elected: IPv6's RP evidence too.
       const bool rpEvidence =
           message->type == PimMessage::Type::CandidateRpAdvertisement ||
@@ -72,15 +73,32 @@ void PimProber::receiveMessages(std::int32_t timeOutMs) {
     }
     return net::AfterDatagram::KeepListening;
   });
+  // Silence up to the end counts too: no Hello came within the holdtime.
+  const auto ended = network_.now();
+  for (std::size_t i = 0; i < hellos_.size(); ++i) noteSilence(hellos_[i], ended - heardAt_[i]);
 }
 
-void PimProber::keepHello(const PimMessage& hello) {
+void PimProber::noteSilence(NeighbourHello& hello, std::chrono::steady_clock::duration silence) {
+  const auto holdtime = hello.options.holdtimeSeconds;
+  // 0 is a goodbye and 0xffff holds for ever (RFC 7761 4.9.2).
+  if (!holdtime || *holdtime == 0 || *holdtime == 0xffff) return;
+  const auto silenceMs = std::chrono::duration_cast<std::chrono::milliseconds>(silence).count();
+  if (silenceMs <= std::int64_t{*holdtime} * 1000) return;
+  if (hello.lapse && hello.lapse->silenceMs >= silenceMs) return;
+  hello.lapse = HoldtimeLapse{*holdtime, static_cast<std::uint32_t>(silenceMs)};
+}
+
+void PimProber::keepHello(const PimMessage& hello, std::chrono::steady_clock::time_point arrival) {
   const auto kept = helloAt_.find(hello.sender);
   if (kept != helloAt_.end()) {
-    hellos_[kept->second].options = hello.hello;
+    NeighbourHello& neighbour = hellos_[kept->second];
+    noteSilence(neighbour, arrival - heardAt_[kept->second]);
+    neighbour.options = hello.hello;
+    heardAt_[kept->second] = arrival;
   } else if (hellos_.size() < kMaxHelloSendersKept) {
     helloAt_.emplace(hello.sender, hellos_.size());
     hellos_.push_back(NeighbourHello{hello.sender, hello.hello});
+    heardAt_.push_back(arrival);
   } else {
     ++unlistedHellos_;
   }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -14,9 +16,19 @@
 #include "probes/pim_messages.h"
 
 // The last Hello heard from one neighbour.
+// A sender that fell silent for longer than the holdtime its Hello gave:
+// its neighbours forgot it before it spoke again.
+struct HoldtimeLapse {
+  std::uint16_t holdtimeSeconds = 0;
+  // From that Hello to the next, or to the end of the listening.
+  std::uint32_t silenceMs = 0;
+};
+
 struct NeighbourHello {
   net::Address sender;
   HelloOptions options;
+  // The longest such silence heard; nothing when none outlasted a holdtime.
+  std::optional<HoldtimeLapse> lapse = std::nullopt;
 };
 
 class PimProber {
@@ -53,9 +65,12 @@ class PimProber {
  private:
   [[nodiscard]] std::array<std::uint8_t, 26> helloWith(std::uint16_t holdtimeSeconds) const;
   [[nodiscard]] net::Endpoint helloDestination() const;
-  void keepHello(const PimMessage& hello);
+  void keepHello(const PimMessage& hello, std::chrono::steady_clock::time_point arrival);
+  // A silence of `silence` after `hello`'s Hello, if it outlasted its holdtime.
+  static void noteSilence(NeighbourHello& hello, std::chrono::steady_clock::duration silence);
   void keepRpAdvertiser(const net::Address& sender);
 
+  net::Network& network_;
   net::Family family_;
   // Where the Hello goes from and to: IPv6's checksum covers both.
   net::Address source_;
@@ -71,5 +86,7 @@ class PimProber {
   // Where each sender's entry is: a flood of Hellos from new addresses asks
   // for every one of them.
   std::unordered_map<net::Address, std::size_t, net::AddressHash> helloAt_;
+  // When each kept sender's last Hello arrived, by its entry.
+  std::vector<std::chrono::steady_clock::time_point> heardAt_;
   std::unordered_set<net::Address, net::AddressHash> rpAdvertiserSet_;
 };

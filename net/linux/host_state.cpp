@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace net {
 
@@ -39,6 +40,14 @@ HostMulticastState readHostMulticastState(const std::string& interfaceName, unsi
                          readSetting(interfaceName, "force_mld_version", "ipv6"));
   state.reversePathFilter = reversePathFilterIn(interfaceName, readSetting("all", "rp_filter"),
                                                 readSetting(interfaceName, "rp_filter"));
+  for (const auto& [family, kept] : {std::pair{"ipv4", &state.multicastForwarding},
+                                     std::pair{"ipv6", &state.multicastForwardingV6}}) {
+    if (const auto forwarding = readSetting(interfaceName, "mc_forwarding", family);
+        forwarding.value_or(0) != 0) {
+      *kept = KernelSetting{
+          std::string("net.") + family + ".conf." + interfaceName + ".mc_forwarding", *forwarding};
+    }
+  }
   if (const auto igmp = readFile("/proc/net/igmp")) state.igmpMode = igmpModeIn(*igmp, index);
   return state;
 }

@@ -77,3 +77,16 @@ std::vector<HostInterface> hostInterfaces() {
 }
 
 }  // namespace net
+
+namespace net {
+
+// Windows tells no route's next hops here: the interface whose address the
+// route's source is stands for it, and no route is not told from unknown.
+std::optional<std::vector<std::string>> routeInterfacesTo(const Address& destination,
+                                                          const LinkInterface* /*link*/) {
+  const auto name = routeInterface(destination);
+  if (!name) return std::nullopt;
+  return std::vector<std::string>{*name};
+}
+
+}  // namespace net

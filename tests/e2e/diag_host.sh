@@ -7,7 +7,10 @@
 #                 over a second link: their datagrams reach eth0 and the kernel drops
 #                 them; the report no longer blames the path beyond the router;
 #   firewall      an nftables rule drops the beacons' ports: the same, with no cause
-#                 the tool can name.
+#                 the tool can name;
+#   no-route-back loose reverse-path filtering and no route back to the beacons'
+#                 sources at all (the default route gone): the kernel drops them, and
+#                 the cause is rp_filter, not unknown.
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 e2e_require_lab router
@@ -16,7 +19,7 @@ e2e_require_tool
 E2E_EXPECT_STATUS=1
 no_traffic_rows=("Path to first hop router seems to be working for ASM, but not receiving"
   "Path to first hop router seems to be working for SSM, but not receiving")
-case ${1:?forced-igmp, rp-filter or firewall} in
+case ${1:?forced-igmp, rp-filter, firewall or no-route-back} in
   forced-igmp)
     e2e_lab_up
     # Put back for a group's next scenario; the router may still take the host for an
@@ -64,6 +67,23 @@ EOT
     e2e_expect_diagnosis \
       "host-drops-beacon@problem,beacons.0.group=$LAB_ASM_GROUP,beacons.0.cause=unknown,beacons.1.group=$LAB_SSM_GROUP,beacons.1.cause=unknown" \
       "querier" "pim-dr"
+    e2e_expect_report_rows absent "${no_traffic_rows[@]}"
+    ;;
+  no-route-back)
+    e2e_lab_up
+    # Put back for a group's next scenario.
+    lab_at_exit lab_host_exec "$E2E_LAB" ip route replace default via "$LAB_ROUTER_ADDR"
+    lab_at_exit lab_host_exec "$E2E_LAB" sysctl -qw net.ipv4.conf.all.rp_filter=0 \
+      "net.ipv4.conf.$LAB_HOST_IF.rp_filter=0"
+    lab_host_exec "$E2E_LAB" ip route del default
+    lab_host_exec "$E2E_LAB" sysctl -qw net.ipv4.conf.all.rp_filter=2 \
+      "net.ipv4.conf.$LAB_HOST_IF.rp_filter=2"
+    e2e_diagnosis_runs -i "$LAB_HOST_IF"
+    e2e_expect_diagnosis \
+      "host-drops-beacon@problem,beacons.0.group=$LAB_ASM_GROUP,beacons.0.cause=rp_filter,beacons.0.no_route=true,beacons.1.source=$LAB_SSM_SOURCE,beacons.1.cause=rp_filter,rp_filter.value=2" \
+      "querier" "pim-dr"
+    grep -q "as the host has no route back to $LAB_SSM_SOURCE" "$E2E_WORK/explain.out" ||
+      e2e_fail "--explain does not name the missing route back"
     e2e_expect_report_rows absent "${no_traffic_rows[@]}"
     ;;
   *) e2e_fail "no such case: $1" ;;

@@ -517,18 +517,18 @@ TEST_F(BatteryTest, BeaconCaptureKeepsTheChannelsOwnTrafficAndItsLowestTtl) {
   EXPECT_EQ((*beacon.onLink)[0].address, kLabBeaconSource);
   EXPECT_EQ((*beacon.onLink)[0].datagrams, 21);
   EXPECT_EQ((*beacon.onLink)[0].lowestTtl, 9);
-  EXPECT_FALSE((*beacon.onLink)[0].routeInterface.has_value())
+  EXPECT_FALSE((*beacon.onLink)[0].routeInterfaces.has_value())
       << "the route back is asked for only when the socket took nothing";
 }
 
 TEST_F(BatteryTest, BeaconDroppedByTheHostIsSeenOnTheLinkWithTheRouteBack) {
   network.scripts[SocketKind::BeaconCapture].arrivals = beaconsOnLink(kLabBeaconSource);
-  network.routes[kLabBeaconSource] = "eth1";
+  network.routes[kLabBeaconSource] = {"eth1"};
   const TestRecord& record = run(TestId::AsmBeacon);
   EXPECT_EQ(record.outcome, TestOutcome::Failed);
   const auto& beacon = std::get<BeaconDetails>(record.details);
   EXPECT_TRUE(droppedByHost(beacon));
-  EXPECT_EQ((*beacon.onLink)[0].routeInterface, "eth1");
+  EXPECT_EQ((*beacon.onLink)[0].routeInterfaces, std::vector<std::string>{"eth1"});
 }
 
 // A host on the link sending to the beacon from forged sources: the members

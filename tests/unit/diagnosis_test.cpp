@@ -216,7 +216,7 @@ TEST(Diagnosis, StrictReversePathFilterWithTheRouteElsewhereIsTheCause) {
   ScriptedNetwork network;
   installLabThatDropsBeacons(network);
   network.host.reversePathFilter = net::KernelSetting{"net.ipv4.conf.all.rp_filter", 1};
-  network.routes[kLabBeaconSource] = "eth1";
+  network.routes[kLabBeaconSource] = {"eth1"};
   const PassFindings findings = passOn(network);
 
   const Finding dropped = only(diagnosisOf(findings), "host-drops-beacon");
@@ -248,7 +248,7 @@ TEST(Diagnosis, BeaconDroppedWithoutAReversePathReasonHasAnUnknownCause) {
   installLabThatDropsBeacons(network);
   // Loose filtering drops nothing that has a route at all.
   network.host.reversePathFilter = net::KernelSetting{"net.ipv4.conf.eth0.rp_filter", 2};
-  network.routes[kLabBeaconSource] = "eth1";
+  network.routes[kLabBeaconSource] = {"eth1"};
   const Finding dropped = only(diagnosisOf(passOn(network)), "host-drops-beacon");
   EXPECT_EQ(evidenceOf(dropped)["beacons"][0]["cause"], "unknown");
   EXPECT_EQ(dropped.reference, "");
@@ -289,11 +289,27 @@ TEST(Diagnosis, WithoutCaptureOrHostStateTheirFindingsAreLeftOut) {
 TEST(Diagnosis, EveryRuleHasItsOwnIdAndFindingsComeWorstFirst) {
   Ids ids;
   for (const DiagnosisRule& rule : diagnosisRules()) ids.emplace_back(findingName(rule.id));
-  EXPECT_EQ(ids, (Ids{"querier", "no-querier", "querier-old-version", "multiple-queriers",
-                      "switch-querier", "membership-interval", "query-off-subnet",
-                      "query-not-link-local", "host-igmp-version-forced", "host-igmp-compat-mode",
-                      "host-mld-version-forced", "host-drops-beacon", "beacon-ttl", "pim-dr",
-                      "router-ignores-pings", "leave-withheld"}));
+  EXPECT_EQ(ids, (Ids{"querier",
+                      "no-querier",
+                      "querier-old-version",
+                      "multiple-queriers",
+                      "switch-querier",
+                      "membership-interval",
+                      "query-off-subnet",
+                      "query-not-link-local",
+                      "host-igmp-version-forced",
+                      "host-igmp-compat-mode",
+                      "host-mld-version-forced",
+                      "host-drops-beacon",
+                      "beacon-ttl",
+                      "pim-dr",
+                      "router-ignores-pings",
+                      "leave-withheld",
+                      "host-is-router",
+                      "beacon-ttl-low",
+                      "pim-passive",
+                      "pim-neighbour-restarted",
+                      "pim-holdtime"}));
   ScriptedNetwork network;
   installLabThatDropsBeacons(network);
   network.scripts[SocketKind::IgmpCapture].arrivals = {

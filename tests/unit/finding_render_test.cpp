@@ -117,7 +117,7 @@ std::vector<Scenario> scenarios() {
                      network.scripts[SocketKind::Receiver].arrivals.clear();
                      network.host.reversePathFilter =
                          net::KernelSetting{"net.ipv4.conf.all.rp_filter", filter};
-                     network.routes[kLabBeaconSource] = "eth1";
+                     network.routes[kLabBeaconSource] = {"eth1"};
                    })});
   }
   all.push_back({"ipv4 router ignores pings", [] {
@@ -178,6 +178,47 @@ std::vector<Scenario> scenarios() {
     general.maxResponseMs = 2500;
     general.robustness = 3;
     all.push_back({"ipv6 querier of 2.5 s responses", ipv6Pass({general})});
+  }
+  all.push_back({"ipv4 host routes multicast", labPass([](ScriptedNetwork& network) {
+                   network.host.multicastForwarding =
+                       net::KernelSetting{"net.ipv4.conf.eth0.mc_forwarding", 1};
+                 })});
+  all.push_back({"ipv4 beacons at TTL 2", labPass([](ScriptedNetwork& network) {
+                   network.scripts[SocketKind::BeaconCapture].arrivals =
+                       beaconsOnLink(kLabBeaconSource, 2);
+                 })});
+  all.push_back(
+      {"ipv4 beacons dropped, no route back", labPass([](ScriptedNetwork& network) {
+         network.scripts[SocketKind::Receiver].arrivals.clear();
+         network.host.reversePathFilter = net::KernelSetting{"net.ipv4.conf.all.rp_filter", 2};
+         network.routes[kLabBeaconSource] = {};
+       })});
+  all.push_back(
+      {"ipv4 PIM holdtime outlived", labPass([](ScriptedNetwork& network) {
+         network.scripts[SocketKind::PimCapture].replies = [](std::span<const std::uint8_t>,
+                                                              const net::Endpoint&) {
+           return std::vector<Arrival>{
+               Arrival{pimHelloFrom(kLabRouter, 0x0BADCAFE, 3), {kLabRouter, 0}, milliseconds(3)}};
+         };
+       })});
+  {
+    PassFindings findings = labPass();
+    findings.previousHellos =
+        std::vector<NeighbourHello>{{kLabRouter, HelloOptions{105, 1, 0x11111111}}};
+    all.push_back({"ipv4 PIM neighbour restarted", findings});
+  }
+  {
+    PassFindings findings = ipv6Pass({mldQuery(kRouter6, 1, "ff3e:20:2001:db8::19")});
+    findings.hostState.forcedMldVersion =
+        net::KernelSetting{"net.ipv6.conf.all.force_mld_version", 2};
+    all.push_back({"ipv6 host held to MLDv2, MLDv1 querier", findings});
+  }
+  {
+    PassFindings findings = ipv6Pass({mldQuery(kRouter6, 2, "ff3e::120")});
+    std::get<PimDetails>(findings.find(TestId::PimHello)->details).hellos.clear();
+    std::get<PingDetails>(findings.find(TestId::PimRoutersPing)->details).group =
+        *net::Address::parseV6("ff02::d");
+    all.push_back({"ipv6 PIM passive", findings});
   }
   return all;
 }

@@ -151,7 +151,7 @@ TEST_F(ScriptedIpv6Battery, BeaconsTheHostDropsAreSeenOnTheLinkWithTheRouteBack)
   ScriptedLab6 lab;
   lab.beaconsOnLinkOnly = true;
   lab.install(network);
-  network.routes[kLab6BeaconSource] = "eth0";
+  network.routes[kLab6BeaconSource] = {"eth0"};
 
   const TestRecord& record = run(TestId::SsmBeacon);
 
@@ -159,7 +159,7 @@ TEST_F(ScriptedIpv6Battery, BeaconsTheHostDropsAreSeenOnTheLinkWithTheRouteBack)
   const auto& beacon = std::get<BeaconDetails>(record.details);
   EXPECT_TRUE(droppedByHost(beacon));
   EXPECT_EQ((*beacon.onLink)[0].address, kLab6BeaconSource);
-  EXPECT_EQ((*beacon.onLink)[0].routeInterface, "eth0");
+  EXPECT_EQ((*beacon.onLink)[0].routeInterfaces, std::vector<std::string>{"eth0"});
 }
 
 TEST_F(ScriptedIpv6Battery, RefusedJoinsSayWhichJoinFailedAndThatTheHostCannotDoMldV2) {

@@ -125,8 +125,9 @@ class WatchedNetwork final : public net::Network {
   net::HostMulticastState hostState(const net::PassLink& link) override {
     return system_.hostState(link);
   }
-  std::optional<std::string> routeInterface(const net::Address& destination) override {
-    return system_.routeInterface(destination);
+  std::optional<std::vector<std::string>> routeInterfaces(const net::Address& destination,
+                                                          const net::PassLink& link) override {
+    return system_.routeInterfaces(destination, link);
   }
   void requireLinkUp(const net::PassLink& link, const char* operation) override {
     system_.requireLinkUp(link, operation);

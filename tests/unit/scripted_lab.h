@@ -83,9 +83,10 @@ inline std::vector<std::uint8_t> igmpV2Query(const net::Address& querier,
   return ipv4(2, querier, to, withChecksum(query), true);
 }
 
-// A PIM Hello with Holdtime 105, DR Priority 1 and `generationId`.
+// A PIM Hello with `holdtime` (105 s), DR Priority 1 and `generationId`.
 inline std::vector<std::uint8_t> pimHelloFrom(const net::Address& sender,
-                                              std::uint32_t generationId = 0x0BADCAFE) {
+                                              std::uint32_t generationId = 0x0BADCAFE,
+                                              std::uint16_t holdtime = 105) {
   std::vector<std::uint8_t> hello{0x20,
                                   0,
                                   0,
@@ -94,8 +95,8 @@ inline std::vector<std::uint8_t> pimHelloFrom(const net::Address& sender,
                                   1,
                                   0,
                                   2,
-                                  0,
-                                  105,
+                                  static_cast<std::uint8_t>(holdtime >> 8U),
+                                  static_cast<std::uint8_t>(holdtime),
                                   0,
                                   19,
                                   0,

@@ -95,8 +95,9 @@ class ScriptedNetwork final : public net::Network {
   net::HostMulticastState host;
   // Groups a socket of the host holds already, as the kernel's list has them.
   std::set<net::Address> heldGroups;
-  // The interface the host routes each destination by.
-  std::map<net::Address, std::string> routes;
+  // The interfaces the host routes each destination by; an empty list is no
+  // route at all, a destination not listed one the platform tells nothing of.
+  std::map<net::Address, std::vector<std::string>> routes;
 
   std::vector<Sent> sent;
   std::vector<MembershipChange> memberships;
@@ -168,7 +169,8 @@ class ScriptedNetwork final : public net::Network {
   bool hostHoldsGroup(const net::Address& group, const net::PassLink& /*link*/) override {
     return heldGroups.contains(group);
   }
-  std::optional<std::string> routeInterface(const net::Address& destination) override {
+  std::optional<std::vector<std::string>> routeInterfaces(const net::Address& destination,
+                                                          const net::PassLink& /*link*/) override {
     const auto found = routes.find(destination);
     if (found == routes.end()) return std::nullopt;
     return found->second;
