@@ -45,7 +45,9 @@ std::string_view findingName(FindingId id) {
     case FindingId::RouterIgnoresPings:
       return "router-ignores-pings";
     case FindingId::LeaveWithheld:
+      return "leave-withheld";
+    case FindingId::HostDropsReplies:
       break;
   }
-  return "leave-withheld";
+  return "host-drops-replies";
 }

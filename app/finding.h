@@ -32,6 +32,7 @@ enum class FindingId {
   PimDr,
   RouterIgnoresPings,
   LeaveWithheld,
+  HostDropsReplies,
 };
 
 // Stable, for scripts and the metrics' labels: "no-querier", "host-drops-beacon", ...

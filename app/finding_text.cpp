@@ -210,6 +210,24 @@ Text withheldLeave(const Evidence& e) {
          "general queries alone.";
 }
 
+Text droppedReplies(const Evidence& e) {
+  EvidenceList groups;
+  std::int64_t replies = 0;
+  for (const EvidenceValue& item : e.list("pings")) {
+    const Evidence& ping = item.as<Evidence>();
+    groups.emplace_back(ping.address("group"));
+    replies += ping.integer("replies_on_link");
+  }
+  const Text echoReply = ipv6(e) ? "icmpv6 type echo-reply" : "icmp type echo-reply";
+  return "Echo replies to the pings of " + joined(groups) + " reached " + e.text("interface") +
+         " (" + number(replies) + (replies == 1 ? " reply" : " replies") +
+         "), but the ping's socket received none: this host's firewall drops them. They come "
+         "from the router's unicast address, so connection tracking marks them invalid, and "
+         "a `ct state invalid drop` rule (ufw's, firewalld's) discards them; accept echo "
+         "replies before that rule (nftables: `" +
+         echoReply + " accept`) to let the report's ping rows see the router.";
+}
+
 }  // namespace
 
 std::string findingSentence(const Finding& finding) {
@@ -246,7 +264,9 @@ std::string findingSentence(const Finding& finding) {
     case FindingId::RouterIgnoresPings:
       return ignoredPings(e);
     case FindingId::LeaveWithheld:
+      return withheldLeave(e);
+    case FindingId::HostDropsReplies:
       break;
   }
-  return withheldLeave(e);
+  return droppedReplies(e);
 }

@@ -7,7 +7,9 @@
 #                 over a second link: their datagrams reach eth0 and the kernel drops
 #                 them; the report no longer blames the path beyond the router;
 #   firewall      an nftables rule drops the beacons' ports: the same, with no cause
-#                 the tool can name.
+#                 the tool can name; beside it ufw's `ct state invalid drop` drops the
+#                 echo replies to the group pings, which come from the router's unicast
+#                 address: the host, not the router, is named for the silent pings.
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
 e2e_require_lab router
@@ -56,6 +58,7 @@ case ${1:?forced-igmp, rp-filter or firewall} in
 table inet beacons_dropped {
   chain input {
     type filter hook input priority 0;
+    ct state invalid drop
     udp dport { $LAB_ASM_PORT, $LAB_SSM_PORT } drop
   }
 }
@@ -63,6 +66,7 @@ EOT
     e2e_diagnosis_runs
     e2e_expect_diagnosis \
       "host-drops-beacon@problem,beacons.0.group=$LAB_ASM_GROUP,beacons.0.cause=unknown,beacons.1.group=$LAB_SSM_GROUP,beacons.1.cause=unknown" \
+      "host-drops-replies@problem,interface=$LAB_HOST_IF,pings.0.group=224.0.0.2" \
       "querier" "pim-dr"
     e2e_expect_report_rows absent "${no_traffic_rows[@]}"
     ;;
