@@ -288,7 +288,7 @@ std::optional<Finding> findDesignatedRouter(const PassFindings& findings, Held /
 }
 
 constexpr std::array<TestId, 3> kRouterPings{TestId::AllRoutersPing, TestId::SsmRoutersPing,
-                                            TestId::PimRoutersPing};
+                                             TestId::PimRoutersPing};
 
 // The ping's replies reached the interface, and its socket took none.
 bool repliesDropped(const PingDetails& ping) {

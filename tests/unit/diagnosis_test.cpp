@@ -304,7 +304,8 @@ TEST(Diagnosis, RepliesTheHostsFirewallDropsBlameTheHostNotTheRouter) {
   ScriptedLab quiet;
   quiet.answersPings = false;
   quiet.install(other);
-  const auto foreign = echoRequest(static_cast<std::uint16_t>(echoIdentifier(net::processId()) + 1), 0);
+  const auto foreign =
+      echoRequest(static_cast<std::uint16_t>(echoIdentifier(net::processId()) + 1), 0);
   other.scripts[SocketKind::BeaconCapture].arrivals.push_back(
       Arrival{echoReplyTo(foreign, kLabRouter), {kLabRouter, 0}, milliseconds(1)});
   const PassFindings unanswered = passOn(other);

@@ -260,10 +260,10 @@ class ScriptedNetwork final : public net::Network {
         pending_.erase(pending_.begin());
         fail("recvFrom");
         // The watch reads its queue between tests: a query keeps its arrival.
-        const net::ReceivedDatagram datagram{
-            next.bytes, next.sender,
-            kind_ == SocketKind::QueryWatch ? std::chrono::steady_clock::time_point(next.at)
-                                            : network_.now()};
+        const net::ReceivedDatagram datagram{next.bytes, next.sender,
+                                             kind_ == SocketKind::QueryWatch
+                                                 ? std::chrono::steady_clock::time_point(next.at)
+                                                 : network_.now()};
         if (onDatagram(datagram) == net::AfterDatagram::StopListening) return;
       }
     }
