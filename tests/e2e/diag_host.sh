@@ -68,6 +68,9 @@ EOT
       "host-drops-beacon@problem,beacons.0.group=$LAB_ASM_GROUP,beacons.0.cause=unknown,beacons.1.group=$LAB_SSM_GROUP,beacons.1.cause=unknown" \
       "host-drops-replies@problem,interface=$LAB_HOST_IF,pings.0.group=224.0.0.2" \
       "querier" "pim-dr"
+    # The router answered; only the host dropped its replies.
+    ! grep -q 'router-ignores-pings' "$E2E_WORK/json.out" "$E2E_WORK/explain.out" ||
+      e2e_fail "router-ignores-pings blames the router for the host's firewall"
     e2e_expect_report_rows absent "${no_traffic_rows[@]}"
     ;;
   *) e2e_fail "no such case: $1" ;;
