@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
 #include "app/battery_tests.h"
+#include "net/socket_exceptions.h"
+#include "probes/membership_prober.h"
 
 namespace {
 
@@ -99,6 +102,36 @@ InterfaceSummary summaryOf(const PassSetup& setup) {
   return summary;
 }
 
+// The pass's watch on the link's general queries, or none: it is evidence
+// beside the tests, and the pass goes on without it.
+std::unique_ptr<GeneralQueryWatch> watchGeneralQueries(net::Network& network,
+                                                       const PassSetup& setup) {
+  try {
+    return std::make_unique<GeneralQueryWatch>(network, setup.family, setup.link);
+  } catch (const net::CV_SocketException&) {
+  } catch (const net::CV_RawSocketException&) {
+  } catch (const net::CV_PlatformLacksException&) {
+  }
+  return nullptr;
+}
+
+// Takes in what the watch holds; a watch whose reading failed is given up,
+// since what it missed is not known.
+void collectQueries(std::unique_ptr<GeneralQueryWatch>& watch) {
+  if (!watch) return;
+  try {
+    watch->collect();
+  } catch (const net::CV_SocketException&) {
+    watch.reset();
+  }
+}
+
+std::optional<LinkQueries> linkQueriesOf(const GeneralQueryWatch* watch) {
+  if (watch == nullptr) return std::nullopt;
+  return LinkQueries{watch->queries(), watch->unlistedQueries(),
+                     static_cast<std::uint32_t>(watch->watched().count())};
+}
+
 }  // namespace
 
 void runPass(net::Network& network, const PassSetup& setup, PassObserver& observer,
@@ -114,10 +147,16 @@ void runPass(net::Network& network, const PassSetup& setup, PassObserver& observ
   findings.link = setup.link.chosen;
   network.prepareCaptures(setup.link);
   observer.passBegins(findings);
+  // Queries come every minute or two: one outside tests 5 and 6 proves a
+  // querier too.
+  auto watch = watchGeneralQueries(network, setup);
   for (const BatteryTest& test : batteryOf(setup.family)) {
     if (!observer.stillWanted()) break;
     runTest(test, network, setup, observer, *findings.find(test.id));
+    collectQueries(watch);
   }
+  findings.linkQueries = linkQueriesOf(watch.get());
+  watch.reset();
   // No capture holds the interface in all-multicast mode between passes.
   network.releaseCaptures();
   if (!observer.stillWanted()) {

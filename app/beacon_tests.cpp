@@ -84,6 +84,12 @@ void receiveBeacon(const TestContext& context, BeaconDetails& details) {
       details.heldToOldIgmp = forced;
       return;
     }
+    // An older querier heard lately holds the interface back just the same,
+    // until its timer runs out. The kernel shows no such mode for MLD.
+    if (ipv4 && state.igmpMode && *state.igmpMode < 3) {
+      details.heldInIgmpMode = state.igmpMode;
+      return;
+    }
   }
   const auto capture = openLinkCapture(context, details);
   receiver.join(details.group, details.source, setup.interfaceIndex());

@@ -316,11 +316,21 @@ std::optional<Finding> findDesignatedRouter(const PassFindings& findings, Held /
   return finding;
 }
 
+constexpr std::array<TestId, 3> kRouterPings{TestId::AllRoutersPing, TestId::SsmRoutersPing,
+                                             TestId::PimRoutersPing};
+
+// The ping's replies reached the interface, and its socket took none.
+bool repliesDropped(const PingDetails& ping) {
+  return ping.replies.empty() && ping.repliesOnLink.value_or(0) > 0;
+}
+
 std::optional<Finding> findIgnoredPings(const PassFindings& findings, Held /*held*/) {
-  for (const TestId id : {TestId::AllRoutersPing, TestId::SsmRoutersPing, TestId::PimRoutersPing}) {
+  for (const TestId id : kRouterPings) {
     if (!findings.ranCleanly(id) || !findings.details<PingDetails>(id).replies.empty()) {
       return std::nullopt;
     }
+    // A router whose replies the host dropped answered after all.
+    if (repliesDropped(findings.details<PingDetails>(id))) return std::nullopt;
   }
   std::optional<net::Address> router;
   if (const auto querier = querierOf(findings); querier && canBeElected(querier->address)) {
@@ -457,7 +467,25 @@ std::optional<Finding> findPimHoldtime(const PassFindings& findings, Held /*held
   return finding;
 }
 
-constexpr std::array<DiagnosisRule, 21> kRules{{
+// Echo replies to a group ping come from the router's unicast address, so
+// connection tracking matches them to no request and marks them invalid;
+// ufw's and firewalld's `ct state invalid drop` then drops them before any
+// socket. A capture of the interface still sees them.
+std::optional<Finding> findDroppedReplies(const PassFindings& findings, Held /*held*/) {
+  EvidenceList pings;
+  for (const TestId id : kRouterPings) {
+    const auto& ping = findings.details<PingDetails>(id);
+    if (!findings.ranCleanly(id) || !repliesDropped(ping)) continue;
+    pings.emplace_back(
+        Evidence().add("group", ping.group).add("replies_on_link", *ping.repliesOnLink));
+  }
+  if (pings.empty()) return std::nullopt;
+  Finding finding{FindingId::HostDropsReplies, Severity::Problem, {}, ""};
+  finding.evidence.add("interface", interfaceName(findings)).add("pings", std::move(pings));
+  return finding;
+}
+
+constexpr std::array<DiagnosisRule, 22> kRules{{
     {FindingId::Querier, findQuerier},
     {FindingId::NoQuerier, findNoQuerier},
     {FindingId::QuerierOldVersion, findOldQuerier},
@@ -479,6 +507,7 @@ constexpr std::array<DiagnosisRule, 21> kRules{{
     {FindingId::PimPassive, findPimPassive},
     {FindingId::PimNeighbourRestarted, findPimNeighbourRestarted},
     {FindingId::PimHoldtime, findPimHoldtime},
+    {FindingId::HostDropsReplies, findDroppedReplies},
 }};
 
 }  // namespace

@@ -55,7 +55,9 @@ std::string_view findingName(FindingId id) {
     case FindingId::PimNeighbourRestarted:
       return "pim-neighbour-restarted";
     case FindingId::PimHoldtime:
+      return "pim-holdtime";
+    case FindingId::HostDropsReplies:
       break;
   }
-  return "pim-holdtime";
+  return "host-drops-replies";
 }

@@ -37,6 +37,7 @@ enum class FindingId {
   PimPassive,
   PimNeighbourRestarted,
   PimHoldtime,
+  HostDropsReplies,
 };
 
 // Stable, for scripts and the metrics' labels: "no-querier", "host-drops-beacon", ...

@@ -208,6 +208,13 @@ Fix pimHoldtime(const Evidence& e) {
          "FRR: `ip pim hello PERIOD HOLDTIME` on the interface).";
 }
 
+Fix droppedReplies(const Evidence& e) {
+  const Text echoReply = ipv6(e) ? "icmpv6 type echo-reply" : "icmp type echo-reply";
+  return "On this host, accept echo replies ahead of the firewall's `ct state invalid drop` "
+         "rule (nftables: `" +
+         echoReply + " accept` in the input chain, before it).";
+}
+
 }  // namespace
 
 std::optional<std::string> findingFix(const Finding& finding) {
@@ -245,6 +252,8 @@ std::optional<std::string> findingFix(const Finding& finding) {
       return pimNeighbourRestarted(e);
     case FindingId::PimHoldtime:
       return pimHoldtime(e);
+    case FindingId::HostDropsReplies:
+      return droppedReplies(e);
     // Always information.
     case FindingId::Querier:
     case FindingId::BeaconTtl:

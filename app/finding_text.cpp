@@ -297,6 +297,23 @@ Text pimHoldtime(const Evidence& e) {
   }
   return text;
 }
+
+Text droppedReplies(const Evidence& e) {
+  EvidenceList groups;
+  std::int64_t replies = 0;
+  for (const EvidenceValue& item : e.list("pings")) {
+    const Evidence& ping = item.as<Evidence>();
+    groups.emplace_back(ping.address("group"));
+    replies += ping.integer("replies_on_link");
+  }
+  return "Echo replies to the pings of " + joined(groups) + " reached " + e.text("interface") +
+         " (" + number(replies) + (replies == 1 ? " reply" : " replies") +
+         "), but the ping's socket received none: this host's firewall drops them. They come "
+         "from the router's unicast address, so connection tracking marks them invalid, and "
+         "a `ct state invalid drop` rule (ufw's, firewalld's) discards them. The router "
+         "answers; the report's ping rows say otherwise because of this host.";
+}
+
 }  // namespace
 
 std::string findingSentence(const Finding& finding) {
@@ -343,7 +360,9 @@ std::string findingSentence(const Finding& finding) {
     case FindingId::PimNeighbourRestarted:
       return pimNeighbourRestarted(e);
     case FindingId::PimHoldtime:
+      return pimHoldtime(e);
+    case FindingId::HostDropsReplies:
       break;
   }
-  return pimHoldtime(e);
+  return droppedReplies(e);
 }

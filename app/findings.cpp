@@ -10,7 +10,7 @@ namespace {
 // Test 1 and 2 complete only when the join, the listening and the leave all
 // succeeded.
 bool completed(const PassFindings& findings, TestId id) {
-  return findings.ranCleanly(id) && !findings.details<BeaconDetails>(id).heldToOldIgmp;
+  return findings.ranCleanly(id) && !heldToOldVersion(findings.details<BeaconDetails>(id));
 }
 
 // Whether test `id` found what it looks for, by its row of the battery.
@@ -41,6 +41,10 @@ TestRecord* PassFindings::find(TestId id) {
 bool PassFindings::ranCleanly(TestId id) const {
   const TestRecord* record = find(id);
   return record != nullptr && record->ran && !record->error;
+}
+
+bool heldToOldVersion(const BeaconDetails& beacon) {
+  return beacon.heldToOldIgmp.has_value() || beacon.heldInIgmpMode.has_value();
 }
 
 bool droppedByHost(const BeaconDetails& beacon) {

@@ -72,7 +72,15 @@ struct BeaconDetails {
   // interface, which sends a source-specific join without its source; the
   // test then fails without joining.
   std::optional<net::KernelSetting> heldToOldIgmp;
+  // Test 2, when no setting held it: the IGMP version (1 or 2) the interface
+  // had fallen back to at the join, after an older querier was heard; the
+  // test fails the same way.
+  std::optional<int> heldInIgmpMode = std::nullopt;
 };
+
+// Test 2 met a host held to an older IGMP (MLD) version, by a setting or by
+// its compatibility mode, and so did not join.
+bool heldToOldVersion(const BeaconDetails& beacon);
 
 // The beacon's datagrams reached the interface, but the test's socket took
 // none of them: the host itself dropped them.
@@ -84,6 +92,10 @@ struct PingDetails {
   std::vector<EchoReply> replies;
   // Replies from hosts beyond kMaxEchoRepliersKept.
   std::int64_t unlistedReplies = 0;
+  // The echo replies to this ping that a capture of the interface saw,
+  // whether the socket took them or not; nothing where the platform has no
+  // such capture or it could not be opened.
+  std::optional<std::int64_t> repliesOnLink = std::nullopt;
 };
 
 // Tests 5 and 6.

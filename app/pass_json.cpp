@@ -71,9 +71,9 @@ void addDetails(json& test, const PingDetails& ping) {
   if (ping.unlistedReplies > 0) test["unlisted_replies"] = ping.unlistedReplies;
 }
 
-void addDetails(json& test, const MembershipDetails& igmp) {
+json queriesJson(const std::vector<ObservedQuery>& observed) {
   json queries = json::array();
-  for (const ObservedQuery& seen : igmp.queries) {
+  for (const ObservedQuery& seen : observed) {
     const MembershipQuery& query = seen.query;
     queries.push_back({{"sender", query.sender.toString()},
                        {"destination", query.destination.toString()},
@@ -85,7 +85,11 @@ void addDetails(json& test, const MembershipDetails& igmp) {
                        {"query_interval_s", orNull(query.queryIntervalSeconds)},
                        {"sources", addressTexts(query.sources)}});
   }
-  test["queries"] = queries;
+  return queries;
+}
+
+void addDetails(json& test, const MembershipDetails& igmp) {
+  test["queries"] = queriesJson(igmp.queries);
   if (igmp.unlistedQueries > 0) test["unlisted_queries"] = igmp.unlistedQueries;
   if (igmp.corruptQueries > 0) test["corrupt_queries"] = igmp.corruptQueries;
   if (igmp.leaveWithheld) test["leave_withheld"] = "group-held-by-host";
@@ -171,7 +175,7 @@ std::string passJson(const PassTiming& timing, const BatteryReport& battery) {
   for (const TestRecord& record : findings.tests) {
     if (record.ran) tests.push_back(testJson(record, findings.family));
   }
-  const json pass = {
+  json pass = {
       {"tool", {{"name", "corvanite"}, {"version", CORVANITE_VERSION}}},
       {"family", findings.family == net::Family::V4 ? "ipv4" : "ipv6"},
       {"start_time", rfc3339Utc(timing.start)},
@@ -181,9 +185,16 @@ std::string passJson(const PassTiming& timing, const BatteryReport& battery) {
         {"address", orNull(chosen.address)},
         {"chosen_by", orNull(chosen.chosenBy)}}},
       {"tests", tests},
-      {"verdicts", verdictsJson(battery)},
-      {"diagnosis", diagnosisJson(battery)},
   };
+  if (findings.linkQueries) {
+    // The general queries of the whole pass; since_probe_ms counts from the
+    // watch's opening, before test 1.
+    const LinkQueries& link = *findings.linkQueries;
+    pass["link_queries"] = {{"watched_ms", link.watchedMs}, {"queries", queriesJson(link.queries)}};
+    if (link.unlisted > 0) pass["link_queries"]["unlisted_queries"] = link.unlisted;
+  }
+  pass["verdicts"] = verdictsJson(battery);
+  pass["diagnosis"] = diagnosisJson(battery);
   // Anything a sender put into a text must not break the line: dump escapes
   // control characters, and invalid UTF-8 is replaced rather than thrown on.
   return pass.dump(-1, ' ', false, json::error_handler_t::replace);

@@ -143,7 +143,7 @@ void TextOutput::verdictReached(const TestRecord& record) {
 
 void TextOutput::testEnds(const TestRecord& record) {
   const bool ipv6 = family_ == net::Family::V6;
-  if (record.id == TestId::SsmBeacon && detailsOf<BeaconDetails>(record).heldToOldIgmp) {
+  if (record.id == TestId::SsmBeacon && heldToOldVersion(detailsOf<BeaconDetails>(record))) {
     out_ << (ipv6 ? "The host is held to MLDv1 and cannot join IPv6 source-specific channels \n"
                   : "The host does not support SSM <IGMPv3> \n");
   }

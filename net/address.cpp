@@ -267,6 +267,10 @@ Address membershipRoutersGroup(Family family) {
   return family == Family::V4 ? kIgmpV3RoutersGroup : linkLocalGroup(0x16);
 }
 
+Address allHostsGroup(Family family) {
+  return family == Family::V4 ? Address::v4(0xE0000001U) : linkLocalGroup(0x01);
+}
+
 Address allPimRoutersGroup(Family family) {
   return family == Family::V4 ? kAllPimRoutersGroup : linkLocalGroup(0x0D);
 }

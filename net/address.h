@@ -141,5 +141,7 @@ inline constexpr Address kAllPimRoutersGroup = Address::v4(0xE000000DU);  // 224
 Address allRoutersGroup(Family family);
 Address membershipRoutersGroup(Family family);
 Address allPimRoutersGroup(Family family);
+// Every host of the link: 224.0.0.1 or ff02::1, where general queries go.
+Address allHostsGroup(Family family);
 
 }  // namespace net

@@ -110,6 +110,11 @@ class RawSocket : public Socket {
   // socket's protocol, and the readers sort. Only after bindToLink. Throws
   // CV_SocketException("WSAIoctl").
   void captureLink(LinkCaptures& captures, const CaptureRequest& request);
+  // In place of bindToLink and captureLink for what `request` asks of every
+  // host of the link (its destination the all-hosts group): on Linux, IPv4,
+  // the socket's own queue on the interface, filtered in the kernel; else as
+  // those two do.
+  void watchAllHosts(LinkCaptures& captures, const PassLink& link, const CaptureRequest& request);
   // Windows' receive-all modes (SIO_RCVALL, SIO_RCVALL_IGMPMCAST), which
   // captureLink picks from there; win32/socket.cpp alone defines them.
   void enableReceiveAll();

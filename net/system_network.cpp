@@ -22,6 +22,10 @@ std::unique_ptr<ProbeSocket> SystemNetwork::openPinger(const CaptureRequest& rep
 std::unique_ptr<ProbeSocket> SystemNetwork::openCapturing(const CaptureRequest& request,
                                                           const PassLink& link) {
   auto socket = std::make_unique<RawSocket>(request.family, request.protocol);
+  if (request.destination && request.destination->address == allHostsGroup(request.family)) {
+    socket->watchAllHosts(captures_, link, request);
+    return socket;
+  }
   socket->bindToLink(link);
   // MLD rides on ICMPv6 and needs the Router Alert on every message.
   if (request.family == Family::V6 && request.protocol == IPPROTO_ICMPV6) {

@@ -31,6 +31,8 @@ class GroupPinger {
   [[nodiscard]] const std::vector<EchoReply>& replies() const { return firstReplies_; }
   // Replies from hosts beyond that bound.
   [[nodiscard]] std::int64_t unlistedReplies() const { return unlistedReplies_; }
+  // The identifier its requests carry, which the replies echo.
+  [[nodiscard]] std::uint16_t identifier() const { return identifier_; }
 
  private:
   net::Network& network_;

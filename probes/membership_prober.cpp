@@ -116,3 +116,38 @@ void MembershipProber::receiveQueries(std::int32_t timeOutMs, net::AfterDatagram
     return afterEachQuery;
   });
 }
+
+net::CaptureRequest generalQueryCapture(net::Family family) {
+  net::CaptureRequest request = membershipProtocol(family).captureRequest();
+  request.destination = net::Endpoint{net::allHostsGroup(family), 0};
+  return request;
+}
+
+GeneralQueryWatch::GeneralQueryWatch(net::Network& network, net::Family family,
+                                     const net::PassLink& link)
+    : network_(network),
+      protocol_(membershipProtocol(family)),
+      began_(network.now()),
+      socket_(network.openCapturing(generalQueryCapture(family), link)) {}
+
+void GeneralQueryWatch::collect() {
+  socket_->drain([&](const net::ReceivedDatagram& datagram) {
+    const auto query = protocol_.readQuery(datagram.bytes);
+    // Where the platform cannot filter, the rest of the family's messages
+    // come too; a group's query answers someone's leave and says less.
+    if (!query || !query->group.isUnspecified() || !messageChecksumHolds(datagram.bytes)) {
+      return net::AfterDatagram::KeepListening;
+    }
+    if (queries_.size() < kMaxQueriesKept) {
+      const std::chrono::duration<double, std::milli> since = datagram.arrival - began_;
+      queries_.push_back(ObservedQuery{*query, since.count()});
+    } else {
+      ++unlisted_;
+    }
+    return net::AfterDatagram::KeepListening;
+  });
+}
+
+std::chrono::milliseconds GeneralQueryWatch::watched() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(network_.now() - began_);
+}

@@ -46,6 +46,36 @@ const MembershipProtocol& membershipProtocol(net::Family family);
 inline constexpr std::uint8_t kAllowNewSources = 5;
 inline constexpr std::uint8_t kBlockOldSources = 6;
 
+// What a watch of the link's general queries asks the platform for: the
+// family's queries sent to every host (224.0.0.1, ff02::1), which this host
+// receives without capturing the link on platforms that deliver them.
+net::CaptureRequest generalQueryCapture(net::Family family);
+
+// Watches the pass's interface for general queries (of any querier, in any
+// version) from its opening on, while the tests run; read between them.
+class GeneralQueryWatch {
+ public:
+  // Throws as Network::openCapturing.
+  GeneralQueryWatch(net::Network& network, net::Family family, const net::PassLink& link);
+
+  // Takes in what arrived up to now, without waiting.
+  void collect();
+  // In the order seen, up to kMaxQueriesKept, sinceProbeMs counting from the
+  // watch's opening; group-specific queries and corrupt ones are left out.
+  [[nodiscard]] const std::vector<ObservedQuery>& queries() const { return queries_; }
+  [[nodiscard]] std::int64_t unlistedQueries() const { return unlisted_; }
+  // How long it has watched.
+  [[nodiscard]] std::chrono::milliseconds watched() const;
+
+ private:
+  net::Network& network_;
+  const MembershipProtocol& protocol_;
+  std::chrono::steady_clock::time_point began_;
+  std::unique_ptr<net::ProbeSocket> socket_;
+  std::vector<ObservedQuery> queries_;
+  std::int64_t unlisted_ = 0;
+};
+
 class MembershipProber {
  public:
   // Captures the family's membership messages from here on, so that no query

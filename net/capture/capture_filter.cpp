@@ -19,6 +19,8 @@ const char* protocolName(int protocol) {
       return "igmp";
     case 17:
       return "udp";
+    case 58:
+      return "icmp6";
     case 103:
       return "pim";
     default:

@@ -46,8 +46,11 @@ void RawSocket::captureLink(LinkCaptures& captures, const CaptureRequest& reques
   if (capturing()) return;
   const Address own = boundAddressOf(native(), kOpening);
   if (request.family == Family::V6) {
-    // The extension-header walk IPv6 needs is a program of its own, not an expression.
-    attachCapture(openIpv6Capture(own, linkIndex_, request), own);
+    // The extension-header walk IPv6 needs is a program of its own, not an
+    // expression, and it reads the ICMPv6 message alone: no destination.
+    CaptureRequest message = request;
+    message.destination.reset();
+    attachCapture(openIpv6Capture(own, linkIndex_, message), own);
   } else {
     attachCapture(captures.open(boundInterface(linkName_, linkIndex_, own), request, own));
   }
@@ -60,6 +63,28 @@ void RawSocket::captureLink(LinkCaptures& captures, const CaptureRequest& reques
   if (os::setOption(native(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == -1) {
     throwSocketError(kOpening);
   }
+}
+
+void RawSocket::watchAllHosts(LinkCaptures& captures, const PassLink& link,
+                              const CaptureRequest& request) {
+  if (request.family == Family::V6) {
+    bindToLink(link);
+    captureLink(captures, request);
+    return;
+  }
+  // Every host takes in what goes to all hosts: the raw socket's own queue
+  // has it, and a watch that lasts a whole pass holds no ring the probes'
+  // captures need, and wakes for nothing a flood of other groups brings.
+  // Bound to the device alone: a raw socket bound to an address takes only
+  // what is sent to that address.
+  const LinkInterface& chosen = requireLinkToBindTo(link);
+  if (chosen.index != 0) {
+    const RaisedPrivilege raised;
+    if (os::bindToDevice(native(), chosen.name) == -1) throwSocketError("Bind");
+  }
+  std::vector<sock_filter> program = linux_capture::compileForRawSocket(request, kOpening);
+  const sock_fprog kept{static_cast<unsigned short>(program.size()), program.data()};
+  setOption(SOL_SOCKET, SO_ATTACH_FILTER, &kept, sizeof kept);
 }
 
 void RawSocket::acceptOnlyEchoReplies(const CaptureRequest& replies) {

@@ -76,6 +76,14 @@ void RawSocket::captureLink(LinkCaptures& /*captures*/, const CaptureRequest& re
   }
 }
 
+// Winsock's receive-all modes want the socket bound to an address; the
+// readers keep the queries to all hosts.
+void RawSocket::watchAllHosts(LinkCaptures& captures, const PassLink& link,
+                              const CaptureRequest& request) {
+  bindToLink(link);
+  captureLink(captures, request);
+}
+
 // Winsock has no per-type ICMP filter; the readers drop what is not a reply.
 void RawSocket::acceptOnlyEchoReplies(const CaptureRequest& /*replies*/) {}
 

@@ -7,7 +7,9 @@
 #                 over a second link: their datagrams reach eth0 and the kernel drops
 #                 them; the report no longer blames the path beyond the router;
 #   firewall      an nftables rule drops the beacons' ports: the same, with no cause
-#                 the tool can name;
+#                 the tool can name; beside it ufw's `ct state invalid drop` drops the
+#                 echo replies to the group pings, which come from the router's unicast
+#                 address: the host, not the router, is named for the silent pings;
 #   no-route-back loose reverse-path filtering and no route back to the beacons'
 #                 sources at all (the default route gone): the kernel drops them, and
 #                 the cause is rp_filter, not unknown.
@@ -59,6 +61,7 @@ case ${1:?forced-igmp, rp-filter, firewall or no-route-back} in
 table inet beacons_dropped {
   chain input {
     type filter hook input priority 0;
+    ct state invalid drop
     udp dport { $LAB_ASM_PORT, $LAB_SSM_PORT } drop
   }
 }
@@ -66,7 +69,11 @@ EOT
     e2e_diagnosis_runs
     e2e_expect_diagnosis \
       "host-drops-beacon@problem,beacons.0.group=$LAB_ASM_GROUP,beacons.0.cause=unknown,beacons.1.group=$LAB_SSM_GROUP,beacons.1.cause=unknown" \
+      "host-drops-replies@problem,interface=$LAB_HOST_IF,pings.0.group=224.0.0.2" \
       "querier" "pim-dr"
+    # The router answered; only the host dropped its replies.
+    ! grep -q 'router-ignores-pings' "$E2E_WORK/json.out" "$E2E_WORK/explain.out" ||
+      e2e_fail "router-ignores-pings blames the router for the host's firewall"
     e2e_expect_report_rows absent "${no_traffic_rows[@]}"
     ;;
   no-route-back)

@@ -410,6 +410,34 @@ TEST_F(BatteryTest, SsmBeaconOnAHostHeldToIgmpV2FailsBeforeJoining) {
   EXPECT_FALSE(flags.ssmBeaconHeard);
 }
 
+TEST_F(BatteryTest, SsmBeaconOnAHostInIgmpV2CompatibilityModeFailsBeforeJoining) {
+  // No setting: an IGMPv2 querier heard lately put the interface in v2 mode.
+  network.host.igmpMode = 2;
+  network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource);
+
+  const TestRecord& record = run(TestId::SsmBeacon);
+
+  EXPECT_EQ(text(), kSsmHeader + "The host does not support SSM <IGMPv3> \n");
+  EXPECT_EQ(record.outcome, TestOutcome::Failed);
+  EXPECT_TRUE(network.memberships.empty()) << "its join would leave without the source";
+  const auto& beacon = std::get<BeaconDetails>(record.details);
+  EXPECT_EQ(beacon.heldInIgmpMode, 2);
+  EXPECT_FALSE(beacon.heldToOldIgmp.has_value());
+  EXPECT_FALSE(flagsOf(findings()).hostSsmCapable);
+}
+
+TEST_F(BatteryTest, SsmBeaconJoinsInIgmpV3ModeAndTheAsmBeaconIgnoresTheMode) {
+  network.host.igmpMode = 3;
+  network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource);
+  EXPECT_EQ(run(TestId::SsmBeacon).outcome, TestOutcome::Succeeded);
+
+  // ASM joins work in every version.
+  network.host.igmpMode = 1;
+  EXPECT_EQ(run(TestId::AsmBeacon).outcome, TestOutcome::Succeeded);
+  EXPECT_FALSE(std::get<BeaconDetails>(findings().find(TestId::AsmBeacon)->details)
+                   .heldInIgmpMode.has_value());
+}
+
 TEST(Ipv6BatteryTest, SsmBeaconFailsOnAHostHeldToMldV1AndOnlyThen) {
   PassSetup setup;
   setup.family = net::Family::V6;

@@ -95,7 +95,9 @@ TEST(Diagnosis, IgmpV2QuerierFailsTest6AndExplainsTheSwitchRow) {
   answerReportsWith(network, [](const net::Address& group, const std::optional<net::Address>&) {
     return igmpV2Query(kLabRouter, group);
   });
-  // Having heard it, the host speaks IGMPv2 for a while.
+  // Having heard its answer to test 5, the host speaks IGMPv2 for a while:
+  // at test 2 it still spoke IGMPv3.
+  network.hostEarlier = {net::HostMulticastState{}};
   network.host.igmpMode = 2;
   const PassFindings findings = passOn(network);
 
@@ -277,6 +279,41 @@ TEST(Diagnosis, RouterThatIgnoresPingsIsNamed) {
   EXPECT_EQ(evidenceOf(ignored)["address"], "10.0.1.1");
 }
 
+TEST(Diagnosis, RepliesTheHostsFirewallDropsBlameTheHostNotTheRouter) {
+  ScriptedNetwork network;
+  ScriptedLab lab;
+  lab.firewallDropsReplies = true;
+  lab.install(network);
+  const PassFindings findings = passOn(network);
+  EXPECT_EQ(findings.details<PingDetails>(TestId::AllRoutersPing).repliesOnLink, 1);
+  const auto found = diagnosisOf(findings);
+  EXPECT_EQ(idsOf(found), (Ids{"host-drops-replies", "querier", "beacon-ttl", "pim-dr"}))
+      << "the router answered: it ignores no pings";
+  const Finding dropped = only(found, "host-drops-replies");
+  EXPECT_EQ(dropped.severity, Severity::Problem);
+  EXPECT_EQ(evidenceOf(dropped)["pings"].size(), 3U);
+  EXPECT_EQ(evidenceOf(dropped)["pings"][1]["group"], "224.0.0.22");
+  EXPECT_EQ(evidenceOf(dropped)["pings"][1]["replies_on_link"], 1);
+  EXPECT_NE(sentenceOf(dropped).find("224.0.0.2, 224.0.0.22 and 224.0.0.13 reached eth0 (3 "
+                                     "replies)"),
+            std::string::npos)
+      << sentenceOf(dropped);
+
+  // Replies to another program's pings on the link prove nothing about ours.
+  ScriptedNetwork other;
+  ScriptedLab quiet;
+  quiet.answersPings = false;
+  quiet.install(other);
+  const auto foreign =
+      echoRequest(static_cast<std::uint16_t>(echoIdentifier(net::processId()) + 1), 0);
+  other.scripts[SocketKind::BeaconCapture].arrivals.push_back(
+      Arrival{echoReplyTo(foreign, kLabRouter), {kLabRouter, 0}, milliseconds(1)});
+  const PassFindings unanswered = passOn(other);
+  EXPECT_EQ(unanswered.details<PingDetails>(TestId::SsmRoutersPing).repliesOnLink, 0);
+  EXPECT_EQ(idsOf(diagnosisOf(unanswered)),
+            (Ids{"querier", "beacon-ttl", "pim-dr", "router-ignores-pings"}));
+}
+
 TEST(Diagnosis, WithoutCaptureOrHostStateTheirFindingsAreLeftOut) {
   ScriptedNetwork network;
   installLabThatDropsBeacons(network);
@@ -309,7 +346,8 @@ TEST(Diagnosis, EveryRuleHasItsOwnIdAndFindingsComeWorstFirst) {
                       "beacon-ttl-low",
                       "pim-passive",
                       "pim-neighbour-restarted",
-                      "pim-holdtime"}));
+                      "pim-holdtime",
+                      "host-drops-replies"}));
   ScriptedNetwork network;
   installLabThatDropsBeacons(network);
   network.scripts[SocketKind::IgmpCapture].arrivals = {

@@ -42,6 +42,26 @@ TEST(PassJson, OneLineWithToolTimeAndInterface) {
             json::parse(R"({"name":null,"address":null,"chosen_by":null})"));
 }
 
+TEST(PassJson, TheWholePassesGeneralQueriesFollowTheTestsOnlyWhenWatched) {
+  PassFindings pass = samplePass();
+  EXPECT_FALSE(parsed(pass).contains("link_queries")) << "no watch, no key";
+
+  MembershipQuery query;
+  query.sender = net::Address::v4(0);
+  query.destination = net::Address::v4(0xE0000001U);
+  query.version = 2;
+  query.group = net::Address::v4(0);
+  query.maxResponseMs = 10000;
+  pass.linkQueries = LinkQueries{{{query, 1500.25}}, 3, 28004};
+  const std::string line = passJson(kTiming, reportBattery(pass));
+  EXPECT_LT(line.find("\"link_queries\""), line.find("\"verdicts\""));
+  EXPECT_GT(line.find("\"link_queries\""), line.find("\"tests\""));
+  EXPECT_EQ(json::parse(line)["link_queries"], json::parse(R"({"watched_ms":28004,
+      "queries":[{"sender":"0.0.0.0","destination":"224.0.0.1","version":2,"group":"0.0.0.0",
+      "max_response_ms":10000,"since_probe_ms":1500.25,"robustness":null,
+      "query_interval_s":null,"sources":[]}],"unlisted_queries":3})"));
+}
+
 TEST(PassJson, EveryTestWithItsOutcomeErrorAndDetails) {
   const json tests = parsed(samplePass())["tests"];
   ASSERT_EQ(tests.size(), 8U);

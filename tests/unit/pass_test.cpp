@@ -8,6 +8,7 @@
 
 #include "app/battery.h"
 #include "app/run.h"
+#include "tests/unit/diagnosis_scenarios.h"
 #include "tests/unit/golden_text.h"
 #include "tests/unit/pass_sample.h"
 #include "tests/unit/scripted_lab.h"
@@ -44,6 +45,53 @@ TEST(Pass, LinkWithNothingOnItPrintsTheGoldenTextAndTakesTheWholeFixedWaits) {
   EXPECT_EQ(interactiveRun(network, labSetup(), "q\n"), goldenText("bare_pass.txt"));
   // 2 s, 2 + 2 s, 2 s, 2 s, 2 + 1 s, 5 + 2 + 1 s, 2 s and 5 s.
   EXPECT_EQ(network.clock(), milliseconds(28000));
+}
+
+TEST(Pass, GeneralQueriesOfTheWholePassAreKeptBesideTestsFiveAndSix) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  const net::Address switchQuerier{};
+  auto corrupt = igmpV2Query(kLabRouter, net::Address{});
+  corrupt.back() ^= 0xFF;
+  // During test 1, test 3 and test 8: outside the membership tests' windows.
+  network.scripts[SocketKind::QueryWatch].arrivals = {
+      Arrival{igmpV2Query(switchQuerier, net::Address{}), {switchQuerier, 0}, milliseconds(1500)},
+      Arrival{igmpV3Query(kLabRouter, kLabAsmGroup), {kLabRouter, 0}, milliseconds(2000)},
+      Arrival{corrupt, {kLabRouter, 0}, milliseconds(6100)},
+      Arrival{igmpV3Query(kLabRouter, net::Address{}), {kLabRouter, 0}, milliseconds(20000)}};
+  const PassFindings findings = passOn(network);
+
+  ASSERT_TRUE(findings.linkQueries.has_value());
+  const LinkQueries& link = *findings.linkQueries;
+  ASSERT_EQ(link.queries.size(), 2U) << "a group's query and a corrupt one are left out";
+  EXPECT_EQ(link.queries[0].query.version, 2);
+  EXPECT_TRUE(link.queries[0].query.sender.isUnspecified());
+  EXPECT_DOUBLE_EQ(link.queries[0].sinceProbeMs, 1500);
+  EXPECT_EQ(link.queries[1].query.version, 3);
+  EXPECT_DOUBLE_EQ(link.queries[1].sinceProbeMs, 20000);
+  EXPECT_EQ(link.watchedMs, network.clock().count()) << "from before test 1 to the end";
+  EXPECT_EQ(network.requests[SocketKind::QueryWatch].destination,
+            (net::Endpoint{net::Address::v4(0xE0000001U), 0}));
+  // The membership tests keep their own verdicts from their own windows.
+  EXPECT_EQ(findings.details<MembershipDetails>(TestId::AnySourceMembership).queries.size(), 1U);
+}
+
+TEST(Pass, PassWithoutItsQueryWatchStillRunsEveryTest) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  network.failures.push_back(ScriptedFailure{SocketKind::QueryWatch, 0, "Bind", 19});
+  const PassFindings findings = passOn(network);
+  EXPECT_FALSE(findings.linkQueries.has_value());
+  EXPECT_TRUE(findings.ranCleanly(TestId::PimHello));
+
+  ScriptedNetwork unreadable;
+  ScriptedLab{}.install(unreadable);
+  unreadable.scripts[SocketKind::QueryWatch].arrivals = {
+      Arrival{igmpV3Query(kLabRouter, net::Address{}), {kLabRouter, 0}, milliseconds(100)}};
+  unreadable.failures.push_back(ScriptedFailure{SocketKind::QueryWatch, 0, "recvFrom", 5});
+  const PassFindings failedRead = passOn(unreadable);
+  EXPECT_FALSE(failedRead.linkQueries.has_value()) << "what a failed watch missed is unknown";
+  EXPECT_EQ(failedRead.tests.back().outcome, TestOutcome::Succeeded);
 }
 
 TEST(Pass, WithoutRawSocketsOnlyTheBeaconTestsRun) {

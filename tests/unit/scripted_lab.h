@@ -8,6 +8,8 @@
 
 #include "app/pass_setup.h"
 #include "net/packet/checksum.h"
+#include "net/process.h"
+#include "probes/icmp_echo.h"
 #include "tests/unit/scripted_network.h"
 
 namespace testing_support {
@@ -180,6 +182,9 @@ inline std::vector<Arrival> beaconsOnLink(const net::Address& sender, std::uint8
 struct ScriptedLab {
   bool beacons = true;
   bool answersPings = true;
+  // The router answers the pings, but the host's firewall drops the replies
+  // before the pinger's socket: only a capture of the link sees them.
+  bool firewallDropsReplies = false;
   bool igmp = true;
   bool pim = true;
 
@@ -188,7 +193,12 @@ struct ScriptedLab {
       network.scripts[SocketKind::Receiver].arrivals = beaconDatagrams(kLabBeaconSource);
       network.scripts[SocketKind::BeaconCapture].arrivals = beaconsOnLink(kLabBeaconSource);
     }
-    if (answersPings) {
+    if (firewallDropsReplies) {
+      const auto request = echoRequest(echoIdentifier(net::processId()), 0);
+      network.scripts[SocketKind::BeaconCapture].arrivals.push_back(
+          Arrival{echoReplyTo(request, kLabRouter), {kLabRouter, 0}, milliseconds(1)});
+    }
+    if (answersPings && !firewallDropsReplies) {
       network.scripts[SocketKind::Pinger].replies = [](std::span<const std::uint8_t> request,
                                                        const net::Endpoint&) {
         return std::vector<Arrival>{

@@ -27,7 +27,8 @@ namespace testing_support {
 using std::chrono::milliseconds;
 
 // The kinds of socket a probe opens.
-enum class SocketKind { Receiver, Pinger, IgmpCapture, PimCapture, BeaconCapture };
+// QueryWatch: the pass's watch on general queries, open through all its tests.
+enum class SocketKind { Receiver, Pinger, IgmpCapture, PimCapture, BeaconCapture, QueryWatch };
 
 // A datagram that reaches a socket `after` its trigger: a send for a reply,
 // the socket's opening for one that just arrives.
@@ -93,6 +94,9 @@ class ScriptedNetwork final : public net::Network {
   // Whether the platform has a beacon capture at all.
   bool beaconCaptures = true;
   net::HostMulticastState host;
+  // What the first reads of the host's state return, in turn, before `host`:
+  // a host whose state changes during the pass (test 2 reads it, then the end).
+  std::vector<net::HostMulticastState> hostEarlier;
   // Groups a socket of the host holds already, as the kernel's list has them.
   std::set<net::Address> heldGroups;
   // The interfaces the host routes each destination by; an empty list is no
@@ -132,6 +136,13 @@ class ScriptedNetwork final : public net::Network {
   std::unique_ptr<net::ProbeSocket> openCapturing(const net::CaptureRequest& request,
                                                   const net::PassLink& link) override {
     refuseRawIfScripted();
+    // Only the pass's watch asks for what goes to all hosts; it holds no
+    // ring, so it opens at once.
+    if (request.destination) {
+      auto watch = open(SocketKind::QueryWatch, link);
+      requests[SocketKind::QueryWatch] = request;
+      return watch;
+    }
     // IGMP, or MLD on ICMPv6.
     const bool membership = request.protocol == 2 || request.protocol == 58;
     const SocketKind kind = membership ? SocketKind::IgmpCapture : SocketKind::PimCapture;
@@ -165,7 +176,12 @@ class ScriptedNetwork final : public net::Network {
              net::readBe16(datagram->payload, 2) == request.destination->port;
     });
   }
-  net::HostMulticastState hostState(const net::PassLink& /*link*/) override { return host; }
+  net::HostMulticastState hostState(const net::PassLink& /*link*/) override {
+    if (hostEarlier.empty()) return host;
+    const net::HostMulticastState earlier = hostEarlier.front();
+    hostEarlier.erase(hostEarlier.begin());
+    return earlier;
+  }
   bool hostHoldsGroup(const net::Address& group, const net::PassLink& /*link*/) override {
     return heldGroups.contains(group);
   }
@@ -227,7 +243,8 @@ class ScriptedNetwork final : public net::Network {
         network_.clock_ = std::max(network_.clock_, next.at);
         fail("recvFrom");
         // A capture stamps a datagram when it arrived; a socket's queue, when read.
-        const bool captured = kind_ == SocketKind::IgmpCapture || kind_ == SocketKind::PimCapture;
+        const bool captured = kind_ == SocketKind::IgmpCapture || kind_ == SocketKind::PimCapture ||
+                              kind_ == SocketKind::QueryWatch;
         const net::ReceivedDatagram datagram{
             next.bytes, next.sender,
             captured ? std::chrono::steady_clock::time_point(next.at) : network_.now()};
@@ -244,7 +261,11 @@ class ScriptedNetwork final : public net::Network {
         const Pending next = pending_.front();
         pending_.erase(pending_.begin());
         fail("recvFrom");
-        const net::ReceivedDatagram datagram{next.bytes, next.sender, network_.now()};
+        // The watch reads its queue between tests: a query keeps its arrival.
+        const net::ReceivedDatagram datagram{next.bytes, next.sender,
+                                             kind_ == SocketKind::QueryWatch
+                                                 ? std::chrono::steady_clock::time_point(next.at)
+                                                 : network_.now()};
         if (onDatagram(datagram) == net::AfterDatagram::StopListening) return;
       }
     }
