@@ -45,7 +45,13 @@ std::string_view findingName(FindingId id) {
     case FindingId::RouterIgnoresPings:
       return "router-ignores-pings";
     case FindingId::LeaveWithheld:
+      return "leave-withheld";
+    case FindingId::OldVersionQuery:
+      return "old-version-query";
+    case FindingId::QuerierSilentToProbe:
+      return "querier-silent-to-probe";
+    case FindingId::SnoopingDropsIgmpv3:
       break;
   }
-  return "leave-withheld";
+  return "snooping-drops-igmpv3";
 }

@@ -32,6 +32,9 @@ enum class FindingId {
   PimDr,
   RouterIgnoresPings,
   LeaveWithheld,
+  OldVersionQuery,
+  QuerierSilentToProbe,
+  SnoopingDropsIgmpv3,
 };
 
 // Stable, for scripts and the metrics' labels: "no-querier", "host-drops-beacon", ...
