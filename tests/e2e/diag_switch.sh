@@ -38,7 +38,7 @@ case $case in
     e2e_lab_up --switch-off-subnet
     e2e_diagnosis_runs
     e2e_expect_diagnosis --only \
-      "query-off-subnet@warning,addresses.0=$LAB_SWITCH_FAR_ADDR,addresses.1=null,subnet=10.0.1.0/$LAB_HOST_PREFIX" \
+      "query-off-subnet@warning,addresses.0=$LAB_SWITCH_FAR_ADDR,addresses.1=null,subnets.0=10.0.1.0/$LAB_HOST_PREFIX" \
       "querier@info,address=$LAB_SWITCH_FAR_ADDR" \
       "router-ignores-pings@info,address=$LAB_SWITCH_FAR_ADDR"
     ;;
