@@ -314,8 +314,8 @@ Text snoopingDropsV3(const Evidence& e) {
   const Text version = ipv6(e) ? "MLDv2" : "IGMPv3";
   Text text =
       "The querier " + address(e, "address") + " answered the test's " +
-      (ipv6(e) ? "MLDv1 Done" : "IGMPv2 leave") + " with " + (ipv6(e) ? "an " : "an ") +
-      versionOf(e, e) + " query, but the " + version + " BLOCK for " + address(e, "group") +
+      (ipv6(e) ? "MLDv1 Done" : "IGMPv2 leave") + " with an " + versionOf(e, e) +
+      " query, but the " + version + " BLOCK for " + address(e, "group") +
       " drew none: something between " + e.text("interface") + " and the router drops " + version +
       " reports, most likely a snooping switch that does not understand them. Let the "
       "switch forward " +
