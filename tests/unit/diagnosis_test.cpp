@@ -621,6 +621,14 @@ TEST(QuerierEvidence, AnIgmpV3AnswerToTheLeaveAndNoneToTheBlockIsASwitchDropping
   EXPECT_NE(std::find(conclusions.begin(), conclusions.end(), "path-ssm-not-setup"),
             conclusions.end());
 
+  // A querier the pass never heard as a router (no Hello, no ping answered)
+  // may be the snooping switch itself, which answers a leave at once and a
+  // BLOCK late: nothing is proven to sit between.
+  ScriptedNetwork switchOnly;
+  answerOnlyTheLeave(switchOnly, 3);
+  const Ids bySwitch = idsOf(diagnosisOf(passOn(switchOnly)));
+  EXPECT_EQ(std::count(bySwitch.begin(), bySwitch.end(), "snooping-drops-igmpv3"), 0);
+
   // An IGMPv2 answer proves no IGMPv3 querier: that is querier-old-version's.
   ScriptedNetwork v2;
   ScriptedLab{}.install(v2);
