@@ -27,12 +27,13 @@ std::optional<double> secondsOf(std::optional<std::uint64_t> milliseconds) {
 
 bool ipv6(const PassFindings& findings) { return findings.family == net::Family::V6; }
 
-// How long the pass watched for queries, null when it cannot tell (records
-// that kept no durations).
-std::optional<double> watchedSeconds(const PassFindings& findings) {
+// How long the pass watched for queries, in whole seconds: the windows'
+// milliseconds vary from run to run, the sentence should not. Null when it
+// cannot tell (records that kept no durations).
+std::optional<std::int64_t> watchedSeconds(const PassFindings& findings) {
   const std::uint32_t watched = queryWatchMs(findings);
   if (watched == 0) return std::nullopt;
-  return secondsOf(watched);
+  return watched / 1000;
 }
 
 // The version whose queries serve source-specific joins: IGMPv3, MLDv2.

@@ -46,7 +46,7 @@ Text protocol(const Evidence& evidence) { return ipv6(evidence) ? "MLD" : "IGMP"
 // "in the 6.2 s watched", or "during this pass" where its length is unknown.
 Text watched(const Evidence& e) {
   if (!e.has("watched_s")) return "during this pass";
-  return "in the " + secondsOf(e.number("watched_s")) + " watched";
+  return "in the " + number(e.integer("watched_s")) + " s watched";
 }
 
 Text querier(const Evidence& e) {
