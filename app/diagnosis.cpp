@@ -11,7 +11,7 @@ namespace {
 using Held = std::span<const HeldConclusion>;
 
 // What snooping switches commonly keep a group without a report: 2 x 125 s
-// + 10 s, the membership interval of RFC 3376's defaults.
+// + 10 s, the membership interval of IGMPv3's defaults.
 constexpr std::uint64_t kSnoopingTimeoutMs = 260000;
 
 std::string interfaceName(const PassFindings& findings) {
@@ -28,6 +28,15 @@ std::optional<double> secondsOf(std::optional<std::uint64_t> milliseconds) {
 
 bool ipv6(const PassFindings& findings) { return findings.family == net::Family::V6; }
 
+// How long the pass watched for queries, in whole seconds: the windows'
+// milliseconds vary from run to run, the sentence should not. Null when it
+// cannot tell (records that kept no durations).
+std::optional<std::int64_t> watchedSeconds(const PassFindings& findings) {
+  const std::uint32_t watched = queryWatchMs(findings);
+  if (watched == 0) return std::nullopt;
+  return watched / 1000;
+}
+
 // The version whose queries serve source-specific joins: IGMPv3, MLDv2.
 int sourceVersion(const PassFindings& findings) { return ipv6(findings) ? 2 : 3; }
 
@@ -37,6 +46,50 @@ std::vector<net::Address> routerQueriers(const PassFindings& findings) {
   auto sources = querySources(findings);
   std::erase_if(sources, [](const net::Address& source) { return !canBeElected(source); });
   return sources;
+}
+
+// Test `id` sent its leave (BLOCK): it ran cleanly and the host held the
+// group through no other socket.
+bool probeSent(const PassFindings& findings, TestId id) {
+  return findings.ranCleanly(id) && !findings.details<MembershipDetails>(id).leaveWithheld;
+}
+
+// The query that answered test `id`'s leave (BLOCK): one for its group, of
+// the version the test asks for at least. A general query in its window is
+// the querier's routine, not an answer.
+std::optional<MembershipQuery> probeAnswer(const PassFindings& findings, TestId id) {
+  const auto& membership = findings.details<MembershipDetails>(id);
+  for (const ObservedQuery& seen : membership.queries) {
+    if (!seen.query.group.isUnspecified() && seen.query.group == membership.group &&
+        seen.query.version >= membership.lowestVersion) {
+      return seen.query;
+    }
+  }
+  return std::nullopt;
+}
+
+// The pass heard `address` as a router: it said a PIM Hello or answered a
+// group ping. A snooping switch's own querier does neither.
+bool heardAsRouter(const PassFindings& findings, const net::Address& address) {
+  const auto& hellos = findings.details<PimDetails>(TestId::PimHello).hellos;
+  if (std::any_of(hellos.begin(), hellos.end(),
+                  [&](const NeighbourHello& hello) { return hello.sender == address; })) {
+    return true;
+  }
+  for (const TestId id : {TestId::AllRoutersPing, TestId::SsmRoutersPing, TestId::PimRoutersPing}) {
+    const auto& replies = findings.details<PingDetails>(id).replies;
+    if (std::any_of(replies.begin(), replies.end(),
+                    [&](const EchoReply& reply) { return reply.from == address; })) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool anyGeneralQuery(const PassFindings& findings) {
+  const auto queries = queriesOfPass(findings);
+  return std::any_of(queries.begin(), queries.end(),
+                     [](const ObservedQuery& seen) { return seen.query.group.isUnspecified(); });
 }
 
 // The interface for the sentence alone: the JSON of these findings has
@@ -71,11 +124,15 @@ std::optional<Finding> findNoQuerier(const PassFindings& findings, Held /*held*/
       !findings.ranCleanly(TestId::SourceMembership) || !queriesOfPass(findings).empty()) {
     return std::nullopt;
   }
+  // Silence over a few seconds proves no absence: a querier sends its
+  // general queries every 125 s by default, and one that answers leaves at
+  // once sends nothing to the probe's. A warning, then, not a problem.
   Finding finding{FindingId::NoQuerier,
-                  Severity::Problem,
+                  Severity::Warning,
                   {},
-                  ipv6(findings) ? "RFC 4541 2.1.1, RFC 9777 9.4" : "RFC 4541 2.1.1, RFC 9776 8.4"};
-  finding.evidence.add("interface", interfaceName(findings));
+                  ipv6(findings) ? "RFC 4541 2.1.1, RFC 9777 9.2" : "RFC 4541 2.1.1, RFC 9776 8.2"};
+  finding.evidence.add("interface", interfaceName(findings))
+      .add("watched_s", watchedSeconds(findings));
   return finding;
 }
 
@@ -108,6 +165,13 @@ std::optional<Finding> findMultipleQueriers(const PassFindings& findings, Held /
                   ipv6(findings) ? "RFC 9777 7.6.2" : "RFC 9776 6.6.2"};
   // The lowest address wins the election.
   finding.evidence.add("sources", queriers).add("elected", queriers.front());
+  // The highest version each spoke, in the order of `sources`: queriers of
+  // different versions are the commonest reason two keep querying.
+  EvidenceList versions;
+  for (const QuerySpeaker& speaker : querySpeakers(findings)) {
+    if (canBeElected(speaker.address)) versions.emplace_back(speaker.highestVersion);
+  }
+  finding.evidence.add("versions", std::move(versions));
   addInterfaceForSentence(finding.evidence, findings);
   return finding;
 }
@@ -119,40 +183,67 @@ std::optional<Finding> findSwitchQuerier(const PassFindings& findings, Held /*he
                   Severity::Warning,
                   {},
                   ipv6(findings) ? "RFC 4541 2.1.1, RFC 9777 5.1.14" : "RFC 4541 2.1.1"};
-  finding.evidence.add("source", sources.front()).add("router_queriers", routerQueriers(findings));
+  finding.evidence.add("source", sources.front())
+      .add("router_queriers", routerQueriers(findings))
+      // With no router heard, how long the pass listened: its silence is
+      // no proof that none queries.
+      .add("watched_s", watchedSeconds(findings));
   addInterfaceForSentence(finding.evidence, findings);
   return finding;
 }
 
+// A snooping switch ages a port when no report comes for its timeout.
+// Hosts report within the response interval of each general query, so
+// reports come at most a query interval plus that interval apart: only
+// when that gap exceeds the timeout does the switch drop a live group.
+// Robustness does not enter: a switch counts no missed queries.
 std::optional<Finding> findMembershipInterval(const PassFindings& findings, Held /*held*/) {
   const auto querier = querierOf(findings);
-  if (!querier || !querier->membershipIntervalMs ||
-      *querier->membershipIntervalMs <= kSnoopingTimeoutMs) {
-    return std::nullopt;
-  }
-  Finding finding{FindingId::MembershipInterval,
-                  Severity::Warning,
-                  {},
-                  ipv6(findings) ? "RFC 9777 9.4" : "RFC 9776 8.4"};
+  if (!querier || !querier->queryIntervalSeconds) return std::nullopt;
+  const std::uint64_t responseMs =
+      querier->queryResponseIntervalMs.value_or(kDefaultQueryResponseIntervalMs);
+  const std::uint64_t reportGapMs =
+      std::uint64_t{*querier->queryIntervalSeconds} * 1000 + responseMs;
+  if (reportGapMs <= kSnoopingTimeoutMs) return std::nullopt;
+  Finding finding{
+      FindingId::MembershipInterval,
+      Severity::Warning,
+      {},
+      ipv6(findings) ? "RFC 4541 2.1.1, RFC 9777 9.2, 9.3" : "RFC 4541 2.1.1, RFC 9776 8.2, 8.3"};
   finding.evidence.add("address", querier->address)
       .add("robustness", querier->robustness)
       .add("query_interval_s", querier->queryIntervalSeconds)
-      .add("query_response_interval_ms",
-           querier->queryResponseIntervalMs.value_or(kDefaultQueryResponseIntervalMs))
+      .add("query_response_interval_ms", responseMs)
       .add("membership_interval_s", secondsOf(querier->membershipIntervalMs))
+      .add("report_gap_s", secondsOf(reportGapMs))
       .add("snooping_timeout_s", kSnoopingTimeoutMs / 1000);
   return finding;
 }
 
+// Hosts act on a query whatever its source; the harm of an off-subnet
+// querier is the election, which counts its address like any other.
 std::optional<Finding> findQueryOffSubnet(const PassFindings& findings, Held /*held*/) {
   if (ipv6(findings) || !findings.link) return std::nullopt;
-  const auto prefix = net::onLinkPrefix(*findings.link);
-  if (!prefix) return std::nullopt;
-  auto outside = routerQueriers(findings);
-  std::erase_if(outside, [&](const net::Address& source) { return prefix->contains(source); });
+  const auto prefixes = net::onLinkPrefixes(*findings.link);
+  if (prefixes.empty()) return std::nullopt;
+  const auto routers = routerQueriers(findings);
+  const auto inside = [&](const net::Address& source) {
+    return std::any_of(prefixes.begin(), prefixes.end(),
+                       [&](const net::Prefix& prefix) { return prefix.contains(source); });
+  };
+  std::vector<net::Address> outside;
+  std::vector<net::Address> onSubnet;
+  for (const net::Address& source : routers)
+    (inside(source) ? onSubnet : outside).push_back(source);
   if (outside.empty()) return std::nullopt;
-  Finding finding{FindingId::QueryOffSubnet, Severity::Warning, {}, ""};
-  finding.evidence.add("addresses", outside).add("subnet", prefix->toString());
+  EvidenceList subnets;
+  for (const net::Prefix& prefix : prefixes) subnets.emplace_back(prefix.toString());
+  Finding finding{FindingId::QueryOffSubnet, Severity::Warning, {}, "RFC 9776 6.6.2"};
+  // `routers` is in byte order: its first wins the election.
+  finding.evidence.add("addresses", outside)
+      .add("subnets", std::move(subnets))
+      .add("elected", routers.front())
+      .add("subnet_queriers", onSubnet);
   addInterfaceForSentence(finding.evidence, findings);
   return finding;
 }
@@ -211,8 +302,16 @@ std::optional<Finding> findCompatibilityMode(const PassFindings& findings, Held 
   if (ipv6(findings) || !mode || *mode >= 3 || (forced && forced->value == *mode)) {
     return std::nullopt;
   }
+  // The older queriers the pass heard: one of them put the host there, or
+  // keeps it there, as each of its queries starts the timeout again.
+  std::vector<net::Address> oldQueriers;
+  for (const QuerySpeaker& speaker : querySpeakers(findings)) {
+    if (speaker.lowestVersion < 3) oldQueriers.push_back(speaker.address);
+  }
   Finding finding{FindingId::HostIgmpCompatMode, Severity::Warning, {}, "RFC 9776 7.2.1, 8.12"};
-  finding.evidence.add("interface", interfaceName(findings)).add("mode", *mode);
+  finding.evidence.add("interface", interfaceName(findings))
+      .add("mode", *mode)
+      .add("old_queriers", oldQueriers);
   return finding;
 }
 
@@ -485,7 +584,90 @@ std::optional<Finding> findDroppedReplies(const PassFindings& findings, Held /*h
   return finding;
 }
 
-constexpr std::array<DiagnosisRule, 22> kRules{{
+// Hosts fall back to the oldest version they hear queried, whoever queries:
+// Linux for any IGMPv1 or v2 query, from 0.0.0.0 too. MLD hosts discard a
+// query from a source that is not link-local, so only those count there.
+// The elected querier's own old version is querier-old-version's; this
+// names the others, so no source is told twice.
+std::optional<Finding> findOldVersionQuery(const PassFindings& findings, Held /*held*/) {
+  std::optional<net::Address> toldAlready;
+  if (const auto querier = querierOf(findings);
+      querier && canBeElected(querier->address) && querier->version < sourceVersion(findings)) {
+    toldAlready = querier->address;
+  }
+  EvidenceList queriers;
+  for (const QuerySpeaker& speaker : querySpeakers(findings)) {
+    if (speaker.lowestVersion >= sourceVersion(findings) || speaker.address == toldAlready ||
+        (ipv6(findings) && !speaker.address.isLinkLocal())) {
+      continue;
+    }
+    queriers.emplace_back(
+        Evidence().add("address", speaker.address).add("version", speaker.lowestVersion));
+  }
+  if (queriers.empty()) return std::nullopt;
+  Finding finding{FindingId::OldVersionQuery,
+                  Severity::Problem,
+                  {},
+                  ipv6(findings) ? "RFC 9777 8.2.1, 9.12" : "RFC 9776 7.2.1, 8.12"};
+  finding.evidence.add("queriers", std::move(queriers));
+  addInterfaceForSentence(finding.evidence, findings);
+  return finding;
+}
+
+// General queries came, yet neither the leave of test 5 nor the BLOCK of
+// test 6 drew a query for its group. The querier is there; something keeps
+// it from answering the probe. A BLOCK counts only where the querier speaks
+// the version that can answer one.
+std::optional<Finding> findQuerierSilentToProbe(const PassFindings& findings, Held /*held*/) {
+  const auto querier = querierOf(findings);
+  if (!querier || !anyGeneralQuery(findings)) return std::nullopt;
+  const bool leaveSent = probeSent(findings, TestId::AnySourceMembership);
+  const bool blockSent =
+      probeSent(findings, TestId::SourceMembership) && querier->version >= sourceVersion(findings);
+  if (!leaveSent && !blockSent) return std::nullopt;
+  if ((leaveSent && probeAnswer(findings, TestId::AnySourceMembership)) ||
+      (blockSent && probeAnswer(findings, TestId::SourceMembership))) {
+    return std::nullopt;
+  }
+  Finding finding{FindingId::QuerierSilentToProbe,
+                  Severity::Warning,
+                  {},
+                  ipv6(findings) ? "RFC 2710 4, RFC 9777 7.4.2" : "RFC 2236 3, RFC 9776 4, 6.4.2"};
+  finding.evidence.add("address", querier->address)
+      .add("version", querier->version)
+      .add("leave_unanswered", leaveSent)
+      .add("block_unanswered", blockSent);
+  addInterfaceForSentence(finding.evidence, findings);
+  return finding;
+}
+
+// The querier answered test 5's leave with an IGMPv3 (MLDv2) query, so it
+// speaks the version, but test 6's IGMPv3 (MLDv2) BLOCK drew nothing: its
+// reports die between host and router, where a snooping switch sits. Only
+// where the querier is a router the pass heard as one: a switch's own
+// querier (a Linux bridge's answers a leave at once but a BLOCK late or not
+// at all) leaves nothing in between to blame.
+std::optional<Finding> findSnoopingDropsV3(const PassFindings& findings, Held held) {
+  const auto answer = probeAnswer(findings, TestId::AnySourceMembership);
+  if (!answer || answer->version < sourceVersion(findings) ||
+      !heardAsRouter(findings, answer->sender) || !probeSent(findings, TestId::SourceMembership) ||
+      probeAnswer(findings, TestId::SourceMembership)) {
+    return std::nullopt;
+  }
+  const bool explainsRow =
+      std::any_of(held.begin(), held.end(), [](const HeldConclusion& conclusion) {
+        return conclusion.rule->kind == ConclusionKind::PathSsmNotSetUp;
+      });
+  Finding finding{FindingId::SnoopingDropsIgmpv3, Severity::Problem, {}, "RFC 4541 2.1.1"};
+  finding.evidence.add("address", answer->sender)
+      .add("version", answer->version)
+      .add("group", findings.details<MembershipDetails>(TestId::SourceMembership).group);
+  addInterfaceForSentence(finding.evidence, findings);
+  finding.evidence.add("explains_path_ssm_not_set_up", explainsRow, Shown::SentenceOnly);
+  return finding;
+}
+
+constexpr std::array<DiagnosisRule, 25> kRules{{
     {FindingId::Querier, findQuerier},
     {FindingId::NoQuerier, findNoQuerier},
     {FindingId::QuerierOldVersion, findOldQuerier},
@@ -508,6 +690,9 @@ constexpr std::array<DiagnosisRule, 22> kRules{{
     {FindingId::PimNeighbourRestarted, findPimNeighbourRestarted},
     {FindingId::PimHoldtime, findPimHoldtime},
     {FindingId::HostDropsReplies, findDroppedReplies},
+    {FindingId::OldVersionQuery, findOldVersionQuery},
+    {FindingId::QuerierSilentToProbe, findQuerierSilentToProbe},
+    {FindingId::SnoopingDropsIgmpv3, findSnoopingDropsV3},
 }};
 
 }  // namespace

@@ -57,7 +57,13 @@ std::string_view findingName(FindingId id) {
     case FindingId::PimHoldtime:
       return "pim-holdtime";
     case FindingId::HostDropsReplies:
+      return "host-drops-replies";
+    case FindingId::OldVersionQuery:
+      return "old-version-query";
+    case FindingId::QuerierSilentToProbe:
+      return "querier-silent-to-probe";
+    case FindingId::SnoopingDropsIgmpv3:
       break;
   }
-  return "host-drops-replies";
+  return "snooping-drops-igmpv3";
 }

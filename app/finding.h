@@ -38,6 +38,9 @@ enum class FindingId {
   PimNeighbourRestarted,
   PimHoldtime,
   HostDropsReplies,
+  OldVersionQuery,
+  QuerierSilentToProbe,
+  SnoopingDropsIgmpv3,
 };
 
 // Stable, for scripts and the metrics' labels: "no-querier", "host-drops-beacon", ...

@@ -55,8 +55,8 @@ Text sysctlToDefault(const Evidence& e) {
 
 Fix noQuerier(const Evidence& e) {
   const Text protocol = ipv6(e) ? "MLD" : "IGMP";
-  return "Enable an " + protocol + " querier on the VLAN of " + e.text("interface") + ": " +
-         enableCommand(e) +
+  return "Run `--watch` to be sure; if no query comes within its 300 s either, enable an " +
+         protocol + " querier on the VLAN of " + e.text("interface") + ": " + enableCommand(e) +
          " on the router's interface, or the snooping switch's querier (on a Linux bridge, "
          "`mcast_querier 1`).";
 }
@@ -72,6 +72,18 @@ Fix multipleQueriers(const Evidence& e) {
   std::erase_if(others,
                 [&](const EvidenceValue& source) { return source.as<net::Address>() == elected; });
   const Text protocol = ipv6(e) ? "MLD" : "IGMP";
+  const EvidenceList& versions = e.list("versions");
+  const bool differ = std::any_of(versions.begin(), versions.end(), [&](const EvidenceValue& v) {
+    return v.as<std::int64_t>() != versions.front().as<std::int64_t>();
+  });
+  if (differ) {
+    return "Set every querier of this link to one version, " + newestVersion(e) + " (" +
+           versionCommand(e) + " on a router, " +
+           (ipv6(e) ? "`mcast_mld_version 2`" : "`mcast_igmp_version 3`") +
+           " on a Linux bridge): then " + joined(others) + " hear " + elected.toString() +
+           "'s queries and fall silent; where one should not query this link at all, turn its "
+           "querier off.";
+  }
   return "Make " + joined(others) + " hear " + elected.toString() +
          "'s queries and fall silent: the same VLAN, the same " + protocol +
          " version, and no filter between them; where one should not query this link at all, "
@@ -100,14 +112,23 @@ Fix switchQuerier(const Evidence& e) {
 Fix membershipInterval(const Evidence& e) {
   const Text command = ipv6(e) ? "`ipv6 mld query-interval`" : "`ip igmp query-interval`";
   return "Lower the query interval of " + address(e, "address") + " (" + command + ", now " +
-         number(e.integer("query_interval_s")) + " s), or set the snooping switches' group " +
-         "timeout to its membership interval, " + seconds(e.number("membership_interval_s")) + ".";
+         number(e.integer("query_interval_s")) + " s) so that it and the response time stay " +
+         "under " + number(e.integer("snooping_timeout_s")) +
+         " s, or raise the snooping switches' group timeout above " +
+         seconds(e.number("report_gap_s")) + ".";
 }
 
 Fix queryOffSubnet(const Evidence& e) {
-  return "Give the router's interface on this link a primary address in " + e.text("subnet") +
-         ", so that its queries come from the host's subnet; or, if " + e.text("interface") +
-         " is in the wrong subnet, readdress it.";
+  const EvidenceList& subnets = e.list("subnets");
+  Text subnetText;
+  for (std::size_t i = 0; i < subnets.size(); ++i) {
+    if (i > 0) subnetText += i + 1 == subnets.size() ? " or " : ", ";
+    subnetText += subnets[i].as<std::string>();
+  }
+  return "Give " + joined(e.list("addresses")) + " an address in " + subnetText +
+         " to query from (a router queries from its interface's primary address), or turn its "
+         "querier off where the link's router queries; if " +
+         e.text("interface") + " is in the wrong subnet, readdress it.";
 }
 
 Fix queryNotLinkLocal(const Evidence& e) {
@@ -215,6 +236,31 @@ Fix droppedReplies(const Evidence& e) {
          echoReply + " accept` in the input chain, before it).";
 }
 
+Fix oldVersionQuery(const Evidence& e) {
+  const bool several = e.list("queriers").size() > 1;
+  return Text("Set ") + (several ? "each of these queriers" : "that querier") + " to " +
+         newestVersion(e) + " (" + versionCommand(e) + " on a router, " +
+         (ipv6(e) ? "`mcast_mld_version 2`" : "`mcast_igmp_version 3`") +
+         " on a Linux bridge, the querier version on a switch), or turn it off where a router "
+         "queries the link.";
+}
+
+Fix querierSilentToProbe(const Evidence& e) {
+  return "If " + address(e, "address") +
+         " is meant to drop groups at once (immediate leave, explicit tracking), nothing needs "
+         "mending. Otherwise look on its interface for an access list on the test's groups" +
+         (ipv6(e) ? Text("") : Text(" or a Router Alert requirement")) +
+         ", and between host and router for a switch that proxies " + (ipv6(e) ? "MLD" : "IGMP") +
+         "; `--watch` shows whether groups stay joined.";
+}
+
+Fix snoopingDropsV3(const Evidence& e) {
+  const Text version = ipv6(e) ? "MLDv2" : "IGMPv3";
+  return "On the switches between " + e.text("interface") + " and " + address(e, "address") +
+         ", let " + version + " reports through: a firmware that snoops " + version +
+         ", or snooping off on this VLAN.";
+}
+
 }  // namespace
 
 std::optional<std::string> findingFix(const Finding& finding) {
@@ -254,6 +300,12 @@ std::optional<std::string> findingFix(const Finding& finding) {
       return pimHoldtime(e);
     case FindingId::HostDropsReplies:
       return droppedReplies(e);
+    case FindingId::OldVersionQuery:
+      return oldVersionQuery(e);
+    case FindingId::QuerierSilentToProbe:
+      return querierSilentToProbe(e);
+    case FindingId::SnoopingDropsIgmpv3:
+      return snoopingDropsV3(e);
     // Always information.
     case FindingId::Querier:
     case FindingId::BeaconTtl:

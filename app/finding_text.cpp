@@ -1,5 +1,6 @@
 #include "app/finding_text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -52,6 +53,12 @@ bool ipv6(const Evidence& evidence) { return evidence.text("family") == "ipv6"; 
 // "IGMP" or "MLD", the family's membership protocol.
 Text protocol(const Evidence& evidence) { return ipv6(evidence) ? "MLD" : "IGMP"; }
 
+// "in the 6.2 s watched", or "during this pass" where its length is unknown.
+Text watched(const Evidence& e) {
+  if (!e.has("watched_s")) return "during this pass";
+  return "in the " + number(e.integer("watched_s")) + " s watched";
+}
+
 Text querier(const Evidence& e) {
   Text text = "The " + protocol(e) + " querier on " + e.text("interface") + " is " +
               address(e, "address") + " (" + protocol(e) + "v" + number(e.integer("version")) + ")";
@@ -62,9 +69,10 @@ Text querier(const Evidence& e) {
 }
 
 Text noQuerier(const Evidence& e) {
-  return "No " + protocol(e) + " querier answered on " + e.text("interface") +
-         ": without one, a snooping switch forgets the host's groups after about 260 s and their "
-         "traffic stops, so multicast works for a few minutes, then not.";
+  return "No " + protocol(e) + " query came on " + e.text("interface") + " " + watched(e) +
+         "; a querier sends its general queries only every 125 s by default, so this "
+         "pass cannot tell whether there is one, and --watch tells for sure. Without a querier, "
+         "a snooping switch forgets the host's groups after about 260 s and their traffic stops.";
 }
 
 Text oldQuerier(const Evidence& e) {
@@ -80,10 +88,23 @@ Text oldQuerier(const Evidence& e) {
 
 Text multipleQueriers(const Evidence& e) {
   const EvidenceList& sources = e.list("sources");
-  return "Queries came from " + number(static_cast<std::int64_t>(sources.size())) +
-         " queriers on " + e.text("interface") + ": " + joined(sources) + ". The lowest address, " +
-         address(e, "elected") +
-         ", wins the election; queriers that keep querying regardless disagree.";
+  Text text = "Queries came from " + number(static_cast<std::int64_t>(sources.size())) +
+              " queriers on " + e.text("interface") + ": " + joined(sources) +
+              ". The lowest address, " + address(e, "elected") + ", wins the election; ";
+  const EvidenceList& versions = e.list("versions");
+  bool differ = false;
+  for (const EvidenceValue& version : versions) {
+    differ = differ || version.as<std::int64_t>() != versions.front().as<std::int64_t>();
+  }
+  if (!differ) return text + "queriers that keep querying regardless disagree.";
+  Text each;
+  for (std::size_t i = 0; i < sources.size() && i < versions.size(); ++i) {
+    if (i > 0) each += ", ";
+    each += sources[i].as<net::Address>().toString() + " " + protocol(e) + "v" +
+            number(versions[i].as<std::int64_t>());
+  }
+  return text + "but they speak different versions (" + each +
+         "), the commonest reason two queriers both keep querying.";
 }
 
 Text switchQuerier(const Evidence& e) {
@@ -92,26 +113,47 @@ Text switchQuerier(const Evidence& e) {
   // Hosts act on no MLD query from ::, so it keeps only the switch's groups alive.
   if (ipv6(e)) text += " Hosts discard MLD queries from ::, so it does not serve them.";
   const EvidenceList& routers = e.list("router_queriers");
-  return text + (routers.empty() ? " No router queries this link."
+  return text + (routers.empty() ? " No router's query came " + watched(e) + "."
                                  : " A router queries it too: " + joined(routers) + ".");
 }
 
 Text membershipInterval(const Evidence& e) {
-  return "The querier " + address(e, "address") + " keeps a group " +
-         secondsOf(e.number("membership_interval_s")) + " without a report (robustness " +
-         number(e.integer("robustness")) + " x query interval " +
-         number(e.integer("query_interval_s")) + " s + " +
+  return "The querier " + address(e, "address") + " queries every " +
+         number(e.integer("query_interval_s")) + " s and gives " +
          seconds(static_cast<std::uint64_t>(e.integer("query_response_interval_ms"))) +
-         "), longer than the " + number(e.integer("snooping_timeout_s")) +
-         " s a snooping switch commonly keeps one: the switch can drop the host's groups "
-         "between queries.";
+         " to answer, so a host's reports can come " + secondsOf(e.number("report_gap_s")) +
+         " apart, longer than the " + number(e.integer("snooping_timeout_s")) +
+         " s a snooping switch commonly keeps a group without one: the switch can drop the "
+         "host's groups between queries.";
 }
 
 Text queryOffSubnet(const Evidence& e) {
-  return "Queries on " + e.text("interface") + " come from " + joined(e.list("addresses")) +
-         ", outside its subnet " + e.text("subnet") +
-         ": a querier on another subnet is a misconfiguration, and hosts or switches that check "
-         "the source ignore it.";
+  const EvidenceList& subnets = e.list("subnets");
+  Text subnetText;
+  for (std::size_t i = 0; i < subnets.size(); ++i) {
+    if (i > 0) subnetText += i + 1 == subnets.size() ? " and " : ", ";
+    subnetText += subnets[i].as<std::string>();
+  }
+  Text text = "Queries on " + e.text("interface") + " come from " + joined(e.list("addresses")) +
+              ", outside its " + (subnets.size() == 1 ? "subnet " : "subnets ") + subnetText +
+              ". Hosts act on them all the same, but the querier election counts their source "
+              "too: ";
+  const EvidenceList& routers = e.list("subnet_queriers");
+  const bool offSubnetWins =
+      std::none_of(routers.begin(), routers.end(), [&](const EvidenceValue& router) {
+        return router.as<net::Address>() == e.address("elected");
+      });
+  if (offSubnetWins && !routers.empty()) {
+    text +=
+        address(e, "elected") + " wins it over " + joined(routers) + ", which then stops querying.";
+  } else if (offSubnetWins) {
+    text += "a router of the subnet with a higher address would defer to " + address(e, "elected") +
+            " and stop querying.";
+  } else {
+    text += "one with an address below " + address(e, "elected") +
+            " would win it and silence the link's own querier.";
+  }
+  return text;
 }
 
 Text queryNotLinkLocal(const Evidence& e) {
@@ -157,9 +199,13 @@ Text forcedMldVersion(const Finding& finding) {
 }
 
 Text compatibilityMode(const Evidence& e) {
+  const EvidenceList& heard = e.list("old_queriers");
   return e.text("interface") + " is in IGMPv" + number(e.integer("mode")) +
-         " compatibility mode: it heard an older querier, and until that times out (about 400 s "
-         "after its last query) the host's source-specific joins leave without their source.";
+         " compatibility mode: it heard an older querier's query (" +
+         (heard.empty() ? Text("none came during this pass") : "from " + joined(heard)) +
+         "), and until robustness x query interval + query response interval pass without one "
+         "(260 s at the defaults; each further old query starts that time again) the host's "
+         "source-specific joins leave without their source.";
 }
 
 Text hostDropsBeacon(const Evidence& e) {
@@ -314,6 +360,65 @@ Text droppedReplies(const Evidence& e) {
          "answers; the report's ping rows say otherwise because of this host.";
 }
 
+// "IGMPv2" or "MLDv1": the version of a record's querier.
+Text versionOf(const Evidence& family, const Evidence& record) {
+  return protocol(family) + "v" + number(record.integer("version"));
+}
+
+Text oldVersionQuery(const Evidence& e) {
+  Text each;
+  bool fromSwitch = false;
+  const EvidenceList& queriers = e.list("queriers");
+  for (std::size_t i = 0; i < queriers.size(); ++i) {
+    const Evidence& querier = queriers[i].as<Evidence>();
+    if (i > 0) each += i + 1 == queriers.size() ? " and " : ", ";
+    each += address(querier, "address") + " (" + versionOf(e, querier);
+    if (querier.address("address").isUnspecified()) {
+      each += ", a snooping switch's querier";
+      fromSwitch = true;
+    }
+    each += ")";
+  }
+  const Text needed = ipv6(e) ? "MLDv2" : "IGMPv3";
+  return "Queries older than " + needed + " reach " + e.text("interface") + " from " + each +
+         ": hosts fall back to the oldest version they hear from any querier" +
+         (fromSwitch && !ipv6(e) ? ", 0.0.0.0 included," : "") +
+         " and then send their source-specific joins without the source, so SSM fails for "
+         "every host on the link.";
+}
+
+Text querierSilentToProbe(const Evidence& e) {
+  const bool leave = e.flag("leave_unanswered");
+  const bool block = e.flag("block_unanswered");
+  const Text leaveName = ipv6(e) ? "Done" : "leave";
+  const Text unanswered = leave && block ? "neither the test's " + leaveName + " nor its BLOCK"
+                                         : "not the test's " + (leave ? leaveName : Text("BLOCK"));
+  return "The " + protocol(e) + " querier " + address(e, "address") + " on " + e.text("interface") +
+         " sends general queries but answered " + unanswered +
+         " with a query for the group. Likely causes, on the router's interface: it drops groups "
+         "at once (immediate leave, explicit tracking)" +
+         (ipv6(e) ? Text("")
+                  : Text(", it requires the Router Alert option, which the test's "
+                         "IPv4 messages do not carry")) +
+         ", or an access list rejects the test's group; or a proxying switch absorbs the " +
+         leaveName +
+         ". The querier itself works; the tests' verdicts on it rest on its general "
+         "queries.";
+}
+
+Text snoopingDropsV3(const Evidence& e) {
+  const Text version = ipv6(e) ? "MLDv2" : "IGMPv3";
+  Text text = "The querier " + address(e, "address") + " answered the test's " +
+              (ipv6(e) ? "MLDv1 Done" : "IGMPv2 leave") + " with an " + versionOf(e, e) +
+              " query, but the " + version + " BLOCK for " + address(e, "group") +
+              " drew none: something between " + e.text("interface") + " and the router drops " +
+              version + " reports, most likely a snooping switch that does not understand them.";
+  if (e.flag("explains_path_ssm_not_set_up")) {
+    text += " This is the switch problem the report's row on the SSM path points at.";
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string findingSentence(const Finding& finding) {
@@ -362,7 +467,13 @@ std::string findingSentence(const Finding& finding) {
     case FindingId::PimHoldtime:
       return pimHoldtime(e);
     case FindingId::HostDropsReplies:
+      return droppedReplies(e);
+    case FindingId::OldVersionQuery:
+      return oldVersionQuery(e);
+    case FindingId::QuerierSilentToProbe:
+      return querierSilentToProbe(e);
+    case FindingId::SnoopingDropsIgmpv3:
       break;
   }
-  return droppedReplies(e);
+  return snoopingDropsV3(e);
 }

@@ -4,6 +4,7 @@
 
 std::vector<ObservedQuery> queriesOfPass(const PassFindings& findings) {
   std::vector<ObservedQuery> queries;
+  if (findings.linkQueries) queries = findings.linkQueries->queries;
   for (const TestId id : {TestId::AnySourceMembership, TestId::SourceMembership}) {
     const auto& seen = findings.details<MembershipDetails>(id).queries;
     queries.insert(queries.end(), seen.begin(), seen.end());
@@ -17,6 +18,31 @@ std::vector<net::Address> querySources(const PassFindings& findings) {
   std::sort(sources.begin(), sources.end());
   sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
   return sources;
+}
+
+std::vector<QuerySpeaker> querySpeakers(const PassFindings& findings) {
+  std::vector<QuerySpeaker> speakers;
+  for (const net::Address& source : querySources(findings)) speakers.push_back({source, 0, 0});
+  for (const ObservedQuery& seen : queriesOfPass(findings)) {
+    const auto speaker = std::lower_bound(
+        speakers.begin(), speakers.end(), seen.query.sender,
+        [](const QuerySpeaker& a, const net::Address& b) { return a.address < b; });
+    const int version = seen.query.version;
+    if (speaker->lowestVersion == 0 || version < speaker->lowestVersion) {
+      speaker->lowestVersion = version;
+    }
+    speaker->highestVersion = std::max(speaker->highestVersion, version);
+  }
+  return speakers;
+}
+
+std::uint32_t queryWatchMs(const PassFindings& findings) {
+  if (findings.linkQueries) return findings.linkQueries->watchedMs;
+  std::uint32_t watched = 0;
+  for (const TestId id : {TestId::AnySourceMembership, TestId::SourceMembership}) {
+    if (const TestRecord* test = findings.find(id)) watched += test->durationMs;
+  }
+  return watched;
 }
 
 bool canBeElected(const net::Address& source) {

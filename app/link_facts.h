@@ -32,8 +32,27 @@ struct Querier {
 
 inline constexpr std::uint32_t kDefaultQueryResponseIntervalMs = 10000;
 
-// Every query of tests 5 and 6, in the order seen.
+// Every query the pass saw: those the whole-pass capture kept, where it ran,
+// then those of tests 5 and 6, each in the order seen. The capture holds
+// tests 5 and 6's too; a query counted twice changes no source, version or
+// timer, and the tests' come last so that a querier's last query is the one
+// that answered the probe.
 std::vector<ObservedQuery> queriesOfPass(const PassFindings& findings);
+
+// The versions one source's queries showed: an IGMPv3 router that falls
+// back sends IGMPv2 queries too, and any older one moves the hosts.
+struct QuerySpeaker {
+  net::Address address;
+  int lowestVersion = 0;
+  int highestVersion = 0;
+};
+
+// Each source of the queries seen, in byte order of the addresses.
+std::vector<QuerySpeaker> querySpeakers(const PassFindings& findings);
+
+// How long the pass watched for queries, in milliseconds: the whole-pass
+// capture's time where it ran, else tests 5 and 6's together.
+std::uint32_t queryWatchMs(const PassFindings& findings);
 
 // The querier of the link: the sender of the queries for a group (the one
 // that answered the host's own messages; the lowest, as the election has it,

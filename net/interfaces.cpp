@@ -24,7 +24,19 @@ bool sameAddress(const Address& a, const Address& b) {
 std::optional<LinkInterface> linkOf(const std::vector<HostInterface>& interfaces,
                                     const HostInterface& chosen, ChosenBy how) {
   if (chosen.address.isV4()) {
-    return LinkInterface{chosen.name, chosen.index, chosen.address, how, chosen.prefixLength};
+    LinkInterface link{chosen.name, chosen.index, chosen.address, how, chosen.prefixLength};
+    for (const HostInterface& entry : interfaces) {
+      if (entry.index != chosen.index || !holds(entry, Family::V4) || entry.prefixLength <= 0 ||
+          sameAddress(entry.address, chosen.address)) {
+        continue;
+      }
+      const auto prefix = Prefix::of(entry.address, entry.prefixLength);
+      if (prefix && std::find(link.otherPrefixes.begin(), link.otherPrefixes.end(), *prefix) ==
+                        link.otherPrefixes.end()) {
+        link.otherPrefixes.push_back(*prefix);
+      }
+    }
+    return link;
   }
   for (const HostInterface& entry : interfaces) {
     if (entry.name == chosen.name && holds(entry, Family::V6) && entry.address.isLinkLocal()) {
@@ -52,6 +64,17 @@ const HostInterface* holderOf(const std::vector<HostInterface>& interfaces,
 std::optional<Prefix> onLinkPrefix(const LinkInterface& link) {
   if (link.prefixLength <= 0) return std::nullopt;
   return Prefix::of(link.address, link.prefixLength);
+}
+
+std::vector<Prefix> onLinkPrefixes(const LinkInterface& link) {
+  std::vector<Prefix> prefixes;
+  if (const auto first = onLinkPrefix(link)) prefixes.push_back(*first);
+  for (const Prefix& other : link.otherPrefixes) {
+    if (std::find(prefixes.begin(), prefixes.end(), other) == prefixes.end()) {
+      prefixes.push_back(other);
+    }
+  }
+  return prefixes;
 }
 
 bool onLink(const LinkInterface& link, const Address& address) {

@@ -50,11 +50,17 @@ struct LinkInterface {
   ChosenBy chosenBy = ChosenBy::HostName;
   // The on-link prefix of `address`; 0 when unknown.
   int prefixLength = 0;
+  // IPv4: the on-link prefixes of the interface's other addresses (secondary
+  // ones), whose routers are on this link as much as the first's.
+  std::vector<Prefix> otherPrefixes = {};
 };
 
 // The on-link prefix of `link` (10.0.1.0/24 for 10.0.1.2 in a /24); nothing
 // when its length is unknown.
 std::optional<Prefix> onLinkPrefix(const LinkInterface& link);
+
+// The on-link prefix of `link` first, then those of its other addresses.
+std::vector<Prefix> onLinkPrefixes(const LinkInterface& link);
 
 // Whether `address` lies in the on-link prefix of `link`; false when the
 // prefix is unknown or the families differ.

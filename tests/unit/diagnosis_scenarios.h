@@ -66,6 +66,45 @@ inline void installLabThatDropsBeacons(ScriptedNetwork& network) {
   network.scripts[SocketKind::Receiver].arrivals.clear();
 }
 
+// A general query as the whole-pass capture keeps it.
+inline ObservedQuery generalQuery(const net::Address& sender, int version, double sinceMs = 1000) {
+  MembershipQuery query;
+  query.sender = sender;
+  query.version = version;
+  query.group = net::anyAddress(sender.family());
+  query.maxResponseMs = 10000;
+  if (version == 3 || (!sender.isV4() && version == 2)) {
+    query.robustness = 2;
+    query.queryIntervalSeconds = 125;
+  }
+  return ObservedQuery{query, sinceMs};
+}
+
+inline PassFindings withLinkQueries(PassFindings findings, std::vector<ObservedQuery> queries,
+                                    std::uint32_t watchedMs = 30000) {
+  findings.linkQueries = LinkQueries{std::move(queries), 0, watchedMs};
+  return findings;
+}
+
+inline const net::Address kSwitchQuerier = net::anyAddress(net::Family::V4);
+
+// The lab, but the router answers the leave and never the BLOCK: what a
+// switch that drops IGMPv3 reports leaves of the exchange.
+inline void answerOnlyTheLeave(ScriptedNetwork& network, int version) {
+  network.scripts[SocketKind::IgmpCapture].replies = [version](std::span<const std::uint8_t> sent,
+                                                               const net::Endpoint&) {
+    std::vector<Arrival> answers;
+    if (sent[0] == 0x17) {
+      const net::Address group = *net::Address::fromBytes(sent.subspan(4, 4));
+      answers.push_back(
+          Arrival{version == 3 ? igmpV3Query(kLabRouter, group) : igmpV2Query(kLabRouter, group),
+                  {kLabRouter, 0},
+                  milliseconds(4)});
+    }
+    return answers;
+  };
+}
+
 // IPv6 passes, from their records as the battery fills them.
 inline const net::Address kRouter6 = *net::Address::parseV6("fe80::1");
 
@@ -101,6 +140,8 @@ inline PassFindings ipv6Pass(const std::vector<MembershipQuery>& queries,
   auto& v2 = findings.find(TestId::SourceMembership)->details.emplace<MembershipDetails>();
   for (const MembershipQuery& query : queries) {
     auto& details = query.version == 2 ? v2 : v1;
+    // A query for a group answers the test's leave or BLOCK of it.
+    if (!query.group.isUnspecified()) details.group = query.group;
     details.queries.push_back(ObservedQuery{query, 4});
     if (query.version == 2 || &details == &v1) details.sawQueryForGroup = true;
   }

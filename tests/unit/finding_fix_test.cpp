@@ -65,9 +65,19 @@ TEST(FindingFix, MultipleQueriersNamesTheOnesThatShouldFallSilent) {
       FindingId::MultipleQueriers, Severity::Warning,
       Evidence()
           .add("sources", std::vector<net::Address>{v4("10.0.1.1"), v4("10.0.1.3"), v4("10.0.1.7")})
-          .add("elected", v4("10.0.1.1"))));
+          .add("elected", v4("10.0.1.1"))
+          .add("versions", EvidenceList{EvidenceValue{3}, EvidenceValue{3}, EvidenceValue{3}})));
   EXPECT_TRUE(says(fix, "Make 10.0.1.3 and 10.0.1.7 hear 10.0.1.1's queries")) << fix;
   EXPECT_TRUE(says(fix, "IGMP version")) << fix;
+  // Queriers of different versions each keep querying: one version first.
+  const std::string mixed =
+      fixOf(finding(FindingId::MultipleQueriers, Severity::Warning,
+                    Evidence()
+                        .add("sources", std::vector<net::Address>{v4("10.0.1.1"), v4("10.0.1.3")})
+                        .add("elected", v4("10.0.1.1"))
+                        .add("versions", EvidenceList{EvidenceValue{3}, EvidenceValue{2}})));
+  EXPECT_TRUE(says(mixed, "Set every querier of this link to one version, IGMPv3")) << mixed;
+  EXPECT_TRUE(says(mixed, "then 10.0.1.3 hear 10.0.1.1's queries")) << mixed;
 }
 
 TEST(FindingFix, SwitchQuerierDependsOnWhoElseQueriesAndTheFamily) {

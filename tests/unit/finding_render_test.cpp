@@ -82,7 +82,7 @@ std::vector<Scenario> scenarios() {
   all.push_back({"ipv4 long membership interval", labPass([](ScriptedNetwork& network) {
                    answerReportsWith(
                        network, [](const net::Address& group, const std::optional<net::Address>&) {
-                         return queryWithInterval(kLabRouter, group, 0x89);
+                         return queryWithInterval(kLabRouter, group, 0x90);
                        });
                  })});
   {
@@ -139,6 +139,19 @@ std::vector<Scenario> scenarios() {
   all.push_back({"ipv4 leave withheld", withLeaveWithheld(labPass(), {TestId::AnySourceMembership,
                                                                       TestId::SourceMembership})});
   all.push_back({"ipv4 BLOCK withheld", withLeaveWithheld(labPass(), {TestId::SourceMembership})});
+  all.push_back({"ipv4 IGMPv2 switch querier beside the router",
+                 withLinkQueries(labPass(), {generalQuery(kSwitchQuerier, 2),
+                                             generalQuery(kSecondRouter, 2)})});
+  all.push_back({"ipv4 switch drops IGMPv3 reports",
+                 labPass([](ScriptedNetwork& network) { answerOnlyTheLeave(network, 3); })});
+  {
+    ScriptedNetwork network;
+    ScriptedLab lab;
+    lab.igmp = false;
+    lab.install(network);
+    all.push_back({"ipv4 querier heard only in the whole pass",
+                   withLinkQueries(passOn(network), {generalQuery(kLabRouter, 3)})});
+  }
   {
     PassFindings findings = freshFindings();
     auto& pim = findings.find(TestId::PimHello)->details.emplace<PimDetails>();

@@ -108,6 +108,23 @@ TEST(InterfaceOption, ByNameOrByAddress) {
   EXPECT_EQ(std::get<net::LinkInterface>(found).chosenBy, ChosenBy::Option);
 }
 
+// A router on the link may sit in any of the interface's subnets.
+TEST(InterfaceOption, TheLinkKnowsEverySubnetOfItsInterface) {
+  auto interfaces = host();
+  for (HostInterface& entry : interfaces) entry.prefixLength = 24;
+  interfaces.push_back(link("eth0", 3, 0xC0A80A05U));  // 192.168.10.5/24, secondary
+  interfaces.back().prefixLength = 24;
+  interfaces.push_back(link("eth0", 3, 0xC0A80A06U));  // same subnet again
+  interfaces.back().prefixLength = 24;
+  const auto chosen = std::get<net::LinkInterface>(net::interfaceForOption(interfaces, "eth0"));
+  std::vector<std::string> subnets;
+  for (const net::Prefix& prefix : net::onLinkPrefixes(chosen)) {
+    subnets.push_back(prefix.toString());
+  }
+  EXPECT_EQ(subnets, (std::vector<std::string>{"10.0.1.0/24", "192.168.10.0/24"}));
+  EXPECT_TRUE(net::onLinkPrefixes(net::LinkInterface{"eth0", 3, address(0x0A000102U)}).empty());
+}
+
 TEST(InterfaceOption, EachUnusableInterfaceIsNamedPrecisely) {
   auto interfaces = host();
   interfaces[3].up = false;

@@ -189,7 +189,7 @@ TEST(PrometheusText, ALinkWithoutRoutersHasNoQuerierAndNoNeighboursAndSaysWhy) {
   EXPECT_EQ(samplesOf(samples, "corvanite_pim_neighbours").at(0).value, 0);
   const auto noQuerier = samplesOf(samples, "corvanite_diagnosis_finding", "id", "no-querier");
   ASSERT_EQ(noQuerier.size(), 1U);
-  EXPECT_EQ(noQuerier[0].labels.at("severity"), "problem");
+  EXPECT_EQ(noQuerier[0].labels.at("severity"), "warning");
   EXPECT_EQ(noQuerier[0].value, 1);
 }
 
