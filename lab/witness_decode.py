@@ -18,8 +18,7 @@ FIELDS = [
     "frame.time_relative", "frame.time_epoch",
     "ip.src", "ip.dst", "ip.ttl", "ip.opt.type", "ip.proto", "ip.checksum.status",
     "igmp.checksum.status", "igmp.version", "igmp.type", "igmp.maddr",
-    "igmp.record_type", "igmp.num_src", "igmp.saddr", "igmp.max_resp", "igmp.qrv",
-    "igmp.qqic",
+    "igmp.record_type", "igmp.num_src", "igmp.saddr", "igmp.max_resp",
     "icmp.checksum.status", "icmp.type", "icmp.code", "icmp.ident", "icmp.seq",
     "pim.cksum.status", "pim.version", "pim.type", "pim.optiontype", "pim.holdtime",
     "pim.dr_priority", "pim.generation_id",
@@ -132,9 +131,6 @@ def ipv4_line(f: dict) -> tuple[str, str, str]:
                 line += f" sources={f['igmp.saddr']}"
             if f["igmp.max_resp"]:
                 line += f" max_resp={f['igmp.max_resp']}"
-            # An IGMPv3 query's timers: what the querier tells hosts and switches.
-            if f["igmp.qrv"]:
-                line += f" qrv={f['igmp.qrv']} qqic={f['igmp.qqic']}"
     elif proto == "1":
         checksum = status(f["icmp.checksum.status"])
         line += (f" proto=icmp cksum={checksum} ip_cksum={ip_checksum}"
