@@ -11,6 +11,8 @@ Usage: check_diagnosis.py JSON TEXT [--only] EXPECTATION...
                else as text), and the text run's diagnosis has the line
                "  [SEVERITY] SUMMARY" for it, followed by the line of its "fix" where it
                has one. A problem or a warning must have a fix; information must not.
+  !ID[@SEVERITY]  the finding ID is in neither run (at that severity, when given):
+               the false finding a situation must not produce.
 Prints one line per problem; exits 1 when there is any.
 """
 import json
@@ -98,6 +100,22 @@ def main():
                ("with a fix" if has_fix else "without a fix"))
     expected = set()
     for expectation in args[2:]:
+        if expectation.startswith("!"):
+            ident, _, severity = expectation[1:].partition("@")
+            finding = by_id.get(ident)
+            expect(finding is None or (severity and finding["severity"] != severity),
+                   f"{ident} is there{' as a ' + severity if severity else ''}, and must not be")
+            tag = f"  [{severity}] " if severity else "  ["
+            if finding is not None:
+                expect(not any(line.startswith(tag) and finding["summary"] in line
+                               for line in lines),
+                       f"the text's diagnosis has {ident}, and must not")
+            # The text names no id: only runs that agree prove it absent from both.
+            summaries = [counts_masked(f"  [{f['severity']}] {f['summary']}") for f in findings]
+            stray = [line for line in lines
+                     if line.startswith("  [") and counts_masked(line) not in summaries]
+            expect(not stray, f"the text's diagnosis has lines the JSON lacks: {stray}")
+            continue
         head, *checks = expectation.split(",")
         ident, _, severity = head.partition("@")
         expected.add(ident)
