@@ -55,8 +55,10 @@ Text sysctlToDefault(const Evidence& e) {
 
 Fix noQuerier(const Evidence& e) {
   const Text protocol = ipv6(e) ? "MLD" : "IGMP";
-  return "Run `--watch` to be sure; if no query comes within its 300 s either, enable an " +
-         protocol + " querier on the VLAN of " + e.text("interface") + ": " + enableCommand(e) +
+  return "Watch the link for longer than its query interval (for instance `tcpdump -i " +
+         e.text("interface") + (ipv6(e) ? " icmp6`" : " igmp`") +
+         " for 130 s); if no query comes, enable an " + protocol + " querier on the VLAN of " +
+         e.text("interface") + ": " + enableCommand(e) +
          " on the router's interface, or the snooping switch's querier (on a Linux bridge, "
          "`mcast_querier 1`).";
 }
@@ -251,7 +253,7 @@ Fix querierSilentToProbe(const Evidence& e) {
          "mending. Otherwise look on its interface for an access list on the test's groups" +
          (ipv6(e) ? Text("") : Text(" or a Router Alert requirement")) +
          ", and between host and router for a switch that proxies " + (ipv6(e) ? "MLD" : "IGMP") +
-         "; `--watch` shows whether groups stay joined.";
+         "; a watch of the link over some minutes shows whether groups stay joined.";
 }
 
 Fix snoopingDropsV3(const Evidence& e) {
