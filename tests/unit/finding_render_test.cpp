@@ -4,6 +4,9 @@
 // change to how a finding is rendered shows here as a changed byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
@@ -291,6 +294,35 @@ TEST(FindingRendering, ProblemsAndWarningsSayWhatToChangeAndInformationDoesNot) 
       }
     }
   }
+}
+
+// The JSON schema's list of finding ids: the object whose "id" enumerates
+// "no-querier", wherever the schema keeps it.
+std::set<std::string> schemaFindingIds(const nlohmann::json& node) {
+  if (node.is_object()) {
+    const auto id = node.find("id");
+    if (id != node.end() && id->is_object() && id->contains("enum")) {
+      const auto& names = (*id)["enum"];
+      if (std::find(names.begin(), names.end(), "no-querier") != names.end()) {
+        return {names.begin(), names.end()};
+      }
+    }
+  }
+  if (node.is_structured()) {
+    for (const auto& child : node) {
+      if (auto found = schemaFindingIds(child); !found.empty()) return found;
+    }
+  }
+  return {};
+}
+
+TEST(FindingRendering, TheSchemaKnowsEveryFindingAndNoOther) {
+  std::ifstream file(std::string(CORVANITE_SOURCE_DIR) + "/schema/pass.schema.json");
+  ASSERT_TRUE(file.is_open());
+  const std::set<std::string> inSchema = schemaFindingIds(nlohmann::json::parse(file));
+  std::set<std::string> ruled;
+  for (const DiagnosisRule& rule : diagnosisRules()) ruled.emplace(findingName(rule.id));
+  EXPECT_EQ(inSchema, ruled);
 }
 
 }  // namespace
