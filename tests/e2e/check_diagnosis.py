@@ -111,9 +111,8 @@ def main():
                                for line in lines),
                        f"the text's diagnosis has {ident}, and must not")
             # The text names no id: only runs that agree prove it absent from both.
-            summaries = [counts_masked(f"  [{f['severity']}] {f['summary']}") for f in findings]
-            stray = [line for line in lines
-                     if line.startswith("  [") and counts_masked(line) not in summaries]
+            printed = [counts_masked(finding_text(f)) for f in findings]
+            stray = [line for line in lines if counts_masked(line) not in printed]
             expect(not stray, f"the text's diagnosis has lines the JSON lacks: {stray}")
             continue
         head, *checks = expectation.split(",")
