@@ -648,9 +648,19 @@ std::optional<Finding> findQuerierSilentToProbe(const PassFindings& findings, He
 // querier (a Linux bridge's answers a leave at once but a BLOCK late or not
 // at all) leaves nothing in between to blame.
 std::optional<Finding> findSnoopingDropsV3(const PassFindings& findings, Held held) {
-  const auto answer = probeAnswer(findings, TestId::AnySourceMembership);
-  if (!answer || answer->version < sourceVersion(findings) ||
-      !heardAsRouter(findings, answer->sender) || !probeSent(findings, TestId::SourceMembership) ||
+  // The router's answer, whichever came first: a switch's own querier on
+  // the link may answer the leave too, and sooner.
+  std::optional<MembershipQuery> answer;
+  const auto& leave = findings.details<MembershipDetails>(TestId::AnySourceMembership);
+  for (const ObservedQuery& seen : leave.queries) {
+    if (!seen.query.group.isUnspecified() && seen.query.group == leave.group &&
+        seen.query.version >= sourceVersion(findings) &&
+        heardAsRouter(findings, seen.query.sender)) {
+      answer = seen.query;
+      break;
+    }
+  }
+  if (!answer || !probeSent(findings, TestId::SourceMembership) ||
       probeAnswer(findings, TestId::SourceMembership)) {
     return std::nullopt;
   }

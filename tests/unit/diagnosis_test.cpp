@@ -681,6 +681,17 @@ TEST(QuerierEvidence, AnIgmpV3AnswerToTheLeaveAndNoneToTheBlockIsASwitchDropping
   EXPECT_NE(std::find(conclusions.begin(), conclusions.end(), "path-ssm-not-setup"),
             conclusions.end());
 
+  // A switch's querier that answered the leave first hides not the router's
+  // answer behind it.
+  PassFindings switchFirst = findings;
+  auto& leave = std::get<MembershipDetails>(switchFirst.find(TestId::AnySourceMembership)->details);
+  ASSERT_FALSE(leave.queries.empty());
+  ObservedQuery bySwitchQuerier = leave.queries.front();
+  bySwitchQuerier.query.sender = kSecondRouter;
+  leave.queries.insert(leave.queries.begin(), bySwitchQuerier);
+  EXPECT_EQ(evidenceOf(only(diagnosisOf(switchFirst), "snooping-drops-igmpv3"))["address"],
+            "10.0.1.1");
+
   // A querier the pass never heard as a router (no Hello, no ping answered)
   // may be the snooping switch itself, which answers a leave at once and a
   // BLOCK late: nothing is proven to sit between.
