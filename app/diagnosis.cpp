@@ -235,6 +235,11 @@ std::optional<Finding> findQueryOffSubnet(const PassFindings& findings, Held /*h
   std::vector<net::Address> onSubnet;
   for (const net::Address& source : routers)
     (inside(source) ? onSubnet : outside).push_back(source);
+  // A router queries from its interface's primary address: on a link with
+  // secondary subnets, a host in one of those hears its own router from
+  // outside its subnet, and that is no fault while no other querier is
+  // there to lose an election to it.
+  if (routers.size() == 1 && heardAsRouter(findings, routers.front())) return std::nullopt;
   if (outside.empty()) return std::nullopt;
   EvidenceList subnets;
   for (const net::Prefix& prefix : prefixes) subnets.emplace_back(prefix.toString());

@@ -785,6 +785,14 @@ TEST(QuerierEvidence, AQuerierInASecondarySubnetIsOnTheLink) {
   const Ids ids = idsOf(diagnosisOf(findings));
   EXPECT_EQ(std::count(ids.begin(), ids.end(), "query-off-subnet"), 0);
 
+  // The host only in a secondary subnet hears its router query from the
+  // primary one, as routers do: no fault while no other querier is there.
+  PassFindings secondaryHost = passOn(lab);
+  secondaryHost.link->address = *net::Address::parseV4("10.0.9.2");
+  const Ids onSecondary = idsOf(diagnosisOf(secondaryHost));
+  EXPECT_EQ(std::count(onSecondary.begin(), onSecondary.end(), "query-off-subnet"), 0);
+  EXPECT_EQ(std::count(onSecondary.begin(), onSecondary.end(), "querier"), 1);
+
   // A lower off-subnet querier wins and silences the router.
   const net::Address lower = *net::Address::parseV4("10.0.0.9");
   const Finding wins =
