@@ -636,7 +636,12 @@ e2e_diagnosis_runs() {
 # e2e_diagnosis_runs, as tests/e2e/check_diagnosis.py reads them.
 e2e_expect_diagnosis() {
   "$LAB_PYTHON" "$E2E_DIR/check_diagnosis.py" "$E2E_WORK/json.out" "$E2E_WORK/explain.out" \
-    "$@" >&2 || e2e_fail "the diagnosis is not what the lab makes"
+    "$@" >&2 || {
+    # What the pass recorded, so that a failure says why it diagnosed what it did.
+    e2e_log "the --json pass printed:"
+    cat "$E2E_WORK/json.out" >&2
+    e2e_fail "the diagnosis is not what the lab makes"
+  }
 }
 
 # e2e_expect_report_rows present|absent TEXT...: each TEXT is (or is not) the start of a

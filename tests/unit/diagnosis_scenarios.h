@@ -46,17 +46,23 @@ inline void answerReportsWith(ScriptedNetwork& network,
   };
 }
 
+// Makes the IGMP checksum of a query built by igmpV3Query good again after a field of
+// it changed (the message follows a 24-byte IP header: 20 and the Router Alert).
+inline void resumIgmpQuery(std::vector<std::uint8_t>& datagram) {
+  datagram[24 + 2] = 0;
+  datagram[24 + 3] = 0;
+  const std::vector<std::uint8_t> igmp(datagram.begin() + 24, datagram.end());
+  const auto summed = withChecksum(igmp);
+  std::copy(summed.begin(), summed.end(), datagram.begin() + 24);
+}
+
 // An IGMPv3 query whose QQIC stands for `intervalCode`.
 inline std::vector<std::uint8_t> queryWithInterval(const net::Address& querier,
                                                    const net::Address& group,
                                                    std::uint8_t intervalCode) {
   auto datagram = igmpV3Query(querier, group);
   datagram[24 + 9] = intervalCode;
-  datagram[24 + 2] = 0;
-  datagram[24 + 3] = 0;
-  const std::vector<std::uint8_t> igmp(datagram.begin() + 24, datagram.end());
-  const auto summed = withChecksum(igmp);
-  std::copy(summed.begin(), summed.end(), datagram.begin() + 24);
+  resumIgmpQuery(datagram);
   return datagram;
 }
 

@@ -731,11 +731,7 @@ std::vector<std::uint8_t> queryWithTimers(const net::Address& group, std::uint8_
                                           std::uint8_t intervalCode) {
   auto datagram = queryWithInterval(kLabRouter, group, intervalCode);
   datagram[24 + 8] = static_cast<std::uint8_t>((datagram[24 + 8] & 0xF8U) | robustness);
-  datagram[24 + 2] = 0;
-  datagram[24 + 3] = 0;
-  const std::vector<std::uint8_t> igmp(datagram.begin() + 24, datagram.end());
-  const auto summed = withChecksum(igmp);
-  std::copy(summed.begin(), summed.end(), datagram.begin() + 24);
+  resumIgmpQuery(datagram);
   return datagram;
 }
 
