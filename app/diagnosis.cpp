@@ -400,6 +400,25 @@ std::optional<Finding> findBeaconTtl(const PassFindings& findings, Held /*held*/
   return finding;
 }
 
+// Routers that answered the ping of the all-PIM-routers group and sent no
+// Hello in the test's window: PIM routers all the same, whose Hellos come
+// later than the window (a long Hello period, a late triggered Hello), and
+// any of them may win the election the heard ones seem to.
+std::vector<net::Address> unheardPimRouters(const PassFindings& findings) {
+  std::vector<net::Address> unheard;
+  if (!findings.ranCleanly(TestId::PimRoutersPing)) return unheard;
+  const auto& hellos = findings.details<PimDetails>(TestId::PimHello).hellos;
+  for (const EchoReply& reply : findings.details<PingDetails>(TestId::PimRoutersPing).replies) {
+    if (std::none_of(hellos.begin(), hellos.end(),
+                     [&](const NeighbourHello& hello) { return hello.sender == reply.from; })) {
+      unheard.push_back(reply.from);
+    }
+  }
+  std::sort(unheard.begin(), unheard.end());
+  unheard.erase(std::unique(unheard.begin(), unheard.end()), unheard.end());
+  return unheard;
+}
+
 std::optional<Finding> findDesignatedRouter(const PassFindings& findings, Held /*held*/) {
   const auto dr = designatedRouterOf(findings);
   if (!dr) return std::nullopt;
@@ -416,6 +435,11 @@ std::optional<Finding> findDesignatedRouter(const PassFindings& findings, Held /
       .add("elected_by", dr->byPriority ? "dr_priority" : "address")
       .add("neighbours", std::move(neighbours))
       .add("window_s", battery::kPimListeningMs / 1000);
+  // Only where there are such routers: the JSON of a link whose routers
+  // all said Hello stays as it always was.
+  if (const auto unheard = unheardPimRouters(findings); !unheard.empty()) {
+    finding.evidence.add("unheard_repliers", unheard);
+  }
   addInterfaceForSentence(finding.evidence, findings);
   return finding;
 }

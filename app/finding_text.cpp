@@ -252,8 +252,13 @@ Text beaconTtl(const Evidence& e) {
 }
 
 Text designatedRouter(const Evidence& e) {
-  Text text =
-      "The PIM designated router on " + e.text("interface") + " is " + address(e, "address");
+  // Routers that answered the group ping but said no Hello may be the DR:
+  // the election is then only the heard ones'.
+  const bool unheard = e.has("unheard_repliers");
+  Text text = unheard ? "Of the PIM routers that said Hello on " + e.text("interface") +
+                            ", the designated router is " + address(e, "address")
+                      : "The PIM designated router on " + e.text("interface") + " is " +
+                            address(e, "address");
   if (e.has("dr_priority")) {
     text += " (DR priority " + number(e.integer("dr_priority")) + ")";
   } else {
@@ -265,11 +270,24 @@ Text designatedRouter(const Evidence& e) {
     addresses.emplace_back(neighbour.as<Evidence>().address("address"));
   }
   // A router whose Hello came later than the window, or not at all, is not among them.
-  return text + ", of the " + number(static_cast<std::int64_t>(neighbours.size())) +
-         (neighbours.size() == 1 ? " neighbour" : " neighbours") + " heard in " +
-         number(e.integer("window_s")) + " s: " + joined(addresses) +
-         ". It joins toward the RP for the link's receivers and registers its sources; the "
-         "Assert winner forwards onto the link.";
+  text += ", of the " + number(static_cast<std::int64_t>(neighbours.size())) +
+          (neighbours.size() == 1 ? " neighbour" : " neighbours") + " heard in " +
+          number(e.integer("window_s")) + " s: " + joined(addresses) + ".";
+  if (unheard) {
+    const EvidenceList& others = e.list("unheard_repliers");
+    const bool one = others.size() == 1;
+    text += Text(" But ") + joined(others) + " answered the ping of the all-PIM-routers group " +
+            "and sent no Hello in that time: " +
+            (one ? "a PIM router whose Hellos come later, which is"
+                 : "PIM routers whose Hellos come later, and one of them is") +
+            " the DR instead if its DR priority is higher, or the same and its address higher. "
+            "The DR joins";
+  } else {
+    text += " It joins";
+  }
+  return text +
+         " toward the RP for the link's receivers and registers its sources; the Assert winner "
+         "forwards onto the link.";
 }
 
 Text ignoredPings(const Evidence& e) {

@@ -18,11 +18,18 @@
 #                     on the host's port, and its group-specific queries kept from the
 #                     host (as a router with immediate leave or explicit tracking, or a
 #                     proxying switch, would): queries on the link, none answers the probe.
+#   robust-querier    no-igmp lab, a querier of its own on the host link (tests/e2e/peer.py)
+#                     at robustness 3 and a 125 s query interval, the link's only one;
+#   long-querier      the same querier at a 256 s query interval, beyond what a snooping
+#                     switch's 260 s allow once its 10 s to answer are added;
+#   late-hello        full lab, a second PIM router with a higher address beside FRR: it
+#                     answers the ping of 224.0.0.13, but its Hellos come every 30 s and its
+#                     answer to a new neighbour 8 s late, after the tool stopped listening.
 # Each case's expectations stand in the table below; the witness checks of each case
 # prove that the situation really happened.
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 . "$(dirname "$0")/lib.sh"
-case=${1:?no-route-back, beacon-ttl-2, secondary-subnet, forced-igmp-3, forced-mld-2, snooping-drops-v3, v2-querier or silent-querier}
+case=${1:?no-route-back, beacon-ttl-2, secondary-subnet, forced-igmp-3, forced-mld-2, snooping-drops-v3, v2-querier, silent-querier, robust-querier, long-querier or late-hello}
 if [[ $case == silent-querier ]]; then
   e2e_require_lab
 elif [[ $case == forced-mld-2 ]]; then
@@ -35,6 +42,9 @@ e2e_require_tool
 # The router's second subnet on the host's link, and the host's address in it.
 secondary_router=10.0.9.1
 secondary_host=10.0.9.2
+# The address of peer.py's router on the host's subnet: above the lab router's, so that
+# it wins a PIM election on addresses.
+peer_addr=10.0.1.5
 
 # CASE|EXPECTATION. EXPECTATION is check_diagnosis.py's (ID..., or !ID for a finding
 # that must not come), or !text:TEXT: the --explain run does not print TEXT.
@@ -59,6 +69,14 @@ expectations=(
   "silent-querier|switch-querier@warning,source=0.0.0.0"
   "silent-querier|!no-querier"
   "silent-querier|querier-silent-to-probe@warning"
+  "robust-querier|querier@info,address=$peer_addr,robustness=3,query_interval_s=125,membership_interval_s=385"
+  "robust-querier|!membership-interval"
+  "robust-querier|!no-querier"
+  "long-querier|querier@info,address=$peer_addr,robustness=3,query_interval_s=256"
+  "long-querier|membership-interval@warning,address=$peer_addr,query_interval_s=256,report_gap_s=266"
+  "late-hello|pim-dr@info,address=$LAB_ROUTER_ADDR,neighbours.1=null,unheard_repliers.0=$peer_addr,unheard_repliers.1=null"
+  "late-hello|!pim-holdtime"
+  "late-hello|!pim-passive"
 )
 
 # check_expectations: each of this case's expectations against the last
@@ -108,6 +126,39 @@ rp_filter_drops() {
   lab_host_exec "$E2E_LAB" cat /proc/net/netstat | awk '
     $1 == "TcpExt:" && !names { for (i = 2; i <= NF; i++) col[$i] = i; names = 1; next }
     $1 == "TcpExt:" { print $col["IPReversePathFilter"] }'
+}
+
+# peer_up: a namespace of its own on the host link, at $peer_addr: a macvlan of the
+# router namespace's end of the link, which hears the host's multicast as r0 does.
+peer_up() {
+  local pns rns
+  pns=$(lab_ns "$E2E_LAB" peer)
+  rns=$(lab_ns "$E2E_LAB" router)
+  lab_at_exit ip netns del "$pns"
+  ip netns add "$pns"
+  ip -n "$pns" link set lo up
+  ip netns exec "$pns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
+  ip -n "$rns" link add peer0 link r0 type macvlan mode bridge
+  ip -n "$rns" link set peer0 netns "$pns"
+  ip -n "$pns" addr add "$peer_addr/$LAB_HOST_PREFIX" dev peer0
+  ip -n "$pns" link set peer0 up
+}
+
+# peer_querier SECONDS: peer.py's querier, at robustness 3 and that query interval, the
+# link's only querier (the lab router's IGMP is off).
+peer_querier() {
+  e2e_lab_up --no-igmp
+  peer_up
+  lab_at_exit lab_stop "$E2E_LAB" peer-querier
+  lab_spawn "$E2E_LAB" peer peer-querier "$LAB_PYTHON" "$E2E_DIR/peer.py" querier "$1" peer0
+  sleep 1
+  e2e_witness_start
+  e2e_diagnosis_runs
+  e2e_witness_stop
+  witness_at_least 3 "general queries from $peer_addr" "src=$peer_addr " "igmp_v=3 igmp_type=0x11 "
+  n=$(e2e_witness_count_since_tool "igmp_type=0x11 ")
+  m=$(e2e_witness_count_since_tool "src=$peer_addr " "igmp_type=0x11 ")
+  ((n == m)) || e2e_fail "$((n - m)) queries came from another querier than $peer_addr"
 }
 
 case $case in
@@ -282,6 +333,48 @@ EOT
       "group=0\.0\.0\.0( |$)"
     n=$(e2e_witness_count_since_tool "igmp_type=0x11 " "group=[1-9]")
     ((n == 0)) || e2e_fail "the switch answered the probe with $n group-specific queries"
+    ;;
+  robust-querier)
+    E2E_EXPECT_STATUS=1
+    peer_querier 125
+    ;;
+  long-querier)
+    E2E_EXPECT_STATUS=1
+    peer_querier 256
+    ;;
+  late-hello)
+    e2e_lab_up
+    # FRR, no longer the DR, joins nothing for the host: the beacons stay away.
+    E2E_EXPECT_STATUS=1
+    peer_up
+    # The group pings stop at the first reply: the lab router ignores them (Linux's
+    # default) and the other answers them (as many routers do), so that its reply is
+    # the one the pass keeps.
+    lab_at_exit lab_router_sh "$E2E_LAB" "sysctl -q -w net.ipv4.icmp_echo_ignore_broadcasts=0"
+    lab_router_sh "$E2E_LAB" "sysctl -q -w net.ipv4.icmp_echo_ignore_broadcasts=1"
+    ip netns exec "$(lab_ns "$E2E_LAB" peer)" sysctl -qw net.ipv4.icmp_echo_ignore_broadcasts=0
+    lab_at_exit lab_stop "$E2E_LAB" peer-pim
+    lab_spawn "$E2E_LAB" peer peer-pim "$LAB_PYTHON" "$E2E_DIR/peer.py" late-hello 8 peer0
+    e2e_witness_start
+    e2e_diagnosis_runs
+    e2e_witness_stop
+    witness_at_least 1 "echo replies from $peer_addr" "src=$peer_addr " "icmp_type=0 "
+    witness_at_least 1 "PIM Hellos from $peer_addr" "src=$peer_addr " "pim_type=0 "
+    # None of its Hellos fell in the 5 s after one of the tool's.
+    mapfile -t tool_hellos < <(e2e_witness_values at "src=$LAB_HOST_ADDR " "pim_type=0 " "holdtime=30 ")
+    mapfile -t peer_hellos < <(e2e_witness_values at "src=$peer_addr " "pim_type=0 ")
+    ((${#tool_hellos[@]} >= 1)) || e2e_fail "the witness saw no Hello of the tool"
+    for t in "${tool_hellos[@]}"; do
+      for p in "${peer_hellos[@]}"; do
+        awk -v t="$t" -v p="$p" 'BEGIN { exit !(p >= t && p <= t + 5) }' &&
+          e2e_fail "$peer_addr said Hello $(awk -v t="$t" -v p="$p" 'BEGIN { printf "%.1f", p - t }') s after the tool's"
+      done
+    done
+    e2e_log "no Hello of $peer_addr in the 5 s after any of the tool's ${#tool_hellos[@]}"
+    # FRR heard its Hellos and elected it: the DR is not the router the pass heard.
+    dr=$(lab_host_link_dr "$E2E_LAB")
+    [[ $dr == "$peer_addr" ]] || e2e_fail "FRR's DR of the host link is '$dr', not $peer_addr"
+    e2e_log "FRR's DR of the host link is $dr"
     ;;
   *) e2e_fail "no such case: $case" ;;
 esac

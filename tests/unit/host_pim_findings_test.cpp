@@ -253,4 +253,33 @@ TEST(PimDr, AnElectionByAddressPrintsNoPriorityAndTheWindowIsNamed) {
   EXPECT_FALSE(says(*dr, "it forwards the link's multicast"));
 }
 
+// A second router answered the ping of 224.0.0.13 but its Hello came after
+// the window: it has the higher address, so by the election the test saw it
+// would be the DR, and the finding must not name the heard one as the DR
+// outright.
+TEST(PimDr, ARouterThatAnsweredThePingButSaidNoHelloLeavesTheElectionOpen) {
+  ScriptedNetwork network;
+  ScriptedLab{}.install(network);
+  PassFindings findings = passOn(network);
+  auto& ping = std::get<PingDetails>(findings.find(TestId::PimRoutersPing)->details);
+  ASSERT_FALSE(ping.replies.empty());
+  const std::string heard = ping.replies.front().from.toString();
+  ping.replies.push_back({*net::Address::parseV4("10.0.1.5"), 0.4});
+  ping.replies.push_back({*net::Address::parseV4("10.0.1.5"), 0.5});
+
+  const auto dr = find(diagnosisOf(findings), "pim-dr");
+  ASSERT_TRUE(dr.has_value());
+  EXPECT_EQ(evidenceOf(*dr)["address"], heard);
+  EXPECT_EQ(evidenceOf(*dr)["unheard_repliers"], nlohmann::ordered_json::array({"10.0.1.5"}));
+  EXPECT_FALSE(says(*dr, "The PIM designated router on eth0 is")) << findingSentence(*dr);
+  EXPECT_TRUE(says(*dr, "the designated router is " + heard));
+  EXPECT_TRUE(says(*dr, "But 10.0.1.5 answered the ping of the all-PIM-routers group"));
+
+  // Every replier said Hello: the finding is as it always was, without the key.
+  const auto usual = find(diagnosisOf(passOn(network)), "pim-dr");
+  ASSERT_TRUE(usual.has_value());
+  EXPECT_FALSE(evidenceOf(*usual).contains("unheard_repliers"));
+  EXPECT_TRUE(says(*usual, "The PIM designated router on eth0 is " + heard));
+}
+
 }  // namespace
