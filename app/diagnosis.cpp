@@ -86,6 +86,37 @@ bool heardAsRouter(const PassFindings& findings, const net::Address& address) {
   return false;
 }
 
+// `a` and `b` are addresses of one router: a PIM Hello from one names the
+// other in its Address List, or one Hello names both. A router with several
+// subnets on its interface says Hellos from its primary address and may
+// query, and answer pings, from each of the others.
+bool sameRouter(const PassFindings& findings, const net::Address& a, const net::Address& b) {
+  if (a == b) return true;
+  const auto& hellos = findings.details<PimDetails>(TestId::PimHello).hellos;
+  return std::any_of(hellos.begin(), hellos.end(), [&](const NeighbourHello& hello) {
+    const auto& others = hello.options.otherAddresses;
+    const auto names = [&](const net::Address& address) {
+      return address == hello.sender ||
+             std::find(others.begin(), others.end(), address) != others.end();
+    };
+    return names(a) && names(b);
+  });
+}
+
+// The queriers the election counts, one address for each router: the
+// lowest it queried from.
+std::vector<net::Address> distinctQueriers(const PassFindings& findings) {
+  std::vector<net::Address> distinct;
+  for (const net::Address& source : routerQueriers(findings)) {
+    if (std::none_of(distinct.begin(), distinct.end(), [&](const net::Address& kept) {
+          return sameRouter(findings, kept, source);
+        })) {
+      distinct.push_back(source);
+    }
+  }
+  return distinct;
+}
+
 bool anyGeneralQuery(const PassFindings& findings) {
   const auto queries = queriesOfPass(findings);
   return std::any_of(queries.begin(), queries.end(),
@@ -157,7 +188,8 @@ std::optional<Finding> findOldQuerier(const PassFindings& findings, Held held) {
 }
 
 std::optional<Finding> findMultipleQueriers(const PassFindings& findings, Held /*held*/) {
-  const auto queriers = routerQueriers(findings);
+  // One router querying from each of its addresses is still one querier.
+  const auto queriers = distinctQueriers(findings);
   if (queriers.size() < 2) return std::nullopt;
   Finding finding{FindingId::MultipleQueriers,
                   Severity::Warning,
@@ -167,9 +199,16 @@ std::optional<Finding> findMultipleQueriers(const PassFindings& findings, Held /
   finding.evidence.add("sources", queriers).add("elected", queriers.front());
   // The highest version each spoke, in the order of `sources`: queriers of
   // different versions are the commonest reason two keep querying.
+  const auto speakers = querySpeakers(findings);
   EvidenceList versions;
-  for (const QuerySpeaker& speaker : querySpeakers(findings)) {
-    if (canBeElected(speaker.address)) versions.emplace_back(speaker.highestVersion);
+  for (const net::Address& querier : queriers) {
+    int highest = 0;
+    for (const QuerySpeaker& speaker : speakers) {
+      if (sameRouter(findings, querier, speaker.address)) {
+        highest = std::max(highest, speaker.highestVersion);
+      }
+    }
+    versions.emplace_back(highest);
   }
   finding.evidence.add("versions", std::move(versions));
   addInterfaceForSentence(finding.evidence, findings);
@@ -235,11 +274,16 @@ std::optional<Finding> findQueryOffSubnet(const PassFindings& findings, Held /*h
   std::vector<net::Address> onSubnet;
   for (const net::Address& source : routers)
     (inside(source) ? onSubnet : outside).push_back(source);
-  // A router queries from its interface's primary address: on a link with
-  // secondary subnets, a host in one of those hears its own router from
-  // outside its subnet, and that is no fault while no other querier is
-  // there to lose an election to it.
-  if (routers.size() == 1 && heardAsRouter(findings, routers.front())) return std::nullopt;
+  // A router queries from its interface's primary address (and may from
+  // each of its other ones): on a link with secondary subnets, a host in one
+  // of those hears its own router from outside its subnet, and that is no
+  // fault while no other querier is there to lose an election to it. Its
+  // Hellos tie its addresses together; its pings may answer from any.
+  const bool oneRouterHeard =
+      distinctQueriers(findings).size() == 1 &&
+      std::any_of(routers.begin(), routers.end(),
+                  [&](const net::Address& address) { return heardAsRouter(findings, address); });
+  if (oneRouterHeard) return std::nullopt;
   if (outside.empty()) return std::nullopt;
   EvidenceList subnets;
   for (const net::Prefix& prefix : prefixes) subnets.emplace_back(prefix.toString());

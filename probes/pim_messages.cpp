@@ -25,6 +25,7 @@ constexpr auto kPimNextHeader = static_cast<std::uint8_t>(kPimProtocol);
 constexpr std::uint16_t kHoldtimeOption = 1;
 constexpr std::uint16_t kDrPriorityOption = 19;
 constexpr std::uint16_t kGenerationIdOption = 20;
+constexpr std::uint16_t kAddressListOption = 24;
 constexpr std::size_t kOptionLengthOffset = 2;
 constexpr std::size_t kOptionValueOffset = 4;
 
@@ -32,6 +33,36 @@ constexpr std::size_t kOptionValueOffset = 4;
 constexpr std::size_t kHoldtimeAt = 4;
 constexpr std::size_t kDrPriorityAt = 10;
 constexpr std::size_t kGenerationIdAt = 18;
+
+// An Address List option's value: Encoded-Unicast addresses one after the
+// other (RFC 7761 4.9.1), each an address family (1 IPv4, 2 IPv6), an
+// encoding type (0, native) and the address. The list ends at the first
+// entry it cannot read: what follows has no known start.
+//  0                   1                   2                   3
+// +---------------+---------------+-------------------------------+
+// | Addr Family   | Encoding Type | Unicast Address (4 or 16) ...
+// +---------------+---------------+-------------------------------+
+std::vector<net::Address> readAddressList(std::span<const std::uint8_t> value) {
+  constexpr std::uint8_t kIpv4Family = 1;
+  constexpr std::uint8_t kIpv6Family = 2;
+  constexpr std::uint8_t kNativeEncoding = 0;
+  std::vector<net::Address> addresses;
+  std::size_t at = 0;
+  while (at + 2 <= value.size()) {
+    const std::uint8_t family = value[at];
+    std::size_t length = 0;
+    if (family == kIpv4Family) length = 4;
+    if (family == kIpv6Family) length = 16;
+    if (length == 0 || value[at + 1] != kNativeEncoding || !net::holds(value, at + 2, length)) {
+      break;
+    }
+    if (const auto address = net::Address::fromBytes(value.subspan(at + 2, length))) {
+      addresses.push_back(*address);
+    }
+    at += 2 + length;
+  }
+  return addresses;
+}
 
 HelloOptions readHelloOptions(std::span<const std::uint8_t> options) {
   HelloOptions read;
@@ -46,6 +77,8 @@ HelloOptions readHelloOptions(std::span<const std::uint8_t> options) {
       read.drPriority = net::readBe32(options, value);
     } else if (*type == kGenerationIdOption && *length == 4) {
       read.generationId = net::readBe32(options, value);
+    } else if (*type == kAddressListOption) {
+      read.otherAddresses = readAddressList(options.subspan(value, *length));
     }
     at = value + *length;
   }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "net/address.h"
 #include "net/capture/capture_request.h"
@@ -53,6 +54,9 @@ struct HelloOptions {
   std::optional<std::uint16_t> holdtimeSeconds;
   std::optional<std::uint32_t> drPriority;
   std::optional<std::uint32_t> generationId;
+  // The sender's other addresses on the link (Address List): a router with
+  // several subnets on one interface names them in its Hellos.
+  std::vector<net::Address> otherAddresses = {};
 };
 
 struct PimMessage {

@@ -798,4 +798,63 @@ TEST(QuerierEvidence, AQuerierInASecondarySubnetIsOnTheLink) {
       << sentenceOf(wins);
 }
 
+// The full lab's router with a second subnet on the host's link, the host
+// only in that one: the router queries from both addresses, answers pings
+// from the host's subnet, says Hellos from its primary address and lists
+// the other in them. With `listed` false its Hellos name no other address.
+PassFindings hostInRoutersSecondSubnet(ScriptedNetwork& lab, bool listed) {
+  const net::Address secondary = *net::Address::parseV4("10.0.9.1");
+  PassFindings findings = passOn(lab);
+  findings.link->address = *net::Address::parseV4("10.0.9.2");
+  for (const TestId id : {TestId::AllRoutersPing, TestId::SsmRoutersPing, TestId::PimRoutersPing}) {
+    for (EchoReply& reply : std::get<PingDetails>(findings.find(id)->details).replies) {
+      reply.from = secondary;
+    }
+  }
+  auto& leave = std::get<MembershipDetails>(findings.find(TestId::AnySourceMembership)->details);
+  std::vector<ObservedQuery> twice;
+  for (const ObservedQuery& seen : leave.queries) {
+    twice.push_back(seen);
+    twice.push_back(seen);
+    twice.back().query.sender = secondary;
+  }
+  leave.queries = twice;
+  auto& hellos = std::get<PimDetails>(findings.find(TestId::PimHello)->details).hellos;
+  EXPECT_EQ(hellos.size(), 1U);
+  if (listed) {
+    for (NeighbourHello& hello : hellos) hello.options.otherAddresses = {secondary};
+  }
+  return withLinkQueries(findings, {generalQuery(kLabRouter, 3)});
+}
+
+TEST(QuerierEvidence, ARouterQueryingFromEachOfItsSubnetsIsOneQuerierOnTheLink) {
+  ScriptedNetwork lab;
+  ScriptedLab{}.install(lab);
+  const auto found = diagnosisOf(hostInRoutersSecondSubnet(lab, true));
+  const Ids ids = idsOf(found);
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), "query-off-subnet"), 0)
+      << ::testing::PrintToString(ids);
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), "multiple-queriers"), 0);
+  EXPECT_EQ(evidenceOf(only(found, "querier"))["address"], "10.0.1.1");
+
+  // Without the Hellos' Address List nothing ties 10.0.1.1 to the router
+  // that answers from 10.0.9.1: two queriers, one outside the subnet.
+  const auto untied = diagnosisOf(hostInRoutersSecondSubnet(lab, false));
+  EXPECT_EQ(evidenceOf(only(untied, "multiple-queriers"))["sources"],
+            (nlohmann::ordered_json{"10.0.1.1", "10.0.9.1"}));
+  EXPECT_EQ(evidenceOf(only(untied, "query-off-subnet"))["addresses"],
+            (nlohmann::ordered_json{"10.0.1.1"}));
+
+  // A switch's querier at a lower address outside the subnet still wins the
+  // election over that router, whose addresses count as one.
+  PassFindings beside = hostInRoutersSecondSubnet(lab, true);
+  beside.linkQueries->queries.push_back(generalQuery(*net::Address::parseV4("10.0.0.9"), 3));
+  const auto contested = diagnosisOf(beside);
+  EXPECT_EQ(evidenceOf(only(contested, "multiple-queriers"))["sources"],
+            (nlohmann::ordered_json{"10.0.0.9", "10.0.1.1"}));
+  EXPECT_EQ(evidenceOf(only(contested, "multiple-queriers"))["versions"],
+            (nlohmann::ordered_json{3, 3}));
+  EXPECT_EQ(evidenceOf(only(contested, "query-off-subnet"))["elected"], "10.0.0.9");
+}
+
 }  // namespace

@@ -107,6 +107,45 @@ TEST(PimMessages, Ipv6HellosBootstrapsAndRpAdvertisementsAreRead) {
   EXPECT_FALSE(readPimMessage(ipv6_captures::kMldv2GeneralQueryRa));
 }
 
+// A router's Hello as FRR says it from 10.0.1.1 with 10.0.9.1 on the same
+// interface: the Address List (24) names the other address.
+TEST(PimMessages, AHellosAddressListNamesTheSendersOtherAddresses) {
+  const std::vector<std::uint8_t> frr{
+      0x20, 0x00, 0x63, 0x17,                                      // Hello
+      0x00, 0x01, 0x00, 0x02, 0x00, 0x69,                          // Holdtime 105
+      0x00, 0x02, 0x00, 0x04, 0x01, 0xF4, 0x09, 0xC4,              // LAN Prune Delay
+      0x00, 0x13, 0x00, 0x04, 0x00, 0x00, 0x00, 0x01,              // DR Priority 1
+      0x00, 0x14, 0x00, 0x04, 0x51, 0x17, 0x0B, 0x58,              // Generation ID
+      0x00, 0x18, 0x00, 0x06, 0x01, 0x00, 0x0A, 0x00, 0x09, 0x01,  // Address List
+  };
+  const auto hello = readPimMessage(ipv4Datagram(103, frr));
+  ASSERT_TRUE(hello);
+  EXPECT_EQ(hello->hello.holdtimeSeconds, 105);
+  EXPECT_EQ(hello->hello.generationId, 0x51170B58U);
+  EXPECT_EQ(hello->hello.otherAddresses,
+            (std::vector<net::Address>{*net::Address::parseV4("10.0.9.1")}));
+
+  // IPv4 and IPv6 entries; the list ends at an entry it cannot read (an
+  // unknown family, another encoding, or one cut short), keeping those before.
+  const auto listOf = [](std::vector<std::uint8_t> entries) {
+    std::vector<std::uint8_t> message{0x20, 0x00, 0x00, 0x00,
+                                      0x00, 0x18, 0x00, static_cast<std::uint8_t>(entries.size())};
+    message.insert(message.end(), entries.begin(), entries.end());
+    return readPimMessage(ipv4Datagram(103, message))->hello.otherAddresses;
+  };
+  std::vector<std::uint8_t> both{0x01, 0x00, 0x0A, 0x00, 0x09, 0x01, 0x02, 0x00};
+  const auto v6 = *net::Address::parseV6("2001:db8::1");
+  both.insert(both.end(), v6.bytes().begin(), v6.bytes().end());
+  EXPECT_EQ(listOf(both), (std::vector<net::Address>{*net::Address::parseV4("10.0.9.1"), v6}));
+  for (const std::vector<std::uint8_t>& stop :
+       {std::vector<std::uint8_t>{0x01, 0x00, 0x0A, 0x00, 0x09, 0x01, 0x03, 0x00, 1, 2, 3, 4},
+        std::vector<std::uint8_t>{0x01, 0x00, 0x0A, 0x00, 0x09, 0x01, 0x01, 0x01, 1, 2, 3, 4},
+        std::vector<std::uint8_t>{0x01, 0x00, 0x0A, 0x00, 0x09, 0x01, 0x01, 0x00, 1, 2, 3},
+        std::vector<std::uint8_t>{0x01, 0x00, 0x0A, 0x00, 0x09, 0x01, 0x02}}) {
+    EXPECT_EQ(listOf(stop), (std::vector<net::Address>{*net::Address::parseV4("10.0.9.1")}));
+  }
+}
+
 std::vector<std::uint8_t> pim(std::uint8_t first, std::uint8_t protocol = 103,
                               std::uint8_t optionWords = 0) {
   return ipv4Datagram(protocol, {first, 0, 0x12, 0x34, 0, 1, 0, 2, 0, 105}, optionWords);
