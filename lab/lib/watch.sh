@@ -149,13 +149,15 @@ lab_watch_reset() {
   _lab_start_watch_beacons "$1"
 }
 
-# lab_watch_host_groups NAME: the groups the switch forwards to the host's port, one a
-# line (empty once the host's memberships have all aged out or been left).
+# lab_watch_host_groups NAME: the groups beyond the link's own (224.0.0.x, ff02::) that
+# the switch forwards to the host's port, one a line: empty once the host's memberships
+# of them have all aged out or been left. (The host's solicited-node groups stay.)
 lab_watch_host_groups() {
   bridge -n "$(lab_ns "$1" switch)" -j mdb show dev br0 |
     "$LAB_PYTHON" -c 'import json, sys
 for entry in json.load(sys.stdin):
     for m in entry.get("mdb", []):
-        if m.get("port") == "p-host":
-            print(m["grp"])'
+        group = m.get("grp", "")
+        if m.get("port") == "p-host" and not group.startswith(("224.0.0.", "ff02:")):
+            print(group)'
 }
