@@ -85,12 +85,12 @@ std::optional<double> gapThreshold(const std::deque<double>& intervals) {
   return std::max(1.0, 5 * median(intervals));
 }
 
-LinkWatch::LinkWatch(std::vector<Channel> channels, net::Family family, Limits limits,
+LinkWatch::LinkWatch(const std::vector<Channel>& channels, net::Family family, Limits limits,
                      EventSink sink)
     : family_(family), limits_(limits), sink_(std::move(sink)) {
-  for (Channel& channel : channels) {
+  for (const Channel& channel : channels) {
     ChannelState state;
-    state.channel = std::move(channel);
+    state.channel = channel;
     channels_.push_back(std::move(state));
   }
 }

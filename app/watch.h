@@ -152,7 +152,7 @@ class LinkWatch {
  public:
   using EventSink = std::function<void(const Event&)>;
 
-  LinkWatch(std::vector<Channel> channels, net::Family family, Limits limits = {},
+  LinkWatch(const std::vector<Channel>& channels, net::Family family, Limits limits = {},
             EventSink sink = {});
 
   // Whether the link's queries and the host's own reports can be seen at
