@@ -21,6 +21,8 @@ constexpr double kQuerierOverdue = 1.5;
 constexpr double kOlderQuerierTimeout = 260;
 // How long after a query's maximum response time its report may still leave.
 constexpr double kReportSlack = 1;
+// How often open outages are assessed again as time passes.
+constexpr double kReassessEveryS = 1;
 
 std::string seconds(double value) {
   std::array<char, 32> text{};
@@ -85,12 +87,12 @@ std::optional<double> gapThreshold(const std::deque<double>& intervals) {
   return std::max(1.0, 5 * median(intervals));
 }
 
-LinkWatch::LinkWatch(std::vector<Channel> channels, net::Family family, Limits limits,
+LinkWatch::LinkWatch(const std::vector<Channel>& channels, net::Family family, Limits limits,
                      EventSink sink)
     : family_(family), limits_(limits), sink_(std::move(sink)) {
-  for (Channel& channel : channels) {
+  for (const Channel& channel : channels) {
     ChannelState state;
-    state.channel = std::move(channel);
+    state.channel = channel;
     channels_.push_back(std::move(state));
   }
 }
@@ -111,6 +113,12 @@ void LinkWatch::emit(double t, std::string event, std::string text, nlohmann::js
 
 void LinkWatch::advance(double t) {
   now_ = std::max(now_, t);
+  // What an open outage rests on may change as time passes: a querier
+  // falls overdue.
+  if (now_ >= nextReassessS_) {
+    reassessOpenOutages();
+    nextReassessS_ = now_ + kReassessEveryS;
+  }
   for (ChannelState& state : channels_) {
     if (state.open || !state.lastS) continue;
     const auto threshold = gapThreshold(state.intervals);
@@ -225,16 +233,27 @@ void LinkWatch::query(const Query& heard) {
   } else if (query.kind != QueryKind::General && !isNew) {
     emit(query.t, "query", text, detail);
   }
-  // A querier that comes back after a silence.
+  reassessOpenOutages();
+}
+
+void LinkWatch::reassessOpenOutages() {
   for (ChannelState& state : channels_) {
     if (!state.open) continue;
     nlohmann::json evidence;
     const Cause cause = assess(state, state.open->beganS, now_, evidence);
     evidence["threshold_s"] = state.open->evidence["threshold_s"];
+    state.open->evidence = std::move(evidence);
+    if (cause == state.open->cause) continue;
     --byCause_.at(static_cast<std::size_t>(state.open->cause));
     ++byCause_.at(static_cast<std::size_t>(cause));
+    const auto index = static_cast<std::size_t>(&state - channels_.data());
+    emit(now_, "outage-cause",
+         "outage of " + groupText(index) + ": " + causeName(cause) + " now, not " +
+             causeName(state.open->cause),
+         {{"group", state.channel.group.toString()},
+          {"cause", causeName(cause)},
+          {"was", causeName(state.open->cause)}});
     state.open->cause = cause;
-    state.open->evidence = std::move(evidence);
   }
 }
 
@@ -440,8 +459,12 @@ Cause LinkWatch::assess(const ChannelState& state, double beganS, double now,
     evidence["last_query_s"] = before->t;
     evidence["querier"] = before->source.toString();
     evidence["next_query_s"] = after ? nlohmann::json(after->t) : nlohmann::json(nullptr);
-    if (beganS - before->t > kQuerierOverdue * interval) {
-      evidence["silence_s"] = (after ? after->t : now) - before->t;
+    // The querier's silence around the outage: until its next general
+    // query, or until now while none came. A snooping switch may stop
+    // forwarding as soon as its querier goes, well before a query is due.
+    const double silence = (after ? after->t : now) - before->t;
+    if (silence > kQuerierOverdue * interval) {
+      evidence["silence_s"] = silence;
       return Cause::QuerierLost;
     }
   }

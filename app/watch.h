@@ -152,7 +152,7 @@ class LinkWatch {
  public:
   using EventSink = std::function<void(const Event&)>;
 
-  LinkWatch(std::vector<Channel> channels, net::Family family, Limits limits = {},
+  LinkWatch(const std::vector<Channel>& channels, net::Family family, Limits limits = {},
             EventSink sink = {});
 
   // Whether the link's queries and the host's own reports can be seen at
@@ -196,6 +196,7 @@ class LinkWatch {
   void emit(double t, std::string event, std::string text, nlohmann::json detail = {});
   void beginOutage(ChannelState& state, double detectedS);
   void endOutage(ChannelState& state, double t);
+  void reassessOpenOutages();
   [[nodiscard]] Cause assess(const ChannelState& state, double beganS, double now,
                              nlohmann::json& evidence) const;
   [[nodiscard]] bool linkUpAt(double t) const;
@@ -208,6 +209,7 @@ class LinkWatch {
   EventSink sink_;
   bool linkVisible_ = true;
   double now_ = 0;
+  double nextReassessS_ = 0;
 
   std::deque<Event> events_;
   std::uint64_t eventCount_ = 0;

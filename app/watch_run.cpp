@@ -171,15 +171,31 @@ class WatchRun {
     }
   }
 
+  // What one wake read from all the sockets goes to the watch in the order
+  // it arrived: a socket read before another must not make the other's
+  // group look silent for as long as this process was not scheduled.
   void waitForTraffic(std::chrono::milliseconds timeout) {
+    arrivals_.clear();
+    frames_.clear();
     watcher_->wait(
-        timeout,
-        [&](const net::BeaconArrival& arrival) {
-          watch_.datagram(arrival.beacon, arrival.sender, arrival.ttl, since(arrival.stamp));
-        },
+        timeout, [&](const net::BeaconArrival& arrival) { arrivals_.push_back(arrival); },
         [&](const net::LinkFrame& frame) {
-          observeFrame(watch_, frame.datagram, frame.outgoing, since(frame.stamp));
+          frames_.push_back(
+              Frame{{frame.datagram.begin(), frame.datagram.end()}, frame.outgoing, frame.stamp});
         });
+    const auto byStamp = [](const auto& a, const auto& b) { return a.stamp < b.stamp; };
+    std::stable_sort(arrivals_.begin(), arrivals_.end(), byStamp);
+    std::stable_sort(frames_.begin(), frames_.end(), byStamp);
+    auto frame = frames_.begin();
+    for (const net::BeaconArrival& arrival : arrivals_) {
+      for (; frame != frames_.end() && frame->stamp <= arrival.stamp; ++frame) {
+        observeFrame(watch_, frame->bytes, frame->outgoing, since(frame->stamp));
+      }
+      watch_.datagram(arrival.beacon, arrival.sender, arrival.ttl, since(arrival.stamp));
+    }
+    for (; frame != frames_.end(); ++frame) {
+      observeFrame(watch_, frame->bytes, frame->outgoing, since(frame->stamp));
+    }
   }
 
   // An interface that goes away takes the memberships with it: it is
@@ -253,6 +269,14 @@ class WatchRun {
   watch::LinkWatch watch_;
   std::vector<net::WatchedBeacon> beacons_;
   std::unique_ptr<net::LinkWatcher> watcher_;
+  struct Frame {
+    std::vector<std::uint8_t> bytes;
+    bool outgoing = false;
+    net::WatchTime stamp;
+  };
+  // One wake's reads, kept to be put in order; reused.
+  std::vector<net::BeaconArrival> arrivals_;
+  std::vector<Frame> frames_;
   Clock::time_point start_;
 };
 

@@ -35,6 +35,9 @@ constexpr std::array<std::uint8_t, 1> kPimHello{0x20};
 // A beacon's datagram or a membership message fits; a larger one is cut
 // and still counted.
 constexpr std::size_t kReadBuffer = 2048;
+// Reads of one socket per wake: a flood cannot keep the loop on one socket,
+// nor pile up what a wake hands over.
+constexpr int kMostReadsPerWake = 256;
 
 [[noreturn]] void fail(const char* operation) { throw CV_SocketException(errno, operation); }
 
@@ -208,7 +211,7 @@ class LinuxLinkWatcher final : public LinkWatcher {
   }
 
   void readBeacon(std::size_t at, const std::function<void(const BeaconArrival&)>& onBeacon) {
-    for (;;) {
+    for (int read = 0; read < kMostReadsPerWake; ++read) {
       sockaddr_storage from{};
       iovec data{buffer_.data(), buffer_.size()};
       alignas(cmsghdr) std::array<char, 256> control{};
@@ -231,7 +234,7 @@ class LinuxLinkWatcher final : public LinkWatcher {
   }
 
   void readCapture(int handle, const std::function<void(const LinkFrame&)>& onFrame) {
-    for (;;) {
+    for (int read = 0; read < kMostReadsPerWake; ++read) {
       sockaddr_ll from{};
       iovec data{buffer_.data(), buffer_.size()};
       alignas(cmsghdr) std::array<char, 256> control{};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,25 @@ TEST(WatchCauses, QuerierThatFallsSilentIsLost) {
   EXPECT_EQ(outages[0].cause, Cause::QuerierLost) << outages[0].evidence.dump();
   EXPECT_DOUBLE_EQ(outages[0].evidence["last_query_s"].get<double>(), 25.0);
   EXPECT_DOUBLE_EQ(outages[0].evidence["query_interval_s"].get<double>(), 5.0);
+}
+
+// A switch that stops forwarding as soon as its querier goes: the stream
+// stops before a query is overdue, and the cause follows once one is.
+TEST(WatchCauses, QuerierLostIsTakenBackFromSourceStoppedOnceAQueryIsOverdue) {
+  std::vector<std::string> kinds;
+  LinkWatch watch(beacons(), net::Family::V4, {},
+                  [&](const watch::Event& event) { kinds.push_back(event.event); });
+  healthy(watch, 0, 27, 5);
+  watch.advance(28.5);
+  ASSERT_EQ(watch.outageCount(), 2U);
+  EXPECT_EQ(watch.outages()[0].cause, Cause::SourceStopped);
+  watch.advance(32);
+  EXPECT_EQ(watch.outages()[0].cause, Cause::SourceStopped) << "a query is not overdue yet";
+  watch.advance(33.6);
+  EXPECT_EQ(watch.outages()[0].cause, Cause::QuerierLost);
+  EXPECT_EQ(watch.outagesByCause()[static_cast<std::size_t>(Cause::QuerierLost)], 2U);
+  EXPECT_EQ(watch.outagesByCause()[static_cast<std::size_t>(Cause::SourceStopped)], 0U);
+  EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "outage-cause"), 2);
 }
 
 TEST(WatchCauses, SourceStoppedWhileQueriesAndReportsWentOn) {
