@@ -99,7 +99,8 @@ LinkWatch::LinkWatch(const std::vector<Channel>& channels, net::Family family, L
 
 std::string LinkWatch::groupText(std::size_t channel) const {
   const Channel& watched = channels_.at(channel).channel;
-  return watched.source ? watched.source->toString() + "," + watched.group.toString()
+  // The group first: a timeline is searched for it.
+  return watched.source ? watched.group.toString() + " (source " + watched.source->toString() + ")"
                         : watched.group.toString();
 }
 

@@ -190,6 +190,7 @@ class LinkWatch {
   [[nodiscard]] const std::optional<Query>& lastQuery() const { return lastQuery_; }
   [[nodiscard]] net::Family family() const { return family_; }
   [[nodiscard]] double now() const { return now_; }
+  // GROUP, or GROUP (source SOURCE) for a channel.
   [[nodiscard]] std::string groupText(std::size_t channel) const;
 
  private:

@@ -35,9 +35,19 @@ bool hasLine(const std::string& text, const std::string& line) {
   return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
 
-TEST(WatchOutput, TimelineLinesBeginWithTheElapsedTime) {
+// Scripts search a timeline for "outage of GROUP", a channel's too.
+TEST(WatchOutput, TimelineLinesBeginWithTheElapsedTimeAndNameTheGroupFirst) {
   EXPECT_EQ(watch::timelineLine({12.34, "x", "something", {}}), "[   12.3 s] something");
   EXPECT_EQ(watch::timelineLine({1234.56, "x", "y", {}}), "[ 1234.6 s] y");
+  std::vector<std::string> lines;
+  LinkWatch watch(beacons(), net::Family::V4, {},
+                  [&](const watch::Event& event) { lines.push_back(event.text); });
+  watch.datagram(1, address("192.0.2.9"), 61, 0);
+  watch.datagram(1, address("192.0.2.9"), 61, 0.5);
+  watch.advance(3.1);  // 5 times the one interval, 0.5 s
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("outage of 232.64.133.120 (source 192.0.2.9): ", 0), 0U)
+      << lines.back();
 }
 
 TEST(WatchOutput, JsonCarriesTheContractsKeysAndAnOpenOutage) {
