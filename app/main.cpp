@@ -10,6 +10,7 @@
 #include "app/pass_setup.h"
 #include "app/prometheus_output.h"
 #include "app/run.h"
+#include "app/watch_run.h"
 #include "net/farewell.h"
 #include "net/privilege.h"
 #include "net/process.h"
@@ -36,6 +37,10 @@ int run(int argc, char* argv[]) {
   const auto chosen = interfacesFromOptions(*given);
   if (const auto* early = std::get_if<options::EarlyExit>(&chosen)) return exitEarly(*early);
   const auto* byOption = std::get_if<LinksByOption>(&chosen);
+  if (given->watch) {
+    return runWatch(*given, preparePass(*given, given->families.front(), *byOption), std::cout,
+                    std::cerr);
+  }
   net::SystemNetwork network;
   // Passes of one run compare the PIM neighbours' Generation IDs.
   RunMemory memory;

@@ -19,8 +19,8 @@ bool bracketed(std::string_view text) { return !text.empty() && text.front() == 
 constexpr const char* kSynopsis =
     "Usage: corvanite [-4] [-6] [-i NAME|ADDRESS] [--asm-group GROUP:PORT]\n"
     "                 [--ssm-channel SOURCE,GROUP:PORT] [--once] [--json]\n"
-    "                 [--explain] [--repeat SECONDS] [--prometheus FILE]\n"
-    "                 [--help] [--version]\n";
+    "                 [--explain] [--repeat SECONDS] [--watch [DURATION]]\n"
+    "                 [--prometheus FILE] [--help] [--version]\n";
 
 bool inBlock(const net::Address& address, std::string_view block) {
   return net::Prefix::parse(block)->contains(address);
@@ -91,7 +91,27 @@ std::string describeSsmChannel(const std::string& text) {
   return describeAsmGroup(text.substr(comma + 1));
 }
 
+// A multiple of a second: N, Ns, Nm or Nh.
+std::optional<std::int64_t> parseWatchSeconds(std::string_view text) {
+  std::int64_t unit = 1;
+  if (!text.empty() && (text.back() == 's' || text.back() == 'm' || text.back() == 'h')) {
+    unit = text.back() == 's' ? 1 : text.back() == 'm' ? 60 : 3600;
+    text.remove_suffix(1);
+  }
+  // Up to ten years: any longer is a slip, and the product stays far from overflow.
+  const auto count = parseDecimal<std::int64_t>(text, 1, 10LL * 366 * 24 * 3600 / unit);
+  if (!count) return std::nullopt;
+  return *count * unit;
+}
+
 }  // namespace
+
+std::optional<WatchSpan> parseWatchDuration(const std::string& text) {
+  if (text == "forever") return WatchSpan{};
+  const auto seconds = parseWatchSeconds(text);
+  if (!seconds) return std::nullopt;
+  return WatchSpan{*seconds};
+}
 
 EarlyExit usageError(const std::string& line) {
   return EarlyExit{
@@ -173,6 +193,7 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
   bool explain = false;
   std::int32_t repeatSeconds = 0;
   std::string prometheusFile;
+  std::string watchDuration;
 
   auto* interfaceOption =
       app.add_option("-i,--interface", interfaceChoice,
@@ -209,6 +230,16 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
       ->type_name("SECONDS")
       ->check(CLI::Range(kMinimumRepeatSeconds, 24 * 3600).description(""))
       ->excludes(onceFlag);
+  // The duration is optional: `--watch` followed by another option or by
+  // nothing watches for the default span.
+  auto* watchOption =
+      app.add_option("--watch", watchDuration,
+                     "Instead of passes, watch the beacons for DURATION (seconds, or with s, "
+                     "m or h; 'forever' until interrupted; 300 s when omitted): every "
+                     "datagram, query, report and PIM neighbour, each outage and its cause")
+          ->type_name("[DURATION]")
+          ->expected(0, 1)
+          ->excludes(onceFlag);
   auto* prometheusOption =
       app.add_option("--prometheus", prometheusFile,
                      "After every pass, replace FILE whole with the pass's metrics in the "
@@ -239,6 +270,17 @@ std::variant<RunOptions, EarlyExit> parseCommandLine(std::span<const char* const
     return usageError("--prometheus: the file name is empty");
   }
   RunOptions options = defaultRunOptions();
+  if (watchOption->count() > 0) {
+    if (app.count("--repeat") > 0) return usageError("--watch excludes --repeat");
+    if (ipv4 && ipv6) return usageError("--watch: one family at a time, -4 or -6");
+    const auto span = watchDuration.empty() ? std::optional<WatchSpan>(WatchSpan{})
+                                            : parseWatchDuration(watchDuration);
+    if (!span) {
+      return usageError("--watch: '" + watchDuration +
+                        "' is not a duration (N, Ns, Nm, Nh from 1 s, or forever)");
+    }
+    options.watch = watchDuration.empty() ? WatchSpan{kDefaultWatchSeconds} : *span;
+  }
   if (!prometheusFile.empty()) options.prometheusFile = prometheusFile;
   if (!interfaceChoice.empty()) options.interfaceChoice = interfaceChoice;
   if (ipv6)

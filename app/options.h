@@ -48,6 +48,16 @@ inline constexpr const char* kDefaultSsmChannel6 = "2001:db8::20,[ff3e::120]:802
 // fresh neighbour.
 inline constexpr std::int32_t kMinimumRepeatSeconds = 35;
 
+// How long a watch lasts: a number of seconds, or until interrupted.
+struct WatchSpan {
+  std::optional<std::int64_t> seconds;
+  [[nodiscard]] bool forever() const { return !seconds; }
+};
+
+// Longer than the default membership interval (260 s, RFC 3376 8.4), so
+// that a link without a querier shows its outage within the default watch.
+inline constexpr std::int64_t kDefaultWatchSeconds = 300;
+
 struct RunOptions {
   // A name or an address as the user typed it; net resolves it to an interface.
   std::optional<std::string> interfaceChoice;
@@ -61,6 +71,8 @@ struct RunOptions {
   std::optional<std::int32_t> repeatSeconds;
   // Where each pass's metrics go, replaced whole after every pass.
   std::optional<std::string> prometheusFile;
+  // A watch of the beacons instead of passes.
+  std::optional<WatchSpan> watch;
 
   // One pass and no prompt: asked for, or implied by machine-read output.
   [[nodiscard]] bool singlePass() const { return once || (json && !repeatSeconds); }
@@ -96,6 +108,9 @@ EarlyExit usageError(const std::string& line);
 // SOURCE,GROUP:PORT for IPv4, [GROUP]:PORT and SOURCE,[GROUP]:PORT for IPv6.
 std::optional<AsmGroup> parseAsmGroup(const std::string& text);
 std::optional<SsmChannel> parseSsmChannel(const std::string& text);
+
+// --watch's DURATION: N, Ns, Nm or Nh (at least 1 s), or "forever".
+std::optional<WatchSpan> parseWatchDuration(const std::string& text);
 
 // Why a value is refused, or the empty text when it is fine.
 std::string groupProblem(const net::Address& group);

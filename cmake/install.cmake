@@ -55,11 +55,12 @@ else()
   if(CORVANITE_DEB_LAYOUT)
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${changelog_gz}
             DESTINATION ${docdir})
-    # The monitor: a pass every 5 minutes per enabled interface, installed
-    # disabled; the textfile collector's folder it writes to, which Debian's
+    # The monitor: a pass every 5 minutes per enabled interface, and the
+    # watch without end, both installed disabled; the textfile collector's folder it writes to, which Debian's
     # prometheus-node-exporter also ships.
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/systemd/corvanite-monitor@.service
                   ${PROJECT_SOURCE_DIR}/packaging/systemd/corvanite-monitor@.timer
+                  ${PROJECT_SOURCE_DIR}/packaging/systemd/corvanite-watch@.service
             DESTINATION /lib/systemd/system)
     install(DIRECTORY DESTINATION /var/lib/prometheus/node-exporter)
     install(FILES ${PROJECT_SOURCE_DIR}/monitoring/corvanite.rules.yml

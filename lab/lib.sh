@@ -29,6 +29,8 @@
 #   lib/guest.sh     commands into the router's guest (FRR's vtysh)
 #   lib/beacons.sh   the beacon senders of both families
 #   lib/switch.sh    the snooping switch and the second querier
+#   lib/watch.sh     the watch lab: the switch's short timers, its beacons, the
+#                    controls a scenario turns mid-run
 #   lib/ready.sh     polling: the lab's readiness (the IPv6 watcher's too),
 #                    lab_wait_for_line
 #   lib/topology.sh  lab_up, lab_down, lab_list; the host's links and addresses
@@ -70,6 +72,8 @@ lab_die() {
 . "$LAB_DIR_SELF/lib/beacons.sh"
 # shellcheck source=lib/switch.sh
 . "$LAB_DIR_SELF/lib/switch.sh"
+# shellcheck source=lib/watch.sh
+. "$LAB_DIR_SELF/lib/watch.sh"
 # shellcheck source=lib/ready.sh
 . "$LAB_DIR_SELF/lib/ready.sh"
 # shellcheck source=lib/topology.sh

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """Checks JSON Lines (one pass per line) against the pass schema.
 
-Usage: validate.py FILE [--expect-invalid]. Exit 0 when every line is valid
-(or, with --expect-invalid, when every line is rejected), else 1.
+Usage: validate.py FILE [--expect-invalid] [--schema NAME]. NAME is a schema
+beside this script (pass.schema.json by default; watch.schema.json for
+--watch). Exit 0 when every line is valid (or, with --expect-invalid, when
+every line is rejected), else 1.
 """
 import json
 import pathlib
@@ -10,12 +12,13 @@ import sys
 
 import jsonschema
 
-SCHEMA = json.loads((pathlib.Path(__file__).parent / "pass.schema.json").read_text())
-
-
 def main() -> int:
     expect_invalid = "--expect-invalid" in sys.argv[2:]
-    validator = jsonschema.Draft7Validator(SCHEMA)
+    name = "pass.schema.json"
+    if "--schema" in sys.argv[2:-1]:
+        name = sys.argv[sys.argv.index("--schema", 2) + 1]
+    schema = json.loads((pathlib.Path(__file__).parent / name).read_text())
+    validator = jsonschema.Draft7Validator(schema)
     lines = pathlib.Path(sys.argv[1]).read_text().splitlines()
     if not lines:
         print("validate: no passes in " + sys.argv[1], file=sys.stderr)

@@ -52,12 +52,16 @@ lab_up() {
   if ((snooping)); then
     _lab_start_switch "$name"
   fi
+  if (($(lab_variant "$name" watch))); then
+    _lab_start_watch_beacons "$name" || return 1
+  fi
   if ((ipv6 && router6)); then
     _lab_start_router6 "$name" || return 1
   fi
 
   _lab_wait_ready "$name" || return 1
   _lab_wait_ready6 "$name" || return 1
+  _lab_wait_ready_watch "$name" || return 1
   lab_stop "$name" watch6
   if ((router)); then
     _lab_raise_router "$name" || return 1
@@ -92,6 +96,9 @@ _lab_make_host() {
     ip link add "$LAB_HOST_IF" netns "$hns" type veth peer name p-host netns "$wns"
     ip link add r0 netns "$rns" type veth peer name p-router netns "$wns"
     _lab_make_switch "$name" || return 1
+    if (($(lab_variant "$name" watch))); then
+      _lab_make_watch "$name" || return 1
+    fi
   else
     ip link add "$LAB_HOST_IF" netns "$hns" type veth peer name r0 netns "$rns"
   fi

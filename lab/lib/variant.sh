@@ -65,15 +65,20 @@ lab_variant_settings() {
       v[$key]=$value
     done
   done
+  if ((v[watch] && (v[router] || !v[snooping]))); then
+    lab_die "the watch lab's beacons sit on its switch: it has no router (router=0, snooping=1)"
+    return 1
+  fi
   if ((v[router6] && !v[ipv6])); then
     lab_die "an IPv6 router (router6=1) needs IPv6 on the host link (ipv6=1)"
     return 1
   fi
-  # An IGMP-only or PIM-only router forwards no multicast to the host link.
-  v[forwards]=$((v[beacons] && v[pim] && v[igmp]))
+  # An IGMP-only or PIM-only router forwards no multicast to the host link; the watch
+  # lab's beacons need none, they are on the switch.
+  v[forwards]=$(((v[beacons] && v[pim] && v[igmp]) || v[watch]))
   v[forwards_ssm]=$((v[forwards] && v[igmp_version] >= 3))
   # The IPv6 beacons are sent on the host link from the IPv6 router's namespace.
-  v[beacons6]=$((v[beacons] && v[router6]))
+  v[beacons6]=$(((v[beacons] && v[router6]) || (v[watch] && v[ipv6])))
   v[source_addrs]=$LAB_SSM_SOURCE
   local extra
   for extra in "${v[ssm_from]}" "${v[beacon_source]}"; do

@@ -20,6 +20,7 @@
 
 #include "net/background.h"
 #include "net/farewell.h"
+#include "net/stop_request.h"
 #include "net/unique_socket.h"
 
 namespace net {
@@ -131,7 +132,25 @@ extern "C" void endAtOnce(int signalNumber) {
   settlePending();
   ::_exit(128 + signalNumber);
 }
+volatile sig_atomic_t stopAsked = 0;
+
+extern "C" void askToStop(int signalNumber) {
+  if (stopAsked != 0) endAtOnce(signalNumber);
+  stopAsked = 1;
+}
 }  // namespace
+
+void stopOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = askToStop;
+  ::sigemptyset(&action.sa_mask);
+  // No SA_RESTART: the wait the signal interrupts returns, and the work sees the request.
+  for (const int signalNumber : {SIGINT, SIGTERM}) ::sigaction(signalNumber, &action, nullptr);
+}
+
+bool stopRequested() { return stopAsked != 0; }
+
+bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 void endProcessOnInterrupt() {
   struct sigaction action {};

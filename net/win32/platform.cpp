@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "net/stop_request.h"
 #include "net/unique_socket.h"
 
 namespace net {
@@ -53,6 +54,13 @@ BOOL WINAPI endAtOnce(DWORD event) {
 }  // namespace
 
 void endProcessOnInterrupt() { ::SetConsoleCtrlHandler(endAtOnce, TRUE); }
+
+// The watch, the only user, is Linux's alone: Ctrl-C ends the process here.
+void stopOnInterrupt() { endProcessOnInterrupt(); }
+
+bool stopRequested() { return false; }
+
+bool outputIsTerminal() { return false; }
 
 namespace os {
 

@@ -30,6 +30,8 @@ grep -qx 'router=1' <<<"$settings" && needs+=(router)
 grep -qx 'router6=1' <<<"$settings" && needs+=(router6)
 [[ $variant == full || $variant == ipv6 ]] && needs+=(witness)
 e2e_require_lab "${needs[@]}"
+# The watch lab's check takes its times from a capture.
+grep -qx 'watch=1' <<<"$settings" && e2e_require tcpdump
 
 e2e_lab_up "${flags[@]}"
 
@@ -167,7 +169,7 @@ mroute_joined() {
   done
   printf '%s\n' "$mroute"
 }
-((beacons)) && obs mroute mroute_joined
+((beacons && router)) && obs mroute mroute_joined
 observed asm
 out=$seen
 expect "ASM beacons from $sender" "$beacons" "$out" "^$sender [0-9]+$"
@@ -195,7 +197,7 @@ if [[ $asm != "$LAB_ASM_GROUP" ]]; then
   out=$seen
   expect "SSM beacons at the built-in $LAB_SSM_GROUP" 0 "$out" "^[0-9.]+ [0-9]+$"
 fi
-if ((beacons)); then
+if ((beacons && router)); then
   observed mroute
   expect "(*,$asm) in FRR's multicast routes" 1 "$seen" "^ *\* +$asm "
 fi
@@ -319,6 +321,12 @@ fi
 if (($(v ipv6))); then
   # shellcheck source=lab_selfcheck6.sh
   . "$E2E_DIR/lab_selfcheck6.sh"
+fi
+
+# --- the watch lab: a membership the host stops reporting stops its stream --------------
+if (($(v watch))); then
+  # shellcheck source=lab_selfcheck_watch.sh
+  . "$E2E_DIR/lab_selfcheck_watch.sh"
 fi
 
 # --- teardown leaves nothing (in a group's lab, the group checks it last) ---------------

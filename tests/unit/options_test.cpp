@@ -159,7 +159,7 @@ TEST(Options, SynopsisNamesEveryOption) {
     EXPECT_TRUE(named) << names << " is missing from\n" << synopsis;
   }
   // Every option of the tool: the scan above did find them.
-  EXPECT_EQ(listed.size(), 12U) << help;
+  EXPECT_EQ(listed.size(), 13U) << help;
 }
 
 TEST(Options, GroupsMustBeRoutableMulticast) {
@@ -236,6 +236,36 @@ TEST(Options, WordsThatAreNotOptionsAreRefused) {
   EXPECT_NE(refusal({"--repeat", "34"}).find("--repeat"), std::string::npos);
   EXPECT_NE(refusal({"--repeat", "soon"}).find("--repeat"), std::string::npos);
   EXPECT_NE(refusal({"--asm-group"}).find("--asm-group"), std::string::npos);
+}
+
+// A watch's span: the default when the next word is an option or nothing,
+// each unit, forever, and every malformed or zero duration a usage error.
+TEST(Options, WatchDurations) {
+  EXPECT_FALSE(parsedOptions({}).watch.has_value());
+  EXPECT_EQ(parsedOptions({"--watch"}).watch->seconds, 300);
+  const RunOptions beforeOption = parsedOptions({"--watch", "--json"});
+  EXPECT_EQ(beforeOption.watch->seconds, 300);
+  EXPECT_TRUE(beforeOption.json);
+  EXPECT_EQ(parsedOptions({"--watch", "90"}).watch->seconds, 90);
+  EXPECT_EQ(parsedOptions({"--watch", "45s"}).watch->seconds, 45);
+  EXPECT_EQ(parsedOptions({"--watch", "10m", "-6"}).watch->seconds, 600);
+  EXPECT_EQ(parsedOptions({"--watch=2h"}).watch->seconds, 7200);
+  EXPECT_TRUE(parsedOptions({"--watch", "forever"}).watch->forever());
+  for (const char* bad : {"0", "0s", "-5", "5x", "m", "1.5m", "5 m", "99999999999", "Forever"}) {
+    EXPECT_NE(refusal({"--watch", bad}).find("--watch"), std::string::npos) << bad;
+  }
+}
+
+TEST(Options, WatchExcludesPassesAndTwoFamilies) {
+  EXPECT_NE(refusal({"--watch", "--once"}).find("excludes"), std::string::npos);
+  EXPECT_NE(refusal({"--watch", "60", "--repeat", "60"}).find("excludes"), std::string::npos);
+  EXPECT_NE(refusal({"--watch", "-4", "-6"}).find("one family"), std::string::npos);
+  const RunOptions watch =
+      parsedOptions({"--watch", "1m", "--ssm-channel", "192.0.2.1,232.1.1.1:5000", "--explain",
+                     "--prometheus", "/tmp/m.prom"});
+  EXPECT_EQ(text(watch.beaconsOf(net::Family::V4).ssmChannel.group), "232.1.1.1");
+  EXPECT_TRUE(watch.explain);
+  EXPECT_EQ(*watch.prometheusFile, "/tmp/m.prom");
 }
 
 }  // namespace
