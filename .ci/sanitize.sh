@@ -30,7 +30,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # The scenarios left out, by their names: a standalone one is the test e2e.NAME, one in
 # a group (e2e.lab.GROUP) is left out through E2E_SKIP, and a group left with none skips
 # before it builds its lab.
-left_out='lab_selfcheck[.]|scripted_repeat|two_passes|ssm_wrong_source|two_asm_senders|beacons_elsewhere|two_links|ignore_pings|no_igmp|no_beacons|no_pim|prometheus_stack|faults[.]five_passes|ipv6[.](bare|mldv1|diag_)|diag[.](querier_old_version|membership_interval|switch_querier|query_off_subnet|multiple_queriers|host_forced_igmp|host_firewall|no_route_back|beacon_ttl_2|forced_igmp_3|forced_mld_2|snooping_drops_v3|v2_querier|late_hello|robust_querier|long_querier|silent_querier)'
+left_out='lab_selfcheck[.]|scripted_repeat|two_passes|ssm_wrong_source|two_asm_senders|beacons_elsewhere|two_links|ignore_pings|no_igmp|no_beacons|no_pim|prometheus_stack|faults[.]five_passes|ipv6[.](bare|mldv1|diag_)|diag[.](querier_old_version|membership_interval|switch_querier|query_off_subnet|multiple_queriers|host_forced_igmp|host_firewall|no_route_back|beacon_ttl_2|forced_igmp_3|forced_mld_2|snooping_drops_v3|v2_querier|late_hello|robust_querier|long_querier|silent_querier)|watch[.][a-z_]+6'
 if [[ -n ${CTEST_ARGS:-} ]]; then
   read -ra args <<<"$CTEST_ARGS"
 else
