@@ -351,6 +351,10 @@ bool LinkWatch::olderVersion(int version) const {
 void LinkWatch::beginOutage(ChannelState& state, double detectedS) {
   const auto index = static_cast<std::size_t>(&state - channels_.data());
   Outage outage{index, *state.lastS, std::nullopt, Cause::Unknown, {}};
+  state.reportBeforeOutage.reset();
+  for (const double t : state.reports) {
+    if (t <= outage.beganS) state.reportBeforeOutage = t;
+  }
   outage.cause = assess(state, outage.beganS, now_, outage.evidence);
   outage.evidence["threshold_s"] = detectedS - outage.beganS;
   ++byCause_.at(static_cast<std::size_t>(outage.cause));
@@ -409,16 +413,29 @@ Cause LinkWatch::assess(const ChannelState& state, double beganS, double now,
     evidence["link_visible"] = false;
     return Cause::Unknown;
   }
-  const std::optional<double> lastReport =
-      state.reports.empty() ? std::nullopt : std::optional<double>(state.reports.back());
+  // The evidence as it stood when the datagrams stopped: an outage is
+  // judged again as time passes, and what came after it began (the host's
+  // next report, the old querier's next query) is no cause of it.
+  std::optional<double> lastReport;
+  for (const double t : state.reports) {
+    if (t <= beganS) lastReport = t;
+  }
+  if (!lastReport && state.reportBeforeOutage && *state.reportBeforeOutage <= beganS) {
+    lastReport = state.reportBeforeOutage;
+  }
   evidence["last_report_s"] = optionalNumber(lastReport);
 
-  if (state.channel.source && lastOlderQuery_ && lastOlderQuery_->t <= missedBy &&
-      beganS - lastOlderQuery_->t <= kOlderQuerierTimeout) {
-    evidence["older_query_s"] = lastOlderQuery_->t;
-    evidence["querier"] = lastOlderQuery_->source.toString();
-    evidence["version"] = lastOlderQuery_->version;
-    evidence["host_fell_back"] = lastOlderReportS_ && *lastOlderReportS_ >= lastOlderQuery_->t;
+  std::optional<Query> older;
+  for (const Query& query : queries_) {
+    if (olderVersion(query.version) && query.t <= missedBy) older = query;
+  }
+  // The history may have dropped it; the newest is kept apart.
+  if (!older && lastOlderQuery_ && lastOlderQuery_->t <= missedBy) older = lastOlderQuery_;
+  if (state.channel.source && older && beganS - older->t <= kOlderQuerierTimeout) {
+    evidence["older_query_s"] = older->t;
+    evidence["querier"] = older->source.toString();
+    evidence["version"] = older->version;
+    evidence["host_fell_back"] = lastOlderReportS_ && *lastOlderReportS_ >= older->t;
     return Cause::OldVersionQuery;
   }
 

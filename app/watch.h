@@ -114,6 +114,9 @@ struct ChannelState {
   std::optional<Outage> open;
   // The host's last reports for the group.
   std::deque<double> reports;
+  // The last of them before the open outage began, kept apart: an outage
+  // that lasts outlives the reports above.
+  std::optional<double> reportBeforeOutage;
 };
 
 struct Querier {

@@ -207,6 +207,30 @@ TEST(WatchCauses, OlderVersionQueryStopsTheChannelNotTheGroup) {
   EXPECT_EQ(outages[0].evidence["version"], 2);
 }
 
+// The old querier goes on querying and the host on answering it in IGMPv2:
+// later queries and reports are no reason to judge the outage again as a
+// source that stopped.
+TEST(WatchCauses, OlderVersionQueryHoldsWhileTheOldQuerierGoesOn) {
+  LinkWatch watch(beacons(), net::Family::V4);
+  healthy(watch, 0, 20, 5);
+  stream(watch, 20, 21);
+  for (double t = 21; t < 60; t += 5) {
+    watch.query(general(t, 2));
+    watch.report({t + 0.3, watch::ReportKind::Report, 2, address("233.4.200.19")});
+    watch.report({t + 0.3, watch::ReportKind::Report, 2, address("232.64.133.120")});
+    stream(watch, t, t + 5, {0});
+  }
+  watch.advance(61);
+  const auto outages = watch.outages();
+  ASSERT_EQ(outages.size(), 1U);
+  EXPECT_EQ(outages[0].channel, 1U);
+  EXPECT_EQ(outages[0].cause, Cause::OldVersionQuery) << outages[0].evidence.dump();
+  EXPECT_DOUBLE_EQ(outages[0].evidence["older_query_s"].get<double>(), 21.0);
+  EXPECT_TRUE(outages[0].evidence["host_fell_back"].get<bool>());
+  // The last report before the channel stopped, not the latest one.
+  EXPECT_LE(outages[0].evidence["last_report_s"].get<double>(), 21.0);
+}
+
 TEST(WatchCauses, LinkDownAndUnseenLink) {
   LinkWatch down(beacons(), net::Family::V4);
   healthy(down, 0, 10, 5);
