@@ -113,6 +113,17 @@ echo "systemd-analyze security: $exposure"
 [[ $exposure =~ level\ for\ [^:]+:\ ([0-9.]+) ]] || fail "no exposure level in '$exposure'"
 awk -v level="${BASH_REMATCH[1]}" 'BEGIN { exit !(level <= 1.7) }' ||
   fail "the service's exposure level rose above 1.7: $exposure"
+# The watch's service: installed disabled, as hardened as the monitor's.
+watch_unit=corvanite-watch@eth0.service
+state=$(systemctl is-enabled corvanite-watch@.service 2>&1 || true)
+[[ $state == disabled ]] || fail "corvanite-watch@.service is '$state', not disabled"
+report=$(systemd-analyze verify --man=no "$watch_unit" 2>&1) || fail "systemd-analyze verify: $report"
+[[ -z $report ]] || fail "systemd-analyze verify reports: $report"
+exposure=$(systemd-analyze security --offline=true "$watch_unit" | tail -n 1)
+echo "systemd-analyze security: $exposure"
+[[ $exposure =~ level\ for\ [^:]+:\ ([0-9.]+) ]] || fail "no exposure level in '$exposure'"
+awk -v level="${BASH_REMATCH[1]}" 'BEGIN { exit !(level <= 1.7) }' ||
+  fail "the watch service's exposure level rose above 1.7: $exposure"
 getfacl -cp "$textfiles" | grep -qx 'group:corvanite-metrics:rwx' ||
   fail "the metrics group may not write $textfiles"
 [[ $(sort /var/lib/corvanite/postinst-added | tr '\n' ' ') == "acl acl-mask group " ]] ||
