@@ -55,10 +55,10 @@ Text sysctlToDefault(const Evidence& e) {
 
 Fix noQuerier(const Evidence& e) {
   const Text protocol = ipv6(e) ? "MLD" : "IGMP";
-  return "Watch the link for longer than its query interval (for instance `tcpdump -i " +
-         e.text("interface") + (ipv6(e) ? " icmp6`" : " igmp`") +
-         " for 130 s); if no query comes, enable an " + protocol + " querier on the VLAN of " +
-         e.text("interface") + ": " + enableCommand(e) +
+  return "Watch the link for longer than its query interval (`corvanite --watch -i " +
+         e.text("interface") + (ipv6(e) ? " -6`" : "`") +
+         ", 300 s, which names the cause if a beacon stops); if no query comes, enable an " +
+         protocol + " querier on the VLAN of " + e.text("interface") + ": " + enableCommand(e) +
          " on the router's interface, or the snooping switch's querier (on a Linux bridge, "
          "`mcast_querier 1`).";
 }

@@ -71,7 +71,8 @@ Text querier(const Evidence& e) {
 Text noQuerier(const Evidence& e) {
   return "No " + protocol(e) + " query came on " + e.text("interface") + " " + watched(e) +
          "; a querier sends its general queries only every 125 s by default, so this "
-         "pass cannot tell whether there is one; only a watch longer than that interval can. "
+         "pass cannot tell whether there is one; only a watch longer than that interval can "
+         "(`--watch`). "
          "Without a querier, "
          "a snooping switch forgets the host's groups after about 260 s and their traffic stops.";
 }
