@@ -210,22 +210,39 @@ class LinuxLinkWatcher final : public LinkWatcher {
     return opened;
   }
 
+  // Ancillary data of one read: the kernel's receive stamp and the TTL.
+  using Control = std::array<char, 256>;
+
+  // Reads one datagram or frame into buffer_, its sender into NAME and its
+  // ancillary data into CONTROL, as MESSAGE tells them; -1 once the socket
+  // has no more to read.
+  template <typename Name>
+  ssize_t receive(int handle, Name& name, msghdr& message, Control& control) {
+    iovec data{buffer_.data(), buffer_.size()};
+    message = msghdr{};
+    message.msg_name = &name;
+    message.msg_namelen = sizeof name;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    const ssize_t length = ::recvmsg(handle, &message, 0);
+    // The payload is in buffer_; nothing is to read through data after this.
+    message.msg_iov = nullptr;
+    message.msg_iovlen = 0;
+    if (length < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return -1;
+      fail("recvFrom");
+    }
+    return length;
+  }
+
   void readBeacon(std::size_t at, const std::function<void(const BeaconArrival&)>& onBeacon) {
     for (int read = 0; read < kMostReadsPerWake; ++read) {
       sockaddr_storage from{};
-      iovec data{buffer_.data(), buffer_.size()};
-      alignas(cmsghdr) std::array<char, 256> control{};
+      alignas(cmsghdr) Control control{};
       msghdr message{};
-      message.msg_name = &from;
-      message.msg_namelen = sizeof from;
-      message.msg_iov = &data;
-      message.msg_iovlen = 1;
-      message.msg_control = control.data();
-      message.msg_controllen = control.size();
-      if (::recvmsg(beacons_[at].get(), &message, 0) < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-        fail("recvFrom");
-      }
+      if (receive(beacons_[at].get(), from, message, control) < 0) return;
       SocketAddress sender;
       sender.storage = from;
       sender.length = message.msg_namelen;
@@ -236,20 +253,10 @@ class LinuxLinkWatcher final : public LinkWatcher {
   void readCapture(int handle, const std::function<void(const LinkFrame&)>& onFrame) {
     for (int read = 0; read < kMostReadsPerWake; ++read) {
       sockaddr_ll from{};
-      iovec data{buffer_.data(), buffer_.size()};
-      alignas(cmsghdr) std::array<char, 256> control{};
+      alignas(cmsghdr) Control control{};
       msghdr message{};
-      message.msg_name = &from;
-      message.msg_namelen = sizeof from;
-      message.msg_iov = &data;
-      message.msg_iovlen = 1;
-      message.msg_control = control.data();
-      message.msg_controllen = control.size();
-      const ssize_t length = ::recvmsg(handle, &message, 0);
-      if (length < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-        fail("recvFrom");
-      }
+      const ssize_t length = receive(handle, from, message, control);
+      if (length < 0) return;
       const auto kept = std::min(static_cast<std::size_t>(length), buffer_.size());
       onFrame(LinkFrame{std::span<const std::uint8_t>(buffer_.data(), kept),
                         from.sll_pkttype == PACKET_OUTGOING, stampOf(message)});

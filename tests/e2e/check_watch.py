@@ -72,8 +72,8 @@ def longest_gap(times):
 def check_lab(args, c):
     events = load_witness(args.witness)
     end = events[-1]["t"] if events else 0.0
-    for spec in args.stops:
-        host, group = spec.split(",")
+    for pair in args.stops:
+        host, group = pair.split(",")
         d = datagrams(events, group)
         r = host_reports(events, host, group)
         q = queries(events, host)
@@ -88,8 +88,8 @@ def check_lab(args, c):
              f"(membership interval {args.membership} s)")
         c.ok(end - d[-1] >= 5, f"{group}: and stayed stopped ({end - d[-1]:.1f} s to the "
              "capture's end)")
-    for spec in args.flows:
-        host, group = spec.split(",")
+    for pair in args.flows:
+        host, group = pair.split(",")
         d = datagrams(events, group)
         q = [e for e in queries(events, host) if e["group"] is None]
         c.ok(len(q) >= 2, f"{group}: {len(q)} general queries reached the host")

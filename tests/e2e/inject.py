@@ -18,17 +18,9 @@ from scapy.all import IP, TCP, UDP, Raw, conf, send  # pylint: disable=no-name-i
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "lab"))
 import facts  # pylint: disable=wrong-import-position
+from inet_checksum import with_checksum  # pylint: disable=wrong-import-position
 
 conf.verb = 0
-
-
-def checksum(data: bytes) -> int:
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(struct.unpack(f"!{len(data) // 2}H", data))
-    total = (total >> 16) + (total & 0xFFFF)
-    total += total >> 16
-    return ~total & 0xFFFF
 
 
 def candidate_rp_advertisement(rp: str) -> bytes:
@@ -37,7 +29,7 @@ def candidate_rp_advertisement(rp: str) -> bytes:
     body += struct.pack("!BB4s", 1, 0, socket.inet_aton(rp))
     body += struct.pack("!BBBB4s", 1, 0, 0, 4, socket.inet_aton("224.0.0.0"))
     message = struct.pack("!BBH", 0x28, 0, 0) + body
-    return message[:2] + struct.pack("!H", checksum(message)) + message[4:]
+    return with_checksum(message)
 
 
 def main() -> None:

@@ -23,25 +23,14 @@ import struct
 import sys
 import time
 
+from inet_checksum import with_checksum
+
 ALL_SYSTEMS = "224.0.0.1"
 ALL_PIM_ROUTERS = "224.0.0.13"
 IPPROTO_PIM = 103
 ROUTER_ALERT = b"\x94\x04\x00\x00"
 HELLO_PERIOD_S = 30
 HOLDTIME_S = 105
-
-
-def checksum(data: bytes) -> int:
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(struct.unpack(f"!{len(data) // 2}H", data))
-    total = (total >> 16) + (total & 0xFFFF)
-    total += total >> 16
-    return ~total & 0xFFFF
-
-
-def with_checksum(message: bytes) -> bytes:
-    return message[:2] + struct.pack("!H", checksum(message)) + message[4:]
 
 
 def interval_code(seconds: int) -> int:
